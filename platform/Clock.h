@@ -1,0 +1,59 @@
+#pragma once
+// The system's time base: a 32-bit millisecond tick count that wraps, and sleeps. Everything that waits goes
+// through the current Clock, so tests can swap in a VirtualClock and run long deadlines in milliseconds.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace zz {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual uint32_t Ticks() = 0;            // milliseconds, wraps at 2^32
+    virtual void Sleep(uint32_t ms) = 0;     // blocks the caller for ms of this clock's time
+};
+
+// CLOCK_MONOTONIC based.
+class RealClock : public Clock {
+public:
+    uint32_t Ticks() override;
+    void Sleep(uint32_t ms) override;
+};
+
+// Time moves only when Advance is called, or, in auto mode, by the amount every Sleep asks for.
+class VirtualClock : public Clock {
+public:
+    explicit VirtualClock(uint32_t start = 0, bool autoAdvance = true) : now_(start), auto_(autoAdvance) {}
+    uint32_t Ticks() override { return now_.load(std::memory_order_acquire); }
+    void Sleep(uint32_t ms) override;
+    void Advance(uint32_t ms);
+    void SetAuto(bool on) { auto_ = on; }
+
+private:
+    std::atomic<uint32_t> now_;
+    std::atomic<bool> auto_;
+    std::mutex m_;
+    std::condition_variable cv_;
+};
+
+// The clock in force for the process. Never null; tests install theirs with ScopedClock.
+Clock& GetClock();
+void SetClock(Clock* clock);  // nullptr restores the real clock
+
+class ScopedClock {
+public:
+    explicit ScopedClock(Clock* c) { SetClock(c); }
+    ~ScopedClock() { SetClock(nullptr); }
+    ScopedClock(const ScopedClock&) = delete;
+    ScopedClock& operator=(const ScopedClock&) = delete;
+};
+
+inline uint32_t GetTickCount() { return GetClock().Ticks(); }
+inline void SleepMs(uint32_t ms) { GetClock().Sleep(ms); }
+// Elapsed time between two tick counts, correct across the wrap.
+inline uint32_t TicksSince(uint32_t start, uint32_t now) { return now - start; }
+inline uint32_t TicksSince(uint32_t start) { return GetTickCount() - start; }
+
+} // namespace zz

@@ -1,0 +1,66 @@
+#pragma once
+// ZuZodRun.cfg: the run-time's one configuration file, and the process-wide values some keys set.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zz {
+
+struct TagLineList {
+    static constexpr size_t kMaxLines = 5120;
+    std::vector<int32_t> lines;
+    bool truncated = false; // the list expanded beyond kMaxLines and was cut
+};
+
+// Fills out from the text of a line-list key ("1,5-7", "0+9", "0*9").
+void ParseLineList(const std::string& text, TagLineList& out);
+
+// Applies the file's line syntax: blanks and tabs removed, "//" comment cut. Returns false for a line without
+// "=" (skipped); otherwise key and value.
+bool SplitCfgLine(const std::string& rawLine, std::string& key, std::string& value);
+
+// Leading optional sign and decimal digits; anything else reads as 0. Saturates at the int32 range.
+int32_t CfgInt(const std::string& value);
+bool CfgTruth(const std::string& value);
+
+class TagRunCfg {
+public:
+    int32_t dispSentence = 1;   // IS_DISP_SENTE
+    int32_t virLines = 2;       // VIR_LINES_NUM
+    int32_t totalLines = 0;     // TOTAL_LINES_NUM, 0 = no limit
+    std::string title[3];       // TITLE1..3
+    std::string formTitle;      // FORM_TITLE
+    std::string showEventName;  // FORM_TITLE + " Show"
+    std::string quitEventName;  // FORM_TITLE + " Quit"
+    uint8_t language = 0;       // LANGUAGE_TYPE: 0 Chinese, 1 English
+    uint8_t showForm = 1;       // IS_SHOW_FORM
+    int32_t colGroups = 1;      // COL_GROUP_NUM
+    int32_t monitorPort = 2004; // MONITOR_PORT
+    int32_t monitorMaxConn = 0; // MONITOR_MAX_CONN
+    int32_t writeLog = 0;       // IS_WRITE_LOG
+    int32_t immediateLog = 1;   // IS_IMMEDIATE_LOG
+    int32_t dispTalkTime = 0;   // IS_DISP_TALKTIME
+    int32_t loadDelay = 125;    // LOAD_DELAY, ms
+    int32_t dispDelay = 500;    // DISP_DELAY, ms
+    std::string logFile = "msg_log.txt";
+    int32_t logSize = 2100000;  // LOG_SIZE, bytes
+    int32_t maxMsgNum = 2048;   // MAX_MSG_NUM
+
+    TagRunCfg();
+
+    // 0 read to the end; -1 no object; -2 the file cannot be opened; -3 two line lists name the same line.
+    static int ReadCfgFile(const std::string& fileName, TagRunCfg* cfg);
+};
+
+// The process's configuration object (owned by the program's start; always present).
+TagRunCfg& RunCfg();
+
+// Process-wide values set by ReadCfgFile outside the object.
+int32_t DbMaxConn();           // DB_MAX_CONN
+void SetDbMaxConn(int32_t n);
+bool DbBitfieldIsDigit();      // DB_BITFIELD_IS_DIGIT
+void SetDbBitfieldIsDigit(bool on);
+int32_t MsgListLimit();        // MAX_MSG_NUM
+void SetMsgListLimit(int32_t n);
+
+} // namespace zz

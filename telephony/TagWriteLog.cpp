@@ -1,0 +1,299 @@
+#include "telephony/TagWriteLog.h"
+
+#include "platform/Gbk.h"
+#include "platform/SysTime.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace zz {
+
+struct TagWriteLog::Ring {
+    struct Slot {
+        std::atomic<uint8_t> used{0};
+        char head[kHeadLen + 1]{};
+        char text[kTextLen + 1]{};
+    };
+    Slot slots[kSlots];
+};
+
+namespace {
+
+std::atomic<int> g_logLevel{0};
+std::atomic<TagWriteLog*> g_runLog{nullptr};
+std::mutex g_rawLock;
+std::string g_rawDir;
+
+// Live logs by id, so a thread that ends can hand its ring back only to a log that still exists.
+std::mutex g_registryLock;
+std::map<uint64_t, TagWriteLog*> g_registry;
+uint64_t g_nextId = 1;
+
+struct RingOwner {
+    std::vector<uint64_t> logs;
+    ~RingOwner() {
+        uint32_t tid = CurrentThreadId();
+        std::lock_guard<std::mutex> lk(g_registryLock);
+        for (uint64_t id : logs) {
+            auto it = g_registry.find(id);
+            if (it != g_registry.end()) it->second->ReleaseRing(tid);
+        }
+    }
+};
+thread_local RingOwner t_owner;
+
+void FormatHead(char* out, size_t size) {
+    LocalTime t = GetLocalTime();
+    snprintf(out, size, "%d-%02d-%02d %02d:%02d:%02d.%03d 0x%x [", t.year, t.month, t.day, t.hour, t.minute,
+             t.second, t.millisecond, CurrentThreadId());
+}
+
+} // namespace
+
+TagWriteLog::TagWriteLog(const std::string& fileName, int32_t sizeLimit, bool immediate, bool fixedName)
+    : sizeLimit_(sizeLimit), immediate_(immediate), fixedName_(fixedName) {
+    {
+        std::lock_guard<std::mutex> lk(g_registryLock);
+        id_ = g_nextId++;
+        g_registry[id_] = this;
+    }
+    if (fileName.empty()) return;
+    SplitName(fileName);
+    std::lock_guard<std::recursive_mutex> lk(lock_);
+    OpenFile();
+    if (file_) {
+        fputs("\nSystem Start...\n", file_);
+        fflush(file_);
+    }
+}
+
+TagWriteLog::~TagWriteLog() {
+    {
+        std::lock_guard<std::mutex> lk(g_registryLock);
+        g_registry.erase(id_);
+    }
+    TagWriteLog* self = this;
+    g_runLog.compare_exchange_strong(self, nullptr);
+    std::lock_guard<std::recursive_mutex> lk(lock_);
+    FlushLocked();
+    if (file_) {
+        fputs("System Closed.\n", file_);
+        fclose(file_);
+        file_ = nullptr;
+    }
+    rings_.clear();
+}
+
+void TagWriteLog::SplitName(const std::string& fileName) {
+    if (fixedName_) {
+        baseName_ = fileName;
+        ext_.clear();
+        return;
+    }
+    size_t dot = std::string::npos;
+    for (size_t i = fileName.size(); i-- > 0;) {
+        if (fileName[i] == '\\' || fileName[i] == '/') break;
+        if (fileName[i] == '.') {
+            dot = i;
+            break;
+        }
+    }
+    if (dot == std::string::npos) {
+        baseName_ = fileName;
+        ext_.clear();
+    } else {
+        baseName_ = fileName.substr(0, dot);
+        ext_ = fileName.substr(dot);
+    }
+}
+
+static FILE* OpenForUpdate(const std::string& name, bool truncate) {
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "r+");
+    if (!f) ::close(fd);
+    return f;
+}
+
+void TagWriteLog::OpenFile() {
+    if (baseName_.empty()) return;
+    if (file_) {
+        fclose(file_);
+        file_ = nullptr;
+    }
+    fullName_ = baseName_;
+    if (!fixedName_) {
+        LocalTime t = GetLocalTime();
+        char stamp[32];
+        snprintf(stamp, sizeof stamp, "%d%02d%02d_%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
+                 t.second);
+        fullName_ += stamp;
+        fullName_ += ext_;
+    }
+    file_ = OpenForUpdate(fullName_, false);
+    if (!file_) return;
+    fseek(file_, 0, SEEK_END);
+    // A dated log reopened within the same second keeps growing until the name changes; only the fixed name
+    // is moved aside.
+    if (fixedName_ && sizeLimit_ > 0 && ftell(file_) > sizeLimit_) {
+        fclose(file_);
+        std::string bak = baseName_ + ".bak";
+        if (::rename(fullName_.c_str(), bak.c_str()) != 0) {
+            // Cannot move (another file system): copy, then start the log afresh.
+            FILE* in = fopen(fullName_.c_str(), "rb");
+            FILE* out = fopen(bak.c_str(), "wb");
+            if (in && out) {
+                char buf[65536];
+                size_t n;
+                while ((n = fread(buf, 1, sizeof buf, in)) > 0) fwrite(buf, 1, n, out);
+            }
+            if (in) fclose(in);
+            if (out) fclose(out);
+        }
+        file_ = OpenForUpdate(fullName_, true);
+    }
+}
+
+TagWriteLog::Ring* TagWriteLog::RingOfThisThread() {
+    uint32_t tid = CurrentThreadId();
+    std::lock_guard<std::recursive_mutex> lk(lock_);
+    auto it = rings_.find(tid);
+    if (it != rings_.end()) return it->second.get();
+    auto ring = std::make_shared<Ring>();
+    Ring* r = ring.get();
+    rings_[tid] = std::move(ring);
+    t_owner.logs.push_back(id_);
+    return r;
+}
+
+int TagWriteLog::AddLine(const char* text) {
+    Ring* ring = RingOfThisThread();
+    Ring::Slot* slot = nullptr;
+    for (auto& s : ring->slots) {
+        if (s.used.load(std::memory_order_acquire) == 0) {
+            slot = &s;
+            break;
+        }
+    }
+    if (!slot) {
+        Flush();
+        slot = &ring->slots[0];
+        slot->used.store(0, std::memory_order_release);
+    }
+    FormatHead(slot->head, sizeof slot->head);
+    std::string_view t(text ? text : "");
+    size_t n = GbkSafeCut(t, kTextLen);
+    memcpy(slot->text, t.data(), n);
+    slot->text[n] = 0;
+    slot->used.store(1, std::memory_order_release);
+    if (immediate_) Flush();
+    return 0;
+}
+
+int32_t TagWriteLog::Flush() {
+    std::lock_guard<std::recursive_mutex> lk(lock_);
+    return FlushLocked();
+}
+
+int32_t TagWriteLog::FlushLocked() {
+    if (!file_) return -1;
+    int32_t count = 0;
+    for (auto& [tid, ring] : rings_) {
+        for (auto& s : ring->slots) {
+            if (s.used.load(std::memory_order_acquire) == 0) continue;
+            fputs(s.head, file_);
+            fputs(s.text, file_);
+            fputs("]\n", file_);
+            s.used.store(0, std::memory_order_release);
+            ++count;
+        }
+    }
+    if (count > 0) {
+        fflush(file_);
+        if (sizeLimit_ > 0 && ftell(file_) > sizeLimit_) {
+            if (fixedName_)
+                fseek(file_, 0, SEEK_SET);
+            else
+                OpenFile();
+        }
+    }
+    return count;
+}
+
+void TagWriteLog::ReleaseRing(uint32_t threadId) {
+    std::lock_guard<std::recursive_mutex> lk(lock_);
+    FlushLocked();
+    auto it = rings_.find(threadId);
+    if (it == rings_.end()) return;
+    // Lines that could not be written (no file) are kept with the ring until the log goes.
+    for (auto& s : it->second->slots)
+        if (s.used.load(std::memory_order_acquire)) return;
+    rings_.erase(it);
+}
+
+void SetLogLevel(int level) { g_logLevel.store(level, std::memory_order_relaxed); }
+int GetLogLevel() { return g_logLevel.load(std::memory_order_relaxed); }
+void SetRunLog(TagWriteLog* log) { g_runLog.store(log, std::memory_order_release); }
+TagWriteLog* GetRunLog() { return g_runLog.load(std::memory_order_acquire); }
+
+void WriteRunLogAlways(const char* text) {
+    if (TagWriteLog* log = GetRunLog()) log->AddLine(text);
+    if (GetLogLevel() > 2) RawLog(text);
+}
+
+void WriteRunLog(const char* text) {
+    if (GetLogLevel() == 0) return;
+    WriteRunLogAlways(text);
+}
+
+void WriteRunLogF(const char* fmt, ...) {
+    if (GetLogLevel() == 0) return;
+    char buf[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    WriteRunLogAlways(buf);
+}
+
+void SetRawLogDir(const std::string& dir) {
+    std::lock_guard<std::mutex> lk(g_rawLock);
+    g_rawDir = dir;
+}
+
+void RawLog(const char* text) {
+    if (GetLogLevel() < 2) return;
+    char head[64];
+    FormatHead(head, sizeof head);
+    std::lock_guard<std::mutex> lk(g_rawLock);
+    std::string name = g_rawDir.empty() ? "RawLog.txt" : g_rawDir + "/RawLog.txt";
+    FILE* f = fopen(name.c_str(), "a");
+    if (!f) return;
+    fputs(head, f);
+    fputs(text ? text : "", f);
+    fputs("]\n", f);
+    fclose(f);
+}
+
+void RawLogF(const char* fmt, ...) {
+    if (GetLogLevel() < 2) return;
+    char buf[2048];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    RawLog(buf);
+}
+
+void FormatTimeStamp(char* buf) {
+    LocalTime t = GetLocalTime();
+    // Every field is bounded: 4+2+2+1+2+1+2+1+2+1+3 = 21 characters.
+    snprintf(buf, 22, "%u%02u%02u %02u:%02u:%02u.%03u", unsigned(t.year) % 10000u, unsigned(t.month) % 100u,
+             unsigned(t.day) % 100u, unsigned(t.hour) % 100u, unsigned(t.minute) % 100u, unsigned(t.second) % 100u,
+             unsigned(t.millisecond) % 1000u);
+}
+
+} // namespace zz

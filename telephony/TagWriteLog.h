@@ -1,0 +1,70 @@
+#pragma once
+// The run log: every thread queues lines into a ring of its own; the rings are written out in bulk by the
+// display tick, when a ring fills, or at once in immediate mode. RawLog.txt takes start-up and shutdown progress.
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace zz {
+
+class TagWriteLog {
+public:
+    static constexpr int kSlots = 40;
+    static constexpr int kHeadLen = 45;
+    static constexpr int kTextLen = 127;
+
+    TagWriteLog(const std::string& fileName, int32_t sizeLimit, bool immediate, bool fixedName);
+    ~TagWriteLog();
+    TagWriteLog(const TagWriteLog&) = delete;
+    TagWriteLog& operator=(const TagWriteLog&) = delete;
+
+    int AddLine(const char* text);
+    // Lines written, or -1 when the file is not usable.
+    int32_t Flush();
+
+    const std::string& FileName() const { return fullName_; }
+
+    struct Ring;
+    // Called when a thread ends: its pending lines are written and its ring freed.
+    void ReleaseRing(uint32_t threadId);
+
+private:
+    void SplitName(const std::string& fileName);
+    void OpenFile();
+    Ring* RingOfThisThread();
+    int32_t FlushLocked();
+
+    std::map<uint32_t, std::shared_ptr<Ring>> rings_;
+    std::recursive_mutex lock_;
+    int32_t sizeLimit_;
+    bool immediate_;
+    bool fixedName_;
+    std::string baseName_, ext_, fullName_;
+    FILE* file_ = nullptr;
+    uint64_t id_;
+};
+
+// Process-wide log level (IS_WRITE_LOG): 0 off, 1 run log, 2 also RawLog.txt, 3 or more run-log lines copied
+// to RawLog.txt.
+void SetLogLevel(int level);
+int GetLogLevel();
+
+// The process's run log; null when none is open. The owner (the program's start) sets and clears it.
+void SetRunLog(TagWriteLog* log);
+TagWriteLog* GetRunLog();
+
+void WriteRunLog(const char* text);
+void WriteRunLogAlways(const char* text);
+void WriteRunLogF(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void RawLog(const char* text);
+void RawLogF(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// "%d%02d%02d %02d:%02d:%02d.%03d" into buf (at least 22 bytes).
+void FormatTimeStamp(char* buf);
+// Directory where RawLog.txt goes (default: the working directory).
+void SetRawLogDir(const std::string& dir);
+
+} // namespace zz

@@ -1,0 +1,52 @@
+#include "platform/Clock.h"
+#include "platform/SysTime.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace zz;
+
+TEST(Clock, TicksSinceIsCorrectAcrossTheWrap) {
+    EXPECT_EQ(TicksSince(0xFFFFFFF0u, 0x10u), 0x20u);
+    EXPECT_EQ(TicksSince(5u, 5u), 0u);
+}
+
+TEST(Clock, VirtualClockAutoAdvancesOnSleep) {
+    VirtualClock vc(0xFFFFFF00u);
+    ScopedClock sc(&vc);
+    uint32_t start = GetTickCount();
+    SleepMs(60000);
+    EXPECT_EQ(TicksSince(start), 60000u);
+}
+
+TEST(Clock, ManualVirtualClockWakesSleeperOnAdvance) {
+    VirtualClock vc(0, false);
+    ScopedClock sc(&vc);
+    std::atomic<bool> woke{false}, started{false};
+    std::thread t([&] {
+        started = true;
+        SleepMs(1000);
+        woke = true;
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let it reach its wait
+    vc.Advance(500);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(woke);
+    vc.Advance(500);
+    t.join();
+    EXPECT_TRUE(woke);
+}
+
+TEST(SysTime, ThreadIdsDifferBetweenThreads) {
+    uint32_t main = CurrentThreadId(), other = 0;
+    std::thread([&] { other = CurrentThreadId(); }).join();
+    EXPECT_NE(main, other);
+    EXPECT_EQ(main, CurrentThreadId());
+}
+
+TEST(SysTime, CpuPercentStaysInRange) {
+    int p = ProcessCpuPercent();
+    EXPECT_GE(p, 0);
+    EXPECT_LE(p, 100);
+}

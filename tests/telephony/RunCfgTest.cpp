@@ -1,0 +1,111 @@
+#include "telephony/TagRunCfg.h"
+#include "telephony/TagWriteLog.h"
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace zz;
+
+static std::vector<int32_t> List(const std::string& s) {
+    TagLineList l;
+    ParseLineList(s, l);
+    return l.lines;
+}
+
+TEST(LineList, RangeForms) {
+    using V = std::vector<int32_t>;
+    EXPECT_EQ(List("0+9"), (V{1, 3, 5, 7, 9}));
+    EXPECT_EQ(List("0*9"), (V{0, 2, 4, 6, 8}));
+    EXPECT_EQ(List("3-3"), (V{3}));
+    EXPECT_EQ(List("9-3"), V{});
+    EXPECT_EQ(List("1,5-7"), (V{1, 5, 6, 7}));
+    EXPECT_EQ(List("5-"), (V{5}));
+}
+
+TEST(LineList, HugeRangesAreCutAt5120Lines) {
+    TagLineList l;
+    ParseLineList("0-2147483647", l);
+    EXPECT_EQ(l.lines.size(), 5120u);
+    EXPECT_TRUE(l.truncated);
+    EXPECT_EQ(l.lines.back(), 5119);
+    ParseLineList(std::string(10000, '9') + ",1", l);
+    EXPECT_EQ(l.lines.size(), 2u);
+}
+
+TEST(CfgLine, BlanksCommentsAndEquals) {
+    std::string k, v;
+    ASSERT_TRUE(SplitCfgLine("FORM_TITLE = My  Title // note\r\n", k, v));
+    EXPECT_EQ(k, "FORM_TITLE");
+    EXPECT_EQ(v, "MyTitle");
+    ASSERT_TRUE(SplitCfgLine("LOG_FILE=/var/log//x.txt", k, v));
+    EXPECT_EQ(v, "/var/log//x.txt");
+    EXPECT_FALSE(SplitCfgLine("no equals here", k, v));
+}
+
+class ReadCfg : public ::testing::Test {
+protected:
+    TestDir dir{"cfg"};
+    TagRunCfg cfg;
+    int Read(const std::string& text) {
+        TestDir::Write("ZuZodRun.cfg", text);
+        return TagRunCfg::ReadCfgFile("ZuZodRun.cfg", &cfg);
+    }
+    void TearDown() override {
+        SetLogLevel(0);
+        SetDbMaxConn(0);
+        SetDbBitfieldIsDigit(false);
+        SetMsgListLimit(2048);
+    }
+};
+
+TEST_F(ReadCfg, DefaultsStandWhenKeysAreMissing) {
+    EXPECT_EQ(Read("// nothing\n"), 0);
+    EXPECT_EQ(cfg.virLines, 2);
+    EXPECT_EQ(cfg.monitorPort, 2004);
+    EXPECT_EQ(cfg.loadDelay, 125);
+    EXPECT_EQ(cfg.dispDelay, 500);
+    EXPECT_EQ(cfg.logFile, "msg_log.txt");
+    EXPECT_EQ(cfg.logSize, 2100000);
+    EXPECT_EQ(cfg.title[0], "\xD3\xC3\xBB\xA7\xCF\xFB\xCF\xA2" "1"); // 用户消息1 in GBK
+}
+
+TEST_F(ReadCfg, ClampsAndTruthWords) {
+    EXPECT_EQ(Read("log_size=1\nDISP_DELAY=50\nLOAD_DELAY=0\nCOL_GROUP_NUM=3\nCOL_GROUP_NUM=11\n"
+                   "MONITOR_MAX_CONN=-1\nIS_WRITE_LOG=3\nIS_SHOW_FORM=no\nIS_IMMEDIATE_LOG=false\n"
+                   "LANGUAGE_TYPE=en\nIS_DISP_SENTE=note\nDB_MAX_CONN=4\nDB_BITFIELD_IS_DIGIT=yes\n"
+                   "MAX_MSG_NUM=99\nFORM_TITLE=Zu Zod\nMONITOR_PORT=0\n"),
+              0);
+    EXPECT_EQ(cfg.logSize, 2097152);
+    EXPECT_EQ(cfg.dispDelay, 100);
+    EXPECT_EQ(cfg.loadDelay, 5);
+    EXPECT_EQ(cfg.colGroups, 3);
+    EXPECT_EQ(cfg.monitorMaxConn, -1);
+    EXPECT_EQ(cfg.writeLog, 3);
+    EXPECT_EQ(GetLogLevel(), 3);
+    EXPECT_EQ(cfg.showForm, 0);
+    EXPECT_EQ(cfg.immediateLog, 0);
+    EXPECT_EQ(cfg.language, 1);
+    EXPECT_EQ(cfg.dispSentence, 2);
+    EXPECT_EQ(DbMaxConn(), 4);
+    EXPECT_TRUE(DbBitfieldIsDigit());
+    EXPECT_EQ(MsgListLimit(), 99);
+    EXPECT_EQ(cfg.formTitle, "ZuZod");
+    EXPECT_EQ(cfg.quitEventName, "ZuZod Quit");
+    EXPECT_EQ(cfg.monitorPort, 2004);
+    EXPECT_EQ(Read("LOG_SIZE=500\nDISP_DELAY=20000\n"), 0);
+    EXPECT_EQ(cfg.logSize, 80 * 1048576);
+    EXPECT_EQ(cfg.dispDelay, 15000);
+}
+
+TEST_F(ReadCfg, OverlappingListsAreRefused) {
+    EXPECT_EQ(Read("VIR_LINES_NUM=7\n1-8=a.kvs\n2,4,6=b.kvs\nVIR_LINES_NUM=9\n"), -3);
+    EXPECT_EQ(cfg.virLines, 7);
+    EXPECT_EQ(TagRunCfg::ReadCfgFile("missing.cfg", &cfg), -2);
+    EXPECT_EQ(TagRunCfg::ReadCfgFile("ZuZodRun.cfg", nullptr), -1);
+}
+
+TEST_F(ReadCfg, OverlongLinesAreIgnoredWhole) {
+    EXPECT_EQ(Read("TITLE1=" + std::string(600, 'x') + "=VIR_LINES_NUM=5\nTITLE2=ok\n"), 0);
+    EXPECT_EQ(cfg.title[1], "ok");
+    EXPECT_EQ(cfg.virLines, 2);
+}

@@ -1,0 +1,105 @@
+#include "telephony/TagWriteLog.h"
+#include "LinePattern.h"
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace zz;
+
+static int CountLines(const std::string& s, const std::string& needle) {
+    int n = 0;
+    for (size_t p = 0; (p = s.find(needle, p)) != std::string::npos; ++p) ++n;
+    return n;
+}
+
+TEST(RunLog, LineHasTheExactHeadAndIsCutAt127Characters) {
+    TestDir d("runlog");
+    {
+        TagWriteLog log("msg_log.txt", 0, true, true);
+        log.AddLine(std::string(200, 'x').c_str());
+    }
+    std::string s = TestDir::Read("msg_log.txt");
+    size_t start = s.find("\n", 1) + 1;
+    std::string line = s.substr(start, s.find('\n', start) - start);
+    EXPECT_TRUE(MatchLinePattern(("9999-99-99 99:99:99.999 0xh [" + std::string(127, 'x') + "]").c_str(),
+                                 line.c_str()))
+        << line;
+    EXPECT_EQ(s.rfind("\nSystem Start...\n", 0), 0u);
+    EXPECT_NE(s.find("]\nSystem Closed.\n"), std::string::npos);
+}
+
+TEST(RunLog, FortyFirstLineFlushesEveryThreadFirst) {
+    TestDir d("runlog41");
+    TagWriteLog log("msg_log.txt", 0, false, true);
+    std::thread other([&] { log.AddLine("other thread"); });
+    other.join();
+    for (int i = 0; i < 40; ++i) log.AddLine(("line " + std::to_string(i)).c_str());
+    EXPECT_EQ(CountLines(TestDir::Read("msg_log.txt"), "line "), 0);
+    log.AddLine("line 40");
+    std::string s = TestDir::Read("msg_log.txt");
+    EXPECT_EQ(CountLines(s, "line "), 40);
+    EXPECT_EQ(CountLines(s, "other thread"), 1);
+    EXPECT_EQ(log.Flush(), 1);
+}
+
+TEST(RunLog, EndedThreadsLinesAreWrittenWithoutAFlush) {
+    TestDir d("runlogend");
+    TagWriteLog log("msg_log.txt", 0, false, true);
+    std::thread([&] { log.AddLine("bye from a thread"); }).join();
+    EXPECT_NE(TestDir::Read("msg_log.txt").find("bye from a thread]"), std::string::npos);
+    EXPECT_EQ(log.Flush(), 0);
+}
+
+TEST(RunLog, FixedNameOverLimitIsRenamedToBakAtStart) {
+    TestDir d("runlogbak");
+    TestDir::Write("msg_log.txt", std::string(3 * 1024 * 1024, 'o'));
+    {
+        TagWriteLog log("msg_log.txt", 2 * 1048576, true, true);
+        log.AddLine("fresh");
+    }
+    EXPECT_EQ(std::filesystem::file_size("msg_log.txt.bak"), 3u * 1024 * 1024);
+    std::string s = TestDir::Read("msg_log.txt");
+    EXPECT_LT(s.size(), 200u);
+    EXPECT_NE(s.find("fresh]"), std::string::npos);
+}
+
+TEST(RunLog, DatedNameCarriesTheOpeningTimeAndSwitchesWhenFull) {
+    TestDir d("runlogdated");
+    TagWriteLog log("logs.d/msg_log.txt", 200, true, false);
+    const char* name = "logs.d/msg_log99999999_999999.txt";
+    EXPECT_EQ(log.Flush(), -1) << "folder does not exist yet";
+    std::filesystem::create_directory("logs.d");
+    TagWriteLog log2("logs.d/msg_log.txt", 200, true, false);
+    EXPECT_TRUE(MatchLinePattern(name, log2.FileName().c_str())) << log2.FileName();
+    std::string first = log2.FileName();
+    for (int i = 0; i < 5; ++i) log2.AddLine("a line long enough to pass the limit soon");
+    EXPECT_GT(std::filesystem::file_size(first), 200u);
+}
+
+TEST(RunLog, EntryPointsHonourTheLevel) {
+    TestDir d("runloglevel");
+    TagWriteLog log("msg_log.txt", 0, true, true);
+    SetRunLog(&log);
+    SetLogLevel(0);
+    WriteRunLog("hidden");
+    WriteRunLogAlways("always");
+    RawLog("raw hidden");
+    SetLogLevel(3);
+    WriteRunLog("copied");
+    SetLogLevel(0);
+    SetRunLog(nullptr);
+    std::string s = TestDir::Read("msg_log.txt");
+    EXPECT_EQ(s.find("hidden"), std::string::npos);
+    EXPECT_NE(s.find("[always]"), std::string::npos);
+    EXPECT_NE(s.find("[copied]"), std::string::npos);
+    std::string raw = TestDir::Read("RawLog.txt");
+    EXPECT_NE(raw.find("[copied]\n"), std::string::npos);
+    EXPECT_EQ(raw.find("raw hidden"), std::string::npos);
+}
+
+TEST(RunLog, TimeStampHasTheDatabaseLogForm) {
+    char buf[32];
+    FormatTimeStamp(buf);
+    EXPECT_TRUE(MatchLinePattern("99999999 99:99:99.999", buf)) << buf;
+}
