@@ -1,0 +1,232 @@
+#include "data/TagDbConnectionsCtrl.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+
+#include "data/TagLocalData.h"
+#include "platform/Clock.h"
+#include "platform/SysTime.h"
+#include "telephony/TagRunCfg.h"
+
+namespace zz {
+
+std::unique_ptr<TagDataSet> MakeDbfBackEnd(const char* a1, const char* a2, const char* a3, const char* a4);
+std::unique_ptr<TagDataSet> MakeAdoBackEnd(const char* a1, const char* a2, const char* a3, const char* a4);
+
+namespace {
+
+constexpr int32_t kMaxType = 8;
+std::atomic<TagBackEndMaker> g_makers[kMaxType] = {
+    {MakeDbfBackEnd}, {nullptr}, {nullptr}, {nullptr}, {MakeAdoBackEnd}, {nullptr}, {nullptr}, {nullptr}};
+
+bool PooledType(int32_t type) { return type == 0 || type == 1 || type == 4 || type == 5; }
+
+const char* Str(const char* s) { return s ? s : ""; }
+
+} // namespace
+
+TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker) {
+    if (type < 0 || type >= kMaxType) return nullptr;
+    return g_makers[type].exchange(maker);
+}
+
+// ---- TagDbConnection ----
+
+TagDbConnection::~TagDbConnection() {
+    sets.clear();
+    retired.clear();
+}
+
+bool TagDbConnection::Matches(int32_t type, const char* a1, const char* a2, const char* a3) {
+    std::lock_guard<std::mutex> lk(lock);
+    return dbType == type && openArg1 == Str(a1) && openArg2 == Str(a2) && openArg3 == Str(a3);
+}
+
+int TagDbConnection::BackEndCount() {
+    std::lock_guard<std::mutex> lk(lock);
+    return int(sets.size());
+}
+
+int TagDbConnection::OpenCount() {
+    std::lock_guard<std::mutex> lk(lock);
+    return openCount;
+}
+
+int TagDbConnection::AddDataSet(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4) {
+    if (!PooledType(type)) return -1;
+    TagBackEndMaker maker = g_makers[type].load();
+    if (!maker) return -1;
+    std::lock_guard<std::mutex> lk(lock);
+    dbType = type;
+    openCount++;
+    if (openCount <= DbMaxConn()) {
+        openArg1 = Str(a1);
+        openArg2 = Str(a2);
+        openArg3 = Str(a3);
+        openArg4 = Str(a4);
+        std::unique_ptr<TagDataSet> ds = maker(openArg1.c_str(), openArg2.c_str(), openArg3.c_str(),
+                                               openArg4.c_str());
+        if (ds) {
+            ds->busy = false;
+            ds->useDone = false;
+            sets.push_back(std::move(ds));
+        }
+    }
+    return openCount - 1;
+}
+
+// Waiters are woken at once when a back end is handed to them; the turn's time bound still goes through the
+// process clock so that a virtual clock runs the 10-second limit in no time.
+void TagDbConnection::WaitTurn(std::unique_lock<std::mutex>& lk) {
+    if (dynamic_cast<VirtualClock*>(&GetClock())) {
+        lk.unlock();
+        SleepMs(kTurnMs);
+        lk.lock();
+        return;
+    }
+    handOut.wait_for(lk, std::chrono::milliseconds(kTurnMs));
+}
+
+// Hands free back ends to the oldest waiting requests. Caller holds lock.
+void TagDbConnection::HandOut() {
+    bool any = false;
+    for (auto& ds : sets) {
+        if (waiters.empty()) break;
+        if (ds->busy) continue;
+        ds->busy = true;
+        waiters.front()->dataSet = ds.get();
+        waiters.pop_front();
+        any = true;
+    }
+    if (any) handOut.notify_all();
+}
+
+void TagDbConnection::GiveBack(TagDataSet* ds) {
+    std::unique_ptr<TagDataSet> dropped;
+    {
+        std::lock_guard<std::mutex> lk(lock);
+        ds->busy = false;
+        auto it = std::find_if(retired.begin(), retired.end(), [&](auto& p) { return p.get() == ds; });
+        if (it != retired.end()) {
+            dropped = std::move(*it);
+            retired.erase(it);
+        } else {
+            HandOut();
+        }
+    }
+    // dropped closes its connection here, outside the lock
+}
+
+int TagDbConnection::ExecUse(char* sql, TagLocalData* dst) {
+    std::unique_lock<std::mutex> lk(lock);
+    int n = int(sets.size());
+    // Each back end runs the statement once, while nobody else holds it: a lent one is waited for (bounded),
+    // and one still lent after the wait is skipped and runs the next "use " statement instead.
+    for (int turn = 0;; turn++) {
+        bool pending = false;
+        for (auto& ds : sets) {
+            if (ds->useDone) continue;
+            if (ds->busy) {
+                pending = true;
+                continue;
+            }
+            ds->ExecToLocal(sql, dst);
+            ds->useDone = true;
+        }
+        if (!pending || turn >= kWaitTurns) break;
+        WaitTurn(lk);
+    }
+    return n;
+}
+
+int TagDbConnection::Exec(char* sql, TagLocalData* dst) {
+    {
+        std::lock_guard<std::mutex> lk(lock);
+        if (sets.empty()) return -100;
+    }
+    if (strncmp(sql, "use ", 4) == 0 || strncmp(sql, "USE ", 4) == 0) return ExecUse(sql, dst);
+
+    TagDbReq req;
+    req.threadId = CurrentThreadId();
+    std::unique_lock<std::mutex> lk(lock);
+    waiters.push_back(&req);
+    for (int turn = 0;; turn++) {
+        if (!waiters.empty()) HandOut();
+        if (req.dataSet) break;
+        if (turn >= kWaitTurns) {
+            waiters.erase(std::find(waiters.begin(), waiters.end(), &req));
+            return -200;
+        }
+        WaitTurn(lk);
+    }
+    lk.unlock();
+    int rc = req.dataSet->ExecToLocal(sql, dst);
+    GiveBack(req.dataSet);
+    return rc;
+}
+
+int TagDbConnection::Close() {
+    std::unique_ptr<TagDataSet> dropped;
+    std::lock_guard<std::mutex> lk(lock);
+    if (openCount < 1) return -1;
+    openCount--;
+    if (openCount < DbMaxConn() && size_t(openCount) < sets.size()) {
+        std::unique_ptr<TagDataSet> last = std::move(sets.back());
+        sets.pop_back();
+        // One still lent out is closed by its borrower when it gives it back.
+        if (last->busy)
+            retired.push_back(std::move(last));
+        else
+            dropped = std::move(last);
+    }
+    return openCount;
+}
+
+// ---- TagDbConnectionsCtrl ----
+
+TagDbConnectionsCtrl::~TagDbConnectionsCtrl() { connections.clear(); }
+
+int TagDbConnectionsCtrl::Open(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4) {
+    std::lock_guard<std::mutex> lk(lock);
+    for (size_t i = 0; i < connections.size(); i++) {
+        if (connections[i]->Matches(type, a1, a2, a3)) {
+            connections[i]->AddDataSet(type, a1, a2, a3, a4);
+            return int(i);
+        }
+    }
+    auto conn = std::make_unique<TagDbConnection>();
+    int rc = conn->AddDataSet(type, a1, a2, a3, a4);
+    if (rc < 0) return rc;
+    connections.push_back(std::move(conn));
+    return int(connections.size() - 1);
+}
+
+TagDbConnection* TagDbConnectionsCtrl::Connection(int index) {
+    std::lock_guard<std::mutex> lk(lock);
+    if (index < 0 || size_t(index) >= connections.size()) return nullptr;
+    return connections[size_t(index)].get();
+}
+
+int TagDbConnectionsCtrl::ConnectionCount() {
+    std::lock_guard<std::mutex> lk(lock);
+    return int(connections.size());
+}
+
+int TagDbConnectionsCtrl::Exec(int index, char* sql, TagLocalData* dst) {
+    TagDbConnection* c = Connection(index);
+    return c ? c->Exec(sql, dst) : -10;
+}
+
+int TagDbConnectionsCtrl::Close(int index) {
+    TagDbConnection* c = Connection(index);
+    return c ? c->Close() : -10;
+}
+
+TagDbConnectionsCtrl* GetDbPool() {
+    static TagDbConnectionsCtrl pool;
+    return &pool;
+}
+
+} // namespace zz

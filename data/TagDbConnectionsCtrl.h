@@ -1,0 +1,93 @@
+#pragma once
+// The connection pool: all lines that open the same source share up to DB_MAX_CONN back ends. Each statement
+// borrows one back end for its run, first come first served, and gets the whole result as a local copy.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "data/TagDataSet.h"
+
+namespace zz {
+
+class TagLocalData;
+
+// Creates a back end of one type from the four DbOpen operands. Back ends outside this library register
+// theirs (types 1 and 5) when their client library loads; 0 and 4 are built in.
+using TagBackEndMaker = std::unique_ptr<TagDataSet> (*)(const char* a1, const char* a2, const char* a3,
+                                                       const char* a4);
+// Installs the maker for a pooled type (0, 1, 4 or 5); null removes it. Returns the previous one.
+TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker);
+
+struct TagDbReq {
+    uint32_t threadId = 0;
+    TagDataSet* dataSet = nullptr; // the back end handed to this request; null while it waits
+};
+
+class TagDbConnection {
+public:
+    static constexpr int kWaitTurns = 200;   // turns of kTurnMs before a statement gives up (-200)
+    static constexpr uint32_t kTurnMs = 50;
+
+    TagDbConnection() = default;
+    ~TagDbConnection();
+    TagDbConnection(const TagDbConnection&) = delete;
+    TagDbConnection& operator=(const TagDbConnection&) = delete;
+
+    // Counts one more open and adds a back end while the count is within DB_MAX_CONN. Open number (0-based),
+    // or -1 for a type the pool does not take (or that has no back end available).
+    int AddDataSet(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4);
+    // Runs sql on a borrowed back end into dst. -100 no back end, -200 none became free in time.
+    int Exec(char* sql, TagLocalData* dst);
+    // Counts one open less and drops a back end when the count falls below DB_MAX_CONN. The new count, or -1.
+    int Close();
+
+    bool Matches(int32_t type, const char* a1, const char* a2, const char* a3);
+    int BackEndCount();
+    int OpenCount();
+
+private:
+    int ExecUse(char* sql, TagLocalData* dst);
+    void GiveBack(TagDataSet* ds);
+    void HandOut();
+    void WaitTurn(std::unique_lock<std::mutex>& lk);
+
+    std::vector<std::unique_ptr<TagDataSet>> sets;
+    std::deque<TagDbReq*> waiters;
+    // Back ends dropped by Close while lent out: destroyed by their borrower when it gives them back.
+    std::vector<std::unique_ptr<TagDataSet>> retired;
+    int32_t openCount = 0;
+    std::mutex lock;
+    std::condition_variable handOut; // wakes waiters when a back end is handed to them
+    int32_t dbType = -1;
+    std::string openArg1, openArg2, openArg3, openArg4;
+};
+
+class TagDbConnectionsCtrl {
+public:
+    TagDbConnectionsCtrl() = default;
+    ~TagDbConnectionsCtrl();
+    TagDbConnectionsCtrl(const TagDbConnectionsCtrl&) = delete;
+    TagDbConnectionsCtrl& operator=(const TagDbConnectionsCtrl&) = delete;
+
+    // Connection index >= 0, or negative (see TagDbConnection::AddDataSet).
+    int Open(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4);
+    // -10 when index is not a connection of the pool.
+    int Exec(int index, char* sql, TagLocalData* dst);
+    int Close(int index);
+
+    TagDbConnection* Connection(int index);
+    int ConnectionCount();
+
+private:
+    std::mutex lock; // taken before any connection's lock
+    std::vector<std::unique_ptr<TagDbConnection>> connections;
+};
+
+// The process's pool, created on first use and destroyed at exit.
+TagDbConnectionsCtrl* GetDbPool();
+
+} // namespace zz
