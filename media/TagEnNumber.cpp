@@ -3,8 +3,10 @@
 namespace zz {
 
 TagEnNumber::TagEnNumber() {
-    for (int i = 0; i <= 20; ++i) names_[i] = std::to_string(i);
-    for (int i = 30; i <= 90; i += 10) names_[i] = std::to_string(i);
+    for (int i = 0; i <= 20; ++i)
+        names_[i] = std::to_string(i);
+    for (int i = 30; i <= 90; i += 10)
+        names_[i] = std::to_string(i);
 }
 
 const std::string& TagEnNumber::Name(int key) const {

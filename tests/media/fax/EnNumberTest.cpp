@@ -28,9 +28,8 @@ TEST(TagEnNumber, ReadsGroupsWithAndOnlyAfterHundred) {
 
 TEST(TagEnNumber, HigherGroupsSurviveTheRecursion) {
     EXPECT_EQ(Words(1500000000), (Names{"1", "billion", "5", "hundred", "million"}));
-    EXPECT_EQ(Words(2147483647),
-              (Names{"2", "billion", "1", "hundred", "and", "40", "7", "million", "4", "hundred", "and", "80", "3",
-                     "thousand", "6", "hundred", "and", "40", "7"}));
+    EXPECT_EQ(Words(2147483647), (Names{"2", "billion", "1", "hundred", "and", "40", "7", "million", "4", "hundred",
+                                        "and", "80", "3", "thousand", "6", "hundred", "and", "40", "7"}));
     EXPECT_EQ(Words(12345), (Names{"12", "thousand", "3", "hundred", "and", "40", "5"}));
 }
 
@@ -63,6 +62,7 @@ TEST(TagEnNumber, SharedInstanceServesManyThreads) {
                     if (s.empty()) ++bad;
             }
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(bad.load(), 0);
 }

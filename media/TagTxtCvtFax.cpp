@@ -1,0 +1,113 @@
+#include "media/TagTxtCvtFax.h"
+
+#include "platform/Gbk.h"
+#include "platform/PathMap.h"
+
+#include <cstring>
+
+namespace zz {
+
+TagTxtCvtFax::TagTxtCvtFax(const std::string& directory, const std::string& textFile, const std::string& faxFile) {
+    cvt_ = std::make_unique<TagCvtFax>(directory);
+    if (cvt_->Status() < 0) {
+        result_ = kNoCodeTable;
+        return;
+    }
+    draw_ = std::make_unique<DrawMem>(directory);
+    if (draw_->Status() < 0) {
+        draw_.reset();
+        cvt_.reset();
+        result_ = kNoFonts;
+        return;
+    }
+    if (Open(textFile, faxFile) < 0) {
+        result_ = kFileFailed;
+        return;
+    }
+    while (ConvertLine()) {
+    }
+    Finish();
+    result_ = kDone;
+}
+
+TagTxtCvtFax::~TagTxtCvtFax() {
+    Finish();
+}
+
+int TagTxtCvtFax::DetectTextKind(const unsigned char* head, size_t length) {
+    if (length >= 2 && head[0] == 0xFF && head[1] == 0xFE) return kUtf16;
+    if (length >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) return kUtf8;
+    for (size_t i = 0; i < length; ++i)
+        if (head[i] >= 0x80 && head[i] <= 0x9F) return kRefused;
+    return kAnsi;
+}
+
+// The whole UTF-16 text converted to GBK, so that the line reader sees ANSI text; zero bytes inside UTF-16
+// characters are part of the text, not its end.
+bool TagTxtCvtFax::WriteUtf16AsGbk(const std::string& textFile, std::string& tmpName) {
+    std::string raw;
+    char piece[4096];
+    fseek(text_, 2, SEEK_SET);
+    size_t n;
+    while ((n = fread(piece, 1, sizeof piece, text_)) > 0)
+        raw.append(piece, n);
+    fclose(text_);
+    text_ = nullptr;
+    std::string gbk;
+    ConvertCodePage(raw, "UTF-16LE", "GBK", gbk);
+    tmpName = textFile + ".tmp";
+    FILE* tmp = fopen(ResolvePath(tmpName).c_str(), "wb");
+    if (!tmp) return false;
+    bool ok = fwrite(gbk.data(), 1, gbk.size(), tmp) == gbk.size();
+    return fclose(tmp) == 0 && ok;
+}
+
+int TagTxtCvtFax::Open(const std::string& textFile, const std::string& faxFile) {
+    text_ = fopen(ResolvePath(textFile).c_str(), "rb");
+    if (!text_) return -1;
+    unsigned char head[80];
+    size_t got = fread(head, 1, sizeof head, text_);
+    textKind_ = DetectTextKind(head, got);
+    if (textKind_ == kRefused || textKind_ == kUtf8) {
+        fclose(text_);
+        text_ = nullptr;
+        return -100;
+    }
+    std::string readName = textFile;
+    if (textKind_ == kUtf16 && !WriteUtf16AsGbk(textFile, readName)) return -1;
+    if (text_) fclose(text_);
+    text_ = fopen(ResolvePath(readName).c_str(), "r");
+    if (!text_) return -1;
+    fax_ = cvt_->Open(faxFile);
+    return fax_ ? 0 : -2;
+}
+
+bool TagTxtCvtFax::ConvertLine() {
+    char raw[216];
+    if (!text_ || !fgets(raw, sizeof raw, text_)) return false;
+    std::string line(5, ' ');
+    for (const char* p = raw; *p && *p != '\r' && *p != '\n' && line.size() <= 216; ++p) {
+        if (*p == '\t')
+            line += "    ";
+        else
+            line += *p;
+    }
+    draw_->DrawTextLine(line, 40, 0);
+    uint8_t* band = draw_->Band();
+    for (int r = 0; r < 16; ++r)
+        cvt_->EncodeLine(band + r * DrawMem::kRowBytes, DrawMem::kRowBytes, fax_);
+    memset(band, 0, DrawMem::kRowBytes);
+    cvt_->EncodeLine(band, DrawMem::kRowBytes, fax_);
+    return true;
+}
+
+void TagTxtCvtFax::Finish() {
+    if (finished_) return;
+    finished_ = true;
+    if (fax_ && cvt_) cvt_->Close(fax_);
+    fax_ = nullptr;
+    if (text_) fclose(text_);
+    text_ = nullptr;
+}
+
+} // namespace zz

@@ -1,0 +1,44 @@
+#pragma once
+// A plain text file turned into one fax page (TIFF or "BIT  FAX"), done in the constructor.
+#include "media/DrawMem.h"
+#include "media/TagCvtFax.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace zz {
+
+class TagTxtCvtFax {
+public:
+    // Result codes.
+    static constexpr int kDone = 0, kNoCodeTable = -1, kNoFonts = -2, kFileFailed = -3;
+    // Text kinds.
+    static constexpr int kRefused = 0, kAnsi = 1, kUtf16 = 2, kUtf8 = 3;
+
+    TagTxtCvtFax(const std::string& directory, const std::string& textFile, const std::string& faxFile);
+    ~TagTxtCvtFax();
+    TagTxtCvtFax(const TagTxtCvtFax&) = delete;
+    TagTxtCvtFax& operator=(const TagTxtCvtFax&) = delete;
+
+    int Result() const { return result_; }
+    int TextKind() const { return textKind_; }
+
+    static int DetectTextKind(const unsigned char* head, size_t length);
+
+private:
+    int Open(const std::string& textFile, const std::string& faxFile);
+    bool ConvertLine(); // false at the end of the text
+    void Finish();
+    bool WriteUtf16AsGbk(const std::string& textFile, std::string& tmpName);
+
+    std::unique_ptr<TagCvtFax> cvt_;
+    std::unique_ptr<DrawMem> draw_;
+    FILE* text_ = nullptr;
+    int textKind_ = kAnsi;
+    FILE* fax_ = nullptr;
+    int result_ = kDone;
+    bool finished_ = false;
+};
+
+} // namespace zz
