@@ -1,0 +1,279 @@
+// Arrays and objects: key typing, order, set operations, dumps and reference counts (run under ASan).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "engine/TagMapObject.h"
+#include "engine/TagVar.h"
+#include "tests/engine/Values.h"
+
+using namespace zz;
+using namespace zz::test;
+
+namespace {
+
+int32_t Refs(const TagVar& v) { return g_mapObjects.RefCount(v.objId); }
+
+TagVar ObjOf(std::initializer_list<std::pair<TagVar, TagVar>> items) {
+    TagVar o;
+    for (auto& [k, v] : items)
+        o[k] = v;
+    return o;
+}
+
+void Drop(TagVar& v) { v = TagVar(); }
+
+} // namespace
+
+TEST(TagMapObjectIds, IdsOfReleasedObjectsAreNotHandedOutAgain) {
+    TagVar a;
+    a[Int(1)] = Int(1);
+    int32_t first = a.objId;
+    Drop(a);
+    EXPECT_EQ(g_mapObjects.RefCount(first), -1);
+    a[Int(1)] = Int(1);
+    EXPECT_EQ(a.objId, first + 1);
+    Drop(a);
+}
+
+TEST(TagMapObjectKeys, IntegerDoubleAndStringOneAreThreeKeysDumpedInKindOrder) {
+    TagVar a;
+    a[Str("1")] = Str("s");
+    a[Dbl(1.0)] = Dbl(2.5);
+    a[Int(1)] = Int(7);
+    EXPECT_EQ(a.Len(), 3);
+    EXPECT_EQ(Text(a), "{\r\n1:7,\r\n\"1\":\"s\",\r\n1.000000:2.5\r\n}");
+    Drop(a);
+}
+
+TEST(TagMapObjectKeys, EmptyKeyAndZeroAreTheSameElementAndNanIsOneKey) {
+    TagVar a;
+    a[TagVar()] = Int(5);
+    EXPECT_EQ(a[Int(0)].intVal, 5);
+    a[Dbl(NAN)] = Int(1);
+    a[Dbl(NAN)] = Int(2);
+    EXPECT_EQ(a.Len(), 2);
+    Drop(a);
+}
+
+TEST(TagMapObjectKeys, EmptyObjectDumpsAsBracesOnTwoLines) {
+    TagVar a;
+    a[Int(1)] = Int(1);
+    g_mapObjects.RemoveItem(a.objId, Int(1));
+    EXPECT_EQ(Text(a), "{\r\n\r\n}");
+    Drop(a);
+}
+
+TEST(TagMapObjectRefs, AssignmentCountsAndTheLastReleaseDeletes) {
+    TagVar a, b;
+    a[Int(1)] = Int(1);
+    int32_t id = a.objId;
+    EXPECT_EQ(Refs(a), 1);
+    b = a;
+    EXPECT_EQ(Refs(a), 2);
+    a = a;
+    EXPECT_EQ(Refs(b), 2);
+    a = TagVar(Int(0));
+    EXPECT_EQ(g_mapObjects.RefCount(id), 1);
+    // A typed setter changes the type but drops no reference.
+    b.SetInt(0);
+    EXPECT_EQ(g_mapObjects.RefCount(id), 1);
+    b.type = TagVar::kObject;
+    b = TagVar(Int(0));
+    EXPECT_EQ(g_mapObjects.RefCount(id), -1);
+}
+
+TEST(TagMapObjectRefs, ElementKeepsInnerObjectAliveUntilOuterIsDeleted) {
+    TagVar outer, inner;
+    inner[Int(1)] = Str("x");
+    int32_t innerId = inner.objId;
+    outer[Str("in")] = inner;
+    Drop(inner);
+    EXPECT_EQ(g_mapObjects.RefCount(innerId), 1);
+    Drop(outer);
+    EXPECT_EQ(g_mapObjects.RefCount(innerId), -1);
+}
+
+TEST(TagMapObjectRefs, AssigningAnElementOfTheTargetReadsItBeforeReleasing) {
+    // head = head["next"] walks a list whose earlier nodes die on the way.
+    TagVar head;
+    head[Str("v")] = Int(0);
+    TagVar* tail = &head;
+    for (int i = 1; i < 4; ++i) {
+        TagVar node;
+        node[Str("v")] = Int(i);
+        (*tail)[Str("next")] = node;
+        tail = &(*tail)[Str("next")];
+        Drop(node);
+    }
+    int live = g_mapObjects.Live();
+    for (int i = 1; i < 4; ++i) {
+        head = head[Str("next")];
+        EXPECT_EQ(head[Str("v")].intVal, i);
+        EXPECT_EQ(g_mapObjects.Live(), live - i);
+    }
+    Drop(head);
+}
+
+TEST(TagMapObjectRefs, AddCountsTheMergedObject) {
+    TagVar a = ObjOf({{Int(1), Str("x")}}), b = ObjOf({{Int(2), Str("z")}});
+    TagVar t;
+    TagVar::Add(t, a, b);
+    EXPECT_EQ(Refs(t), 1);
+    int32_t id = t.objId;
+    Drop(t);
+    EXPECT_EQ(g_mapObjects.RefCount(id), -1);
+    Drop(a);
+    Drop(b);
+}
+
+TEST(TagMapObjectRefs, LongChainsAreReleasedWithoutDeepRecursion) {
+    int live = g_mapObjects.Live();
+    TagVar head;
+    for (int i = 0; i < 100000; ++i) {
+        TagVar node;
+        node[Str("next")] = head;
+        head = node;
+        Drop(node);
+    }
+    EXPECT_EQ(g_mapObjects.Live(), live + 100000);
+    std::string text = Text(head); // cut at a fixed depth
+    EXPECT_FALSE(text.empty());
+    Drop(head);
+    EXPECT_EQ(g_mapObjects.Live(), live);
+}
+
+TEST(TagMapObjectRefs, CyclesKeepEachOtherAliveAndDumpWithoutEndlessRecursion) {
+    TagVar a, b;
+    a[Int(1)] = Int(1);
+    b[Int(1)] = a;
+    a[Int(2)] = b;
+    a[Int(3)] = a;
+    std::string text = Text(a);
+    EXPECT_NE(text.find("3:{...}"), std::string::npos);
+    EXPECT_NE(text.find("1:{...}"), std::string::npos); // b's way back to a
+    int32_t ia = a.objId, ib = b.objId;
+    Drop(a);
+    Drop(b);
+    EXPECT_EQ(g_mapObjects.RefCount(ia), 2);
+    EXPECT_EQ(g_mapObjects.RefCount(ib), 1);
+    // Breaking the cycle from inside deletes both, and the deletion coming back to a finds nothing.
+    TagVar h;
+    h.type = TagVar::kObject;
+    h.objId = ia;
+    h[Int(3)] = TagVar();
+    g_mapObjects.Release(ia);
+    EXPECT_EQ(g_mapObjects.RefCount(ia), -1);
+    EXPECT_EQ(g_mapObjects.RefCount(ib), -1);
+}
+
+TEST(TagMapObjectDeadIds, DeadNegativeAndUnknownIdsAreHarmless) {
+    for (int32_t id : {-1, -2, 0, 0x7FFFFFF0}) {
+        TagVar v;
+        v.type = TagVar::kObject;
+        v.objId = id;
+        EXPECT_EQ(v.Len(), -1);
+        EXPECT_EQ(Text(v), "");
+        EXPECT_EQ(&v.Find(Int(1)), &g_nullVar);
+        EXPECT_EQ(&v[Int(1)], &g_nullVar);
+        std::vector<TagKeyEntry> keys;
+        EXPECT_EQ(v.GetKeys(keys), -1);
+        TagVar k, val;
+        EXPECT_EQ(v.GetItemAt(0, k, val), -1);
+        v = TagVar();
+        EXPECT_EQ(g_mapObjects.AddRef(id), -1);
+        EXPECT_EQ(g_mapObjects.RemoveItem(id, Int(1)), 0);
+        EXPECT_EQ(g_mapObjects.Clone(id), -1);
+    }
+}
+
+TEST(TagMapObjectSets, MergeSubtractIntersectLeaveTheOperandsAlone) {
+    TagVar a = ObjOf({{Int(1), Str("x")}});
+    TagVar b = ObjOf({{Int(1), Str("y")}, {Int(2), Str("z")}});
+    TagVar sum;
+    sum = a + b;
+    EXPECT_EQ(Text(sum), "{\r\n1:\"x\",\r\n2:\"z\"\r\n}");
+    TagVar diff;
+    diff = a - b;
+    EXPECT_EQ(diff.Len(), 0);
+    TagVar prod;
+    prod = a * b;
+    EXPECT_EQ(Text(prod), "{\r\n1:\"y\"\r\n}");
+    EXPECT_EQ(a.Len(), 1);
+    EXPECT_EQ(b.Len(), 2);
+    for (TagVar* v : {&a, &b, &sum, &diff, &prod})
+        Drop(*v);
+}
+
+TEST(TagMapObjectSets, MergeFillsKeysTheLeftHoldsEmptyAndObjectKeysBecomeIntegers) {
+    TagVar a, b, key;
+    a[Int(1)] = TagVar();
+    key[Int(0)] = Int(0);
+    b[Int(1)] = Int(9);
+    b[key] = Int(3);
+    TagVar m;
+    m = a + b;
+    EXPECT_EQ(m[Int(1)].intVal, 9);
+    EXPECT_EQ(m.Find(Int(key.objId)).intVal, 3);
+    for (TagVar* v : {&a, &b, &key, &m})
+        Drop(*v);
+}
+
+TEST(TagMapObjectWalk, GetItemAtOutOfRangeLeavesTheOutputs) {
+    TagVar a = ObjOf({{Int(5), Str("five")}, {Str("k"), Int(1)}});
+    TagVar k, v;
+    EXPECT_EQ(a.GetItemAt(1, k, v), 1);
+    EXPECT_EQ(Bytes(k), "k");
+    EXPECT_EQ(v.intVal, 1);
+    k.SetInt(77);
+    EXPECT_EQ(a.GetItemAt(2, k, v), -2);
+    EXPECT_EQ(k.intVal, 77);
+    Drop(a);
+}
+
+TEST(TagMapObjectWalk, KeyListIsASnapshotByValue) {
+    TagVar a = ObjOf({{Int(2), Int(0)}, {Int(10), Int(0)}, {Str("a"), Int(0)}, {Dbl(1.5), Int(0)}});
+    std::vector<TagKeyEntry> keys;
+    EXPECT_EQ(a.GetKeys(keys), 4);
+    Drop(a); // the object dies; the keys stay readable
+    ASSERT_EQ(keys.size(), 4u);
+    EXPECT_EQ(keys[0].key.intVal, 2);
+    EXPECT_EQ(keys[1].key.intVal, 10);
+    EXPECT_EQ(Bytes(keys[2].key), "a");
+    EXPECT_EQ(keys[3].kind, 3);
+    EXPECT_DOUBLE_EQ(keys[3].key.dblVal, 1.5);
+}
+
+TEST(TagVarSubscript, StringBecomesObjectAndReadOnlyStaysUnchanged) {
+    TagVar s = Str("abc");
+    s[Int(4)];
+    EXPECT_EQ(s.type, TagVar::kObject);
+    EXPECT_EQ(s.Len(), 1);
+    EXPECT_EQ(Refs(s), 1);
+    EXPECT_EQ(s.Find(Int(4)).type, TagVar::kEmpty);
+    EXPECT_EQ(&s.Find(Int(5)), &g_nullVar);
+    EXPECT_EQ(s.Len(), 1);
+    Drop(s);
+}
+
+TEST(TagMapObjectThreads, ConcurrentCreationAndReleaseKeepTheRegistryConsistent) {
+    int live = g_mapObjects.Live();
+    std::vector<std::thread> ts;
+    for (int t = 0; t < 4; ++t)
+        ts.emplace_back([] {
+            for (int i = 0; i < 2000; ++i) {
+                TagVar a, b, c;
+                c[Int(0)] = Int(i);
+                a[Int(i)] = c;
+                b = a;
+                c = TagVar();
+                a = TagVar();
+                b = TagVar();
+            }
+        });
+    for (auto& t : ts)
+        t.join();
+    EXPECT_EQ(g_mapObjects.Live(), live);
+}
