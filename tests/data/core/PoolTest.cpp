@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "data/TagDbConnectionsCtrl.h"
+#include "data/TagLocalData.h"
+#include "platform/Clock.h"
+#include "telephony/TagRunCfg.h"
+
+using namespace zz;
+
+namespace {
+
+// A scripted back end: records every statement, can be held at a gate, answers one row (its id, the text).
+struct FakeWorld {
+    std::mutex m;
+    std::condition_variable cv;
+    bool gateOpen = true;
+    std::vector<std::string> log;
+    std::atomic<int> created{0}, destroyed{0}, overlaps{0};
+
+    void SetGate(bool open) {
+        std::lock_guard<std::mutex> lk(m);
+        gateOpen = open;
+        cv.notify_all();
+    }
+    size_t LogSize() {
+        std::lock_guard<std::mutex> lk(m);
+        return log.size();
+    }
+    void WaitLog(size_t n) {
+        for (int i = 0; i < 2000 && LogSize() < n; i++) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+};
+FakeWorld* g_world = nullptr;
+
+class FakeSet : public TagDataSet {
+public:
+    FakeSet() : id(g_world->created++) {}
+    ~FakeSet() override { g_world->destroyed++; }
+    int ExecToLocal(char* sql, TagLocalData* dst) override {
+        if (inUse++ != 0) g_world->overlaps++;
+        dst->ClearResult();
+        std::string text = sql;
+        {
+            std::unique_lock<std::mutex> lk(g_world->m);
+            g_world->log.push_back(std::to_string(id) + ":" + text);
+            g_world->cv.wait(lk, [] { return g_world->gateOpen; });
+        }
+        int rc = 0;
+        if (text.rfind("empty", 0) != 0) {
+            dst->SetRows(1);
+            dst->fields.AddField("id", 8);
+            dst->fields.AddField("sql", 64);
+            dst->AllocRecords();
+            dst->PutCell(0, 0, std::to_string(id));
+            dst->PutCell(0, 1, text);
+            rc = 1;
+        }
+        inUse--;
+        return rc;
+    }
+    int Exec(char*) override { return 0; }
+    int GetRows() override { return 0; }
+    int GetCols() override { return 0; }
+    int GetFieldName(int, char* buf) override { return buf[0] = 0, -1; }
+    int GetFieldIndex(const char*) override { return -1; }
+    int GetVarByName(char* buf, const char*, int) override { return buf[0] = 0, -1; }
+    int GetVar(char* buf, int, int) override { return buf[0] = 0, -1; }
+    int Close() override { return 0; }
+
+    int id;
+    std::atomic<int> inUse{0};
+};
+
+std::unique_ptr<TagDataSet> MakeFake(const char*, const char*, const char*, const char*) {
+    return std::make_unique<FakeSet>();
+}
+
+class Pool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_world = &world;
+        previous = SetPoolBackEndMaker(kDbTypeMySql, MakeFake);
+        SetDbMaxConn(2);
+    }
+    void TearDown() override {
+        SetPoolBackEndMaker(kDbTypeMySql, previous);
+        SetDbMaxConn(0);
+    }
+    std::unique_ptr<TagLocalData> OpenLocal(const char* host = "h", const char* log = "l") {
+        return std::make_unique<TagLocalData>(&pool, kDbTypeMySql, host, "u", "p", log);
+    }
+    static std::string Cell(TagLocalData& ld, int col) {
+        char buf[kDbValueSize];
+        ld.GetVar(buf, col, 1);
+        return buf;
+    }
+    static int Run(TagLocalData& ld, const std::string& sql) {
+        std::vector<char> text(sql.begin(), sql.end());
+        text.push_back('\0');
+        return ld.Exec(text.data());
+    }
+
+    FakeWorld world;
+    TagDbConnectionsCtrl pool;
+    TagBackEndMaker previous = nullptr;
+};
+
+} // namespace
+
+TEST_F(Pool, SharesUpToTheLimitAndDropsBackEndsOnlyBelowIt) {
+    auto a = OpenLocal("h", "one"), b = OpenLocal("h", "two"), c = OpenLocal("h", "three");
+    EXPECT_EQ(a->status, 0);
+    EXPECT_EQ(c->ConnIndex(), 0); // the fourth operand does not name the source
+    ASSERT_EQ(pool.ConnectionCount(), 1);
+    TagDbConnection* conn = pool.Connection(0);
+    EXPECT_EQ(conn->BackEndCount(), 2);
+    EXPECT_EQ(conn->OpenCount(), 3);
+    c.reset();
+    EXPECT_EQ(conn->BackEndCount(), 2);
+    b.reset();
+    EXPECT_EQ(conn->BackEndCount(), 1);
+    EXPECT_EQ(world.destroyed.load(), 1);
+    auto other = OpenLocal("otherhost");
+    EXPECT_EQ(other->ConnIndex(), 1);
+    EXPECT_EQ(pool.ConnectionCount(), 2);
+    a.reset();
+    EXPECT_EQ(conn->BackEndCount(), 0);
+    EXPECT_EQ(conn->Close(), -1); // closed more often than opened
+}
+
+TEST_F(Pool, RefusesUnknownTypesAndEmptyConnections) {
+    EXPECT_EQ(TagLocalData(&pool, kDbTypeTqr, "h", "u", "p", "").status, -1);
+    EXPECT_EQ(TagLocalData(&pool, 3, "h", "u", "p", "").status, -1);
+    SetPoolBackEndMaker(kDbTypeMySql, nullptr); // client library not loaded
+    EXPECT_EQ(TagLocalData(&pool, kDbTypeMySql, "h", "u", "p", "").status, -1);
+    SetPoolBackEndMaker(kDbTypeMySql, MakeFake);
+    EXPECT_EQ(pool.ConnectionCount(), 0);
+    SetDbMaxConn(0);
+    auto ld = OpenLocal();
+    EXPECT_EQ(ld->status, 0);
+    EXPECT_EQ(Run(*ld, "select 1"), -100);
+    char sql[] = "x";
+    EXPECT_EQ(pool.Exec(5, sql, ld.get()), -10);
+    EXPECT_EQ(pool.Exec(-1, sql, ld.get()), -10);
+    EXPECT_EQ(pool.Close(5), -10);
+}
+
+TEST_F(Pool, ResultIsALocalCopyReadWithoutThePool) {
+    auto ld = OpenLocal();
+    EXPECT_EQ(Run(*ld, "select 42"), 1);
+    EXPECT_EQ(ld->GetRows(), 1);
+    char buf[kDbValueSize];
+    EXPECT_EQ(ld->GetVar(buf, 1, 1), 64); // the field's width
+    EXPECT_STREQ(buf, "select 42");
+    EXPECT_EQ(ld->GetVar(buf, 1, 0), -2);
+    EXPECT_EQ(ld->GetVar(buf, 1, 2), -2);
+    EXPECT_EQ(ld->SetVar("x", 1, 1), 0);
+    EXPECT_EQ(Run(*ld, "empty result"), 0);
+    EXPECT_EQ(ld->GetRows(), 0);
+    EXPECT_EQ(ld->GetCols(), 0);
+    EXPECT_EQ(ld->GetVar(buf, 0, 1), -1);
+}
+
+TEST_F(Pool, WaitingStatementsAreServedInArrivalOrder) {
+    SetDbMaxConn(1);
+    auto first = OpenLocal();
+    std::vector<std::unique_ptr<TagLocalData>> others;
+    for (int i = 0; i < 4; i++) others.push_back(OpenLocal());
+    world.SetGate(false);
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] { Run(*first, "s0"); });
+    world.WaitLog(1);
+    for (int i = 0; i < 4; i++) {
+        threads.emplace_back([&, i] { EXPECT_EQ(Run(*others[size_t(i)], "s" + std::to_string(i + 1)), 1); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(60)); // each queues before the next arrives
+    }
+    world.SetGate(true);
+    for (auto& t : threads) t.join();
+    ASSERT_EQ(world.log.size(), 5u);
+    for (int i = 0; i < 5; i++) EXPECT_EQ(world.log[size_t(i)], "0:s" + std::to_string(i));
+    for (int i = 0; i < 4; i++) EXPECT_EQ(Cell(*others[size_t(i)], 1), "s" + std::to_string(i + 1));
+}
+
+TEST_F(Pool, GivesUpAfterTwoHundredTurns) {
+    SetDbMaxConn(1);
+    auto holder = OpenLocal(), waiter = OpenLocal();
+    world.SetGate(false);
+    std::thread t([&] { Run(*holder, "long"); });
+    world.WaitLog(1);
+    {
+        VirtualClock clock(0, true);
+        ScopedClock scoped(&clock);
+        EXPECT_EQ(Run(*waiter, "short"), -200);
+        EXPECT_GE(clock.Ticks(), 200u * 50u);
+    }
+    world.SetGate(true);
+    t.join();
+    EXPECT_EQ(Run(*waiter, "short"), 1); // the request was taken out of the queue: the pool still works
+}
+
+TEST_F(Pool, UseStatementRunsOncePerBackEnd) {
+    auto a = OpenLocal(), b = OpenLocal();
+    EXPECT_EQ(Run(*a, "use db1"), 2);
+    EXPECT_EQ(world.log, (std::vector<std::string>{"0:use db1", "1:use db1"}));
+    EXPECT_EQ(Run(*b, "USE db2"), 2);
+    EXPECT_EQ(world.log.size(), 2u);
+    EXPECT_EQ(Run(*b, "Use db2"), 1); // not recognised: an ordinary statement on one back end
+    EXPECT_EQ(world.log.size(), 3u);
+    SetDbMaxConn(3);
+    auto c = OpenLocal();
+    EXPECT_EQ(Run(*c, "use db3"), 3);
+    ASSERT_EQ(world.log.size(), 4u);
+    EXPECT_EQ(world.log[3], "2:use db3");
+}
+
+TEST_F(Pool, UseStatementWaitsForALentBackEnd) {
+    auto a = OpenLocal(), b = OpenLocal();
+    world.SetGate(false);
+    std::thread lent([&] { Run(*a, "select slow"); });
+    world.WaitLog(1);
+    std::thread use([&] { EXPECT_EQ(Run(*b, "use db"), 2); });
+    world.WaitLog(2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    {
+        std::lock_guard<std::mutex> lk(world.m);
+        ASSERT_EQ(world.log.size(), 2u); // back end 0 is still lent: its "use" waits
+        EXPECT_EQ(world.log[1], "1:use db");
+    }
+    world.SetGate(true);
+    lent.join();
+    use.join();
+    ASSERT_EQ(world.log.size(), 3u);
+    EXPECT_EQ(world.log[2], "0:use db");
+    EXPECT_EQ(world.overlaps.load(), 0);
+}
+
+TEST_F(Pool, BackEndDroppedWhileLentIsClosedByItsBorrower) {
+    auto a = OpenLocal(), b = OpenLocal();
+    world.SetGate(false);
+    std::thread ta([&] { EXPECT_EQ(Run(*a, "qa"), 1); });
+    std::thread tb([&] { EXPECT_EQ(Run(*b, "qb"), 1); });
+    world.WaitLog(2);
+    TagDbConnection* conn = pool.Connection(0);
+    EXPECT_EQ(conn->Close(), 1); // another line leaves: the last back end goes, though it is lent
+    EXPECT_EQ(conn->BackEndCount(), 1);
+    EXPECT_EQ(world.destroyed.load(), 0);
+    world.SetGate(true);
+    ta.join();
+    tb.join();
+    EXPECT_EQ(world.destroyed.load(), 1);
+    EXPECT_EQ(Cell(*a, 1), "qa");
+    EXPECT_EQ(Cell(*b, 1), "qb");
+}
+
+TEST_F(Pool, ThirtyTwoLinesGetTheirOwnResults) {
+    SetDbMaxConn(4);
+    constexpr int kLines = 32, kEach = 40;
+    std::vector<std::unique_ptr<TagLocalData>> handles;
+    for (int i = 0; i < kLines; i++) handles.push_back(OpenLocal());
+    EXPECT_EQ(pool.Connection(0)->BackEndCount(), 4);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kLines; t++) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; i++) {
+                std::string sql = "line " + std::to_string(t) + " stmt " + std::to_string(i);
+                if (Run(*handles[size_t(t)], sql) != 1 || Cell(*handles[size_t(t)], 1) != sql) wrong++;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(world.log.size(), size_t(kLines * kEach));
+    EXPECT_EQ(world.overlaps.load(), 0);
+}
