@@ -1,0 +1,186 @@
+#include "platform/Clock.h"
+#include "telephony/TagKvCall.h"
+#include "telephony/TagPcPlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace zz;
+
+namespace {
+
+// What the fake sound card saw, and how long each play lasts (in IsFinished polls).
+struct Card {
+    std::vector<std::string> opened;
+    std::vector<int> volumes;
+    int loopSets = 0;
+    bool loop = false;
+    int stops = 0;
+    int pollsLeft = 0;
+    int playPolls = 3;
+    bool failFile = false;
+};
+
+class FakePlayer : public TagPcPlayer {
+public:
+    explicit FakePlayer(Card& c) : c_(c) {}
+    int Status() const override { return status_; }
+    void Play(const char* file, int volume) override {
+        c_.opened.push_back(file);
+        c_.volumes.push_back(volume);
+        status_ = c_.failFile ? -1 : 0;
+        c_.pollsLeft = c_.playPolls;
+    }
+    void SetLoop(bool on) override {
+        c_.loop = on;
+        ++c_.loopSets;
+    }
+    bool IsFinished() override {
+        if (c_.loop) return false;
+        if (c_.pollsLeft > 0) --c_.pollsLeft;
+        return c_.pollsLeft == 0;
+    }
+    void Stop() override {
+        ++c_.stops;
+        c_.pollsLeft = 0;
+        c_.loop = false;
+    }
+
+private:
+    Card& c_;
+    int status_ = 0;
+};
+
+struct PlayFixture : ::testing::Test {
+    Card card;
+    VirtualClock clock{1000};
+    ScopedClock scoped{&clock};
+    void SetUp() override {
+        SetPcPlayerMaker([this](const char* file, int volume) {
+            auto p = std::make_unique<FakePlayer>(card);
+            p->Play(file, volume);
+            return std::unique_ptr<TagPcPlayer>(std::move(p));
+        });
+    }
+    void TearDown() override { SetPcPlayerMaker(nullptr); }
+};
+
+// A line whose keys arrive while it plays.
+class KeyedCall : public TagKvCall {
+public:
+    int keys = 0;
+    int KeysLen() override {
+        TagKvCall::KeysLen();
+        return keys;
+    }
+};
+
+} // namespace
+
+TEST(CallPlayNoCard, WithoutASoundCardPlayerEveryPlayFailsAsUnopenable) {
+    SetPcPlayerMaker(nullptr);
+    TagKvCall c;
+    EXPECT_EQ(c.Play("a.wav", 1, 0), -2);
+    EXPECT_EQ(c.StartLoopPlay("a.wav", 0), -2);
+    EXPECT_EQ(c.PcPlay("a.wav", 0, 1, 0), -2);
+    EXPECT_EQ(c.playing, 0);
+    EXPECT_EQ(c.IsPcPlayEnd(), 1);
+}
+
+TEST_F(PlayFixture, ReLoopPlayBeforeAnyLoopPlayHasNoFile) {
+    TagKvCall c;
+    EXPECT_EQ(c.ReLoopPlay(), -2);
+    EXPECT_TRUE(card.opened.empty());
+}
+
+TEST_F(PlayFixture, LoopPlayCountsSamplesAndRestartsFromKeyPolling) {
+    TagKvCall c;
+    c.SetVolume(60, 1);
+    ASSERT_EQ(c.StartLoopPlay("music.wav", 0), 0);
+    EXPECT_EQ(card.volumes.back(), 60);
+    EXPECT_FALSE(card.loop); // started once; key polling repeats it
+    EXPECT_EQ(c.ReLoopPlay(), -1);
+
+    card.pollsLeft = 2; // ends at the second look
+    c.KeysLen();
+    EXPECT_EQ(card.opened.size(), 1u);
+    c.KeysLen();
+    EXPECT_EQ(card.opened.size(), 2u);
+    EXPECT_EQ(card.opened.back(), "music.wav");
+
+    clock.Advance(250);
+    EXPECT_EQ(c.StopPlay(), 0);
+    EXPECT_EQ(c.playing, 0);
+    EXPECT_EQ(c.playCounter, 2000);
+    EXPECT_EQ(c.IsPcPlayEnd(), 1);
+
+    EXPECT_EQ(c.ReLoopPlay(), 2000);
+    EXPECT_EQ(c.playing, 1);
+    clock.Advance(100);
+    c.StopPlay();
+    EXPECT_EQ(c.playCounter, 2800);
+}
+
+TEST_F(PlayFixture, AFileThatCannotBeOpenedDropsThePlayer) {
+    TagKvCall c;
+    ASSERT_EQ(c.StartLoopPlay("music.wav", 0), 0);
+    c.StopPlay();
+    card.failFile = true;
+    EXPECT_EQ(c.ReLoopPlay(), -3);
+    EXPECT_EQ(c.playing, 0);
+    EXPECT_EQ(c.PcPlay("bad.wav", 0, 1, 0), -2);
+    EXPECT_EQ(c.IsPcPlayEnd(), 1);
+}
+
+TEST_F(PlayFixture, PlayWaitsForTheEndAndStopsAnEarlierLoopPlay) {
+    TagKvCall c;
+    c.StartLoopPlay("music.wav", 0);
+    clock.Advance(100);
+    card.playPolls = 5;
+    uint32_t start = clock.Ticks();
+    EXPECT_EQ(c.Play("hello.wav", 1, 1), 0);
+    EXPECT_EQ(c.playing, 0);
+    EXPECT_EQ(c.playCounter, 800);
+    EXPECT_EQ(card.opened.back(), "hello.wav");
+    EXPECT_GE(clock.Ticks() - start, 4u * 50u);
+    EXPECT_EQ(c.IsPcPlayEnd(), 1);
+}
+
+TEST_F(PlayFixture, LoopingOrNotWaitingPcPlayReturnsAtOnce) {
+    TagKvCall c;
+    uint32_t start = clock.Ticks();
+    EXPECT_EQ(c.PcPlay("a.wav", 1, 1, 0), 0);
+    EXPECT_TRUE(card.loop);
+    EXPECT_EQ(c.IsPcPlayEnd(), 0);
+    EXPECT_EQ(c.PcPlay("b.wav", 0, 0, 0), 0);
+    EXPECT_FALSE(card.loop);
+    EXPECT_EQ(clock.Ticks(), start);
+    EXPECT_EQ(card.opened.size(), 2u); // the existing player was re-opened
+}
+
+TEST_F(PlayFixture, AKeyStopsABreakablePlayAndTheStopFlagEndsTheWait) {
+    KeyedCall c;
+    card.playPolls = 1000;
+    c.keys = 1;
+    EXPECT_EQ(c.PcPlay("long.wav", 0, 1, 1), 0);
+    EXPECT_EQ(card.stops, 1);
+
+    card.playPolls = 1000;
+    c.keys = 0;
+    c.stopFlag = true;
+    uint32_t start = clock.Ticks();
+    EXPECT_EQ(c.PcPlay("long.wav", 0, 1, 1), 0);
+    EXPECT_EQ(clock.Ticks(), start);
+}
+
+TEST_F(PlayFixture, TheWaitNoticesAHangUpOnTheWay) {
+    TagKvCall c;
+    c.callState = kCallConnected;
+    c.maxTalkTime = 60;
+    c.IsOnline();
+    c.connectTime = CalendarNow() - 61;
+    card.playPolls = 3;
+    c.PcPlay("a.wav", 0, 1, 0);
+    EXPECT_EQ(c.callState, kCallReleased);
+}
