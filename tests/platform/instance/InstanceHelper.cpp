@@ -1,0 +1,30 @@
+// Plays another copy of the program for the single-instance tests.
+//   second NAME: takes the instance lock; when it is held, signals "NAME Show" and exits 3 (0 when it got the
+//                lock, 4 when the lock file failed, 5 when the Show signal found no owner).
+//   first NAME:  takes the lock, creates "NAME Quit", prints "ready", and exits 0 once Quit is signalled
+//                (6 after 20 s without it, 7 when the lock or the event could not be had).
+#include "platform/InstanceLock.h"
+#include "platform/NamedEvent.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;
+    std::string name = argv[2];
+    zz::InstanceLock lock;
+    int got = lock.Acquire(name);
+    if (std::strcmp(argv[1], "second") == 0) {
+        if (got == 1) return 0;
+        if (got < 0) return 4;
+        return zz::NamedEvent::Signal(name + " Show") ? 3 : 5;
+    }
+    zz::NamedEvent quit;
+    if (got != 1 || !quit.Create(name + " Quit")) return 7;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (int i = 0; i < 20000 / 30; ++i)
+        if (quit.Wait(30)) return 0;
+    return 6;
+}
