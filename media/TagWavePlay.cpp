@@ -1,0 +1,300 @@
+#include "media/TagWavePlay.h"
+
+#include "platform/Clock.h"
+#include "platform/MessageBox.h"
+#include "platform/PathMap.h"
+#include "telephony/TagWriteLog.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zz {
+
+namespace {
+
+constexpr int32_t kTailBytes = 90;
+constexpr int32_t kMinPlayBytes = 100;
+constexpr int32_t kBlockNamed = 2048;
+constexpr int32_t kBlockMapper = 0x14000;
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t Le16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+// An error the original raised in a modal box: never block the line, say it in the run log and the console.
+void ReportError(const char* text, const char* caption) {
+    WriteRunLogAlways(text);
+    ShowMessage(text, caption);
+}
+
+} // namespace
+
+TagWavePlay::TagWavePlay(const std::string& path, int volume, uint32_t deviceId, int /*unused*/, int32_t startOffset)
+    : deviceId_(deviceId) {
+    status = OpenFile(path, -1, -2);
+    if (status != 0) {
+        finished_ = 1;
+        return;
+    }
+    curPos_ = dataStart_ + std::max<int32_t>(startOffset, 0);
+    fseek(file_, curPos_, SEEK_SET);
+    try {
+        thread_ = std::thread(&TagWavePlay::WorkerThread, this);
+        threadId_ = 0;
+    } catch (...) {
+        CloseFile();
+        finished_ = 1;
+        status = -2;
+        return;
+    }
+    int r = OpenDevice();
+    if (r != kAudioOk) {
+        WriteRunLogF("waveOutOpen Err. [%d], id=%d", r, int(deviceId_));
+        CloseFile();
+        finished_ = 1;
+        status = -3;
+        return;
+    }
+    SetVolume(volume);
+    StartSession();
+    status = 0;
+}
+
+TagWavePlay::~TagWavePlay() {
+    closing_ = 1;
+    Stop();
+    if (out_) {
+        for (int i = 0; i < 10 && !finished_; ++i)
+            SleepMs(50);
+        finished_ = 1;
+        CloseDevice();
+    }
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lk(lock_);
+            quit_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    CloseFile();
+}
+
+int TagWavePlay::Play(const std::string& path, int volume, int /*unused*/, int32_t startOffset) {
+    Stop();
+    CloseDevice();
+    CloseFile();
+    stopReq_ = 0;
+    finished_ = 0;
+    closing_ = 0;
+    loop_ = 0;
+    status = OpenFile(path, -2, -3);
+    if (status != 0) {
+        finished_ = 1;
+        return status;
+    }
+    curPos_ = dataStart_ + std::max<int32_t>(startOffset, 0);
+    fseek(file_, curPos_, SEEK_SET);
+    int r = thread_.joinable() ? OpenDevice() : kAudioError;
+    if (r != kAudioOk) {
+        WriteRunLogF("waveOutOpen Err. [%d], id=%d", r, int(deviceId_));
+        CloseFile();
+        finished_ = 1;
+        status = -2;
+        return status;
+    }
+    SetVolume(volume);
+    StartSession();
+    status = 0;
+    return 0;
+}
+
+int TagWavePlay::OpenFile(const std::string& rawPath, int cannotOpen, int tooShort) {
+    std::string path = IsVoxName(rawPath) ? ResolveVoxFile(rawPath) : rawPath;
+    stopReq_ = finished_ = closing_ = inStop_ = loop_ = 0;
+    FILE* f = fopen(ResolvePath(path).c_str(), "rb");
+    if (!f) {
+        WriteRunLogF("打不开'%s'", path.c_str());
+        return cannotOpen;
+    }
+    fseek(f, 0, SEEK_END);
+    long len = ftell(f);
+    if (len < kTailBytes + kMinPlayBytes || len > 0x7FFFFFFF) {
+        fclose(f);
+        return tooShort;
+    }
+    endPos_ = int32_t(len) - kTailBytes;
+    blockSize_ = deviceId_ == kWaveMapper ? kBlockMapper : kBlockNamed;
+    fseek(f, 0, SEEK_SET);
+    uint8_t head[20] = {};
+    size_t got = fread(head, 1, sizeof head, f);
+    if (got < 4 || memcmp(head, "RIFF", 4) != 0) {
+        // Headerless: 8 kHz A-law, and the last 90 bytes stay unplayed.
+        format_ = AudioFormat{6, 1, 8000, 8000, 1, 8};
+        dataStart_ = 0;
+    } else {
+        uint32_t fmtSize = Le32(head + 16);
+        uint8_t fmt[18] = {};
+        fseek(f, 20, SEEK_SET);
+        size_t n = fread(fmt, 1, std::min<uint32_t>(fmtSize, 18), f);
+        (void)n;
+        format_ = AudioFormat{Le16(fmt), Le16(fmt + 2), Le32(fmt + 4), Le32(fmt + 8), Le16(fmt + 12), Le16(fmt + 14)};
+        long pos = 20 + long(std::min<uint32_t>(fmtSize, 0x7FFFFF00u));
+        uint8_t chunk[8] = {};
+        fseek(f, pos, SEEK_SET);
+        if (fread(chunk, 1, 8, f) == 8 && memcmp(chunk, "data", 4) != 0) {
+            pos += 8 + long(std::min<uint32_t>(Le32(chunk + 4), 0x7FFFFF00u));
+            fseek(f, pos, SEEK_SET);
+            memset(chunk, 0, sizeof chunk);
+            if (fread(chunk, 1, 8, f) != 8) memset(chunk, 0, sizeof chunk);
+        }
+        dataStart_ = int32_t(std::min<long>(pos + 8, 0x7FFFFFFF));
+        endPos_ = int32_t(std::min<int64_t>(int64_t(dataStart_) + Le32(chunk + 4), 0x7FFFFFFF));
+    }
+    std::lock_guard<std::mutex> lk(fileLock_);
+    file_ = f;
+    block_.resize(size_t(blockSize_));
+    return 0;
+}
+
+void TagWavePlay::CloseFile() {
+    std::lock_guard<std::mutex> lk(fileLock_);
+    if (file_) fclose(file_);
+    file_ = nullptr;
+}
+
+void TagWavePlay::Rewind() {
+    curPos_ = dataStart_;
+    fseek(file_, curPos_, SEEK_SET);
+}
+
+int TagWavePlay::ReadBlock() {
+    std::lock_guard<std::mutex> lk(fileLock_);
+    if (!file_) return -1;
+    int32_t len = std::min(blockSize_, endPos_ - curPos_);
+    if (len <= 0) {
+        Rewind();
+        return -2;
+    }
+    size_t n = fread(block_.data(), 1, size_t(len), file_);
+    if (n == 0) {
+        Rewind();
+        return -3;
+    }
+    curPos_ += int32_t(n);
+    return int(n); // a short read plays what was read, never stale bytes
+}
+
+int TagWavePlay::WriteBlock(int len) {
+    if (closing_ || !out_ || stopReq_ || finished_) return 1;
+    int r = out_->Write(block_.data(), size_t(len));
+    if (r < 0) {
+        char text[64];
+        snprintf(text, sizeof text, "waveOutWrite Err. [%d]", r);
+        ReportError(text, "出错了Play()");
+        finished_ = 1;
+        return -3;
+    }
+    return 0;
+}
+
+int TagWavePlay::SetVolume(int volume) {
+    if (closing_ || !out_) return -1;
+    uint32_t v = std::min<uint32_t>(uint32_t(volume), 100);
+    uint32_t level = 65535 * v / 100;
+    out_->SetVolume(level | level << 16);
+    return 0;
+}
+
+void TagWavePlay::Stop() {
+    if (inStop_.exchange(1)) return;
+    if (out_) {
+        stopReq_ = 1;
+        if (deviceId_ == kWaveMapper) out_->Reset();
+        uint32_t start = GetTickCount();
+        while (!finished_ && TicksSince(start) < 5000)
+            SleepMs(50);
+    }
+    CloseFile();
+    inStop_ = 0;
+}
+
+int TagWavePlay::OpenDevice() {
+    return GetAudioBackend().OpenOut(deviceId_, format_, out_);
+}
+
+// The device goes only when the worker no longer uses it; the reset ends any block it is writing.
+void TagWavePlay::CloseDevice() {
+    if (!out_) return;
+    out_->Reset();
+    WaitIdle();
+    out_.reset();
+}
+
+void TagWavePlay::StartSession() {
+    {
+        std::lock_guard<std::mutex> lk(lock_);
+        runSession_ = true;
+    }
+    cv_.notify_all();
+}
+
+void TagWavePlay::WaitIdle() {
+    std::unique_lock<std::mutex> lk(lock_);
+    cv_.wait(lk, [&] { return quit_ || (!runSession_ && !busy_); });
+}
+
+void TagWavePlay::WorkerThread() {
+    std::unique_lock<std::mutex> lk(lock_);
+    for (;;) {
+        cv_.wait(lk, [&] { return quit_ || runSession_; });
+        if (quit_) break;
+        runSession_ = false;
+        busy_ = true;
+        lk.unlock();
+        try {
+            Session();
+        } catch (...) {
+            WriteRunLogAlways("WavePlayThread: unexpected exception");
+            finished_ = 1;
+        }
+        lk.lock();
+        busy_ = false;
+        cv_.notify_all();
+    }
+}
+
+// One file from its start position to the end (or around again with the loop flag), a block at a time: the
+// next block is read once the device took the previous one.
+void TagWavePlay::Session() {
+    int n = ReadBlock();
+    if (n <= 0) {
+        CloseFile();
+        finished_ = 1;
+        return;
+    }
+    for (;;) {
+        if (WriteBlock(n) != 0) {
+            finished_ = 1;
+            return;
+        }
+        if (finished_) return;
+        if (stopReq_) {
+            finished_ = 1;
+            return;
+        }
+        n = ReadBlock();
+        if (n > 0) continue;
+        if (n == -1 || !loop_) break;
+        n = ReadBlock(); // ReadBlock went back to the data start
+        if (n <= 0) break;
+    }
+    out_->Drain();
+    CloseFile();
+    finished_ = 1;
+}
+
+} // namespace zz

@@ -1,0 +1,126 @@
+// Dialogic ".VOX" files play through a WAV copy kept beside them ("a.VOX" -> "a.VOX.wav").
+#include "media/TagWavePlay.h"
+
+#include "platform/PathMap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <sys/stat.h>
+#include <vector>
+
+namespace zz {
+
+namespace {
+
+const int kStepSize[49] = {16,  17,  19,  21,  23,  25,  28,  31,  34,  37,  41,   45,   50,   55,   60,  66,  73,
+                           80,  88,  97,  107, 118, 130, 143, 157, 173, 190, 209,  230,  253,  279,  307, 337, 371,
+                           408, 449, 494, 544, 598, 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552};
+const int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+
+// Two lines may play the same VOX file at once; only one converts it.
+std::mutex g_voxLock;
+
+void Put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+void Put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+void CacheHeader(uint8_t* h, uint32_t dataLen) {
+    memcpy(h, "RIFF", 4);
+    Put32(h + 4, dataLen + 38);
+    memcpy(h + 8, "WAVEfmt ", 8);
+    Put32(h + 16, 18);
+    Put16(h + 20, 1);
+    Put16(h + 22, 1);
+    Put32(h + 24, 8000);
+    Put32(h + 28, 16000);
+    Put16(h + 32, 2);
+    Put16(h + 34, 16);
+    Put16(h + 36, 0);
+    memcpy(h + 38, "data", 4);
+    Put32(h + 42, dataLen);
+}
+
+struct AdpcmState {
+    int sample = 0;
+    int index = 16;
+    int16_t Decode(int code) {
+        int step = kStepSize[index];
+        int diff = step * ((code >> 2) & 1) + step / 2 * ((code >> 1) & 1) + step / 4 * (code & 1) + step / 8;
+        if (code & 8) diff = -diff;
+        sample = std::clamp(sample + diff, -2048, 2047);
+        index = std::clamp(index + kIndexAdjust[code & 7], 0, 48);
+        return int16_t(sample * 10);
+    }
+};
+
+} // namespace
+
+void GetFileStamp(const std::string& path, int32_t& date, int32_t& time) {
+    date = time = 0;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return;
+    struct tm t {};
+    localtime_r(&st.st_mtime, &t);
+    date = (t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday;
+    time = t.tm_hour * 10000 + t.tm_min * 100 + t.tm_sec;
+}
+
+bool IsVoxName(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string ext = path.substr(path.size() - 4);
+    for (char& c : ext)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return ext == ".VOX";
+}
+
+int ConvertVoxToWav(const std::string& voxPath, const std::string& wavPath) {
+    FILE* in = fopen(voxPath.c_str(), "rb");
+    if (!in) return -1;
+    std::vector<uint8_t> vox;
+    uint8_t buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, in)) > 0)
+        vox.insert(vox.end(), buf, buf + n);
+    fclose(in);
+    FILE* out = fopen(wavPath.c_str(), "w+b");
+    if (!out) return -2;
+    uint8_t head[46];
+    CacheHeader(head, 0);
+    fwrite(head, 1, sizeof head, out);
+    AdpcmState st;
+    std::vector<uint8_t> pcm;
+    pcm.reserve(vox.size() * 4);
+    for (uint8_t b : vox) {
+        for (int code : {b >> 4, b & 0x0F}) {
+            uint16_t s = uint16_t(st.Decode(code));
+            pcm.push_back(uint8_t(s));
+            pcm.push_back(uint8_t(s >> 8));
+        }
+    }
+    fwrite(pcm.data(), 1, pcm.size(), out);
+    CacheHeader(head, uint32_t(pcm.size()));
+    fseek(out, 0, SEEK_SET);
+    fwrite(head, 1, sizeof head, out);
+    fclose(out);
+    return 0;
+}
+
+std::string ResolveVoxFile(const std::string& voxPath) {
+    std::string vox = ResolvePath(voxPath);
+    std::string cache = vox + ".wav";
+    std::lock_guard<std::mutex> lk(g_voxLock);
+    int32_t voxDate, voxTime, cacheDate, cacheTime;
+    GetFileStamp(vox, voxDate, voxTime);
+    GetFileStamp(cache, cacheDate, cacheTime);
+    if (cacheDate < voxDate || (cacheDate == voxDate && cacheTime < voxTime)) ConvertVoxToWav(vox, cache);
+    return cache;
+}
+
+} // namespace zz
