@@ -277,7 +277,9 @@ bool TagAdoData::Usable() const { return link && lastOk; }
 std::string TagAdoData::CellText(const OdbcResult& r, size_t row, size_t col, bool exactTrue) const {
     const OdbcCell& cell = r.rows[row][col];
     if (r.columns[col].sqlType != SQL_BIT) return cell.text;
-    bool truth = cell.text == "1" || (exactTrue ? cell.text == "True" : GbkEqualNoCase(cell.text, "true"));
+    // Drivers hand bits out as "1"/"0", as words, or (MariaDB's BIT(1)) as the raw byte.
+    bool truth = cell.text == "1" || cell.text == std::string(1, '\x01') ||
+                 (exactTrue ? cell.text == "True" : GbkEqualNoCase(cell.text, "true"));
     if (DbBitfieldIsDigit()) return truth ? "1" : "0";
     if (cell.isNull) return "";
     return truth ? "True" : "False";
