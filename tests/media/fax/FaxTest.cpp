@@ -377,3 +377,34 @@ TEST_F(FaxFiles, Utf16TextIsConvertedWhole) {
     EXPECT_EQ(ReadFile(dir / "u16.txt.tmp"), "AB" + Bytes({0xB0, 0xA1}) + "\nC\n");
     EXPECT_EQ(DecodeTiff(dir, dir / "p.tif").size(), 34u);
 }
+
+TEST(FaxFontBuilder, UnifontGlyphsAtGb2312Positions) {
+    TempDir dir;
+    ASSERT_EQ(system((std::string(ZZ_MAKE_FONTS) + " " + dir.Path()).c_str()), 0);
+    std::string asc = ReadFile(dir / "asc16"), hzk = ReadFile(dir / "hzk16"), hzkf = ReadFile(dir / "hzk16f");
+    ASSERT_EQ(asc.size(), 4096u);
+    ASSERT_EQ(hzk.size(), 87u * 94 * 32);
+    ASSERT_EQ(hzkf.size(), hzk.size());
+    // Unifont: 0041:0000000018242442427E424242420000, 554A (GB2312 B0A1) and 4E2D (D6D0).
+    EXPECT_EQ(asc.substr(0x41 * 16, 16),
+              Bytes({0, 0, 0, 0, 0x18, 0x24, 0x24, 0x42, 0x42, 0x7E, 0x42, 0x42, 0x42, 0x42, 0, 0}));
+    auto glyph = [](const std::string& font, int lead, int trail) {
+        return font.substr(size_t(((lead - 0xA1) * 94 + (trail - 0xA1)) * 32), 32);
+    };
+    EXPECT_EQ(glyph(hzk, 0xD6, 0xD0),
+              Bytes({0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x3F, 0xF8, 0x21, 0x08, 0x21, 0x08, 0x21, 0x08,
+                     0x21, 0x08, 0x21, 0x08, 0x3F, 0xF8, 0x21, 0x08, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00}));
+    // 中 has no other form; 国 (B9FA) is drawn as 國 in the Big5 font.
+    EXPECT_EQ(glyph(hzkf, 0xD6, 0xD0), glyph(hzk, 0xD6, 0xD0));
+    EXPECT_NE(glyph(hzkf, 0xB9, 0xFA), glyph(hzk, 0xB9, 0xFA));
+    // Real fonts and code table through a whole conversion, decoded by libtiff.
+    WriteCodeTable(dir);
+    WriteFile(dir / "t.txt", "Fax 中文\n");
+    ASSERT_EQ(TagTxtCvtFax(dir.Path(), dir / "t.txt", dir / "p.tif").Result(), 0);
+    Rows rows = DecodeTiff(dir, dir / "p.tif");
+    ASSERT_EQ(rows.size(), 17u);
+    DrawMem draw(dir.Path());
+    draw.DrawTextLine("     Fax 中文", 40, 0);
+    for (int r = 0; r < 16; ++r)
+        EXPECT_EQ(0, memcmp(rows[size_t(r)].data(), draw.Band() + r * 216, 216)) << r;
+}
