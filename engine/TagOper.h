@@ -1,0 +1,100 @@
+#pragma once
+// The compiled form of one statement: the base of every operation class. The run loop runs the argument
+// expressions, calls Run, stores the result through the target and asks Next for the successor; all control
+// flow lives in the Next of the control classes.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/TagVar.h"
+
+namespace zz {
+
+struct RecKeyword;
+class TagExpre;
+
+// Deletes an argument expression where its type is complete.
+struct ExpreDelete {
+    void operator()(TagExpre* e) const;
+};
+using ExprePtr = std::unique_ptr<TagExpre, ExpreDelete>;
+
+// Where an operation's result goes: a variable, or its element at a subscript. A null variable means nowhere.
+class TagVarRef {
+public:
+    void Set(TagVar* v, TagVar* s) {
+        var = v;
+        sub = s;
+    }
+    void Store(const TagVar& value) const;
+    // Reads the element or the variable without creating anything.
+    void Load(TagVar& out) const;
+
+    TagVar* var = nullptr;
+    TagVar* sub = nullptr;
+};
+
+// A one-byte flag written by the window thread and read by the line thread; copies take the current value.
+class SharedFlag {
+public:
+    SharedFlag() = default;
+    SharedFlag(const SharedFlag& o) : v_(o.v_.load(std::memory_order_relaxed)) {}
+    SharedFlag& operator=(const SharedFlag& o) {
+        v_.store(o.v_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        return *this;
+    }
+    SharedFlag& operator=(uint8_t v) {
+        v_.store(v, std::memory_order_relaxed);
+        return *this;
+    }
+    operator uint8_t() const { return v_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<uint8_t> v_{0};
+};
+
+class TagOper {
+public:
+    TagOper() = default;
+    virtual ~TagOper();
+
+    virtual int32_t Run() = 0;
+    virtual TagOper* Next() { return next; }
+
+    // Clears the breakpoint and single-body flags and keeps text, line, index and kind.
+    void Init(const char* srcText, const char* comment, int32_t line, int32_t opIndex, char opKind,
+              const RecKeyword* rec);
+    void SetBreak(uint8_t on) { breakpoint = on; }
+    uint8_t IsBreak() const { return breakpoint; }
+    void SetTarget(TagVar* var, TagVar* sub) { target.Set(var, sub); }
+    void StoreResult(const TagVar& value) const { target.Store(value); }
+    void EvalArgs();
+    void FreeArgs() { args.clear(); }
+    // The names the statement text mentions (string literals and numbers left out), for the variable view.
+    int32_t SplitWords(std::map<std::string, int32_t>& words) const;
+
+    std::string text;
+    int32_t lineNo = 0;
+    int32_t depth = 0;
+    int32_t index = 0;
+    SharedFlag breakpoint;
+    TagOper* match = nullptr;
+    char kind = 0;
+    TagOper* parent = nullptr;
+    TagOper* next = nullptr;
+    TagOper* prev = nullptr;
+    uint8_t singleBody = 0;
+    TagVarRef target;
+    // Argument expressions, run in order before Run; owned.
+    std::vector<ExprePtr> args;
+
+protected:
+    // Steps are plain values that lists copy; a copy takes no argument expressions along.
+    TagOper(const TagOper& o);
+    TagOper& operator=(const TagOper& o);
+};
+
+} // namespace zz
