@@ -24,6 +24,14 @@ int CollectSamples(short* wav, int count, espeak_EVENT*) {
     return 0;
 }
 
+// Mandarin reads the pinyin its dictionary gives as pinyin in the "cmn-latn-pinyin" variant; plain "cmn" reads
+// it as English letters and digits on Debian's data. Plain "cmn" stays the fallback.
+espeak_ERROR SelectVoice(SpeechLang lang) {
+    if (lang != SpeechLang::Chinese) return espeak_SetVoiceByName("en");
+    if (espeak_SetVoiceByName("cmn-latn-pinyin") == EE_OK) return EE_OK;
+    return espeak_SetVoiceByName("cmn");
+}
+
 int32_t InitLocked() {
     if (!g_engineTried) {
         g_engineTried = true;
@@ -151,7 +159,7 @@ int32_t SpeechSynthesize(const std::string& gbkText, SpeechLang lang, bool marku
         std::lock_guard<std::mutex> lk(g_engineLock);
         int32_t hr = InitLocked();
         if (hr != kHrOk) return hr;
-        if (espeak_SetVoiceByName(lang == SpeechLang::Chinese ? "cmn" : "en") != EE_OK) return kHrClassNotReg;
+        if (SelectVoice(lang) != EE_OK) return kHrClassNotReg;
         g_sink = &raw;
         espeak_ERROR e = espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0,
                                       espeakCHARS_UTF8 | (markup ? espeakSSML : 0), nullptr, nullptr);
