@@ -77,30 +77,29 @@ int TagDbConnection::AddDataSet(int32_t type, const char* a1, const char* a2, co
     return openCount - 1;
 }
 
-// Waiters are woken at once when a back end is handed to them; the turn's time bound still goes through the
+// A waiter is woken at once when a back end is handed to it; the turn's time bound still goes through the
 // process clock so that a virtual clock runs the 10-second limit in no time.
-void TagDbConnection::WaitTurn(std::unique_lock<std::mutex>& lk) {
+void TagDbConnection::WaitTurn(std::unique_lock<std::mutex>& lk, std::condition_variable& cv) {
     if (dynamic_cast<VirtualClock*>(&GetClock())) {
         lk.unlock();
         SleepMs(kTurnMs);
         lk.lock();
         return;
     }
-    handOut.wait_for(lk, std::chrono::milliseconds(kTurnMs));
+    cv.wait_for(lk, std::chrono::milliseconds(kTurnMs));
 }
 
 // Hands free back ends to the oldest waiting requests. Caller holds lock.
 void TagDbConnection::HandOut() {
-    bool any = false;
     for (auto& ds : sets) {
         if (waiters.empty()) break;
         if (ds->busy) continue;
         ds->busy = true;
-        waiters.front()->dataSet = ds.get();
+        TagDbReq* req = waiters.front();
         waiters.pop_front();
-        any = true;
+        req->dataSet = ds.get();
+        req->wake.notify_one();
     }
-    if (any) handOut.notify_all();
 }
 
 void TagDbConnection::GiveBack(TagDataSet* ds) {
@@ -114,6 +113,7 @@ void TagDbConnection::GiveBack(TagDataSet* ds) {
             retired.erase(it);
         } else {
             HandOut();
+            givenBack.notify_all();
         }
     }
     // dropped closes its connection here, outside the lock
@@ -136,7 +136,7 @@ int TagDbConnection::ExecUse(char* sql, TagLocalData* dst) {
             ds->useDone = true;
         }
         if (!pending || turn >= kWaitTurns) break;
-        WaitTurn(lk);
+        WaitTurn(lk, givenBack);
     }
     return n;
 }
@@ -159,7 +159,7 @@ int TagDbConnection::Exec(char* sql, TagLocalData* dst) {
             waiters.erase(std::find(waiters.begin(), waiters.end(), &req));
             return -200;
         }
-        WaitTurn(lk);
+        WaitTurn(lk, req.wake);
     }
     lk.unlock();
     int rc = req.dataSet->ExecToLocal(sql, dst);

@@ -25,6 +25,7 @@ TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker);
 struct TagDbReq {
     uint32_t threadId = 0;
     TagDataSet* dataSet = nullptr; // the back end handed to this request; null while it waits
+    std::condition_variable wake;  // signalled when a back end is handed to it
 };
 
 class TagDbConnection {
@@ -53,7 +54,7 @@ private:
     int ExecUse(char* sql, TagLocalData* dst);
     void GiveBack(TagDataSet* ds);
     void HandOut();
-    void WaitTurn(std::unique_lock<std::mutex>& lk);
+    void WaitTurn(std::unique_lock<std::mutex>& lk, std::condition_variable& cv);
 
     std::vector<std::unique_ptr<TagDataSet>> sets;
     std::deque<TagDbReq*> waiters;
@@ -61,7 +62,7 @@ private:
     std::vector<std::unique_ptr<TagDataSet>> retired;
     int32_t openCount = 0;
     std::mutex lock;
-    std::condition_variable handOut; // wakes waiters when a back end is handed to them
+    std::condition_variable givenBack; // wakes a "use " statement waiting for a lent back end
     int32_t dbType = -1;
     std::string openArg1, openArg2, openArg3, openArg4;
 };
