@@ -29,9 +29,7 @@ std::unique_ptr<TagPcPlayer> MakePcPlayer(const char* file, int volume) {
         std::lock_guard<std::mutex> g(g_makerLock);
         maker = g_maker;
     }
-    // No sound-card player installed yet (the media layer brings it): nothing can be opened.
-    if (!maker) return nullptr;
-    return maker(file, volume);
+    return maker ? maker(file, volume) : MakeSoundCardPlayer(file, volume);
 }
 
 int32_t CalendarNow() {

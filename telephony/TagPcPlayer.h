@@ -1,6 +1,6 @@
 #pragma once
-// What the base call's sound-card play needs of a player. The media layer's sound-card player (TagWavePlay)
-// plugs in through SetPcPlayerMaker; until one is installed every base play fails as an unopenable file (-2).
+// What the base call's sound-card play needs of a player: by default the media layer's TagWavePlay on the
+// default device; tests install a scripted one with SetPcPlayerMaker.
 #include <functional>
 #include <memory>
 
@@ -22,7 +22,10 @@ public:
 // Opens the file on the sound card with volume 0..100 and starts playing; null when no player can be made.
 using PcPlayerMaker = std::function<std::unique_ptr<TagPcPlayer>(const char* file, int volume)>;
 
+// An empty maker restores the sound-card player.
 void SetPcPlayerMaker(PcPlayerMaker maker);
 std::unique_ptr<TagPcPlayer> MakePcPlayer(const char* file, int volume);
+// TagWavePlay on the default device.
+std::unique_ptr<TagPcPlayer> MakeSoundCardPlayer(const char* file, int volume);
 
 } // namespace zz

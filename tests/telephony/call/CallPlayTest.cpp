@@ -1,9 +1,12 @@
+#include "TestDir.h"
 #include "platform/Clock.h"
+#include "platform/audio/FakeAudio.h"
 #include "telephony/TagKvCall.h"
 #include "telephony/TagPcPlayer.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 using namespace zz;
@@ -78,12 +81,51 @@ public:
 
 } // namespace
 
-TEST(CallPlayNoCard, WithoutASoundCardPlayerEveryPlayFailsAsUnopenable) {
+namespace {
+void PutLe(std::string& s, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        s += char((v >> (8 * i)) & 0xFF);
+}
+
+// A 16-bit mono 8 kHz WAV file holding the given samples.
+std::string WavBytes(const std::vector<int16_t>& samples) {
+    std::string s = "RIFF";
+    PutLe(s, uint32_t(36 + samples.size() * 2), 4);
+    s += "WAVEfmt ";
+    PutLe(s, 16, 4);
+    PutLe(s, 1, 2);
+    PutLe(s, 1, 2);
+    PutLe(s, 8000, 4);
+    PutLe(s, 16000, 4);
+    PutLe(s, 2, 2);
+    PutLe(s, 16, 2);
+    s += "data";
+    PutLe(s, uint32_t(samples.size() * 2), 4);
+    for (int16_t v : samples)
+        PutLe(s, uint16_t(v), 2);
+    return s;
+}
+} // namespace
+
+TEST(CallPlaySoundCard, PlayGoesThroughTheSoundCardPlayerToTheEnd) {
     SetPcPlayerMaker(nullptr);
+    TestDir dir("callplay");
+    std::vector<int16_t> samples(800);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(i * 37);
+    TestDir::Write("hello.wav", WavBytes(samples));
+    FakeAudio audio;
+    ScopedAudioBackend backend(&audio);
+
     TagKvCall c;
-    EXPECT_EQ(c.Play("a.wav", 1, 0), -2);
-    EXPECT_EQ(c.StartLoopPlay("a.wav", 0), -2);
-    EXPECT_EQ(c.PcPlay("a.wav", 0, 1, 0), -2);
+    EXPECT_EQ(c.Play("hello.wav", 1, 0), 0);
+    EXPECT_EQ(c.IsPcPlayEnd(), 1);
+    std::vector<uint8_t> played = audio.Played();
+    ASSERT_GE(played.size(), 1600u);
+    EXPECT_EQ(std::memcmp(played.data(), WavBytes(samples).data() + 44, 1600), 0);
+
+    EXPECT_EQ(c.Play("missing.wav", 1, 0), -2);
+    EXPECT_EQ(c.StartLoopPlay("missing.wav", 0), -2);
     EXPECT_EQ(c.playing, 0);
     EXPECT_EQ(c.IsPcPlayEnd(), 1);
 }
