@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iconv.h>
 #include <map>
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string dir = argv[1];
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
     Glyphs g = ReadHex(argc == 3 ? argv[2] : "/usr/share/unifont/unifont.hex");
     if (g.empty()) {
         fprintf(stderr, "no Unifont glyphs read\n");

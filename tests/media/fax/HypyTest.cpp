@@ -278,3 +278,30 @@ TEST(HypyLoading, ManyLinesLoadAndSpeakAtOnce) {
         th.join();
     EXPECT_EQ(bad.load(), 0);
 }
+
+TEST(HypyLibraryBuilder, SpeaksWhatTheDictionaryReads) {
+    TempDir dir;
+    // A three-character dictionary in Rime's format; the builder adds digits, letters, pauses and sign words.
+    WriteFile(dir / "mini.dict.yaml", "---\nname: mini\n...\n\n\xE4\xBD\xA0\tni3\n\xE5\xA5\xBD\thao3\t95%\n"
+                                      "\xE5\xA5\xBD\thao4\t5%\n\xE8\xA1\x8C\thang2\t10%\n\xE8\xA1\x8C\txing2\t90%\n");
+    int status = -1;
+    std::string out = RunCommand(
+        std::string(ZZ_MAKE_VOCLIB) + " '" + (dir / "lib") + "' '" + (dir / "mini.dict.yaml") + "' 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+    std::string lib = ReadFile(dir / "lib/ReVivIra.dat");
+    ASSERT_GT(lib.size(), 12u);
+    CGetHypy h;
+    ASSERT_EQ(h.LoadVocLib(dir / "lib"), 0);
+    List l;
+    h.TextToSyllables("你好，行A1", l);
+    EXPECT_EQ(l, (List{"NI2", "HAO3", "mute", "XING2", "A", "1"}));
+    ASSERT_EQ(h.TextToWav("你好，行A1", dir / "s.wav"), 6);
+    EXPECT_EQ(RunCommand("soxi -r '" + (dir / "s.wav") + "' 2>&1"), "8000\n");
+    EXPECT_EQ(RunCommand("soxi -e '" + (dir / "s.wav") + "' 2>&1"), "A-law\n");
+    // Every syllable has sound; the pause is 250 ms of silence.
+    double seconds = std::stod(RunCommand("soxi -D '" + (dir / "s.wav") + "' 2>&1"));
+    EXPECT_GT(seconds, 5 * 0.15 + 0.25);
+    EXPECT_LT(seconds, 5 * 1.28 + 0.25);
+    EXPECT_EQ(h.TextToWav("，", dir / "m.al"), 1);
+    EXPECT_EQ(ReadFile(dir / "m.al"), std::string(2000, '\xD5'));
+}
