@@ -1,0 +1,284 @@
+#include "data/TagTqrDbData.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "data/ClientLibrary.h"
+#include "data/TagLocalData.h"
+#include "data/TqrDbApi.h"
+#include "platform/Gbk.h"
+#include "telephony/TagWriteLog.h"
+
+namespace zz {
+
+namespace {
+
+constexpr const char* kDefaultFile = "libTqrDbApi.so";
+constexpr int32_t kMsgSize = 2048;   // error texts and formatted log lines
+constexpr int32_t kNameSize = 512;   // a column name in ExecToLocal
+constexpr int32_t kValueSize = 2500; // a value in ExecToLocal
+
+struct TqrApi {
+    TqrDbInitFn init = nullptr;
+    TqrDbFreeFn free = nullptr;
+    TqrDbOpenFn open = nullptr;
+    TqrDbCloseFn close = nullptr;
+    TqrDbExecFn exec = nullptr;
+    TqrDbRowsFn rows = nullptr;
+    TqrDbColsFn cols = nullptr;
+    TqrDbGetColInfoByIndexFn colInfoByIndex = nullptr;
+    TqrDbGetColInfoByNameFn colInfoByName = nullptr;
+    TqrDbNextFn next = nullptr;
+    TqrDbGotoRecFn gotoRec = nullptr;
+    TqrDbGetValByNameFn valByName = nullptr;
+    TqrDbGetValByIndexFn valByIndex = nullptr;
+};
+
+ClientLibrary g_lib;
+TqrApi g_api;
+bool g_loaded = false;
+std::string g_path;
+
+template <typename Fn> bool Find(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(GetTqrDbProc(name));
+    return fn != nullptr;
+}
+
+void Unload() {
+    RawLog("FreeLibrary(tqrDbHd)...");
+    g_loaded = false;
+    g_api = TqrApi();
+    g_lib.Close();
+    RawLog("FreeLibrary(tqrDbHd).");
+}
+
+} // namespace
+
+bool TqrDbLibraryLoaded() {
+    return g_loaded;
+}
+void SetTqrDbLibraryPath(const std::string& path) {
+    g_path = path;
+}
+
+void* GetTqrDbProc(const char* name) {
+    if (!g_lib.Loaded() || !name) return nullptr;
+    if (void* p = g_lib.Sym(name)) return p;
+    char decorated[512];
+    std::snprintf(decorated, sizeof decorated, "_%s@8", name);
+    return g_lib.Sym(decorated);
+}
+
+int LoadTqrDbLibrary() {
+    if (g_loaded) return 0;
+    std::string file = ClientLibraryFile(g_path, "ZZ_TQRDB_LIBRARY", kDefaultFile);
+    if (!g_lib.Open(file)) {
+        RawLogF("LoadLibrary('%s') : -1.", file.c_str());
+        WriteRunLogAlways(("Tqr database library not loaded, Tqr disabled: " + g_lib.Error()).c_str());
+        return -1;
+    }
+    TqrApi a;
+    if (!Find(a.init, "TqrDbInit")) {
+        RawLog("GetProcAddress('TqrDbInit') : NULL.");
+        Unload();
+        return -2;
+    }
+    Find(a.free, "TqrDbFree");
+    bool all = Find(a.open, "TqrDbOpen") & Find(a.close, "TqrDbClose") & Find(a.exec, "TqrDbExec") &
+               Find(a.rows, "TqrDbRows") & Find(a.cols, "TqrDbCols") &
+               Find(a.colInfoByIndex, "TqrDbGetColInfoByIndex") & Find(a.colInfoByName, "TqrDbGetColInfoByName") &
+               Find(a.next, "TqrDbNext") & Find(a.gotoRec, "TqrDbGotoRec") & Find(a.valByName, "TqrDbGetValByName") &
+               Find(a.valByIndex, "TqrDbGetValByIndex");
+    if (!all) {
+        // Every call goes through these: a library without one of them would crash the first line using it.
+        RawLog("GetProcAddress('TqrDb*') : NULL.");
+        Unload();
+        return -2;
+    }
+    RawLogF("LoadLibrary('%s') : 0, OK.", file.c_str());
+    if (a.init() < 0) {
+        RawLog("_TqrDbInit() : Error!");
+        Unload();
+        return -3;
+    }
+    g_api = a;
+    g_loaded = true;
+    return 0;
+}
+
+void FreeTqrDbLibrary() {
+    if (g_lib.Loaded()) Unload();
+}
+
+void TagTqrDbData::SplitHostPort(const char* operand, std::string& host_, int32_t& port_) {
+    std::string s = operand ? operand : "";
+    size_t colon = s.find(':');
+    if (colon == std::string::npos) {
+        host_ = s;
+        port_ = kDefaultPort;
+        return;
+    }
+    host_ = s.substr(0, colon);
+    port_ = int32_t(std::strtol(s.c_str() + colon + 1, nullptr, 10));
+}
+
+TagTqrDbData::TagTqrDbData(const char* host_, int32_t port_, const char* user_, const char* password_,
+                           const char* logName_)
+    : host(host_ ? host_ : ""), port(port_), user(user_ ? user_ : ""), password(password_ ? password_ : "") {
+    if (logName_ && *logName_ && logFile.Open(logName_)) WriteLog("Start.");
+    if (!g_loaded) {
+        status = -1;
+        WriteLog("Load TqrDbApi.dll fail!");
+        return;
+    }
+    status = Open(nullptr);
+}
+
+TagTqrDbData::~TagTqrDbData() {
+    Close();
+    WriteLog("End.");
+}
+
+void TagTqrDbData::WriteLog(const char* text) {
+    logFile.Write(text);
+}
+
+int TagTqrDbData::Open(const char* database) {
+    handle = g_api.open(host.c_str(), port, database, user.c_str(), password.c_str());
+    if (handle) return 0;
+    status = -1;
+    lastError = "Open:Connect Err";
+    char msg[kMsgSize];
+    std::snprintf(msg, sizeof msg, "Failed to connect to database: Error: %s:%d\n", host.c_str(), int(port));
+    WriteLog(msg);
+    return -1;
+}
+
+int TagTqrDbData::ReOpen() {
+    WriteLog("Reconnecting...");
+    Close();
+    int r = Open("");
+    char msg[64];
+    std::snprintf(msg, sizeof msg, "Open() is %d.", r);
+    WriteLog(msg);
+    return r;
+}
+
+int TagTqrDbData::Close() {
+    if (handle && g_loaded) g_api.close(handle);
+    handle = nullptr;
+    return 0;
+}
+
+void TagTqrDbData::Report(const char* sql, const char* msg) {
+    if (debugMode == 2) {
+        lastError = msg;
+    } else {
+        WriteLog(sql);
+        WriteLog(msg);
+    }
+}
+
+int TagTqrDbData::Exec(char* sql) {
+    // A closed handle is a failure, not an empty success.
+    if (status < 0 || !handle) return status < 0 ? status : -1;
+    if (!sql) return -1;
+    if (debugMode == 1) WriteLog(sql);
+    int r = 0;
+    for (int attempt = 0; attempt < 2 && handle; ++attempt) {
+        bool retry = false;
+        char err[kMsgSize] = "";
+        retCode = 0;
+        r = g_api.exec(handle, sql, &retCode, err, kMsgSize);
+        err[kMsgSize - 1] = '\0';
+        if (r < 0 || retCode < 0) {
+            char line[kMsgSize];
+            std::snprintf(line, sizeof line, "TqrDbExec[%s]: ret=%d, retCode=%d", sql, r, int(retCode));
+            WriteLog(line);
+            std::string msg = "Error: " + std::string(err);
+            msg.resize(GbkSafeCut(msg, kMsgSize - 1)); // formed in a 2048-byte buffer
+            retry = r < 0;
+            Report(sql, msg.c_str());
+        }
+        if (!retry) break;
+        ReOpen();
+    }
+    return r;
+}
+
+int TagTqrDbData::GetRows() {
+    return handle ? g_api.rows(handle) : 0;
+}
+int TagTqrDbData::GetCols() {
+    return handle ? g_api.cols(handle) : 0;
+}
+
+int TagTqrDbData::GetFieldName(int col, char* buf) {
+    buf[0] = '\0';
+    if (!handle) return -1;
+    int32_t width = 0, r1 = 0, r2 = 0;
+    return g_api.colInfoByIndex(handle, col, buf, int32_t(kDbValueSize), &width, &r1, &r2);
+}
+
+int TagTqrDbData::GetFieldIndex(const char* name) {
+    if (!handle) return -1;
+    int32_t width = 0, r1 = 0, r2 = 0;
+    return g_api.colInfoByName(handle, name ? name : "", &width, &r1, &r2);
+}
+
+int TagTqrDbData::GetVarByName(char* buf, const char* name, int row) {
+    buf[0] = '\0';
+    if (!handle) return -1;
+    if (g_api.gotoRec(handle, row) < 0) return -2;
+    return g_api.valByName(handle, name ? name : "", buf, int32_t(kDbValueSize));
+}
+
+int TagTqrDbData::GetVar(char* buf, int col, int row) {
+    buf[0] = '\0';
+    if (!handle) return -1;
+    if (g_api.gotoRec(handle, row) < 0) return -2;
+    return g_api.valByIndex(handle, col, buf, int32_t(kDbValueSize));
+}
+
+int TagTqrDbData::ExecToLocal(char* sql, TagLocalData* dst) {
+    dst->ClearResult();
+    int rc = Exec(sql);
+    if (rc < 0) {
+        dst->lastError = lastError;
+        return rc;
+    }
+    int rows = GetRows();
+    if (rows <= 0) return rows;
+    int cols = GetCols();
+    if (cols <= 0) return cols;
+    auto fail = [dst](int code) {
+        dst->ClearResult();
+        return code;
+    };
+    dst->SetRows(rows);
+    for (int j = 0; j < cols; ++j) {
+        char name[kNameSize] = "";
+        int32_t width = 0, r1 = 0, r2 = 0;
+        if (g_api.colInfoByIndex(handle, j, name, kNameSize, &width, &r1, &r2) < 0) return fail(-4);
+        name[kNameSize - 1] = '\0';
+        if (dst->fields.AddField(name, width) < 0) return fail(-4);
+    }
+    if (!dst->AllocRecords()) return fail(-3);
+    if (g_api.gotoRec(handle, 1) < 0) return fail(-4);
+    for (int r = 0; r < rows; ++r) {
+        for (int j = 0; j < cols; ++j) {
+            char value[kValueSize];
+            value[0] = '\0';
+            if (g_api.valByIndex(handle, j, value, kValueSize) >= 0) {
+                value[kValueSize - 1] = '\0';
+                dst->PutCell(r, j, value);
+            }
+        }
+        g_api.next(handle);
+    }
+    return rows;
+}
+
+} // namespace zz
