@@ -26,7 +26,9 @@ SQLHENV Env() {
     return g_env;
 }
 
-bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool Ok(SQLRETURN rc) {
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 std::string Lower(std::string s) {
     for (auto& c : s)
@@ -41,8 +43,10 @@ bool ConnValue(const std::string& conn, const std::string& key, std::string& val
         size_t eq = conn.find('=', i);
         if (eq == std::string::npos) return false;
         std::string k = conn.substr(i, eq - i);
-        while (!k.empty() && (k.front() == ' ' || k.front() == ';')) k.erase(0, 1);
-        while (!k.empty() && k.back() == ' ') k.pop_back();
+        while (!k.empty() && (k.front() == ' ' || k.front() == ';'))
+            k.erase(0, 1);
+        while (!k.empty() && k.back() == ' ')
+            k.pop_back();
         size_t j = eq + 1;
         std::string v;
         if (j < conn.size() && conn[j] == '{') {
@@ -106,15 +110,22 @@ std::string WithGbkCharset(const std::string& connString) {
     std::string v;
     if (ConnValue(connString, "CHARSET", v)) return connString;
     std::string s = connString;
-    while (!s.empty() && (s.back() == ' ' || s.back() == ';')) s.pop_back();
+    while (!s.empty() && (s.back() == ' ' || s.back() == ';'))
+        s.pop_back();
     if (!s.empty()) s += ';';
     return s + "CHARSET=gbk";
 }
 
-OdbcLink::~OdbcLink() { Disconnect(); }
+OdbcLink::~OdbcLink() {
+    Disconnect();
+}
 
-std::string OdbcLink::ToEdge(const std::string& gbk) const { return utf8Edge_ ? GbkToUtf8(gbk) : gbk; }
-std::string OdbcLink::FromEdge(const std::string& edge) const { return utf8Edge_ ? Utf8ToGbk(edge) : edge; }
+std::string OdbcLink::ToEdge(const std::string& gbk) const {
+    return utf8Edge_ ? GbkToUtf8(gbk) : gbk;
+}
+std::string OdbcLink::FromEdge(const std::string& edge) const {
+    return utf8Edge_ ? Utf8ToGbk(edge) : edge;
+}
 
 bool OdbcLink::Connect(const std::string& connString, OdbcError& err) {
     Disconnect();
@@ -173,8 +184,8 @@ bool OdbcLink::Fetch(void* stmtHandle, OdbcResult& res, OdbcError& err) {
         SQLCHAR name[512] = {};
         SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
         SQLULEN size = 0;
-        if (!Ok(SQLDescribeCol(st, SQLUSMALLINT(c), name, SQLSMALLINT(sizeof name), &nameLen, &type, &size,
-                               &digits, &nullable))) {
+        if (!Ok(SQLDescribeCol(st, SQLUSMALLINT(c), name, SQLSMALLINT(sizeof name), &nameLen, &type, &size, &digits,
+                               &nullable))) {
             Diag(SQL_HANDLE_STMT, st, err, utf8Edge_);
             return false;
         }
@@ -210,7 +221,8 @@ bool OdbcLink::Fetch(void* stmtHandle, OdbcResult& res, OdbcError& err) {
                 }
                 if (ind == SQL_NULL_DATA) break;
                 cell.isNull = false;
-                size_t got = strnlen(buf.data(), buf.size() - 1);
+                size_t got =
+                    (ind == SQL_NO_TOTAL || ind < 0 || size_t(ind) >= buf.size()) ? buf.size() - 1 : size_t(ind);
                 value.append(buf.data(), got);
                 if (rc == SQL_SUCCESS) break;
                 if (ind != SQL_NO_TOTAL && ind >= 0 && size_t(ind) < buf.size()) break;
@@ -251,8 +263,7 @@ bool OdbcLink::Run(const std::string& sql, OdbcResult& res, int64_t* affected, O
     return true;
 }
 
-bool OdbcLink::Call(const std::string& proc, const std::vector<std::string>& args, OdbcResult& res,
-                    OdbcError& err) {
+bool OdbcLink::Call(const std::string& proc, const std::vector<std::string>& args, OdbcResult& res, OdbcError& err) {
     res.Clear();
     err = OdbcError();
     if (!dbc_) {
@@ -266,12 +277,14 @@ bool OdbcLink::Call(const std::string& proc, const std::vector<std::string>& arg
         return false;
     }
     std::string text = "{call " + ToEdge(proc) + "(";
-    for (size_t i = 0; i < args.size(); i++) text += i ? ",?" : "?";
+    for (size_t i = 0; i < args.size(); i++)
+        text += i ? ",?" : "?";
     text += ")}";
     std::vector<std::string> values;
     std::vector<SQLLEN> lens(args.size());
     values.reserve(args.size());
-    for (const auto& a : args) values.push_back(ToEdge(a));
+    for (const auto& a : args)
+        values.push_back(ToEdge(a));
     for (size_t i = 0; i < values.size(); i++) {
         lens[i] = SQLLEN(values[i].size());
         SQLULEN colSize = values[i].empty() ? 1 : values[i].size();

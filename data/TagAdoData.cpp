@@ -38,12 +38,16 @@ void ReleaseLog() {
     }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string Trimmed(const std::string& s) {
     size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) b++;
-    while (e > b && IsBlank(s[e - 1])) e--;
+    while (b < e && IsBlank(s[b]))
+        b++;
+    while (e > b && IsBlank(s[e - 1]))
+        e--;
     return s.substr(b, e - b);
 }
 
@@ -67,28 +71,38 @@ std::vector<std::string> SplitOutsideQuotes(const std::string& s, bool (*isSep)(
     return parts;
 }
 
-bool IsComma(char c) { return c == ','; }
+bool IsComma(char c) {
+    return c == ',';
+}
 
 // Data sizes of the binary values of the fixed-size types; a cell holds three characters per byte.
 int64_t BinarySize(int16_t sqlType) {
     switch (sqlType) {
-    case SQL_BIT: return 2;
+    case SQL_BIT:
+        return 2;
     case SQL_TINYINT:
-    case SQL_SMALLINT: return 2;
-    case SQL_INTEGER: return 4;
-    case SQL_BIGINT: return 8;
+    case SQL_SMALLINT:
+        return 2;
+    case SQL_INTEGER:
+        return 4;
+    case SQL_BIGINT:
+        return 8;
     case SQL_REAL:
     case SQL_FLOAT:
-    case SQL_DOUBLE: return 8;
+    case SQL_DOUBLE:
+        return 8;
     case SQL_DECIMAL:
-    case SQL_NUMERIC: return 34;
+    case SQL_NUMERIC:
+        return 34;
     case SQL_TYPE_DATE:
     case SQL_TYPE_TIME:
     case SQL_TYPE_TIMESTAMP:
     case SQL_DATE:
     case SQL_TIME:
-    case SQL_TIMESTAMP: return 8;
-    default: return -1;
+    case SQL_TIMESTAMP:
+        return 8;
+    default:
+        return -1;
     }
 }
 
@@ -169,7 +183,8 @@ void TagAdoData::SplitProc(const std::string& sql, std::string& name, std::vecto
     name.clear();
     args.clear();
     std::vector<std::string> pieces = SplitOutsideQuotes(sql, IsComma, false);
-    std::vector<std::string> words = SplitOutsideQuotes(pieces[0], [](char c) { return IsBlank(c); }, true);
+    std::vector<std::string> words = SplitOutsideQuotes(
+        pieces[0], [](char c) { return IsBlank(c); }, true);
     size_t next = 1;
     if (words[0] == "exec" || words[0] == "EXEC") {
         name = words.size() > 1 ? words[1] : "";
@@ -178,7 +193,8 @@ void TagAdoData::SplitProc(const std::string& sql, std::string& name, std::vecto
         name = words[0];
     }
     if (words.size() > next) args.push_back(Trimmed(words[next]));
-    for (size_t i = 1; i < pieces.size(); i++) args.push_back(Trimmed(pieces[i]));
+    for (size_t i = 1; i < pieces.size(); i++)
+        args.push_back(Trimmed(pieces[i]));
     for (auto& a : args) {
         if (!a.empty() && a[0] == '\'') a = a.size() >= 2 ? a.substr(1, a.size() - 2) : std::string();
     }
@@ -188,8 +204,10 @@ int TagAdoData::Exec(char* sql) {
     currentRow = 0;
     // Trim blanks and tabs in place.
     size_t len = strlen(sql), b = 0;
-    while (b < len && IsBlank(sql[b])) b++;
-    while (len > b && IsBlank(sql[len - 1])) len--;
+    while (b < len && IsBlank(sql[b]))
+        b++;
+    while (len > b && IsBlank(sql[len - 1]))
+        len--;
     memmove(sql, sql + b, len - b);
     sql[len - b] = '\0';
     std::string text(sql);
@@ -270,9 +288,13 @@ int TagAdoData::Exec(char* sql) {
     return result;
 }
 
-const OdbcResult* TagAdoData::Active() const { return isProc ? &storedProc : &query; }
+const OdbcResult* TagAdoData::Active() const {
+    return isProc ? &storedProc : &query;
+}
 
-bool TagAdoData::Usable() const { return link && lastOk; }
+bool TagAdoData::Usable() const {
+    return link && lastOk;
+}
 
 std::string TagAdoData::CellText(const OdbcResult& r, size_t row, size_t col, bool exactTrue) const {
     const OdbcCell& cell = r.rows[row][col];
@@ -294,7 +316,9 @@ int TagAdoData::GetRows() {
     return 0;
 }
 
-int TagAdoData::GetCols() { return Usable() ? int(Active()->columns.size()) : 0; }
+int TagAdoData::GetCols() {
+    return Usable() ? int(Active()->columns.size()) : 0;
+}
 
 int TagAdoData::GetFieldName(int col, char* buf) {
     buf[0] = '\0';
@@ -336,8 +360,7 @@ int64_t TagAdoData::LocalWidth(const OdbcColumn& c) const {
     case SQL_WVARCHAR:
     case SQL_WLONGVARCHAR:
         // Sizes count characters; a character takes up to two bytes in GBK.
-        w = c.columnSize > 0 ? (c.columnSize > kMaxLocalWidth ? kMaxLocalWidth : c.columnSize * 2)
-                             : c.displaySize * 2;
+        w = c.columnSize > 0 ? (c.columnSize > kMaxLocalWidth ? kMaxLocalWidth : c.columnSize * 2) : c.displaySize * 2;
         if (w <= 0) w = kMaxLocalWidth;
         break;
     default: {
@@ -375,7 +398,8 @@ int TagAdoData::ExecToLocal(char* sql, TagLocalData* dst) {
         return -3;
     }
     for (int row = 0; row < rows; row++)
-        for (int c = 0; c < cols; c++) dst->PutCell(row, c, CellText(*r, size_t(row), size_t(c), true));
+        for (int c = 0; c < cols; c++)
+            dst->PutCell(row, c, CellText(*r, size_t(row), size_t(c), true));
     currentRow = 0;
     return rows;
 }

@@ -18,12 +18,16 @@ std::unique_ptr<TagDataSet> MakeAdoBackEnd(const char* a1, const char* a2, const
 namespace {
 
 constexpr int32_t kMaxType = 8;
-std::atomic<TagBackEndMaker> g_makers[kMaxType] = {
-    {MakeDbfBackEnd}, {nullptr}, {nullptr}, {nullptr}, {MakeAdoBackEnd}, {nullptr}, {nullptr}, {nullptr}};
+std::atomic<TagBackEndMaker> g_makers[kMaxType] = {{MakeDbfBackEnd}, {nullptr}, {nullptr}, {nullptr},
+                                                   {MakeAdoBackEnd}, {nullptr}, {nullptr}, {nullptr}};
 
-bool PooledType(int32_t type) { return type == 0 || type == 1 || type == 4 || type == 5; }
+bool PooledType(int32_t type) {
+    return type == 0 || type == 1 || type == 4 || type == 5;
+}
 
-const char* Str(const char* s) { return s ? s : ""; }
+const char* Str(const char* s) {
+    return s ? s : "";
+}
 
 } // namespace
 
@@ -58,23 +62,32 @@ int TagDbConnection::AddDataSet(int32_t type, const char* a1, const char* a2, co
     if (!PooledType(type)) return -1;
     TagBackEndMaker maker = g_makers[type].load();
     if (!maker) return -1;
-    std::lock_guard<std::mutex> lk(lock);
-    dbType = type;
-    openCount++;
-    if (openCount <= DbMaxConn()) {
-        openArg1 = Str(a1);
-        openArg2 = Str(a2);
-        openArg3 = Str(a3);
-        openArg4 = Str(a4);
-        std::unique_ptr<TagDataSet> ds = maker(openArg1.c_str(), openArg2.c_str(), openArg3.c_str(),
-                                               openArg4.c_str());
+    int32_t count;
+    bool grow;
+    {
+        std::lock_guard<std::mutex> lk(lock);
+        dbType = type;
+        count = ++openCount;
+        grow = openCount <= DbMaxConn();
+        if (grow) {
+            openArg1 = Str(a1);
+            openArg2 = Str(a2);
+            openArg3 = Str(a3);
+            openArg4 = Str(a4);
+        }
+    }
+    if (grow) {
+        // Connecting can take seconds: statements of the lines already open go on meanwhile.
+        std::unique_ptr<TagDataSet> ds = maker(Str(a1), Str(a2), Str(a3), Str(a4));
         if (ds) {
             ds->busy = false;
             ds->useDone = false;
+            std::lock_guard<std::mutex> lk(lock);
             sets.push_back(std::move(ds));
+            HandOut();
         }
     }
-    return openCount - 1;
+    return count - 1;
 }
 
 // A waiter is woken at once when a back end is handed to it; the turn's time bound still goes through the
@@ -186,7 +199,9 @@ int TagDbConnection::Close() {
 
 // ---- TagDbConnectionsCtrl ----
 
-TagDbConnectionsCtrl::~TagDbConnectionsCtrl() { connections.clear(); }
+TagDbConnectionsCtrl::~TagDbConnectionsCtrl() {
+    connections.clear();
+}
 
 int TagDbConnectionsCtrl::Open(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4) {
     std::lock_guard<std::mutex> lk(lock);

@@ -17,8 +17,7 @@ class TagLocalData;
 
 // Creates a back end of one type from the four DbOpen operands. Back ends outside this library register
 // theirs (types 1 and 5) when their client library loads; 0 and 4 are built in.
-using TagBackEndMaker = std::unique_ptr<TagDataSet> (*)(const char* a1, const char* a2, const char* a3,
-                                                       const char* a4);
+using TagBackEndMaker = std::unique_ptr<TagDataSet> (*)(const char* a1, const char* a2, const char* a3, const char* a4);
 // Installs the maker for a pooled type (0, 1, 4 or 5); null removes it. Returns the previous one.
 TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker);
 
@@ -30,7 +29,7 @@ struct TagDbReq {
 
 class TagDbConnection {
 public:
-    static constexpr int kWaitTurns = 200;   // turns of kTurnMs before a statement gives up (-200)
+    static constexpr int kWaitTurns = 200; // turns of kTurnMs before a statement gives up (-200)
     static constexpr uint32_t kTurnMs = 50;
 
     TagDbConnection() = default;

@@ -13,10 +13,15 @@ namespace zz {
 
 namespace {
 
-uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Le32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint16_t Le16(const unsigned char* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
+uint32_t Le32(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 void PutLe32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = (unsigned char)(v >> (8 * i));
+    for (int i = 0; i < 4; i++)
+        p[i] = (unsigned char)(v >> (8 * i));
 }
 
 bool ReadAt(int fd, void* buf, size_t n, int64_t off) {
@@ -90,7 +95,8 @@ int TagDbf::Load() {
         if (d[0] == 0x0D) break; // terminator: the header holds fewer descriptors than its length allows
         Field f;
         size_t len = 0;
-        while (len < 11 && d[len]) len++;
+        while (len < 11 && d[len])
+            len++;
         if (len == 0) return -7;
         for (size_t k = 0; k < len; k++)
             if (d[k] < 0x20 || d[k] == 0x7F) return -7;
@@ -125,7 +131,9 @@ int TagDbf::ReadHeader() {
     return 0;
 }
 
-uint32_t TagDbf::RecordCount() const { return Le32(header + 4); }
+uint32_t TagDbf::RecordCount() const {
+    return Le32(header + 4);
+}
 
 int TagDbf::ReadRecord(int64_t r) {
     int rc = ReadHeader();

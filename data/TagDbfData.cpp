@@ -11,7 +11,9 @@ TagDbfData::TagDbfData(const char* fileName) {
     status = Exec(name.data());
 }
 
-TagDbfData::~TagDbfData() { Close(); }
+TagDbfData::~TagDbfData() {
+    Close();
+}
 
 int TagDbfData::Exec(char* sql) {
     Close();
@@ -33,7 +35,9 @@ int TagDbfData::GetRows() {
     return n > uint32_t(INT32_MAX) ? INT32_MAX : int(n);
 }
 
-int TagDbfData::GetCols() { return Usable() ? table->FieldCount() : -1; }
+int TagDbfData::GetCols() {
+    return Usable() ? table->FieldCount() : -1;
+}
 
 int TagDbfData::GetFieldName(int col, char* buf) {
     buf[0] = '\0';

@@ -27,8 +27,8 @@ void TagFields::Clear() {
     recordSize = 0;
 }
 
-TagLocalData::TagLocalData(TagDbConnectionsCtrl* pool_, int32_t type, const char* a1, const char* a2,
-                           const char* a3, const char* a4)
+TagLocalData::TagLocalData(TagDbConnectionsCtrl* pool_, int32_t type, const char* a1, const char* a2, const char* a3,
+                           const char* a4)
     : pool(pool_) {
     debugMode = 0;
     connIndex = pool ? pool->Open(type, a1, a2, a3, a4) : -1;
@@ -36,7 +36,9 @@ TagLocalData::TagLocalData(TagDbConnectionsCtrl* pool_, int32_t type, const char
     joined = connIndex >= 0;
 }
 
-TagLocalData::~TagLocalData() { Close(); }
+TagLocalData::~TagLocalData() {
+    Close();
+}
 
 void TagLocalData::ClearResult() {
     rows = 0;

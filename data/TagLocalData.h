@@ -15,9 +15,9 @@ namespace zz {
 class TagDbConnectionsCtrl;
 
 struct TagField {
-    std::string name;    // as the back end reports it
-    int32_t offset = 0;  // first byte within a record
-    int32_t size = 0;    // width in bytes
+    std::string name;   // as the back end reports it
+    int32_t offset = 0; // first byte within a record
+    int32_t size = 0;   // width in bytes
 };
 
 class TagFields {

@@ -66,10 +66,11 @@ void PoolThroughput(benchmark::State& state, int type, const std::string& source
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_PoolMemory(benchmark::State& state) { PoolThroughput(state, kDbTypeMySql, "memory"); }
+void BM_PoolMemory(benchmark::State& state) {
+    PoolThroughput(state, kDbTypeMySql, "memory");
+}
 void BM_PoolSqlite(benchmark::State& state) {
-    PoolThroughput(state, kDbTypeAdo,
-                   "DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=:memory:");
+    PoolThroughput(state, kDbTypeAdo, "DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=:memory:");
 }
 
 } // namespace

@@ -26,9 +26,8 @@ std::string Env(const char* name) {
 }
 
 std::string MariaConn(const std::string& port) {
-    return std::string("DRIVER=") + kMariaDriver + ";SERVER=127.0.0.1;PORT=" + port + ";UID=" +
-           Env("ZZ_MARIADB_USER") + ";PWD=" + Env("ZZ_MARIADB_PASSWORD") + ";DATABASE=" +
-           Env("ZZ_MARIADB_DATABASE");
+    return std::string("DRIVER=") + kMariaDriver + ";SERVER=127.0.0.1;PORT=" + port + ";UID=" + Env("ZZ_MARIADB_USER") +
+           ";PWD=" + Env("ZZ_MARIADB_PASSWORD") + ";DATABASE=" + Env("ZZ_MARIADB_DATABASE");
 }
 
 int Sql(TagDataSet& ds, const std::string& sql) {
@@ -65,11 +64,13 @@ protected:
         ado = std::make_unique<TagAdoData>(MariaConn(Env("ZZ_MARIADB_PORT")).c_str(), "maria");
         ASSERT_EQ(ado->status, 0);
         ASSERT_EQ(Sql(*ado, "DROP TABLE IF EXISTS " + table), 0);
-        ASSERT_EQ(Sql(*ado, "CREATE TABLE " + table + "(id int, name varchar(20), note longtext, flag bit(1)) "
-                                                       "DEFAULT CHARSET utf8mb4"),
+        ASSERT_EQ(Sql(*ado, "CREATE TABLE " + table +
+                                "(id int, name varchar(20), note longtext, flag bit(1)) "
+                                "DEFAULT CHARSET utf8mb4"),
                   0);
-        ASSERT_EQ(Sql(*ado, "INSERT INTO " + table + " VALUES(1, '张三', 'first', 1), (2, 'bob', NULL, 0), "
-                                                       "(3, '李四', '备注', NULL)"),
+        ASSERT_EQ(Sql(*ado, "INSERT INTO " + table +
+                                " VALUES(1, '张三', 'first', 1), (2, 'bob', NULL, 0), "
+                                "(3, '李四', '备注', NULL)"),
                   3);
     }
     void TearDown() override {

@@ -121,7 +121,8 @@ TEST_F(AdoSqlite, GbkTextIsStoredAsTheDatabasesOwnText) {
     EXPECT_EQ(Get(*ado, 0, 1), "王五");
     // A value longer than the buffer is cut without splitting a character.
     std::string big;
-    for (int i = 0; i < 2100; i++) big += "汉";
+    for (int i = 0; i < 2100; i++)
+        big += "汉";
     EXPECT_EQ(Sql(*ado, "insert into t(id, note) values(5, '" + big + "')"), 1);
     EXPECT_EQ(Sql(*ado, "select note from t where id = 5"), 0);
     std::string got = Get(*ado, 0, 1);
@@ -170,8 +171,7 @@ TEST_F(AdoSqlite, FailuresAreLoggedOrKeptAndReadsRefuseUntilTheNextSuccess) {
 TEST_F(AdoSqlite, UnreachableSourceFailsTheOpen) {
     TagAdoData bad("DRIVER=/nonexistent/libnothing.so;Database=x", "");
     EXPECT_EQ(bad.status, -1);
-    TagAdoData noDb(("DRIVER=" + std::string(zztest::kSqliteDriver) + ";Database=/nonexistent/dir/x.db").c_str(),
-                    "");
+    TagAdoData noDb(("DRIVER=" + std::string(zztest::kSqliteDriver) + ";Database=/nonexistent/dir/x.db").c_str(), "");
     EXPECT_LT(noDb.status, 0);
 }
 
@@ -221,8 +221,8 @@ TEST_F(AdoSqlite, ThirtyTwoLinesShareFourConnectionsWithoutMixingResults) {
             TagLocalData& ld = *handles[size_t(t)];
             for (int i = 0; i < kEach; i++) {
                 std::string val = "线路" + std::to_string(t) + "-" + std::to_string(i);
-                if (Sql(ld, "insert into lines values(" + std::to_string(t) + ", " + std::to_string(i) + ", '" +
-                                val + "')") != 0)
+                if (Sql(ld, "insert into lines values(" + std::to_string(t) + ", " + std::to_string(i) + ", '" + val +
+                                "')") != 0)
                     wrong++;
                 if (Sql(ld, "select seq, val from lines where line = " + std::to_string(t) + " order by seq") !=
                         i + 1 ||
@@ -231,7 +231,8 @@ TEST_F(AdoSqlite, ThirtyTwoLinesShareFourConnectionsWithoutMixingResults) {
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(Sql(*ado, "select count(*), count(distinct line * 100 + seq) from lines"), 0);
     EXPECT_EQ(Get(*ado, 0, 1), std::to_string(kLines * kEach));

@@ -49,7 +49,8 @@ inline std::string RunCommand(const std::string& cmd, int* rc = nullptr) {
     if (!p) return out;
     char buf[4096];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     int st = pclose(p);
     if (rc) *rc = st;
     return out;
@@ -60,7 +61,9 @@ inline std::string SourceDir() {
     return s ? s : ".";
 }
 
-inline std::string DbfTool() { return "/usr/bin/python3 " + SourceDir() + "/tests/data/core/dbf_tool.py"; }
+inline std::string DbfTool() {
+    return "/usr/bin/python3 " + SourceDir() + "/tests/data/core/dbf_tool.py";
+}
 
 constexpr const char* kSqliteDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 

@@ -19,7 +19,8 @@ namespace {
 // A table written by the peer's side: fields NAME C 10, AGE N 3, NOTE C 20.
 std::string MakeTable(const DataDir& d, const std::string& name, const std::string& recordsJson) {
     std::string spec = "{\"fields\": [[\"NAME\",\"C\",10,0],[\"AGE\",\"N\",3,0],[\"NOTE\",\"C\",20,0]], "
-                       "\"records\": " + recordsJson + "}";
+                       "\"records\": " +
+                       recordsJson + "}";
     DataDir::Write(d.File("spec.json"), GbkToUtf8(spec));
     int rc = -1;
     zztest::RunCommand(zztest::DbfTool() + " make " + d.File(name) + " @" + d.File("spec.json"), &rc);
@@ -127,7 +128,8 @@ TEST(DbfData, ValuesAreRightAlignedAndLongValuesRefused) {
 TEST(DbfData, AppendWritesRecordEndMarkCountAndDate) {
     DataDir d("dbfappend");
     std::string recs = "[";
-    for (int i = 0; i < 10; i++) recs += std::string(i ? "," : "") + "[\"n" + std::to_string(i) + "\",\"1\",\"\"]";
+    for (int i = 0; i < 10; i++)
+        recs += std::string(i ? "," : "") + "[\"n" + std::to_string(i) + "\",\"1\",\"\"]";
     std::string path = MakeTable(d, "t.dbf", recs + "]");
     Patch(path, 1, std::string("\x50\x01\x01", 3)); // an old date
     TagDbfData db(path.c_str());
@@ -242,7 +244,8 @@ TEST(DbfData, ConcurrentAppendsFromManyHandlesLoseNothing) {
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(failures.load(), 0);
     TagDbfData db(path.c_str());
     ASSERT_EQ(db.GetRows(), kThreads * kEach);
@@ -254,7 +257,8 @@ TEST(DbfData, ConcurrentAppendsFromManyHandlesLoseNothing) {
     EXPECT_EQ(int(seen.size()), kThreads * kEach);
     std::string out = ReadByPeer(path);
     size_t records = 0;
-    for (size_t p = 0; (p = out.find("\nrecord ", p)) != std::string::npos; p++) records++;
+    for (size_t p = 0; (p = out.find("\nrecord ", p)) != std::string::npos; p++)
+        records++;
     EXPECT_EQ(records, size_t(kThreads * kEach));
 }
 

@@ -88,7 +88,8 @@ TEST(LocalData, WidthsAreClampedAndHugeBlocksRefused) {
     EXPECT_EQ(ld.fields[2].size, 0);
     EXPECT_EQ(ld.fields.RecordSize(), TagFields::kMaxFieldSize);
     // rows x record size beyond 32 bits is computed whole and refused, not wrapped into a small block.
-    for (int i = 0; i < 300; i++) ld.fields.AddField("f", 4095);
+    for (int i = 0; i < 300; i++)
+        ld.fields.AddField("f", 4095);
     ld.SetRows(1 << 20);
     EXPECT_GT(ld.RecordBytes(), int64_t(1) << 32);
     EXPECT_EQ(ld.AllocRecords(), nullptr);

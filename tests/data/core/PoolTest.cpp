@@ -34,7 +34,8 @@ struct FakeWorld {
         return log.size();
     }
     void WaitLog(size_t n) {
-        for (int i = 0; i < 2000 && LogSize() < n; i++) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (int i = 0; i < 2000 && LogSize() < n; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 };
 FakeWorld* g_world = nullptr;
@@ -172,7 +173,8 @@ TEST_F(Pool, WaitingStatementsAreServedInArrivalOrder) {
     SetDbMaxConn(1);
     auto first = OpenLocal();
     std::vector<std::unique_ptr<TagLocalData>> others;
-    for (int i = 0; i < 4; i++) others.push_back(OpenLocal());
+    for (int i = 0; i < 4; i++)
+        others.push_back(OpenLocal());
     world.SetGate(false);
     std::vector<std::thread> threads;
     threads.emplace_back([&] { Run(*first, "s0"); });
@@ -182,10 +184,13 @@ TEST_F(Pool, WaitingStatementsAreServedInArrivalOrder) {
         std::this_thread::sleep_for(std::chrono::milliseconds(60)); // each queues before the next arrives
     }
     world.SetGate(true);
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     ASSERT_EQ(world.log.size(), 5u);
-    for (int i = 0; i < 5; i++) EXPECT_EQ(world.log[size_t(i)], "0:s" + std::to_string(i));
-    for (int i = 0; i < 4; i++) EXPECT_EQ(Cell(*others[size_t(i)], 1), "s" + std::to_string(i + 1));
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(world.log[size_t(i)], "0:s" + std::to_string(i));
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(Cell(*others[size_t(i)], 1), "s" + std::to_string(i + 1));
 }
 
 TEST_F(Pool, GivesUpAfterTwoHundredTurns) {
@@ -263,7 +268,8 @@ TEST_F(Pool, ThirtyTwoLinesGetTheirOwnResults) {
     SetDbMaxConn(4);
     constexpr int kLines = 32, kEach = 40;
     std::vector<std::unique_ptr<TagLocalData>> handles;
-    for (int i = 0; i < kLines; i++) handles.push_back(OpenLocal());
+    for (int i = 0; i < kLines; i++)
+        handles.push_back(OpenLocal());
     EXPECT_EQ(pool.Connection(0)->BackEndCount(), 4);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
@@ -275,7 +281,8 @@ TEST_F(Pool, ThirtyTwoLinesGetTheirOwnResults) {
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(world.log.size(), size_t(kLines * kEach));
     EXPECT_EQ(world.overlaps.load(), 0);
