@@ -36,13 +36,19 @@ public:
     }
 
 private:
+    static std::string Wrap(const char* open, const std::string& inner) {
+        std::string s(open);
+        s.append(inner).append(")");
+        return s;
+    }
+
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
 
     std::string Alternation(int depth, bool& nullable) {
         std::string s = Sequence(depth, nullable);
         while (Pick(4) == 0) {
             bool n2;
-            s += "|" + Sequence(depth, n2);
+            s.append("|").append(Sequence(depth, n2));
             nullable = nullable || n2;
         }
         return s;
@@ -98,7 +104,7 @@ private:
             if (closed.empty()) return "b";
             nullable = true;
             quantifiable = false;
-            return "(?:\\" + std::to_string(closed[Pick(int(closed.size()))]) + ")"; // never read with a digit after it
+            return Wrap("(?:\\", std::to_string(closed[Pick(int(closed.size()))])); // never read with a digit after it
         }
         case 7: {
             static const char* behind[] = {"(?<=a)", "(?<!b)", "(?<=ab|c)", "(?<=[ab])", "(?<!\\d)"};
@@ -112,18 +118,18 @@ private:
         case 11: {
             const int number = ++m_groups;
             m_closed.push_back(false);
-            std::string s = "(" + Alternation(depth + 1, nullable) + ")";
+            std::string s = Wrap("(", Alternation(depth + 1, nullable));
             m_closed[number] = true;
             return s;
         }
         case 12:
         case 13:
-            return "(?:" + Alternation(depth + 1, nullable) + ")";
+            return Wrap("(?:", Alternation(depth + 1, nullable));
         case 14:
-            return "(?>" + Alternation(depth + 1, nullable) + ")";
+            return Wrap("(?>", Alternation(depth + 1, nullable));
         default: {
             bool inner;
-            std::string s = std::string(k == 15 ? "(?=" : "(?!") + Alternation(depth + 1, inner) + ")";
+            std::string s = Wrap(k == 15 ? "(?=" : "(?!", Alternation(depth + 1, inner));
             nullable = true;
             quantifiable = false;
             return s;
@@ -146,7 +152,7 @@ std::string Show(const Outcome& o) {
     if (!o.matched) return "no match";
     std::string s;
     for (size_t i = 0; i < o.spans.size(); i += 2)
-        s += "(" + std::to_string(o.spans[i]) + "," + std::to_string(o.spans[i + 1]) + ")";
+        s.append("(").append(std::to_string(o.spans[i])).append(",").append(std::to_string(o.spans[i + 1])).append(")");
     return s;
 }
 

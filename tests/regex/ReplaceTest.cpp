@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "regex/Split.h"
 #include "tests/regex/RegexTestUtil.h"
 
 using namespace zz;
@@ -98,4 +99,30 @@ TEST(RegexReplace, GbkTextPassesThrough) {
     // double-byte text is matched byte by byte and copied unchanged around the matches
     EXPECT_EQ(Repl("\\d+", "电话123号", "#"), "电话#号");
     EXPECT_EQ(Repl("话", "电话电话", "X"), "电X电X");
+}
+
+namespace {
+std::string Pieces(const char* pattern, const std::string& text) {
+    CRegexpT re(pattern);
+    std::string out;
+    for (std::string_view p : RegexSplit(re, text))
+        out.append("[").append(p).append("]");
+    return out;
+}
+} // namespace
+
+TEST(RegexSplit, PiecesBetweenMatches) {
+    EXPECT_EQ(Pieces(",", "a,b,,c"), "[a][b][][c]");
+    EXPECT_EQ(Pieces(",", "abc"), "[abc]");
+    EXPECT_EQ(Pieces(",", ",a,"), "[][a][]");
+    EXPECT_EQ(Pieces("\\s*;\\s*", "a ; b;c"), "[a][b][c]");
+}
+
+TEST(RegexSplit, EmptyMatchesAlwaysAdvance) {
+    EXPECT_EQ(Pieces("x*", "abc"), "[a][b][c][]");
+    EXPECT_EQ(Pieces("", "ab"), "[a][b][]");
+    EXPECT_EQ(Pieces("\\b", "ab cd"), "[ab][ ][cd][]");
+    EXPECT_EQ(Pieces(",?", "a,b"), "[a][b][]");
+    // a double-byte character is never cut in two
+    EXPECT_EQ(Pieces("", "电话"), "[电][话][]");
 }
