@@ -12,6 +12,7 @@
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "platform/Gbk.h"
+#include "platform/PathMap.h"
 #include "telephony/TagWriteLog.h"
 
 namespace zz {
@@ -287,7 +288,7 @@ TagSyb::TagSyb(const char* server_, const char* user, const char* password, cons
         std::lock_guard<std::mutex> lk(g_logLock);
         live = ++g_live;
         if (!g_log && Filled(appName)) {
-            g_log = std::fopen((std::string(appName) + ".log").c_str(), "a+");
+            g_log = std::fopen(MapPath(std::string(appName) + ".log").c_str(), "a+");
             if (g_log) {
                 std::fprintf(g_log, "[%s] KvAppServer Started.\n", Stamp().c_str());
                 std::fflush(g_log);

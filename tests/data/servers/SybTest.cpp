@@ -266,3 +266,28 @@ TEST(SybLibrary, MissingLibraryFailsOnlyDbLibraryOpens) {
 }
 
 } // namespace
+
+namespace {
+
+// FreeTDS itself: it loads, and a server that cannot be reached fails the open without ending the process.
+TEST(SybFreeTds, RealLibraryFailsAnUnreachableServerGracefully) {
+    TestDir dir("freetds");
+    FreeDbLibrary();
+    SetDbLibraryPath("libsybdb.so.5");
+    if (LoadDbLibrary() != 0) {
+        SetDbLibraryPath(ZZ_FAKE_SYBDB);
+        GTEST_SKIP() << "FreeTDS (libsybdb.so.5) is not installed";
+    }
+    {
+        TagSybData ds("127.0.0.1:1", "sa", "pw", "real");
+        EXPECT_EQ(ds.status, -1);
+        EXPECT_EQ(Sql(ds, "select 1"), -1);
+    }
+    std::string log = ReadFile("real.log");
+    EXPECT_NE(log.find("] DB-Connection status : DEAD!\n"), std::string::npos) << log; // no connection yet
+    EXPECT_NE(log.find("] KvAppServer Closed.\n"), std::string::npos);
+    FreeDbLibrary();
+    SetDbLibraryPath(ZZ_FAKE_SYBDB);
+}
+
+} // namespace
