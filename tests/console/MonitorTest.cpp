@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -283,4 +285,39 @@ TEST(MonitorEntryPoints, DoNothingWithoutATable) {
     DispRunInfo(0, "x", 0);
     DispKeys(0, "1");
     EXPECT_EQ(GetDispKeys(0), "");
+}
+
+TEST_F(MonitorFixture, LineThreadsWriteWhileTheDisplayTickFlushes) {
+    mon.InitGrid(&grid);
+    mon.SetNotify(nullptr);
+    std::atomic<bool> done{false};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 300; ++i) {
+                int line = (t * 3 + i) % 10;
+                mon.SetField(line, "t" + std::to_string(t) + "-" + std::to_string(i), i % 8);
+                SetLineState(line, i % 2 ? "运行" : "堵塞");
+                mon.SetTalk(line, i % 3 == 0);
+                SetDispKeys(line, "12");
+            }
+        });
+    std::thread tick([&] {
+        while (!done) {
+            mon.Flush();
+            (void)GetDispKeysLen(3);
+            (void)mon.Row(3);
+        }
+    });
+    for (auto& w : writers)
+        w.join();
+    done = true;
+    tick.join();
+    mon.Flush();
+    for (int line = 0; line < 10; ++line) {
+        TagLineRec r = mon.Row(line);
+        for (int f = 0; f < 8; ++f)
+            EXPECT_EQ(r.changed[f], 0);
+        EXPECT_EQ(grid.Cell(2, line + 1), r.text[2]);
+    }
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 using namespace zz;
@@ -225,4 +226,22 @@ TEST_F(PlayFixture, TheWaitNoticesAHangUpOnTheWay) {
     card.playPolls = 3;
     c.PcPlay("a.wav", 0, 1, 0);
     EXPECT_EQ(c.callState, kCallReleased);
+}
+
+TEST(CallPlayStop, StopFlagFromAnotherThreadEndsAWaitingPlay) {
+    Card card;
+    card.playPolls = 1 << 30;
+    SetPcPlayerMaker([&card](const char* file, int volume) {
+        auto p = std::make_unique<FakePlayer>(card);
+        p->Play(file, volume);
+        return std::unique_ptr<TagPcPlayer>(std::move(p));
+    });
+    TagKvCall c;
+    std::thread closer([&] {
+        SleepMs(120);
+        c.stopFlag = true;
+    });
+    EXPECT_EQ(c.Play("endless.wav", 0, 0), 0);
+    closer.join();
+    SetPcPlayerMaker(nullptr);
 }
