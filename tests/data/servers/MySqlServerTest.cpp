@@ -1,6 +1,7 @@
 // The MySQL back end when the server goes away, and shared through the connection pool by many lines.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -208,6 +209,29 @@ TEST(MySqlPool, ThirtyTwoLinesShareFourConnectionsWithNothingLostOrMixed) {
     EXPECT_EQ(Cell(admin, 2, 1), std::to_string(kLines * kStatements));
     Sql(admin, "DROP DATABASE " + db);
     SetDbMaxConn(0);
+}
+
+TEST(MySqlStart, SixteenLinesConnectingFirstAtOnceAllGetThrough) {
+    ZZ_NEED_MARIADB();
+    LoadMySqlForTests();
+    FreeMySqlLibrary(); // a fresh start: no connection made yet
+    ASSERT_EQ(LoadMySqlLibrary(), 0);
+    const MariaDbEnv& e = MariaDbEnv::Get();
+    std::atomic<int> ready{0}, ok{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 16; ++i) {
+        threads.emplace_back([&, i] {
+            ready++;
+            while (ready.load() < 16)
+                std::this_thread::yield();
+            TagMySqlData ds("localhost", e.user.c_str(), e.password.c_str(), "");
+            std::string sql = "SELECT " + std::to_string(i);
+            if (ds.status == 0 && ds.Exec(sql.data()) == 0 && Cell(ds, 0, 1) == std::to_string(i)) ok++;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(ok.load(), 16);
 }
 
 } // namespace
