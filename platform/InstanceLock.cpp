@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -11,8 +12,13 @@ namespace zz {
 
 std::string InstanceLock::LockPath(const std::string& name) {
     const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    std::string path = (dir && *dir) ? dir : "/tmp";
-    path += "/zuzod-";
+    std::string path;
+    if (dir && *dir) {
+        path = std::string(dir) + "/zuzod-";
+    } else {
+        // /tmp is shared: a file left by another user must not lock this one out.
+        path = "/tmp/zuzod-" + std::to_string(::getuid()) + "-";
+    }
     for (unsigned char c : name) {
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
                      c == '_' || c == '-';
@@ -33,7 +39,7 @@ InstanceLock::~InstanceLock() {
 
 int InstanceLock::Acquire(const std::string& name) {
     Release();
-    int fd = ::open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = ::open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return -1;
     int r;
     do {

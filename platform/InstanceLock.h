@@ -17,8 +17,8 @@ public:
     void Release();
     bool Held() const { return fd_ >= 0; }
 
-    // The lock file of a name: the runtime directory, "zuzod-", the name with every byte outside
-    // [A-Za-z0-9._-] written as %XX, ".lock".
+    // The lock file of a name: "$XDG_RUNTIME_DIR/zuzod-" (else "/tmp/zuzod-<uid>-"), the name with every byte
+    // outside [A-Za-z0-9._-] written as %XX, ".lock".
     static std::string LockPath(const std::string& name);
 
 private:
