@@ -1,0 +1,242 @@
+#include "media/TagVocFile.h"
+
+#include "media/G711.h"
+#include "media/VocIo.h"
+#include "telephony/TagWriteLog.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace zz {
+
+namespace {
+
+constexpr int32_t kMaxGainSample = 32467;
+constexpr int32_t kFrame = 160;
+
+int16_t Clip(int64_t v) {
+    return static_cast<int16_t>(std::clamp<int64_t>(v, -kMaxGainSample, kMaxGainSample));
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+int WriteFileWhole(const std::string& path, const uint8_t* head, size_t headLen, const uint8_t* data, size_t len) {
+    voc::PendingFile out;
+    FILE* f = out.Open(path);
+    if (!f) {
+        WriteRunLogF("'%s' 无法创建!", path.c_str());
+        return -1;
+    }
+    if (std::fwrite(head, 1, headLen, f) != headLen || (len && std::fwrite(data, 1, len, f) != len) || !out.Commit()) {
+        WriteRunLogF("'%s' 无法创建!", path.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int32_t ReadWaveData(FILE* f, uint8_t* buf, int32_t size, uint8_t& vType) {
+    vType = kVocAlaw;
+    if (!f) {
+        WriteRunLog("File not open!");
+        return 0;
+    }
+    if (size <= 0 || !buf) return 0;
+    uint8_t head[20] = {};
+    std::fseek(f, 0, SEEK_SET);
+    size_t got = std::fread(head, 1, sizeof head, f);
+    if (got < 4 || std::memcmp(head, "RIFF", 4) != 0) {
+        WriteRunLog("不是Wave文件");
+        std::fseek(f, 0, SEEK_SET);
+        return static_cast<int32_t>(std::fread(buf, 1, static_cast<size_t>(size), f));
+    }
+    // Fields a short fmt chunk does not cover stay 0, which the rate check refuses.
+    uint32_t fmtSize = voc::GetLe32(head + 16);
+    uint8_t fmt[20] = {};
+    uint32_t want = std::min<uint32_t>(fmtSize, sizeof fmt);
+    size_t fmtGot = std::fread(fmt, 1, want, f);
+    uint16_t tag = voc::GetLe16(fmt);
+    uint32_t rate = voc::GetLe32(fmt + 4);
+    uint16_t bits = voc::GetLe16(fmt + 14);
+    if (rate != 8000) {
+        WriteRunLog("采样率不是8000");
+        return 0;
+    }
+    if (tag == 6 || tag == 7) {
+        if (bits != 8) {
+            WriteRunLog("数据位不是8Bit");
+            return 0;
+        }
+        vType = tag == 7 ? kVocMulaw : kVocAlaw;
+    } else if (tag == 1) {
+        vType = kVocPcm16;
+        if (bits != 16) {
+            WriteRunLog("PCM数据位不是16Bit");
+            return 0;
+        }
+    }
+    if (fmtSize > fmtGot) std::fseek(f, static_cast<long>(fmtSize - fmtGot), SEEK_CUR);
+    uint8_t chunk[8] = {};
+    if (std::fread(chunk, 1, 8, f) != 8) return 0;
+    if (std::memcmp(chunk, "data", 4) != 0) {
+        std::fseek(f, static_cast<long>(voc::GetLe32(chunk + 4)), SEEK_CUR);
+        if (std::fread(chunk, 1, 8, f) != 8) return 0;
+    }
+    uint32_t len = std::min<uint32_t>(voc::GetLe32(chunk + 4), static_cast<uint32_t>(size));
+    uint32_t done = 0;
+    while (done < len) {
+        size_t piece = std::min<uint32_t>(len - done, 16000);
+        size_t n = std::fread(buf + done, 1, piece, f);
+        if (n == 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    return static_cast<int32_t>(done);
+}
+
+int32_t AutoGainFactor(int32_t peakFrameSum) {
+    int32_t p = peakFrameSum / kFrame;
+    if (p > 9829) return -2;
+    if (p < 1) return 1;
+    if (p > 3276) return 1;
+    return std::min<int32_t>(6553 / p, 10);
+}
+
+TagVocFile::TagVocFile(const std::string& path, double gain) {
+    bool autoGain = gain < 0.0001;
+    if (autoGain) gain = 1.0;
+    FilePtr f(std::fopen(path.c_str(), "rbe"));
+    if (!f) {
+        WriteRunLogF("'%s' open err", path.c_str());
+        return;
+    }
+    int64_t fLen = voc::FileLength(f.get());
+    WriteRunLogF("fLen=%lld", static_cast<long long>(fLen));
+    if (fLen < 160) {
+        WriteRunLogF("'%s' 太小!", path.c_str());
+        return;
+    }
+    if (fLen > INT32_MAX) fLen = INT32_MAX;
+    std::vector<uint8_t> buff1;
+    try {
+        buff1.resize(static_cast<size_t>(fLen));
+    } catch (const std::exception& e) {
+        WriteRunLog(e.what());
+        return;
+    }
+    uint8_t kind = kVocAlaw;
+    int32_t len = ReadWaveData(f.get(), buff1.data(), static_cast<int32_t>(fLen), kind);
+    if (len <= 0) {
+        WriteRunLogF("'%s' 文件头不正确!", path.c_str());
+        return;
+    }
+    WriteRunLogF("len=%d, vType=%d", len, kind);
+    vType = kind;
+    try {
+        if (vType == kVocPcm16) {
+            count = len / 2;
+            samples.resize(static_cast<size_t>(count));
+            for (int32_t i = 0; i < count; ++i)
+                samples[static_cast<size_t>(i)] =
+                    static_cast<int16_t>(voc::GetLe16(&buff1[2 * static_cast<size_t>(i)]));
+        } else {
+            count = len;
+            samples.resize(static_cast<size_t>(count));
+            WriteRunLog("new OK.");
+        }
+    } catch (const std::exception& e) {
+        WriteRunLog(e.what());
+        samples.clear();
+        count = 0;
+        return;
+    }
+    int32_t changed = 0;
+    if (vType != kVocPcm16) {
+        const int16_t* table = G711ExpandTable(vType == kVocAlaw);
+        int16_t* out = samples.data();
+        const uint8_t* in = buff1.data();
+        if (autoGain || gain == 1.0) {
+            for (int32_t i = 0; i < count; ++i)
+                out[i] = table[in[i]];
+            if (autoGain) changed = AutoGain();
+        } else {
+            for (int32_t i = 0; i < count; ++i)
+                out[i] = Clip(static_cast<int64_t>(std::clamp(table[in[i]] * gain, -1e9, 1e9)));
+        }
+    }
+    WriteRunLog("delete buff1");
+    status = 0;
+    if (changed > 0) WriteRunLogF("AutoGainCount=%d: %s", changed, path.c_str());
+}
+
+int32_t TagVocFile::AutoGain() {
+    int64_t noiseSum = 0;
+    int32_t noiseFrames = 0, threshold = 65535;
+    int32_t start = -1, end = 0, peak = 0, quiet = 0, changed = 0;
+    int32_t frameSum = 0, frameLen = 0;
+    int16_t* s = samples.data();
+    for (int32_t i = 0; i < count; ++i) {
+        frameSum += IntAbs(s[i]);
+        if (++frameLen < kFrame) continue;
+        if (i < 80000 && frameSum <= 65535) {
+            noiseSum += frameSum;
+            ++noiseFrames;
+            threshold = std::clamp<int32_t>(static_cast<int32_t>(3 * (noiseSum / noiseFrames)), 200, 65535);
+        }
+        if (frameSum > threshold) {
+            quiet = 0;
+            if (start < 0) start = i - (kFrame - 1);
+            end = i;
+            peak = std::max(peak, frameSum);
+        } else {
+            end = i;
+            ++quiet;
+            if (peak >= 1 && quiet >= 27) {
+                int32_t g = AutoGainFactor(peak);
+                if (g != 1) {
+                    ++changed;
+                    for (int32_t k = start; k <= end; ++k)
+                        s[k] = g < 2 ? Clip(s[k] * 2 / 3) : Clip(static_cast<int64_t>(g) * s[k]);
+                }
+                start = -1;
+                end = 0;
+                peak = 0;
+                quiet = 0;
+            }
+        }
+        frameSum = 0;
+        frameLen = 0;
+    }
+    return changed;
+}
+
+int TagVocFile::Save(const std::string& path) const {
+    return vType == kVocPcm16 ? SavePcm16(path) : SaveAlaw(path);
+}
+
+int TagVocFile::SavePcm16(const std::string& path) const {
+    voc::WavFormat fmt{1, 1, 8000, 16000, 2, 16};
+    uint32_t bytes = 2u * static_cast<uint32_t>(count);
+    auto head = voc::MakeHeader44(fmt, bytes);
+    std::vector<uint8_t> data(bytes);
+    for (int32_t i = 0; i < count; ++i)
+        voc::PutLe16(&data[2 * static_cast<size_t>(i)], static_cast<uint16_t>(samples[static_cast<size_t>(i)]));
+    return WriteFileWhole(path, head.data(), head.size(), data.data(), data.size());
+}
+
+int TagVocFile::SaveAlaw(const std::string& path) const {
+    voc::WavFormat fmt{6, 1, 8000, 8000, 1, 8};
+    auto head = voc::MakeHeader44(fmt, static_cast<uint32_t>(count));
+    std::vector<uint8_t> data(static_cast<size_t>(count));
+    const uint8_t* table = LinearToAlawTable();
+    for (int32_t i = 0; i < count; ++i)
+        data[static_cast<size_t>(i)] = table[static_cast<uint16_t>(samples[static_cast<size_t>(i)])];
+    return WriteFileWhole(path, head.data(), head.size(), data.data(), data.size());
+}
+
+} // namespace zz

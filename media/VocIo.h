@@ -1,0 +1,81 @@
+#pragma once
+// Byte-level helpers of the voice-file code: little-endian fields, the written RIFF headers, a strict header
+// parser for the converters, and output files that appear under their name only when complete.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace zz::voc {
+
+inline void PutLe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t v) {
+    PutLe16(p, v);
+    PutLe16(p + 2, v >> 16);
+}
+inline uint16_t GetLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t GetLe32(const uint8_t* p) {
+    return GetLe16(p) | (static_cast<uint32_t>(GetLe16(p + 2)) << 16);
+}
+
+struct WavFormat {
+    uint16_t tag = 0;
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+    uint32_t byteRate = 0;
+    uint16_t align = 0;
+    uint16_t bits = 0;
+};
+
+// 44 bytes: fmt chunk of 16.
+std::array<uint8_t, 44> MakeHeader44(const WavFormat& f, uint32_t dataLen);
+// 46 bytes: fmt chunk of 18 with a zero extra size.
+std::array<uint8_t, 46> MakeHeader46(const WavFormat& f, uint32_t dataLen);
+
+// Length of an open file (the position is restored), -1 when it cannot be told.
+int64_t FileLength(FILE* f);
+
+// A RIFF WAVE header checked against the file it came from.
+struct WavLayout {
+    WavFormat fmt;
+    uint32_t fmtSize = 0;
+    int64_t dataSizeAt = 0; // offset of the data chunk's size field
+    int64_t dataAt = 0;     // offset of the first sound byte
+    uint32_t dataSize = 0;  // as declared
+    int64_t fileLen = 0;
+};
+// Walks "RIFF" "WAVE", the chunks up to "data" (a "fmt " of at least 16 bytes must come first), every chunk
+// within the file. False with the reason in why. The declared data size may exceed what the file holds.
+bool ParseWavLayout(FILE* f, WavLayout& out, std::string& why);
+
+// A new file written under a unique name beside the target and renamed onto it by Commit, so that readers
+// and other writers of the same name never see it half written. Removed when not committed.
+class PendingFile {
+public:
+    PendingFile() = default;
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // Opens the temporary file for reading and writing; null on failure.
+    FILE* Open(const std::string& target);
+    FILE* File() const { return file_; }
+    const std::string& TempName() const { return temp_; }
+    // Flushes, closes and renames; false (temporary removed) on any failure.
+    bool Commit();
+    void Discard();
+
+private:
+    FILE* file_ = nullptr;
+    std::string target_, temp_;
+};
+
+// A unique name beside path (path + ".tmp" + suffix), created empty so nobody else takes it; "" on failure.
+std::string ReserveTempName(const std::string& path);
+
+} // namespace zz::voc
