@@ -241,11 +241,6 @@ TEST(CallDefaults, UnlinkMediaForgetsTheLinkedCall) {
     EXPECT_EQ(a.linkedCall.load(), nullptr);
 }
 
-TEST(CallDefaults, TxtSpeakWithoutASpeechLayerFails) {
-    TagKvCall c;
-    EXPECT_LT(c.TxtSpeak("hello", 0, 0, 0), 0);
-}
-
 TEST(CallDefaults, RawSignallingDataIsBoundedTo300Bytes) {
     TagKvCall c;
     std::vector<uint8_t> big(301, 7);
