@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace zz;
 
 // Literals are GBK bytes in this build.
@@ -48,4 +51,19 @@ TEST(Big5ToGbk, BrokenBytesBecomeQuestionMarks) {
     std::string out;
     Big5ToGbk(out, "A\xA4");
     EXPECT_EQ(out, "A?");
+}
+
+TEST(Big5ToGbk, LinesConvertAtOnce) {
+    const std::string big5 = Big5Of("電話號碼");
+    std::vector<std::thread> lines;
+    std::atomic<int> bad{0};
+    for (int t = 0; t < 4; ++t)
+        lines.emplace_back([&] {
+            std::string out;
+            for (int i = 0; i < 50; ++i)
+                if (Big5ToGbk(out, big5) != "电话号码") ++bad;
+        });
+    for (auto& th : lines)
+        th.join();
+    EXPECT_EQ(bad.load(), 0);
 }
