@@ -200,6 +200,35 @@ void TagAdoData::SplitProc(const std::string& sql, std::string& name, std::vecto
     }
 }
 
+bool TagAdoData::RunOnce(Kind kind, const std::string& text, int& result, OdbcError& err) {
+    bool ok = true;
+    if (!link) link = std::make_unique<OdbcLink>();
+    if (!link->Connected()) ok = link->Connect(connString, err);
+    if (ok) {
+        if (kind == Kind::Query) {
+            isProc = false;
+            hasResult = true;
+            ok = link->Run(text, query, nullptr, err);
+        } else if (kind == Kind::Execute) {
+            isProc = false;
+            hasResult = false;
+            OdbcResult discard;
+            int64_t affected = 0;
+            query.Clear();
+            ok = link->Run(text, discard, &affected, err);
+            if (ok) result = affected > INT32_MAX ? INT32_MAX : int(affected);
+        } else {
+            isProc = true;
+            std::string name;
+            std::vector<std::string> args;
+            SplitProc(text, name, args);
+            ok = link->Call(name, args, storedProc, err);
+            hasResult = ok && !storedProc.columns.empty();
+        }
+    }
+    return ok;
+}
+
 int TagAdoData::Exec(char* sql) {
     currentRow = 0;
     // Trim blanks and tabs in place.
@@ -223,29 +252,14 @@ int TagAdoData::Exec(char* sql) {
         bool reconnect = false, deadlock = false;
         OdbcError err;
         bool ok = true;
-        if (!link) link = std::make_unique<OdbcLink>();
-        if (!link->Connected()) ok = link->Connect(connString, err);
-        if (ok) {
-            if (kind == Kind::Query) {
-                isProc = false;
-                hasResult = true;
-                ok = link->Run(text, query, nullptr, err);
-            } else if (kind == Kind::Execute) {
-                isProc = false;
-                hasResult = false;
-                OdbcResult discard;
-                int64_t affected = 0;
-                query.Clear();
-                ok = link->Run(text, discard, &affected, err);
-                if (ok) result = affected > INT32_MAX ? INT32_MAX : int(affected);
-            } else {
-                isProc = true;
-                std::string name;
-                std::vector<std::string> args;
-                SplitProc(text, name, args);
-                ok = link->Call(name, args, storedProc, err);
-                hasResult = ok && !storedProc.columns.empty();
-            }
+        try {
+            ok = RunOnce(kind, text, result, err);
+        } catch (const std::exception&) {
+            // out of memory on a huge result and the like: a failure without the driver's message
+            ok = false;
+            err = OdbcError();
+            query.Clear();
+            storedProc.Clear();
         }
         if (!ok) {
             std::string msg = err.message.substr(0, GbkSafeCut(err.message, kMaxMessage));

@@ -39,6 +39,8 @@ public:
     static void SplitProc(const std::string& sql, std::string& name, std::vector<std::string>& args);
 
 private:
+    // One attempt at running the statement on the link (connecting first when needed).
+    bool RunOnce(Kind kind, const std::string& text, int& result, OdbcError& err);
     const OdbcResult* Active() const;
     bool Usable() const;
     std::string CellText(const OdbcResult& r, size_t row, size_t col, bool exactTrue) const;

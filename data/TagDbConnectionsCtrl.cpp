@@ -29,6 +29,16 @@ const char* Str(const char* s) {
     return s ? s : "";
 }
 
+// A back end that throws gives a failure code, and the borrowed back end still goes back.
+int RunOn(TagDataSet* ds, char* sql, TagLocalData* dst) {
+    try {
+        return ds->ExecToLocal(sql, dst);
+    } catch (const std::exception&) {
+        dst->ClearResult();
+        return -4;
+    }
+}
+
 } // namespace
 
 TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker) {
@@ -145,7 +155,7 @@ int TagDbConnection::ExecUse(char* sql, TagLocalData* dst) {
                 pending = true;
                 continue;
             }
-            ds->ExecToLocal(sql, dst);
+            RunOn(ds.get(), sql, dst);
             ds->useDone = true;
         }
         if (!pending || turn >= kWaitTurns) break;
@@ -175,7 +185,7 @@ int TagDbConnection::Exec(char* sql, TagLocalData* dst) {
         WaitTurn(lk, req.wake);
     }
     lk.unlock();
-    int rc = req.dataSet->ExecToLocal(sql, dst);
+    int rc = RunOn(req.dataSet, sql, dst);
     GiveBack(req.dataSet);
     return rc;
 }

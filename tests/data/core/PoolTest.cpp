@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +53,10 @@ public:
             std::unique_lock<std::mutex> lk(g_world->m);
             g_world->log.push_back(std::to_string(id) + ":" + text);
             g_world->cv.wait(lk, [] { return g_world->gateOpen; });
+        }
+        if (text == "throw") {
+            inUse--;
+            throw std::runtime_error("client library fault");
         }
         int rc = 0;
         if (text.rfind("empty", 0) != 0) {
@@ -286,4 +291,14 @@ TEST_F(Pool, ThirtyTwoLinesGetTheirOwnResults) {
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(world.log.size(), size_t(kLines * kEach));
     EXPECT_EQ(world.overlaps.load(), 0);
+}
+
+TEST_F(Pool, BackEndThatThrowsFailsTheStatementAndIsGivenBack) {
+    SetDbMaxConn(1);
+    auto ld = OpenLocal();
+    EXPECT_EQ(Run(*ld, "select 1"), 1);
+    EXPECT_EQ(Run(*ld, "throw"), -4);
+    EXPECT_EQ(ld->GetRows(), 0);
+    EXPECT_EQ(Run(*ld, "select 2"), 1);
+    EXPECT_EQ(Cell(*ld, 1), "select 2");
 }
