@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pcre2.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -159,15 +160,17 @@ std::string Show(const Outcome& o) {
 } // namespace
 
 TEST(RegexPcreDifferential, RandomPatternsAgreeWithPcre2) {
-    PatternGen gen(20261209);
+    PatternGen gen(std::getenv("ZZ_SEED") ? unsigned(atoi(std::getenv("ZZ_SEED"))) : 20261209u);
     int compared = 0, skipped = 0, mismatches = 0;
     pcre2_match_data* md = pcre2_match_data_create(64, nullptr);
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < (std::getenv("ZZ_SEED") ? 40000 : 3000); ++i) {
         const std::string pattern = gen.Pattern();
         int err;
         PCRE2_SIZE off;
-        pcre2_code* code =
-            pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), 0, &err, &off, nullptr);
+        // PCRE2 10.42's auto-possessification and start-of-match optimisations lose matches on some of these
+        // patterns (e.g. /(?=b1*+(?!b|(1{2,}+)*?[ab]))\s?b/); the plain interpreter is the reference
+        pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                         PCRE2_NO_AUTO_POSSESS | PCRE2_NO_START_OPTIMIZE, &err, &off, nullptr);
         if (!code) {
             ++skipped;
             continue;

@@ -1,4 +1,7 @@
 #pragma once
+#include <pthread.h>
+
+#include <functional>
 #include <string>
 
 #include "regex/CRegexpT.h"
@@ -33,6 +36,30 @@ inline std::string Repl(const char* pattern, const std::string& s, const std::st
     std::string r(out, size_t(n));
     CRegexpT::FreeString(out);
     return r;
+}
+
+// Runs body on a thread with the 512 KiB stack of a line thread; its result, or false when no thread starts.
+inline bool OnLineThreadStack(const std::function<bool()>& body) {
+    struct Job {
+        const std::function<bool()>* body;
+        bool ok = false;
+    } job{&body};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 512 * 1024);
+    pthread_t t;
+    const int rc = pthread_create(
+        &t, &attr,
+        [](void* arg) -> void* {
+            auto* j = static_cast<Job*>(arg);
+            j->ok = (*j->body)();
+            return nullptr;
+        },
+        &job);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) return false;
+    pthread_join(t, nullptr);
+    return job.ok;
 }
 
 } // namespace zz::regextest

@@ -1,6 +1,8 @@
 // How pattern texts compile: each construct of the syntax, and where this dialect differs from PCRE.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/regex/RegexTestUtil.h"
 
 using namespace zz;
@@ -153,6 +155,13 @@ TEST(RegexSyntax, BackReferencesAreNeverOctal) {
 }
 
 TEST(RegexSyntax, DeepNestingIsBounded) {
+    EXPECT_TRUE(OnLineThreadStack([] {
+        std::string deep(5000, '(');
+        deep += "a|(?:b";
+        deep += std::string(5000, ')');
+        CRegexpT re(deep.c_str());
+        return !re.Match("a").IsMatched() && !re.Match("b").IsMatched();
+    }));
     std::string deep(5000, '(');
     deep += "a";
     deep += std::string(5000, ')');
@@ -163,4 +172,31 @@ TEST(RegexSyntax, DeepNestingIsBounded) {
         stacked += "{1,2}";
     EXPECT_EQ(Find(stacked.c_str(), "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa").size(), 16u);
     EXPECT_EQ(Find("(?:(?:(?:a)))", "a"), "a");
+}
+
+TEST(RegexSyntax, ArbitraryPatternTextsCompileAndMatchSafely) {
+    // every byte string is a pattern; none may crash, read outside the subject or hang
+    static const char pieces[] = "()[]{}?*+|^$.\\-:<>=!'#,0123456789abcRkPQELUxudDsSwWbBAZzG";
+    std::mt19937 rng(7);
+    for (int i = 0; i < 3000; ++i) {
+        std::string pattern;
+        for (int n = int(rng() % 24); n > 0; --n)
+            pattern += (rng() % 8 == 0) ? char(rng() % 256) : pieces[rng() % (sizeof pieces - 1)];
+        std::string subject;
+        for (int n = int(rng() % 12); n > 0; --n)
+            subject += "abc01 (){}\n\xb0"[rng() % 12];
+        for (int flags : {0, int(RIGHTTOLEFT), IGNORECASE | MULTILINE | SINGLELINE | EXTENDED}) {
+            CRegexpT re(pattern.data(), int(pattern.size()), flags);
+            MatchResultT m = re.Match(subject.data(), int(subject.size()), -1);
+            if (m.IsMatched()) {
+                EXPECT_LE(0, m.GetStart());
+                EXPECT_LE(m.GetStart(), m.GetEnd());
+                EXPECT_LE(m.GetEnd(), int(subject.size()));
+            }
+            int len = 0;
+            char* out = re.Replace(subject.data(), int(subject.size()), "<$1$&$+>", 8, len);
+            ASSERT_NE(out, nullptr);
+            CRegexpT::FreeString(out);
+        }
+    }
 }
