@@ -79,13 +79,13 @@ void DrawMem::DrawGlyph(size_t start, size_t fontEnd, size_t index, int bytesPer
 
 int DrawMem::DrawTextLine(std::string_view text, int x, int y) {
     text = text.substr(0, std::min(text.size(), text.find('\0')));
+    if (!IsBig5Text(text)) return DrawGbkLine(text, x, y, false);
     std::string converted;
-    size_t hzk = hzk16_, hzkEnd = hzk16End_;
-    if (IsBig5Text(text)) {
-        text = Big5ToGbk(converted, text);
-        hzk = hzk16f_;
-        hzkEnd = hzk16fEnd_;
-    }
+    return DrawGbkLine(Big5ToGbk(converted, text), x, y, true);
+}
+
+int DrawMem::DrawGbkLine(std::string_view text, int x, int y, bool big5Font) {
+    size_t hzk = big5Font ? hzk16f_ : hzk16_, hzkEnd = big5Font ? hzk16fEnd_ : hzk16End_;
     hzkInUse_ = hzk;
     memset(band_.get(), 0, size_t(kRowBytes) * 16);
     int pen = x + originX_;
@@ -106,6 +106,25 @@ int DrawMem::DrawTextLine(std::string_view text, int x, int y) {
     lastX_ = pen;
     lastY_ = y + originY_;
     return pen;
+}
+
+size_t DrawMem::FitBytes(std::string_view text, int x) {
+    size_t fit = 0;
+    int pen = x;
+    bool lead = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = (unsigned char)text[i];
+        if (c >= 0xA1 && !lead) {
+            lead = true;
+            continue;
+        }
+        int width = c < 0xA1 ? 16 : 32;
+        if (pen + width > kPageWidth) break;
+        pen += width;
+        if (c >= 0xA1) lead = false;
+        if (!lead) fit = i + 1;
+    }
+    return fit;
 }
 
 } // namespace zz

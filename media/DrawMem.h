@@ -24,6 +24,11 @@ public:
     bool LoadFontFile(const std::string& fileName);
     // Draws the line into the first 16 scan lines of the band; returns the pen position after the last glyph.
     int DrawTextLine(std::string_view text, int x, int y);
+    // The same for text already in GBK, with the Big5 font or the ordinary one.
+    int DrawGbkLine(std::string_view gbk, int x, int y, bool big5Font);
+    // Length of the longest prefix of the GBK text that, drawn from pen x, ends inside the page and between
+    // two glyphs.
+    static size_t FitBytes(std::string_view gbk, int x);
 
     int Status() const { return status_; }
     const uint8_t* Band() const { return band_.get(); }

@@ -1,5 +1,6 @@
 #include "media/TagTxtCvtFax.h"
 
+#include "media/Big5Text.h"
 #include "platform/Gbk.h"
 #include "platform/PathMap.h"
 
@@ -92,13 +93,36 @@ bool TagTxtCvtFax::ConvertLine() {
         else
             line += *p;
     }
-    draw_->DrawTextLine(line, 40, 0);
+    // A line wider than the page goes on in further bands (indented like the first) instead of losing its
+    // end; the whole line is checked for Big5 so that every band uses the same conversion and font.
+    bool big5 = IsBig5Text(line);
+    std::string gbk;
+    if (big5)
+        Big5ToGbk(gbk, line);
+    else
+        gbk = line;
+    std::string_view rest = gbk;
+    bool first = true;
+    do {
+        size_t indent = first ? 0 : 5;
+        std::string piece = std::string(indent, ' ') + std::string(rest);
+        size_t fit = DrawMem::FitBytes(piece, 40);
+        if (fit <= indent) fit = indent + GbkCharLen(rest, 0); // at least one character a band
+        piece.resize(std::min(fit, piece.size()));
+        draw_->DrawGbkLine(piece, 40, 0, big5);
+        EncodeBand();
+        rest.remove_prefix(std::min(fit - indent, rest.size()));
+        first = false;
+    } while (rest.find_first_not_of(' ') != std::string_view::npos);
+    return true;
+}
+
+void TagTxtCvtFax::EncodeBand() {
     uint8_t* band = draw_->Band();
     for (int r = 0; r < 16; ++r)
         cvt_->EncodeLine(band + r * DrawMem::kRowBytes, DrawMem::kRowBytes, fax_);
     memset(band, 0, DrawMem::kRowBytes);
     cvt_->EncodeLine(band, DrawMem::kRowBytes, fax_);
-    return true;
 }
 
 void TagTxtCvtFax::Finish() {

@@ -30,6 +30,7 @@ private:
     int Open(const std::string& textFile, const std::string& faxFile);
     bool ConvertLine(); // false at the end of the text
     void Finish();
+    void EncodeBand();
     bool WriteUtf16AsGbk(const std::string& textFile, std::string& tmpName);
 
     std::unique_ptr<TagCvtFax> cvt_;

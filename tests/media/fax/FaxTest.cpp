@@ -408,3 +408,37 @@ TEST(FaxFontBuilder, UnifontGlyphsAtGb2312Positions) {
     for (int r = 0; r < 16; ++r)
         EXPECT_EQ(0, memcmp(rows[size_t(r)].data(), draw.Band() + r * 216, 216)) << r;
 }
+
+TEST_F(FaxFiles, WideLinesGoOnInFurtherBands) {
+    WriteFonts(dir, true, 87);
+    std::string big5 = Bytes({0xA5, 0x5C}); // 功: the only character with a low trail byte
+    for (int i = 0; i < 59; ++i)
+        big5 += Bytes({0xA6, 0xA8});
+    WriteFile(dir / "t.txt", std::string(150, '#') + "\n" + big5 + "\n");
+    ASSERT_EQ(TagTxtCvtFax(dir.Path(), dir / "t.txt", dir / "p.tif").Result(), 0);
+    Rows rows = DecodeTiff(dir, dir / "p.tif");
+    ASSERT_EQ(rows.size(), 4u * 17);
+    // 5 spaces and 100 columns fill the first band up to pixel 1720; the other 50 follow after 5 spaces.
+    EXPECT_TRUE(Pixel(rows[0], 120) && Pixel(rows[0], 1719));
+    EXPECT_FALSE(Pixel(rows[0], 119) || Pixel(rows[0], 1720));
+    EXPECT_TRUE(Pixel(rows[17], 120) && Pixel(rows[17], 120 + 50 * 16 - 1));
+    EXPECT_FALSE(Pixel(rows[17], 120 + 50 * 16));
+    // 50 Chinese characters a band, all drawn with the Big5 font, the second band too.
+    for (int x = 120; x < 120 + 50 * 32; ++x)
+        ASSERT_TRUE(Pixel(rows[2 * 17 + 5], x)) << x;
+    for (int x = 120; x < 120 + 10 * 32; ++x)
+        ASSERT_TRUE(Pixel(rows[3 * 17 + 5], x)) << x;
+    EXPECT_FALSE(Pixel(rows[3 * 17 + 5], 120 + 10 * 32));
+}
+
+TEST(FaxFitBytes, CutsBetweenGlyphsInsideThePage) {
+    EXPECT_EQ(DrawMem::FitBytes(std::string(200, 'a'), 40), 105u);
+    EXPECT_EQ(DrawMem::FitBytes(std::string(200, '\xB0'), 40), 104u); // 52 characters of 32 pixels
+    // A lead byte waiting for its partner is never split from it.
+    EXPECT_EQ(DrawMem::FitBytes(std::string(104, 'a') + "\xB0"
+                                                        "a"
+                                                        "\xA1",
+                                40),
+              104u);
+    EXPECT_EQ(DrawMem::FitBytes("", 40), 0u);
+}
