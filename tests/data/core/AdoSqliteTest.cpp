@@ -238,3 +238,26 @@ TEST_F(AdoSqlite, ThirtyTwoLinesShareFourConnectionsWithoutMixingResults) {
     EXPECT_EQ(Get(*ado, 0, 1), std::to_string(kLines * kEach));
     EXPECT_EQ(Get(*ado, 1, 1), std::to_string(kLines * kEach));
 }
+
+TEST_F(AdoSqlite, LockedDatabaseIsRetriedOnceWithoutReconnecting) {
+    // Another program holds the database's write lock for a while.
+    std::string cmd = "/usr/bin/python3 -c \"import sqlite3,sys,time; c=sqlite3.connect(sys.argv[1], "
+                      "isolation_level=None); c.execute('begin exclusive'); print('locked', flush=True); "
+                      "time.sleep(2)\" " +
+                      dir.File("t.db");
+    FILE* holder = popen(cmd.c_str(), "r");
+    ASSERT_NE(holder, nullptr);
+    char line[32] = {};
+    ASSERT_NE(fgets(line, sizeof line, holder), nullptr);
+    TagAdoData quick(
+        (std::string("DRIVER=") + zztest::kSqliteDriver + ";Database=" + dir.File("t.db") + ";Timeout=1").c_str(), "");
+    ASSERT_EQ(quick.status, 0);
+    EXPECT_EQ(Sql(quick, "insert into t(id) values(9)"), -3);
+    pclose(holder);
+    std::string log = Log();
+    size_t first = log.find("] insert into t(id) values(9)\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("] insert into t(id) values(9)\n", first + 1), std::string::npos) << log;
+    EXPECT_EQ(log.find("重连"), std::string::npos);
+    EXPECT_EQ(Sql(quick, "insert into t(id) values(9)"), 1); // the lock is gone
+}
