@@ -8,20 +8,22 @@ namespace zz {
 
 namespace {
 
-bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool IsDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
 int32_t TextToInt(const char* s) {
-    if (!s)
-        return 0;
+    if (!s) return 0;
     const auto* p = reinterpret_cast<const unsigned char*>(s);
     while (IsSpace(*p))
         ++p;
     bool neg = false;
-    if (*p == '+' || *p == '-')
-        neg = *p++ == '-';
+    if (*p == '+' || *p == '-') neg = *p++ == '-';
     uint32_t v = 0;
     while (IsDigit(*p))
         v = v * 10u + static_cast<uint32_t>(*p++ - '0');
@@ -29,14 +31,12 @@ int32_t TextToInt(const char* s) {
 }
 
 double TextToDouble(const char* s) {
-    if (!s)
-        return 0;
+    if (!s) return 0;
     const char* p = s;
     while (IsSpace(static_cast<unsigned char>(*p)))
         ++p;
     bool neg = false;
-    if (*p == '+' || *p == '-')
-        neg = *p++ == '-';
+    if (*p == '+' || *p == '-') neg = *p++ == '-';
     // Find the longest plain decimal form; from_chars then converts exactly that range.
     const char* start = p;
     const char* q = p;
@@ -48,12 +48,10 @@ double TextToDouble(const char* s) {
         while (IsDigit(static_cast<unsigned char>(*q)))
             ++q, ++digits;
     }
-    if (digits == 0)
-        return 0;
+    if (digits == 0) return 0;
     if (*q == 'e' || *q == 'E') {
         const char* e = q + 1;
-        if (*e == '+' || *e == '-')
-            ++e;
+        if (*e == '+' || *e == '-') ++e;
         if (IsDigit(static_cast<unsigned char>(*e))) {
             while (IsDigit(static_cast<unsigned char>(*e)))
                 ++e;
@@ -76,14 +74,11 @@ double TextToDouble(const char* s) {
 }
 
 int32_t DoubleToInt(double d) {
-    if (!std::isfinite(d))
-        return 0;
+    if (!std::isfinite(d)) return 0;
     double t = std::trunc(d);
-    if (t >= -2147483648.0 && t <= 2147483647.0)
-        return static_cast<int32_t>(t);
+    if (t >= -2147483648.0 && t <= 2147483647.0) return static_cast<int32_t>(t);
     double m = std::fmod(t, 4294967296.0);
-    if (m < 0)
-        m += 4294967296.0;
+    if (m < 0) m += 4294967296.0;
     return static_cast<int32_t>(static_cast<uint32_t>(m));
 }
 
@@ -97,16 +92,14 @@ void AppendFixed6(std::string& out, double d) {
     // The largest double in fixed notation with six decimals needs 309 + 1 + 6 digits and a sign.
     char buf[340];
     auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed, 6);
-    if (r.ec != std::errc())
-        return;
+    if (r.ec != std::errc()) return;
     out.append(buf, r.ptr);
 }
 
 void AppendCutDouble(std::string& out, double d) {
     size_t from = out.size();
     AppendFixed6(out, d);
-    if (out.find('.', from) == std::string::npos)
-        return;
+    if (out.find('.', from) == std::string::npos) return;
     size_t end = out.size();
     while (end > from && out[end - 1] == '0')
         --end;

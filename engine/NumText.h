@@ -21,16 +21,32 @@ void AppendCutDouble(std::string& out, double d);
 void AppendFixed6(std::string& out, double d);
 
 // 32-bit two's complement arithmetic, defined for every input.
-inline int32_t WrapAdd(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-inline int32_t WrapSub(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
-inline int32_t WrapMul(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
-inline int32_t WrapNeg(int32_t a) { return static_cast<int32_t>(0u - static_cast<uint32_t>(a)); }
+inline int32_t WrapAdd(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+inline int32_t WrapSub(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+inline int32_t WrapMul(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+inline int32_t WrapNeg(int32_t a) {
+    return static_cast<int32_t>(0u - static_cast<uint32_t>(a));
+}
 // Quotient truncated toward zero; INT_MIN / -1 wraps to INT_MIN. The divisor must not be 0.
-inline int32_t WrapDiv(int32_t a, int32_t b) { return b == -1 ? WrapNeg(a) : a / b; }
+inline int32_t WrapDiv(int32_t a, int32_t b) {
+    return b == -1 ? WrapNeg(a) : a / b;
+}
 // Remainder with the sign of the dividend; INT_MIN % -1 is 0. The divisor must not be 0.
-inline int32_t WrapRem(int32_t a, int32_t b) { return b == -1 ? 0 : a % b; }
-inline int32_t ShiftLeft(int32_t a, int32_t n) { return static_cast<int32_t>(static_cast<uint32_t>(a) << (n & 31)); }
+inline int32_t WrapRem(int32_t a, int32_t b) {
+    return b == -1 ? 0 : a % b;
+}
+inline int32_t ShiftLeft(int32_t a, int32_t n) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) << (n & 31));
+}
 // Arithmetic shift: the sign is kept.
-inline int32_t ShiftRight(int32_t a, int32_t n) { return a >> (n & 31); }
+inline int32_t ShiftRight(int32_t a, int32_t n) {
+    return a >> (n & 31);
+}
 
 } // namespace zz

@@ -9,13 +9,21 @@ namespace zz {
 
 namespace {
 
-bool IsObj(const TagVar* v) { return v->type == TagVar::kObject; }
-bool IsDbl(const TagVar* v) { return v->type == TagVar::kDouble; }
-bool IsInt(const TagVar* v) { return v->type == TagVar::kInt; }
+bool IsObj(const TagVar* v) {
+    return v->type == TagVar::kObject;
+}
+bool IsDbl(const TagVar* v) {
+    return v->type == TagVar::kDouble;
+}
+bool IsInt(const TagVar* v) {
+    return v->type == TagVar::kInt;
+}
 
 // The destination slot: the variable, or its element at the subscript (created, and the variable turned into
 // an object, when needed). Results are computed before the slot is taken, since taking it may change dest.
-TagVar& Slot(TagVar* dest, TagVar* destSub) { return destSub ? (*dest)[*destSub] : *dest; }
+TagVar& Slot(TagVar* dest, TagVar* destSub) {
+    return destSub ? (*dest)[*destSub] : *dest;
+}
 
 // Numbers go in through the typed setters; a slot holding an object is assigned whole instead, so the
 // reference it held is released rather than lost.
@@ -44,8 +52,7 @@ void PutDouble(TagVar& d, double v) {
 bool Repeat(const TagVar& s, int32_t n, TagVar& out) {
     size_t len = StrBytes(s);
     size_t times = n < 0 ? 0 : static_cast<size_t>(n);
-    if (len && times > static_cast<size_t>(TagVar::kMaxStrLen) / len)
-        return false;
+    if (len && times > static_cast<size_t>(TagVar::kMaxStrLen) / len) return false;
     std::string r;
     r.reserve(len * times);
     for (size_t i = 0; i < times; ++i)
@@ -56,7 +63,9 @@ bool Repeat(const TagVar& s, int32_t n, TagVar& out) {
 
 } // namespace
 
-TagCalculate::TagCalculate() { kind = '='; }
+TagCalculate::TagCalculate() {
+    kind = '=';
+}
 
 TagCalculate::TagCalculate(TagVar* d, TagVar* ds, TagVar* l, char o, TagVar* r)
     : op(o), left(l), right(r), dest(d), destSub(ds) {
@@ -69,8 +78,7 @@ TagCalculate::TagCalculate(TagVar* d, TagVar* ds, TagVar* operand, char o)
 }
 
 int32_t TagCalculate::Run() {
-    if (!dest || !left)
-        return 0;
+    if (!dest || !left) return 0;
     const TagVar* l = left;
     const TagVar* r = right;
     // One-operand steps: copy and the prefix operators.
@@ -124,8 +132,7 @@ int32_t TagCalculate::Run() {
     case '*':
         if (l->type == TagVar::kString && IsInt(r)) {
             TagVar v;
-            if (Repeat(*l, r->intVal, v))
-                Slot(dest, destSub) = std::move(v);
+            if (Repeat(*l, r->intVal, v)) Slot(dest, destSub) = std::move(v);
         } else if (IsDbl(l) || IsDbl(r)) {
             PutDouble(Slot(dest, destSub), l->GetFloat() * r->GetFloat());
         } else if (IsInt(l) || IsInt(r)) {
@@ -138,18 +145,15 @@ int32_t TagCalculate::Run() {
     case '/':
         if (IsDbl(l) || IsDbl(r)) {
             double d = r->GetFloat();
-            if (d > 0.001 || d < -0.001)
-                PutDouble(Slot(dest, destSub), l->GetFloat() / d);
+            if (d > 0.001 || d < -0.001) PutDouble(Slot(dest, destSub), l->GetFloat() / d);
         } else if (IsInt(l) || IsInt(r)) {
             int32_t d = r->GetInt();
-            if (d != 0)
-                PutInt(Slot(dest, destSub), WrapDiv(l->GetInt(), d));
+            if (d != 0) PutInt(Slot(dest, destSub), WrapDiv(l->GetInt(), d));
         }
         break;
     case '%': {
         int32_t d = r->GetInt();
-        if (d != 0)
-            PutInt(Slot(dest, destSub), WrapRem(l->GetInt(), d));
+        if (d != 0) PutInt(Slot(dest, destSub), WrapRem(l->GetInt(), d));
         break;
     }
     case '=':
@@ -179,6 +183,9 @@ int32_t TagCalculate::Run() {
     case '~':
         PutInt(Slot(dest, destSub), ~l->GetInt());
         break;
+    case '!':
+        PutInt(Slot(dest, destSub), l->GetInt() == 0);
+        break;
     case '&':
         PutInt(Slot(dest, destSub), l->GetInt() & r->GetInt());
         break;
@@ -194,8 +201,7 @@ int32_t TagCalculate::Run() {
     case 'R':
         if (IsObj(l)) {
             g_mapObjects.RemoveItem(l->objId, *r);
-            if (dest != l || destSub)
-                Slot(dest, destSub) = TagVar(*l);
+            if (dest != l || destSub) Slot(dest, destSub) = TagVar(*l);
         } else {
             PutInt(Slot(dest, destSub), ShiftRight(l->GetInt(), r->GetInt()));
         }
@@ -224,18 +230,15 @@ TagMulPlus::TagMulPlus(TagVar* d, TagVar* ds, int32_t n, TagVar* const* ops) : d
 }
 
 int32_t TagMulPlus::Run() {
-    if (count < 3 || !dest)
-        return -1;
+    if (count < 3 || !dest) return -1;
     for (int32_t i = 0; i < count; ++i)
-        if (!operands[i])
-            return -1;
+        if (!operands[i]) return -1;
     TagVar acc = *operands[0] + *operands[1];
     for (int32_t i = 2; i < count; ++i)
         acc = acc + *operands[i];
     Slot(dest, destSub) = acc;
     // acc took its value by assignment, so an object it holds is counted once for acc: give that back.
-    if (acc.type == TagVar::kObject)
-        g_mapObjects.Release(acc.objId);
+    if (acc.type == TagVar::kObject) g_mapObjects.Release(acc.objId);
     return 0;
 }
 

@@ -19,11 +19,15 @@ const char* const kNoOperands = "没有可操作的变量.";
 const char* const kSingleEqual = "'='比较将来可能不再支持, 在表达式中最好使用'=='表示等于比较";
 const char* const kTempNote = "中间变量";
 
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
-TagComplexExpre::TagComplexExpre(const char* text) { tokenResult_ = Tokenize(text, nullptr); }
+TagComplexExpre::TagComplexExpre(const char* text) {
+    tokenResult_ = Tokenize(text, nullptr);
+}
 
 TagComplexExpre::TagComplexExpre(const char* text, TagTelBasic* u, const char* targetName, TagVar* targetSub,
                                  const char* note, std::vector<TagCalculate>& stepsOut, std::string& errOut,
@@ -46,8 +50,7 @@ TagComplexExpre::TagComplexExpre(const char* text, TagTelBasic* u, const char* t
         *err = kNoOperator;
         return;
     }
-    if (!CheckTokens())
-        return;
+    if (!CheckTokens()) return;
     Advance();
     std::string result = ParseLogic();
     Finish(result, targetName ? targetName : "", targetSub, note);
@@ -58,14 +61,12 @@ int32_t TagComplexExpre::Tokenize(const char* text, std::string* warnOut) {
     tokens.clear();
     plusOnly = 1;
     int32_t plusCount = 0;
-    if (!text)
-        return 0;
+    if (!text) return 0;
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     std::string word;
     bool inStr = false, esc = false, closedStr = false, number = false;
     auto endWord = [&] {
-        if (!word.empty())
-            tokens.push_back({word, TagToken::kOperand});
+        if (!word.empty()) tokens.push_back({word, TagToken::kOperand});
         word.clear();
         closedStr = false;
     };
@@ -85,16 +86,13 @@ int32_t TagComplexExpre::Tokenize(const char* text, std::string* warnOut) {
             continue;
         }
         if (c == '"') {
-            if (!word.empty())
-                return -1;
+            if (!word.empty()) return -1;
             word += '"';
             inStr = true;
             continue;
         }
-        if (c > 128)
-            return -1;
-        if (c == ';')
-            break;
+        if (c > 128) return -1;
+        if (c == ';') break;
         if (c == ' ' || c == '\t') {
             endWord();
             continue;
@@ -141,8 +139,7 @@ int32_t TagComplexExpre::Tokenize(const char* text, std::string* warnOut) {
             }
             continue;
         }
-        if (closedStr)
-            return -1;
+        if (closedStr) return -1;
         if (word.empty())
             number = IsDigit(c) || c == '.';
         else if (number && !IsDigit(c) && c != '.')
@@ -151,8 +148,7 @@ int32_t TagComplexExpre::Tokenize(const char* text, std::string* warnOut) {
     }
     // An unclosed string literal stays one operand; its step reports it.
     endWord();
-    if (plusCount < 3)
-        plusOnly = 0;
+    if (plusCount < 3) plusOnly = 0;
     return static_cast<int32_t>(tokens.size());
 }
 
@@ -186,11 +182,9 @@ void TagComplexExpre::Advance() {
 namespace {
 
 bool OneOf(const std::string& cur, int32_t kind, std::initializer_list<const char*> ops) {
-    if (kind != TagToken::kOperator)
-        return false;
+    if (kind != TagToken::kOperator) return false;
     for (const char* o : ops)
-        if (cur == o)
-            return true;
+        if (cur == o) return true;
     return false;
 }
 
@@ -208,8 +202,7 @@ std::string TagComplexExpre::ParseLogic() {
             *err += "]" + std::string(kUnmatched);
             break;
         }
-        if (!OneOf(cur, curKind, {"||", "&&"}))
-            break;
+        if (!OneOf(cur, curKind, {"||", "&&"})) break;
         std::string op = cur;
         Advance();
         left = EmitBinary(left, op, ParseBits());
@@ -274,8 +267,7 @@ std::string TagComplexExpre::ParseProduct() {
 
 // prefix := [ "-" | "~" | "!" | "+" ] subscript; a prefix plus changes nothing.
 std::string TagComplexExpre::ParsePrefix() {
-    if (!OneOf(cur, curKind, {"-", "~", "!", "+"}))
-        return ParseSubscript();
+    if (!OneOf(cur, curKind, {"-", "~", "!", "+"})) return ParseSubscript();
     std::string op = cur;
     Advance();
     std::string operand = ParseSubscript();
@@ -290,12 +282,10 @@ std::string TagComplexExpre::ParseSubscript() {
         Advance();
         std::string key = ParseLogic();
         bool closed = OneOf(cur, curKind, {"]"});
-        if (!closed)
-            *err += "[" + std::string(kUnmatched);
+        if (!closed) *err += "[" + std::string(kUnmatched);
         --bracketDepth;
         value = EmitBinary(value, "[", key);
-        if (closed)
-            Advance();
+        if (closed) Advance();
     }
     return value;
 }
@@ -311,20 +301,16 @@ std::string TagComplexExpre::ParsePrimary() {
     Advance();
     std::string inner = ParseLogic();
     bool closed = OneOf(cur, curKind, {")"});
-    if (!closed)
-        *err += "(" + std::string(kUnmatched);
+    if (!closed) *err += "(" + std::string(kUnmatched);
     --parenDepth;
-    if (closed)
-        Advance();
+    if (closed) Advance();
     return inner;
 }
 
-std::string TagComplexExpre::EmitBinary(const std::string& left, const std::string& opText,
-                                        const std::string& right) {
+std::string TagComplexExpre::EmitBinary(const std::string& left, const std::string& opText, const std::string& right) {
     std::string temp = unit->NewTempName();
     TagCalculate step;
-    if (BuildStep(temp, nullptr, left + opText + right, kTempNote, step))
-        steps->push_back(step);
+    if (BuildStep(temp, nullptr, left + opText + right, kTempNote, step)) steps->push_back(step);
     return temp;
 }
 
@@ -344,8 +330,7 @@ bool TagComplexExpre::BuildStep(const std::string& targetName, TagVar* targetSub
     TagVar* lv = nullptr;
     TagVar* rv = nullptr;
     for (auto [tok, var] : {std::pair{&l, &lv}, std::pair{&r, &rv}}) {
-        if (tok->kind == TagOperand::kNone)
-            continue;
+        if (tok->kind == TagOperand::kNone) continue;
         int32_t rc = unit->ResolveOperand(*tok, var);
         if (rc < 0) {
             *err += (rc == -1 ? kNotAssigned : kSyntax) + tok->text;
@@ -365,8 +350,7 @@ bool TagComplexExpre::BuildStep(const std::string& targetName, TagVar* targetSub
     int32_t before = unit->VarCount();
     TagVar* dest = nullptr;
     unit->FindOrCreateVar(targetName.c_str(), &dest, note);
-    if (unit->VarCount() > before)
-        temps_.push_back(dest);
+    if (unit->VarCount() > before) temps_.push_back(dest);
     out = lv && rv ? TagCalculate(dest, targetSub, lv, op, rv) : TagCalculate(dest, targetSub, lv ? lv : rv, op);
     out.text = stepText;
     return true;
@@ -374,8 +358,7 @@ bool TagComplexExpre::BuildStep(const std::string& targetName, TagVar* targetSub
 
 // The last step writes the target directly, and the temporary it was built for goes away; a lone operand
 // becomes one copy step.
-void TagComplexExpre::Finish(const std::string& result, const char* targetName, TagVar* targetSub,
-                             const char* note) {
+void TagComplexExpre::Finish(const std::string& result, const char* targetName, TagVar* targetSub, const char* note) {
     if (!steps->empty() && steps->back().dest && steps->back().dest->name == result) {
         TagCalculate& last = steps->back();
         TagVar* temp = last.dest;
@@ -388,16 +371,13 @@ void TagComplexExpre::Finish(const std::string& result, const char* targetName, 
             ours = ours || t == temp;
         for (const TagCalculate& s : *steps)
             ours = ours && s.left != temp && s.right != temp && s.dest != temp && s.destSub != temp;
-        if (ours && temp != target && temp != targetSub)
-            unit->DeleteVar(temp);
+        if (ours && temp != target && temp != targetSub) unit->DeleteVar(temp);
         return;
     }
     // After an error the line fails anyway; a copy from a temporary that was never built would only add noise.
-    if (!err->empty())
-        return;
+    if (!err->empty()) return;
     TagCalculate copy;
-    if (BuildStep(targetName, targetSub, result, note, copy))
-        steps->push_back(copy);
+    if (BuildStep(targetName, targetSub, result, note, copy)) steps->push_back(copy);
 }
 
 } // namespace zz

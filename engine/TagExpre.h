@@ -32,8 +32,8 @@ class TagComplexExpre {
 public:
     // Compiles text into steps whose last one writes targetName (created with note when missing) at
     // targetSub. err is empty on success; warn collects warnings.
-    TagComplexExpre(const char* text, TagTelBasic* unit, const char* targetName, TagVar* targetSub,
-                    const char* note, std::vector<TagCalculate>& steps, std::string& err, std::string& warn);
+    TagComplexExpre(const char* text, TagTelBasic* unit, const char* targetName, TagVar* targetSub, const char* note,
+                    std::vector<TagCalculate>& steps, std::string& err, std::string& warn);
     // Tokenizer only: tokens and plusOnly are valid afterwards.
     explicit TagComplexExpre(const char* text);
 

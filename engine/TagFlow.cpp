@@ -5,18 +5,14 @@
 namespace zz {
 
 TagOper* TagEnd::Next() {
-    if (!parent)
-        return next;
-    if (parent->kind != 'w')
-        return parent->next;
+    if (!parent) return next;
+    if (parent->kind != 'w') return parent->next;
     return parent;
 }
 
 TagOper* TagBreak::Next() {
-    if (!match)
-        return next;
-    if (auto* loop = dynamic_cast<TagWhile*>(match))
-        loop->Restart();
+    if (!match) return next;
+    if (auto* loop = dynamic_cast<TagWhile*>(match)) loop->Restart();
     return match->next;
 }
 
@@ -27,16 +23,16 @@ int32_t TagIf::Run() {
     return 0;
 }
 
-bool TagIf::CondTrue() { return cond->result && cond->result->GetInt() != 0; }
+bool TagIf::CondTrue() {
+    return cond->result && cond->result->GetInt() != 0;
+}
 
 TagOper* TagIf::Next() {
-    if (CondTrue())
-        return thenOp;
+    if (CondTrue()) return thenOp;
     // Else-if conditions run only now, in source order, until one holds.
     for (TagIf* e : elseIfs) {
         e->cond->Run();
-        if (e->CondTrue())
-            return e->thenOp;
+        if (e->CondTrue()) return e->thenOp;
     }
     return elseOp ? elseOp : next;
 }
@@ -44,15 +40,12 @@ TagOper* TagIf::Next() {
 void TagIf::LinkBranches() {
     for (TagIf* e : elseIfs) {
         e->next = next;
-        if (e->thenOp && e->thenOp->singleBody)
-            e->thenOp->next = next;
+        if (e->thenOp && e->thenOp->singleBody) e->thenOp->next = next;
     }
-    if (thenOp && thenOp->singleBody)
-        thenOp->next = next;
+    if (thenOp && thenOp->singleBody) thenOp->next = next;
 }
 
-TagForWhile::TagForWhile(const std::vector<TagCalculate>& condSteps)
-    : cond(std::make_unique<TagExpre>(condSteps)) {
+TagForWhile::TagForWhile(const std::vector<TagCalculate>& condSteps) : cond(std::make_unique<TagExpre>(condSteps)) {
     kind = 'w';
 }
 
@@ -70,12 +63,10 @@ void TagForWhile::SetStep(TagVar* target, TagVar* left, char op, TagVar* right) 
 }
 
 int32_t TagForWhile::Run() {
-    if (FreshEntry())
-        firstRun = 1;
+    if (FreshEntry()) firstRun = 1;
     if (firstRun) {
         firstRun = 0;
-        if (init)
-            init->Run();
+        if (init) init->Run();
     } else if (step) {
         step->Run();
     }
@@ -84,7 +75,9 @@ int32_t TagForWhile::Run() {
 }
 
 // A loop without a condition runs until break, as in C.
-bool TagForWhile::CondTrue() const { return cond->stepCount == 0 || (cond->result && cond->result->GetInt() != 0); }
+bool TagForWhile::CondTrue() const {
+    return cond->stepCount == 0 || (cond->result && cond->result->GetInt() != 0);
+}
 
 TagOper* TagForWhile::Next() {
     if (!CondTrue()) {
@@ -95,8 +88,7 @@ TagOper* TagForWhile::Next() {
 }
 
 int32_t TagForIn::Run() {
-    if (FreshEntry())
-        firstRun = 1;
+    if (FreshEntry()) firstRun = 1;
     if (firstRun) {
         firstRun = 0;
         pos = 0;
@@ -104,8 +96,7 @@ int32_t TagForIn::Run() {
         overString = 0;
         keys.clear();
         strSnap.clear();
-        if (!objVar)
-            return -1;
+        if (!objVar) return -1;
         if (objVar->type == TagVar::kString) {
             overString = 1;
             strSnap.assign(objVar->strVal.data(), StrBytes(*objVar));
@@ -134,8 +125,7 @@ int32_t TagForIn::Run() {
 }
 
 TagOper* TagForIn::Next() {
-    if (pos <= count)
-        return body;
+    if (pos <= count) return body;
     Restart();
     return next;
 }
@@ -155,12 +145,13 @@ void TagSwitch::AddCase(TagVar* caseValue, TagOper* targetOp) {
 }
 
 int32_t TagSwitch::SetDefault(TagOper* op) {
-    if (defaultOp)
-        return -1;
+    if (defaultOp) return -1;
     defaultOp = op;
     return 0;
 }
 
-int32_t TagTime::Run() { return static_cast<int32_t>(static_cast<int64_t>(std::time(nullptr))); }
+int32_t TagTime::Run() {
+    return static_cast<int32_t>(static_cast<int64_t>(std::time(nullptr)));
+}
 
 } // namespace zz

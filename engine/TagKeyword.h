@@ -6,12 +6,12 @@
 namespace zz {
 
 struct RecKeyword {
-    char name[28];     // as written, with the "(" or ";" the syntax requires
-    int32_t kind;      // character code: how the compiled operation is treated
-    int32_t category;  // 0 statements ... 9 shared memory and inter-line calls
-    int32_t argCount;  // -1: no argument list; 0: an empty one
-    int32_t nameLen;   // filled at start
-    uint16_t ordinal;  // filled at start
+    char name[28];    // as written, with the "(" or ";" the syntax requires
+    int32_t kind;     // character code: how the compiled operation is treated
+    int32_t category; // 0 statements ... 9 shared memory and inter-line calls
+    int32_t argCount; // -1: no argument list; 0: an empty one
+    int32_t nameLen;  // filled at start
+    uint16_t ordinal; // filled at start
 };
 
 class TagKeyword {
@@ -20,9 +20,23 @@ public:
     static constexpr int32_t kFirstBuiltin = 24;
     // Ordinals the compilers name directly.
     enum : int32_t {
-        kElseIf = 0, kIf = 1, kElse = 2, kOpenBrace = 3, kCloseBrace = 4, kWhile = 5, kSwitch = 6, kCase = 7,
-        kDefault = 8, kBreak = 9, kContinue = 10, kClose = 11, kFunction = 12, kReturn = 13, kInclude = 14,
-        kFor = 15, kConst = 16
+        kElseIf = 0,
+        kIf = 1,
+        kElse = 2,
+        kOpenBrace = 3,
+        kCloseBrace = 4,
+        kWhile = 5,
+        kSwitch = 6,
+        kCase = 7,
+        kDefault = 8,
+        kBreak = 9,
+        kContinue = 10,
+        kClose = 11,
+        kFunction = 12,
+        kReturn = 13,
+        kInclude = 14,
+        kFor = 15,
+        kConst = 16
     };
 
     // Completes the static table: name lengths and ordinals.

@@ -25,17 +25,13 @@ thread_local std::vector<std::unique_ptr<TagMapItem>> t_pending;
 // false to stop.
 template <class F> void Walk(TagMapItem& item, F&& f) {
     for (auto& [k, v] : item.intItems)
-        if (!f(2, k, static_cast<const std::string*>(nullptr), 0.0, v))
-            return;
+        if (!f(2, k, static_cast<const std::string*>(nullptr), 0.0, v)) return;
     for (auto& [k, v] : item.strItems)
-        if (!f(1, 0, &k, 0.0, v))
-            return;
+        if (!f(1, 0, &k, 0.0, v)) return;
     for (auto& [k, v] : item.dblItems)
-        if (!f(3, 0, static_cast<const std::string*>(nullptr), k, v))
-            return;
+        if (!f(3, 0, static_cast<const std::string*>(nullptr), k, v)) return;
     for (auto& [k, v] : item.objItems)
-        if (!f(4, k, static_cast<const std::string*>(nullptr), 0.0, v))
-            return;
+        if (!f(4, k, static_cast<const std::string*>(nullptr), 0.0, v)) return;
 }
 
 // The key as a value, the way GetItemAt hands it out: an object key comes back as its id, an integer.
@@ -113,16 +109,14 @@ int32_t TagMapObject::NewObject() {
 int32_t TagMapObject::AddRef(int32_t id) {
     std::lock_guard<std::recursive_mutex> g(cs);
     auto it = items.find(id);
-    if (it == items.end())
-        return -1;
+    if (it == items.end()) return -1;
     return ++it->second->refCount;
 }
 
 int32_t TagMapObject::Release(int32_t id) {
     std::lock_guard<std::recursive_mutex> g(cs);
     auto it = items.find(id);
-    if (it == items.end())
-        return -1;
+    if (it == items.end()) return -1;
     if (--it->second->refCount < 1) {
         // Out of the map first: a cycle that comes back to this id while it is being deleted finds nothing.
         std::unique_ptr<TagMapItem> dead = std::move(it->second);
@@ -133,18 +127,15 @@ int32_t TagMapObject::Release(int32_t id) {
 }
 
 void TagMapObject::DestroyItem(std::unique_ptr<TagMapItem> item) {
-    if (g_mapShuttingDown)
-        return;
+    if (g_mapShuttingDown) return;
     t_pending.push_back(std::move(item));
-    if (t_destroying)
-        return;
+    if (t_destroying) return;
     t_destroying = true;
     while (!t_pending.empty()) {
         std::unique_ptr<TagMapItem> cur = std::move(t_pending.back());
         t_pending.pop_back();
         Walk(*cur, [](int, int32_t, const std::string*, double, TagVar& v) {
-            if (v.type == TagVar::kObject)
-                v = TagVar();
+            if (v.type == TagVar::kObject) v = TagVar();
             return true;
         });
     }
@@ -179,14 +170,11 @@ int32_t TagMapObject::Live() {
 
 int32_t TagMapObject::GetItemAt(int32_t id, int32_t index, TagVar& keyOut, TagVar& valueOut) {
     TagMapItem* item = Lookup(id);
-    if (!item)
-        return -1;
-    if (index < 0 || static_cast<size_t>(index) >= item->Size())
-        return -2;
+    if (!item) return -1;
+    if (index < 0 || static_cast<size_t>(index) >= item->Size()) return -2;
     int32_t n = 0;
     Walk(*item, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
-        if (n++ != index)
-            return true;
+        if (n++ != index) return true;
         SetKey(keyOut, kind, ik, sk, dk);
         valueOut = v;
         return false;
@@ -197,8 +185,7 @@ int32_t TagMapObject::GetItemAt(int32_t id, int32_t index, TagVar& keyOut, TagVa
 int32_t TagMapObject::ListItems(int32_t id, std::vector<TagKeyEntry>& list) {
     list.clear();
     TagMapItem* item = Lookup(id);
-    if (!item)
-        return -1;
+    if (!item) return -1;
     list.reserve(item->Size());
     Walk(*item, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar&) {
         list.emplace_back();
@@ -211,13 +198,11 @@ int32_t TagMapObject::ListItems(int32_t id, std::vector<TagKeyEntry>& list) {
 
 int32_t TagMapObject::RemoveItem(int32_t id, const TagVar& key) {
     TagMapItem* item = Lookup(id);
-    if (!item)
-        return 0;
+    if (!item) return 0;
     // The element leaves the map before its value is released: the release may delete this very object.
     auto drop = [](auto& map, const auto& k) {
         auto node = map.extract(k);
-        if (node.empty())
-            return 0;
+        if (node.empty()) return 0;
         node.mapped() = TagVar();
         return 1;
     };
@@ -235,8 +220,7 @@ int32_t TagMapObject::RemoveItem(int32_t id, const TagVar& key) {
 
 int32_t TagMapObject::Clone(int32_t id) {
     TagMapItem* src = Lookup(id);
-    if (!src)
-        return -1;
+    if (!src) return -1;
     int32_t nid = NewObject();
     TagMapItem* dst = Lookup(nid);
     TagVar key;
@@ -250,18 +234,15 @@ int32_t TagMapObject::Clone(int32_t id) {
 
 int32_t TagMapObject::Merge(int32_t a, int32_t b) {
     int32_t nid = Clone(a);
-    if (nid < 0)
-        return -1;
+    if (nid < 0) return -1;
     TagMapItem* sb = Lookup(b);
-    if (!sb || b == nid)
-        return nid;
+    if (!sb || b == nid) return nid;
     TagMapItem* dst = Lookup(nid);
     TagVar key;
     Walk(*sb, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
         SetKey(key, kind, ik, sk, dk);
         TagVar& e = ItemIn(*dst, key);
-        if (e.type == TagVar::kEmpty)
-            e = v;
+        if (e.type == TagVar::kEmpty) e = v;
         return true;
     });
     return nid;
@@ -269,18 +250,15 @@ int32_t TagMapObject::Merge(int32_t a, int32_t b) {
 
 int32_t TagMapObject::Subtract(int32_t a, int32_t b) {
     TagMapItem* sa = Lookup(a);
-    if (!sa)
-        return -1;
+    if (!sa) return -1;
     TagMapItem* sb = Lookup(b);
-    if (!sb)
-        return -2;
+    if (!sb) return -2;
     int32_t nid = NewObject();
     TagMapItem* dst = Lookup(nid);
     TagVar key;
     Walk(*sa, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
         SetKey(key, kind, ik, sk, dk);
-        if (!FindIn(*sb, key))
-            ItemIn(*dst, key) = v;
+        if (!FindIn(*sb, key)) ItemIn(*dst, key) = v;
         return true;
     });
     return nid;
@@ -288,18 +266,15 @@ int32_t TagMapObject::Subtract(int32_t a, int32_t b) {
 
 int32_t TagMapObject::Intersect(int32_t a, int32_t b) {
     TagMapItem* sa = Lookup(a);
-    if (!sa)
-        return -1;
+    if (!sa) return -1;
     TagMapItem* sb = Lookup(b);
-    if (!sb)
-        return -2;
+    if (!sb) return -2;
     int32_t nid = NewObject();
     TagMapItem* dst = Lookup(nid);
     TagVar key;
     Walk(*sb, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
         SetKey(key, kind, ik, sk, dk);
-        if (FindIn(*sa, key))
-            ItemIn(*dst, key) = v;
+        if (FindIn(*sa, key)) ItemIn(*dst, key) = v;
         return true;
     });
     return nid;
@@ -308,8 +283,7 @@ int32_t TagMapObject::Intersect(int32_t a, int32_t b) {
 int32_t TagMapObject::Dump(int32_t id, std::string& out) {
     out.clear();
     TagMapItem* item = Lookup(id);
-    if (!item)
-        return -1;
+    if (!item) return -1;
     std::vector<int32_t> path;
     DumpItem(id, item, out, path);
     return 0;
@@ -322,8 +296,7 @@ void TagMapObject::DumpItem(int32_t id, TagMapItem* item, std::string& out, std:
     out += "{\r\n";
     bool first = true;
     Walk(*item, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
-        if (!first)
-            out += ",\r\n";
+        if (!first) out += ",\r\n";
         first = false;
         if (kind == 1) {
             out += '"';

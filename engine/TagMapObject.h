@@ -16,8 +16,7 @@ namespace zz {
 struct DblKeyLess {
     bool operator()(double a, double b) const {
         bool na = a != a, nb = b != b;
-        if (na || nb)
-            return !na && nb;
+        if (na || nb) return !na && nb;
         return a < b;
     }
 };

@@ -6,7 +6,9 @@
 
 namespace zz {
 
-void ExpreDelete::operator()(TagExpre* e) const { delete e; }
+void ExpreDelete::operator()(TagExpre* e) const {
+    delete e;
+}
 
 TagOper::~TagOper() = default;
 
@@ -15,8 +17,7 @@ TagOper::TagOper(const TagOper& o)
       kind(o.kind), parent(o.parent), next(o.next), prev(o.prev), singleBody(o.singleBody), target(o.target) {}
 
 TagOper& TagOper::operator=(const TagOper& o) {
-    if (this == &o)
-        return *this;
+    if (this == &o) return *this;
     text = o.text;
     lineNo = o.lineNo;
     depth = o.depth;
@@ -33,8 +34,7 @@ TagOper& TagOper::operator=(const TagOper& o) {
 }
 
 void TagVarRef::Store(const TagVar& value) const {
-    if (!var)
-        return;
+    if (!var) return;
     if (sub)
         (*var)[*sub] = value;
     else
@@ -42,13 +42,11 @@ void TagVarRef::Store(const TagVar& value) const {
 }
 
 void TagVarRef::Load(TagVar& out) const {
-    if (!var)
-        return;
+    if (!var) return;
     out = sub ? var->Find(*sub) : *var;
 }
 
-void TagOper::Init(const char* srcText, const char*, int32_t line, int32_t opIndex, char opKind,
-                   const RecKeyword*) {
+void TagOper::Init(const char* srcText, const char*, int32_t line, int32_t opIndex, char opKind, const RecKeyword*) {
     breakpoint = 0;
     singleBody = 0;
     text = srcText ? srcText : "";
@@ -59,8 +57,7 @@ void TagOper::Init(const char* srcText, const char*, int32_t line, int32_t opInd
 
 void TagOper::EvalArgs() {
     for (auto& e : args)
-        if (e)
-            e->Run();
+        if (e) e->Run();
 }
 
 int32_t TagOper::SplitWords(std::map<std::string, int32_t>& words) const {
@@ -69,8 +66,7 @@ int32_t TagOper::SplitWords(std::map<std::string, int32_t>& words) const {
     enum { kNone, kName, kNumber } state = kNone;
     std::string word;
     auto flush = [&] {
-        if (state == kName && !word.empty())
-            words.try_emplace(word, static_cast<int32_t>(words.size()));
+        if (state == kName && !word.empty()) words.try_emplace(word, static_cast<int32_t>(words.size()));
         word.clear();
         state = kNone;
     };
@@ -89,16 +85,13 @@ int32_t TagOper::SplitWords(std::map<std::string, int32_t>& words) const {
             inStr = true;
             continue;
         }
-        if (c == ';')
-            break;
+        if (c == ';') break;
         if (c == ' ' || c == '\t' || (c && std::strchr("!%&()*+,-/<=>[]^|~", c))) {
             flush();
             continue;
         }
-        if (state == kNone)
-            state = (c >= '0' && c <= '9') || c == '.' ? kNumber : kName;
-        if (state == kName)
-            word += static_cast<char>(c);
+        if (state == kNone) state = (c >= '0' && c <= '9') || c == '.' ? kNumber : kName;
+        if (state == kName) word += static_cast<char>(c);
     }
     flush();
     return static_cast<int32_t>(words.size());

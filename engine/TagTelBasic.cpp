@@ -4,7 +4,9 @@
 
 namespace zz {
 
-TagTelBasic::TagTelBasic() : unitName("_main_") { CreateUnitVars(); }
+TagTelBasic::TagTelBasic() : unitName("_main_") {
+    CreateUnitVars();
+}
 
 TagTelBasic::TagTelBasic(const char* fileName, const char* funcName, TagTelBasic* par)
     : unitName(funcName ? funcName : ""), scriptFile(fileName ? fileName : ""), parent(par) {
@@ -18,7 +20,9 @@ void TagTelBasic::CreateUnitVars() {
     AppendVar()->InitInt("_retVal", "操作返回值", -1, 0);
 }
 
-TagVar* TagTelBasic::AppendVar() { return symbols.Add(std::make_unique<TagVar>()); }
+TagVar* TagTelBasic::AppendVar() {
+    return symbols.Add(std::make_unique<TagVar>());
+}
 
 std::string TagTelBasic::NewTempName() {
     int32_t* c = TempCounter();
@@ -28,15 +32,12 @@ std::string TagTelBasic::NewTempName() {
 }
 
 int32_t TagTelBasic::FindOwnVar(const char* name, TagVar** var) {
-    if (var)
-        *var = nullptr;
-    if (!name || !*name)
-        return -1;
+    if (var) *var = nullptr;
+    if (!name || !*name) return -1;
     for (int32_t i = 0; i < symbols.Count(); ++i) {
         TagVar* v = symbols.Get(i);
         if (v && !v->name.empty() && v->name == name) {
-            if (var)
-                *var = v;
+            if (var) *var = v;
             return i;
         }
     }
@@ -44,14 +45,11 @@ int32_t TagTelBasic::FindOwnVar(const char* name, TagVar** var) {
 }
 
 int32_t TagTelBasic::FindParam(const char* name, TagVar** var) {
-    if (var)
-        *var = nullptr;
-    if (!name || !*name)
-        return -1;
+    if (var) *var = nullptr;
+    if (!name || !*name) return -1;
     for (int32_t i = 0; i < paramCount && i < kMaxParams; ++i) {
         if (paramNames[i] == name) {
-            if (var)
-                *var = &paramValues[i];
+            if (var) *var = &paramValues[i];
             return i;
         }
     }
@@ -60,51 +58,40 @@ int32_t TagTelBasic::FindParam(const char* name, TagVar** var) {
 
 int32_t TagTelBasic::FindVar(const char* name, TagVar** var) {
     int32_t i = FindOwnVar(name, var);
-    if (i >= 0 || !parent)
-        return i;
+    if (i >= 0 || !parent) return i;
     i = FindParam(name, var);
-    if (i >= 0)
-        return i;
+    if (i >= 0) return i;
     return parent->FindOwnVar(name, var);
 }
 
 int32_t TagTelBasic::FindOrCreateVar(const char* name, TagVar** var, const char* note) {
     int32_t i = FindVar(name, var);
-    if (i >= 0)
-        return i;
+    if (i >= 0) return i;
     TagVar* v = AppendVar();
     v->InitInt(name, note, 0, 0);
-    if (var)
-        *var = v;
+    if (var) *var = v;
     return symbols.Count() - 1;
 }
 
 namespace {
 
 bool SameLiteral(const TagVar& v, int32_t type, int32_t i, double d, const std::string& s) {
-    if (!v.readOnly || v.type != type)
-        return false;
-    if (type == TagVar::kInt)
-        return v.intVal == i;
-    if (type == TagVar::kDouble)
-        return v.dblVal == d;
+    if (!v.readOnly || v.type != type) return false;
+    if (type == TagVar::kInt) return v.intVal == i;
+    if (type == TagVar::kDouble) return v.dblVal == d;
     return StrBytes(v) == s.size() && v.strVal.compare(0, s.size(), s) == 0;
 }
 
 } // namespace
 
 int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
-    if (var)
-        *var = nullptr;
+    if (var) *var = nullptr;
     if (tok.kind == TagOperand::kName) {
         TagVar* v = nullptr;
         int32_t i = FindVar(tok.text.c_str(), &v);
-        if (i < 0)
-            return -1;
-        if (v->type == TagVar::kFunction && v->funcUnit)
-            ++v->funcUnit->callerNames[unitName];
-        if (var)
-            *var = v;
+        if (i < 0) return -1;
+        if (v->type == TagVar::kFunction && v->funcUnit) ++v->funcUnit->callerNames[unitName];
+        if (var) *var = v;
         return i;
     }
     int32_t type, iv = 0;
@@ -123,8 +110,7 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
     for (int32_t i = 0; i < symbols.Count(); ++i) {
         TagVar* v = symbols.Get(i);
         if (v && SameLiteral(*v, type, iv, dv, tok.text)) {
-            if (var)
-                *var = v;
+            if (var) *var = v;
             return i;
         }
     }
@@ -139,8 +125,7 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
     } else {
         v->InitFloat("", "CONST", dv, 1);
     }
-    if (var)
-        *var = v;
+    if (var) *var = v;
     return symbols.Count() - 1;
 }
 

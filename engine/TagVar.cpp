@@ -13,17 +13,15 @@ TagVar::TagVar() = default;
 TagVar::TagVar(uint8_t ro) : readOnly(ro) {}
 
 TagVar::TagVar(const TagVar& src)
-    : name(src.name), note(src.note), readOnly(src.readOnly), intVal(src.intVal), dblVal(src.dblVal),
-      objId(src.objId), funcUnit(src.funcUnit), type(src.type) {
-    if (src.type == kString)
-        strVal = src.strVal;
+    : name(src.name), note(src.note), readOnly(src.readOnly), intVal(src.intVal), dblVal(src.dblVal), objId(src.objId),
+      funcUnit(src.funcUnit), type(src.type) {
+    if (src.type == kString) strVal = src.strVal;
 }
 
 TagVar::TagVar(TagVar&& src) noexcept
     : name(std::move(src.name)), note(std::move(src.note)), readOnly(src.readOnly), intVal(src.intVal),
       dblVal(src.dblVal), objId(src.objId), funcUnit(src.funcUnit), type(src.type) {
-    if (src.type == kString)
-        strVal = std::move(src.strVal);
+    if (src.type == kString) strVal = std::move(src.strVal);
 }
 
 TagVar::~TagVar() = default;
@@ -47,17 +45,14 @@ void TagVar::CopyValue(const TagVar& src, bool steal) {
 // The source is read, and its object counted, before the target lets go of its own object: the source may live
 // inside that object (head = head["next"]).
 void TagVar::AssignFrom(const TagVar& src, bool steal) {
-    if (this == &src || readOnly)
-        return;
+    if (this == &src || readOnly) return;
     const bool oldObj = type == kObject;
     const int32_t oldId = objId;
     const bool srcObj = src.type == kObject;
     const bool same = oldObj && srcObj && oldId == src.objId;
-    if (srcObj && !same)
-        g_mapObjects.AddRef(src.objId);
+    if (srcObj && !same) g_mapObjects.AddRef(src.objId);
     CopyValue(src, steal);
-    if (oldObj && !same)
-        g_mapObjects.Release(oldId);
+    if (oldObj && !same) g_mapObjects.Release(oldId);
 }
 
 TagVar& TagVar::operator=(const TagVar& src) {
@@ -71,6 +66,8 @@ TagVar& TagVar::operator=(TagVar&& src) {
 }
 
 void TagVar::InitInt(const char* n, const char* nt, int32_t v, uint8_t ro) {
+    if (this == &g_nullVar) // the shared null value never changes
+        return;
     name = n ? n : "";
     note = nt ? nt : "";
     readOnly = ro;
@@ -81,6 +78,8 @@ void TagVar::InitInt(const char* n, const char* nt, int32_t v, uint8_t ro) {
 }
 
 void TagVar::InitFloat(const char* n, const char* nt, double v, uint8_t ro) {
+    if (this == &g_nullVar) // the shared null value never changes
+        return;
     name = n ? n : "";
     note = nt ? nt : "";
     readOnly = ro;
@@ -91,6 +90,8 @@ void TagVar::InitFloat(const char* n, const char* nt, double v, uint8_t ro) {
 }
 
 void TagVar::InitStr(const char* n, const char* nt, const char* s, uint8_t ro) {
+    if (this == &g_nullVar) // the shared null value never changes
+        return;
     name = n ? n : "";
     note = nt ? nt : "";
     readOnly = ro;
@@ -102,6 +103,8 @@ void TagVar::InitStr(const char* n, const char* nt, const char* s, uint8_t ro) {
 }
 
 void TagVar::InitFunc(const char* n, const char* nt, TagTelBasic* unit, uint8_t ro) {
+    if (this == &g_nullVar) // the shared null value never changes
+        return;
     name = n ? n : "";
     note = nt ? nt : "";
     readOnly = ro;
@@ -112,33 +115,28 @@ void TagVar::InitFunc(const char* n, const char* nt, TagTelBasic* unit, uint8_t 
 }
 
 int32_t TagVar::SetInt(int32_t v) {
-    if (readOnly)
-        return 0;
+    if (readOnly) return 0;
     type = kInt;
     intVal = v;
     return v;
 }
 
 double TagVar::SetFloat(double v) {
-    if (readOnly)
-        return 0;
+    if (readOnly) return 0;
     type = kDouble;
     dblVal = v;
     return v;
 }
 
 const char* TagVar::SetStr(const char* s) {
-    if (readOnly)
-        return nullptr;
+    if (readOnly) return nullptr;
     size_t n = s ? std::strlen(s) : 0;
     return SetStrN(s, n > static_cast<size_t>(kMaxStrLen) ? kMaxStrLen : static_cast<int32_t>(n));
 }
 
 const char* TagVar::SetStrN(const char* bytes, int32_t n) {
-    if (readOnly)
-        return nullptr;
-    if (n < 0 || !bytes)
-        n = 0;
+    if (readOnly) return nullptr;
+    if (n < 0 || !bytes) n = 0;
     type = kString;
     strVal.assign(bytes ? bytes : "", static_cast<size_t>(n));
     intVal = n + 1;
@@ -174,11 +172,9 @@ double TagVar::GetFloat() const {
 void TagVar::AppendText(std::string& out, uint8_t quote) const {
     switch (type) {
     case kString:
-        if (quote)
-            out += '"';
+        if (quote) out += '"';
         out += strVal.c_str();
-        if (quote)
-            out += '"';
+        if (quote) out += '"';
         break;
     case kInt:
         AppendInt(out, intVal);
@@ -194,8 +190,7 @@ void TagVar::AppendText(std::string& out, uint8_t quote) const {
     }
     case kFunction:
         out += "function ";
-        if (funcUnit)
-            out += funcUnit->unitName;
+        if (funcUnit) out += funcUnit->unitName;
         break;
     default:
         out += "NULL";
@@ -208,10 +203,8 @@ void TagVar::ToString(std::string& out, uint8_t quote) const {
 }
 
 int32_t TagVar::Len() const {
-    if (type == kString)
-        return intVal < 1 ? 0 : intVal - 1;
-    if (type == kObject)
-        return g_mapObjects.Count(objId);
+    if (type == kString) return intVal < 1 ? 0 : intVal - 1;
+    if (type == kObject) return g_mapObjects.Count(objId);
     return 4;
 }
 
@@ -235,20 +228,14 @@ const char* TagVar::TypeName(int32_t t) {
 }
 
 int32_t TagVar::IsEqual(const TagVar& a, const TagVar& b) {
-    if (a.type == kEmpty && b.type == kEmpty)
-        return 1;
+    if (a.type == kEmpty && b.type == kEmpty) return 1;
     if (a.type != b.type && (a.type == kEmpty || b.type == kEmpty || a.type == kFunction || b.type == kFunction))
         return 0;
-    if (a.type == kDouble || b.type == kDouble)
-        return a.GetFloat() == b.GetFloat();
-    if (a.type == kInt || b.type == kInt)
-        return a.GetInt() == b.GetInt();
-    if (a.type != b.type)
-        return 0;
-    if (a.type == kObject)
-        return a.objId == b.objId;
-    if (a.type == kString)
-        return std::strcmp(a.strVal.c_str(), b.strVal.c_str()) == 0;
+    if (a.type == kDouble || b.type == kDouble) return a.GetFloat() == b.GetFloat();
+    if (a.type == kInt || b.type == kInt) return a.GetInt() == b.GetInt();
+    if (a.type != b.type) return 0;
+    if (a.type == kObject) return a.objId == b.objId;
+    if (a.type == kString) return std::strcmp(a.strVal.c_str(), b.strVal.c_str()) == 0;
     return a.funcUnit == b.funcUnit;
 }
 
@@ -273,8 +260,12 @@ static int Order(const TagVar& a, const TagVar& b) {
     return 2;
 }
 
-int32_t TagVar::IsGreater(const TagVar& a, const TagVar& b) { return Order(a, b) == 1; }
-int32_t TagVar::IsLess(const TagVar& a, const TagVar& b) { return Order(a, b) == -1; }
+int32_t TagVar::IsGreater(const TagVar& a, const TagVar& b) {
+    return Order(a, b) == 1;
+}
+int32_t TagVar::IsLess(const TagVar& a, const TagVar& b) {
+    return Order(a, b) == -1;
+}
 
 size_t StrBytes(const TagVar& v) {
     size_t n = v.intVal < 1 ? 0 : static_cast<size_t>(v.intVal) - 1;
@@ -293,8 +284,7 @@ static TagVar Sum(const TagVar& a, const TagVar& b) {
         else if (b.type == TagVar::kDouble)
             AppendCutDouble(s, b.dblVal);
         // Past the longest string a value can count, the left string stays as it was.
-        if (s.size() > static_cast<size_t>(TagVar::kMaxStrLen))
-            s.resize(StrBytes(a));
+        if (s.size() > static_cast<size_t>(TagVar::kMaxStrLen)) s.resize(StrBytes(a));
         r.type = TagVar::kString;
         r.intVal = static_cast<int32_t>(s.size()) + 1;
         r.strVal = std::move(s);
@@ -312,17 +302,20 @@ static TagVar Sum(const TagVar& a, const TagVar& b) {
     return r;
 }
 
-TagVar operator+(const TagVar& a, const TagVar& b) { return Sum(a, b); }
+TagVar operator+(const TagVar& a, const TagVar& b) {
+    return Sum(a, b);
+}
 
 int32_t TagVar::Add(TagVar& target, const TagVar& a, const TagVar& b) {
-    if (target.readOnly)
-        return -1;
+    if (target.readOnly) return -1;
     // Stored as an assignment, so a merged object is counted and an object the target held is released.
     target = Sum(a, b);
     return target.intVal;
 }
 
-static bool IsNumber(const TagVar& v) { return v.type == TagVar::kInt || v.type == TagVar::kDouble; }
+static bool IsNumber(const TagVar& v) {
+    return v.type == TagVar::kInt || v.type == TagVar::kDouble;
+}
 
 TagVar operator-(const TagVar& a, const TagVar& b) {
     TagVar r;
@@ -359,15 +352,13 @@ TagVar operator*(const TagVar& a, const TagVar& b) {
 }
 
 TagVar& TagVar::Find(const TagVar& key) const {
-    if (type != kObject)
-        return g_nullVar;
+    if (type != kObject) return g_nullVar;
     TagVar* e = g_mapObjects.FindItem(objId, key);
     return e ? *e : g_nullVar;
 }
 
 TagVar& TagVar::operator[](const TagVar& key) {
-    if (readOnly)
-        return g_nullVar;
+    if (readOnly) return g_nullVar;
     if (type != kObject) {
         type = kObject;
         objId = g_mapObjects.NewObject();
@@ -377,8 +368,7 @@ TagVar& TagVar::operator[](const TagVar& key) {
 }
 
 int32_t TagVar::GetItemAt(int32_t index, TagVar& key, TagVar& value) const {
-    if (type != kObject)
-        return -1;
+    if (type != kObject) return -1;
     return g_mapObjects.GetItemAt(objId, index, key, value);
 }
 

@@ -6,7 +6,9 @@ namespace zz {
 
 namespace {
 
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 int32_t Fail(int32_t code, std::string& msg) {
     static const char* const kMsgs[] = {"操作符错误: 出现多个操作符", "语法错误: 字符串没有结束", "不支持的操作符",
@@ -26,8 +28,7 @@ char ReadOperator(const unsigned char* p, size_t& i, bool leftEmpty) {
     case '=':
         return n == '=' ? two('=') : '=';
     case '!':
-        if (n == '=')
-            return two('#');
+        if (n == '=') return two('#');
         return leftEmpty ? '!' : '#';
     case '>':
         return n == '=' ? two('g') : n == '>' ? two('R') : '>';
@@ -49,8 +50,7 @@ int32_t Tokenize(TagOperand& left, char& op, TagOperand& right, const char* text
     right = TagOperand();
     op = 0;
     msg.clear();
-    if (!text)
-        return 0;
+    if (!text) return 0;
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     int side = 0; // 0 left, 1 right
     bool inStr = false, pendingBackslash = false, afterSemicolon = false, rightEnded = false;
@@ -83,48 +83,38 @@ int32_t Tokenize(TagOperand& left, char& op, TagOperand& right, const char* text
             continue;
         }
         if (afterSemicolon) {
-            if (c != ' ' && c != '\t')
-                return Fail(-5, msg);
+            if (c != ' ' && c != '\t') return Fail(-5, msg);
             continue;
         }
         if (c == '"') {
-            if (!cur().text.empty() || (side == 1 && rightEnded))
-                return Fail(-5, msg);
+            if (!cur().text.empty() || (side == 1 && rightEnded)) return Fail(-5, msg);
             cur().kind = TagOperand::kString;
             inStr = true;
             continue;
         }
         if (c == ';') {
-            if (!cur().text.empty())
-                endOperand();
+            if (!cur().text.empty()) endOperand();
             afterSemicolon = true;
             continue;
         }
-        if (c == ',' || c == ':' || c == '?' || c == '\'')
-            return Fail(-3, msg);
+        if (c == ',' || c == ':' || c == '?' || c == '\'') return Fail(-3, msg);
         if (c == ' ' || c == '\t') {
-            if (!cur().text.empty())
-                endOperand();
+            if (!cur().text.empty()) endOperand();
             continue;
         }
         bool firstOfLeft = side == 0 && left.text.empty();
         bool isOp = std::strchr("*/%=!><~^|&()[]", c) != nullptr;
-        if (c == '+')
-            isOp = !firstOfLeft;
-        if (c == '-')
-            isOp = !(firstOfLeft && IsDigit(p[i + 1]));
+        if (c == '+') isOp = !firstOfLeft;
+        if (c == '-') isOp = !(firstOfLeft && IsDigit(p[i + 1]));
         if (isOp) {
-            if (op)
-                return Fail(-1, msg);
+            if (op) return Fail(-1, msg);
             op = ReadOperator(p, i, left.text.empty() && left.kind == TagOperand::kNone);
             // An operand already standing on the right means two operands with no operator between them.
-            if (side == 1 && right.kind != TagOperand::kNone)
-                return Fail(-4, msg);
+            if (side == 1 && right.kind != TagOperand::kNone) return Fail(-4, msg);
             side = 1;
             continue;
         }
-        if (side == 1 && rightEnded)
-            return Fail(-5, msg);
+        if (side == 1 && rightEnded) return Fail(-5, msg);
         TagOperand& o = cur();
         if (o.text.empty() && o.kind == TagOperand::kNone)
             o.kind = IsDigit(c) || c == '-' || c == '.' ? TagOperand::kInteger : TagOperand::kName;
@@ -137,14 +127,12 @@ int32_t Tokenize(TagOperand& left, char& op, TagOperand& right, const char* text
             return Fail(-5, msg);
         o.text += static_cast<char>(c);
     }
-    if (inStr)
-        return Fail(-2, msg);
-    if (right.kind != TagOperand::kNone && !op)
-        return Fail(-4, msg);
+    if (inStr) return Fail(-2, msg);
+    if (right.kind != TagOperand::kNone && !op) return Fail(-4, msg);
     for (TagOperand* o : {&left, &right})
         if (o->kind == TagOperand::kNone && !o->text.empty())
             o->kind = IsDigit(static_cast<unsigned char>(o->text[0])) || o->text[0] == '-' ? TagOperand::kInteger
-                                                                                            : TagOperand::kName;
+                                                                                           : TagOperand::kName;
     return 0;
 }
 

@@ -17,8 +17,7 @@ public:
             scratch_ = T();
             return scratch_;
         }
-        if (static_cast<size_t>(i) >= items_.size())
-            items_.resize(static_cast<size_t>(i) + 1);
+        if (static_cast<size_t>(i) >= items_.size()) items_.resize(static_cast<size_t>(i) + 1);
         return items_[static_cast<size_t>(i)];
     }
     const T* At(int32_t i) const {
@@ -52,8 +51,7 @@ public:
             scratch_.reset();
             return scratch_;
         }
-        if (static_cast<size_t>(i) >= items_.size())
-            items_.resize(static_cast<size_t>(i) + 1);
+        if (static_cast<size_t>(i) >= items_.size()) items_.resize(static_cast<size_t>(i) + 1);
         return items_[static_cast<size_t>(i)];
     }
     T* Get(int32_t i) const {
@@ -65,8 +63,7 @@ public:
     }
     // Takes the element out of the list (the slots behind it move up); null when the index is out of range.
     std::unique_ptr<T> Remove(int32_t i) {
-        if (i < 0 || static_cast<size_t>(i) >= items_.size())
-            return nullptr;
+        if (i < 0 || static_cast<size_t>(i) >= items_.size()) return nullptr;
         std::unique_ptr<T> p = std::move(items_[static_cast<size_t>(i)]);
         items_.erase(items_.begin() + i);
         return p;

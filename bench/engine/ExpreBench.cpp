@@ -43,10 +43,14 @@ void RunCompiled(benchmark::State& st, bool doubles) {
 }
 
 // Time per run of the whole expression; items/s counts single steps.
-void BM_Eval20StepsInt(benchmark::State& st) { RunCompiled(st, false); }
+void BM_Eval20StepsInt(benchmark::State& st) {
+    RunCompiled(st, false);
+}
 BENCHMARK(BM_Eval20StepsInt);
 
-void BM_Eval20StepsMixed(benchmark::State& st) { RunCompiled(st, true); }
+void BM_Eval20StepsMixed(benchmark::State& st) {
+    RunCompiled(st, true);
+}
 BENCHMARK(BM_Eval20StepsMixed);
 
 // A fresh unit each time, as a script compiles each expression once (the unit's set-up is included).

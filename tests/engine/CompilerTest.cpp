@@ -41,14 +41,15 @@ TagVar* Get(TagTelBasic& unit, const char* name) {
 TagVar Eval(TagTelBasic& unit, const char* text) {
     Compiled c = Compile(unit, text);
     EXPECT_EQ(c.err, "") << text;
-    if (!c.err.empty() || c.steps.empty())
-        return TagVar();
+    if (!c.err.empty() || c.steps.empty()) return TagVar();
     TagExpre e(c.steps);
     e.Run();
     return *e.result;
 }
 
-int32_t EvalInt(TagTelBasic& unit, const char* text) { return Eval(unit, text).GetInt(); }
+int32_t EvalInt(TagTelBasic& unit, const char* text) {
+    return Eval(unit, text).GetInt();
+}
 
 } // namespace
 
@@ -193,6 +194,13 @@ TEST(TagComplexExpreTokens, PlusOnlyNeedsThreePlusesAndNothingElse) {
     EXPECT_EQ(t.tokens[1].text, ">=");
     EXPECT_EQ(t.tokens[5].text, "!=");
     EXPECT_EQ(TagComplexExpre("").TokenResult(), 0);
+}
+
+TEST(TagComplexExpreMessages, MessagesAreGbkBytes) {
+    TagTelBasic u;
+    EXPECT_EQ(Compile(u, "").err, "\xD3\xEF\xB7\xA8\xB4\xED\xCE\xF3, \xB1\xED\xB4\xEF\xCA\xBD\xCE\xAA\xBF\xD5\xA3\xA1");
+    EXPECT_EQ(Compile(u, "\"x").err,
+              "\xD3\xEF\xB7\xA8\xB4\xED\xCE\xF3: \xD7\xD6\xB7\xFB\xB4\xAE\xC3\xBB\xD3\xD0\xBD\xE1\xCA\xF8");
 }
 
 TEST(TagComplexExpreMessages, EmptyAndUnsplittableTexts) {

@@ -40,8 +40,7 @@ struct Prog {
     template <class T> T* Add(std::unique_ptr<T> op) {
         T* p = op.get();
         p->index = static_cast<int32_t>(ops.size());
-        if (!ops.empty())
-            ops.back()->next = p;
+        if (!ops.empty()) ops.back()->next = p;
         ops.push_back(std::move(op));
         return p;
     }
@@ -71,7 +70,9 @@ struct Prog {
     }
 };
 
-std::vector<TagCalculate> Cond(TagVar* tmp, TagVar* l, char op, TagVar* r) { return {TagCalculate(tmp, nullptr, l, op, r)}; }
+std::vector<TagCalculate> Cond(TagVar* tmp, TagVar* l, char op, TagVar* r) {
+    return {TagCalculate(tmp, nullptr, l, op, r)};
+}
 
 using Trace = std::vector<std::string>;
 

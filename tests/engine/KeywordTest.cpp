@@ -14,8 +14,7 @@ namespace {
 int32_t MatchOrd(const char* line, int32_t* count = nullptr) {
     int32_t n = 0;
     const RecKeyword* r = g_keyword.Match(line, &n);
-    if (count)
-        *count = n;
+    if (count) *count = n;
     return r ? r->ordinal : -1;
 }
 
@@ -32,18 +31,40 @@ TEST(TagKeywordTable, HasAllRecordsWithTheirOrdinalsLengthsAndKinds) {
         const char* name;
         int ord, kind, cat, args;
     } spots[] = {
-        {"else if(", 0, 'E', 0, 1},       {"for(", 15, 'w', 0, 3},          {"StopTimer(", 23, 'g', 0, 1},
-        {"Type(", 24, 'g', 2, 2},         {"Float(", 26, 'v', 2, 2},        {"Eval(", 45, 'R', 2, 1},
-        {"EregSplit(", 56, 'g', 2, 3},    {"DbOpen(", 57, 'g', 3, 6},       {"DbExecMap(", 65, 'g', 3, 5},
-        {"SelectLan(", 66, 'g', 1, 1},    {"SetRecPos(", 87, 'g', 1, 1},    {"LoadVocFile(", 88, 'g', 4, 2},
-        {"Play(", 90, 'g', 4, 1},         {"SetTones(", 102, 'g', 4, 10},   {"SipProxyRecv(", 136, 'g', 4, 4},
-        {"SipProxyGetField(", 137, 'v', 8, 3}, {"SipProxyAddField(", 138, 'g', 4, 4},
-        {"TransferTo(", 179, 'g', 4, 1},  {"TcpOpen(", 180, 'g', 5, 4},     {"UdpTest(", 199, 'g', 5, 1},
-        {"PcGetKeys(", 200, 'g', 6, 3},   {"PcSetKeys(", 204, 'g', 6, 2},   {"TextFileAppend(", 205, 'g', 7, 3},
-        {"GetFileList(", 234, 'g', 7, 4}, {"SendMsg(", 235, 'g', 8, 4},     {"RecvMsgFor2Field(", 239, 'g', 8, 12},
-        {"GetMsgFieldVal(", 249, 'v', 8, 1}, {"AcdListNum(", 260, 'g', 8, 1}, {"GetShareMem(", 261, 'g', 9, 3},
-        {"InterLineServer(", 269, 'g', 9, 1}, {"GetSysInfo(", 270, 'g', 7, 1}, {"SetMaxTalkTime(", 275, 'g', 7, 1},
-        {"GetSigRawData(", 276, 'g', 4, 1}, {"RecvFskMsg(", 281, 'g', 4, 3},
+        {"else if(", 0, 'E', 0, 1},
+        {"for(", 15, 'w', 0, 3},
+        {"StopTimer(", 23, 'g', 0, 1},
+        {"Type(", 24, 'g', 2, 2},
+        {"Float(", 26, 'v', 2, 2},
+        {"Eval(", 45, 'R', 2, 1},
+        {"EregSplit(", 56, 'g', 2, 3},
+        {"DbOpen(", 57, 'g', 3, 6},
+        {"DbExecMap(", 65, 'g', 3, 5},
+        {"SelectLan(", 66, 'g', 1, 1},
+        {"SetRecPos(", 87, 'g', 1, 1},
+        {"LoadVocFile(", 88, 'g', 4, 2},
+        {"Play(", 90, 'g', 4, 1},
+        {"SetTones(", 102, 'g', 4, 10},
+        {"SipProxyRecv(", 136, 'g', 4, 4},
+        {"SipProxyGetField(", 137, 'v', 8, 3},
+        {"SipProxyAddField(", 138, 'g', 4, 4},
+        {"TransferTo(", 179, 'g', 4, 1},
+        {"TcpOpen(", 180, 'g', 5, 4},
+        {"UdpTest(", 199, 'g', 5, 1},
+        {"PcGetKeys(", 200, 'g', 6, 3},
+        {"PcSetKeys(", 204, 'g', 6, 2},
+        {"TextFileAppend(", 205, 'g', 7, 3},
+        {"GetFileList(", 234, 'g', 7, 4},
+        {"SendMsg(", 235, 'g', 8, 4},
+        {"RecvMsgFor2Field(", 239, 'g', 8, 12},
+        {"GetMsgFieldVal(", 249, 'v', 8, 1},
+        {"AcdListNum(", 260, 'g', 8, 1},
+        {"GetShareMem(", 261, 'g', 9, 3},
+        {"InterLineServer(", 269, 'g', 9, 1},
+        {"GetSysInfo(", 270, 'g', 7, 1},
+        {"SetMaxTalkTime(", 275, 'g', 7, 1},
+        {"GetSigRawData(", 276, 'g', 4, 1},
+        {"RecvFskMsg(", 281, 'g', 4, 3},
     };
     for (auto& s : spots) {
         const RecKeyword* r = g_keyword.At(s.ord);
@@ -173,7 +194,7 @@ TEST(TokenizeSplit, OperatorsMapToTheirStepCharacters) {
     struct {
         const char* text;
         char op;
-    } cases[] = {{"a==b", '='}, {"a=b", '='},  {"a!=b", '#'}, {"a!b", '#'}, {"!b", '!'},  {"a>=b", 'g'},
+    } cases[] = {{"a==b", '='}, {"a=b", '='},  {"a!=b", '#'}, {"a!b", '#'},  {"!b", '!'},   {"a>=b", 'g'},
                  {"a<=b", 'l'}, {"a>>b", 'R'}, {"a<<b", 'L'}, {"a||b", 'o'}, {"a&&b", 'a'}, {"a|b", '|'},
                  {"a&b", '&'},  {"a^b", '^'},  {"~b", '~'},   {"a%b", '%'},  {"a[b", '['},  {"a+b", '+'}};
     for (auto& c : cases) {

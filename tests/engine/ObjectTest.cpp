@@ -14,7 +14,9 @@ using namespace zz::test;
 
 namespace {
 
-int32_t Refs(const TagVar& v) { return g_mapObjects.RefCount(v.objId); }
+int32_t Refs(const TagVar& v) {
+    return g_mapObjects.RefCount(v.objId);
+}
 
 TagVar ObjOf(std::initializer_list<std::pair<TagVar, TagVar>> items) {
     TagVar o;
@@ -23,7 +25,9 @@ TagVar ObjOf(std::initializer_list<std::pair<TagVar, TagVar>> items) {
     return o;
 }
 
-void Drop(TagVar& v) { v = TagVar(); }
+void Drop(TagVar& v) {
+    v = TagVar();
+}
 
 } // namespace
 

@@ -1,8 +1,8 @@
 // Script values: conversions, text forms, comparison and arithmetic where the language differs from C.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <string>
 
@@ -173,7 +173,10 @@ TEST(TagVarReadOnly, EveryWriteIsDropped) {
     EXPECT_EQ(&c[Int(1)], &g_nullVar);
     EXPECT_EQ(c.type, TagVar::kInt);
     g_nullVar = Int(3);
+    g_nullVar.InitInt("x", nullptr, 3, 0);
+    g_nullVar[Int(1)] = Int(2);
     EXPECT_EQ(g_nullVar.type, TagVar::kEmpty);
+    EXPECT_EQ(g_nullVar.readOnly, 1);
 }
 
 TEST(TagVarLen, NonStringNonObjectValuesHaveLengthFour) {

@@ -21,7 +21,11 @@ inline TagVar Str(const std::string& s) {
     x.SetStrN(s.data(), static_cast<int32_t>(s.size()));
     return x;
 }
-inline std::string Text(const TagVar& v) { return v.ToString(); }
-inline std::string Bytes(const TagVar& v) { return std::string(v.strVal.data(), StrBytes(v)); }
+inline std::string Text(const TagVar& v) {
+    return v.ToString();
+}
+inline std::string Bytes(const TagVar& v) {
+    return std::string(v.strVal.data(), StrBytes(v));
+}
 
 } // namespace zz::test
