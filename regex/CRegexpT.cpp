@@ -64,7 +64,7 @@ MatchResultT CRegexpT::Match(const char* text, int length, int start, CContext* 
 
 MatchResultT CRegexpT::Match(CContext* ctx) const {
     MatchResultT result;
-    if (!m_builder || !ctx) return result;
+    if (!m_builder || !ctx || !ctx->m_pMatchString) return result; // a context never prepared
     const CBuilderT& b = *m_builder;
     ctx->m_stackBase = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     const bool rtl = (b.m_nFlags & RIGHTTOLEFT) != 0;

@@ -197,3 +197,11 @@ TEST(RegexMatcher, LongSubjectOnLineThreadStack) {
         return all && Find("\\((?:[^()]|(?R))*\\)", nested) != ""; // recursion gives up before the stack runs out
     }));
 }
+
+TEST(RegexMatcher, UnpreparedContextFindsNothing) {
+    CRegexpT re("");
+    CContext ctx;
+    EXPECT_FALSE(re.Match(&ctx).IsMatched());
+    EXPECT_FALSE(re.Match(static_cast<CContext*>(nullptr)).IsMatched());
+    EXPECT_EQ(re.Match(static_cast<const char*>(nullptr), 0).GetStart(), 0); // no text is the empty text
+}

@@ -29,7 +29,7 @@ public:
     }
 
     std::string Subject() {
-        static const char alphabet[] = {'a', 'b', 'c', 'a', 'b', '1', '_', ' ', '\xb0'};
+        static const char alphabet[] = {'a', 'b', 'c', 'a', 'b', 'A', 'B', '1', '_', ' ', '\xb0'};
         std::string s;
         for (int n = Pick(10); n > 0; --n)
             s += alphabet[Pick(sizeof alphabet)];
@@ -164,7 +164,9 @@ TEST(RegexPcreDifferential, RandomPatternsAgreeWithPcre2) {
     int compared = 0, skipped = 0, mismatches = 0;
     pcre2_match_data* md = pcre2_match_data_create(64, nullptr);
     for (int i = 0; i < (std::getenv("ZZ_SEED") ? 40000 : 3000); ++i) {
-        const std::string pattern = gen.Pattern();
+        std::string pattern = gen.Pattern();
+        // ignore-case too, where the pattern has no bracket class (classes keep their case here, not in PCRE)
+        if (i % 4 == 0 && pattern.find('[') == std::string::npos) pattern = "(?i)" + pattern;
         int err;
         PCRE2_SIZE off;
         // PCRE2 10.42's auto-possessification and start-of-match optimisations lose matches on some of these
