@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/TagExpre.h"
+#include "engine/TagKeyword.h"
 #include "engine/TagMapObject.h"
 #include "engine/TagTelBasic.h"
 #include "tests/engine/Values.h"
@@ -266,4 +267,39 @@ TEST(TagComplexExpreRun, ConditionEvaluatesBothSidesSafely) {
     Set(u, "s", Str("ab"));
     EXPECT_EQ(Bytes(Eval(u, "s * 3")), "ababab");
     EXPECT_EQ(Bytes(Eval(u, "s + 1 + 2.5 + \"y\"")), "ab12.5y");
+}
+
+// Arbitrary texts from the language's own characters never crash the splitter, the compiler or the steps.
+TEST(TagComplexExpreRobust, RandomTextsCompileOrFailCleanly) {
+    static const char kAlphabet[] = "ab1 0.5\"\\+-*/%<>=!&|^~()[],;?:'\t\xB0\xA1x_";
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    TagTelBasic u;
+    Set(u, "a", Int(3));
+    Set(u, "b", Str("s"));
+    Set(u, "x", Int(0));
+    int compiled = 0;
+    for (int i = 0; i < 5000; ++i) {
+        std::string text;
+        size_t len = next() % 24;
+        for (size_t k = 0; k < len; ++k)
+            text += kAlphabet[next() % (sizeof kAlphabet - 1)];
+        TagOperand l, r;
+        char op = 0;
+        std::string msg;
+        Tokenize(l, op, r, text.c_str(), msg);
+        int32_t n = 0;
+        g_keyword.Match(text.c_str(), &n);
+        EXPECT_LE(n, static_cast<int32_t>(text.size()) + 1);
+        Compiled c = Compile(u, text.c_str());
+        if (c.err.empty() && !c.steps.empty()) {
+            TagExpre(c.steps).Run();
+            ++compiled;
+        }
+    }
+    EXPECT_GT(compiled, 100);
+    *Get(u, "r") = TagVar();
 }

@@ -4,6 +4,9 @@
 #include <climits>
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "engine/TagTelBasic.h"
@@ -74,14 +77,34 @@ TEST(TagVarText, DoubleTextCutsTrailingZerosButKeepsThePoint) {
     EXPECT_EQ(Text(TagVar()), "NULL");
 }
 
+// A locale with a decimal comma, built for the test (none may be installed), must not change number text.
 TEST(TagVarText, NumberTextIgnoresTheLocale) {
-    const char* old = std::setlocale(LC_NUMERIC, nullptr);
-    std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma installed";
-    EXPECT_EQ(Text(Dbl(1.5)), "1.5");
-    EXPECT_DOUBLE_EQ(Str("2.25").GetFloat(), 2.25);
+    char dir[] = "/tmp/zzlocXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string d = dir;
+    {
+        std::ofstream src(d + "/comma.src");
+        src << "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\ngrouping 3;3\nEND LC_NUMERIC\n";
+    }
+    std::string cmd = "localedef -c -i " + d + "/comma.src -f UTF-8 " + d + "/xx_XX.UTF-8 >/dev/null 2>&1";
+    (void)std::system(cmd.c_str());
+    const char* oldPath = std::getenv("LOCPATH");
+    std::string savedPath = oldPath ? oldPath : "";
+    setenv("LOCPATH", d.c_str(), 1);
+    std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    bool comma = std::setlocale(LC_NUMERIC, "xx_XX.UTF-8") && std::localeconv()->decimal_point[0] == ',';
+    if (comma) {
+        EXPECT_EQ(Text(Dbl(1.5)), "1.5");
+        EXPECT_DOUBLE_EQ(Str("2.25").GetFloat(), 2.25);
+        EXPECT_EQ(Bytes(Str("x") + Dbl(0.5)), "x0.5");
+    }
     std::setlocale(LC_NUMERIC, saved.c_str());
+    if (oldPath)
+        setenv("LOCPATH", savedPath.c_str(), 1);
+    else
+        unsetenv("LOCPATH");
+    std::filesystem::remove_all(d);
+    if (!comma) GTEST_SKIP() << "localedef could not build a locale with a decimal comma";
 }
 
 TEST(TagVarText, QuoteFlagWrapsStringsWithoutEscaping) {
