@@ -25,14 +25,23 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-int WriteFileWhole(const std::string& path, const uint8_t* head, size_t headLen, const uint8_t* data, size_t len) {
+// Writes the header and then the samples through encode, a piece at a time.
+template <class Encode>
+int WriteVoice(const std::string& path, const uint8_t* head, size_t headLen, const int16_t* s, int32_t count,
+               size_t bytesPerSample, Encode encode) {
     voc::PendingFile out;
     FILE* f = out.Open(path);
-    if (!f) {
-        WriteRunLogF("'%s' 无法创建!", path.c_str());
-        return -1;
+    bool ok = f && std::fwrite(head, 1, headLen, f) == headLen;
+    uint8_t piece[32768];
+    const int32_t perPiece = static_cast<int32_t>(sizeof piece / bytesPerSample);
+    for (int32_t done = 0; ok && done < count; done += perPiece) {
+        int32_t n = std::min(perPiece, count - done);
+        for (int32_t i = 0; i < n; ++i)
+            encode(piece + static_cast<size_t>(i) * bytesPerSample, s[done + i]);
+        size_t bytes = static_cast<size_t>(n) * bytesPerSample;
+        ok = std::fwrite(piece, 1, bytes, f) == bytes;
     }
-    if (std::fwrite(head, 1, headLen, f) != headLen || (len && std::fwrite(data, 1, len, f) != len) || !out.Commit()) {
+    if (!ok || !out.Commit()) {
         WriteRunLogF("'%s' 无法创建!", path.c_str());
         return -1;
     }
@@ -41,20 +50,22 @@ int WriteFileWhole(const std::string& path, const uint8_t* head, size_t headLen,
 
 } // namespace
 
-int32_t ReadWaveData(FILE* f, uint8_t* buf, int32_t size, uint8_t& vType) {
+// Checks the header and leaves the stream at the first sample byte; the number of bytes to read (at most
+// size), 0 when refused. -1 for a headerless file, read from its first byte.
+static int64_t LocateWaveData(FILE* f, int32_t size, uint8_t& vType) {
     vType = kVocAlaw;
     if (!f) {
         WriteRunLog("File not open!");
         return 0;
     }
-    if (size <= 0 || !buf) return 0;
+    if (size <= 0) return 0;
     uint8_t head[20] = {};
     std::fseek(f, 0, SEEK_SET);
     size_t got = std::fread(head, 1, sizeof head, f);
     if (got < 4 || std::memcmp(head, "RIFF", 4) != 0) {
         WriteRunLog("不是Wave文件");
         std::fseek(f, 0, SEEK_SET);
-        return static_cast<int32_t>(std::fread(buf, 1, static_cast<size_t>(size), f));
+        return -1;
     }
     // Fields a short fmt chunk does not cover stay 0, which the rate check refuses.
     uint32_t fmtSize = voc::GetLe32(head + 16);
@@ -88,8 +99,13 @@ int32_t ReadWaveData(FILE* f, uint8_t* buf, int32_t size, uint8_t& vType) {
         std::fseek(f, static_cast<long>(voc::GetLe32(chunk + 4)), SEEK_CUR);
         if (std::fread(chunk, 1, 8, f) != 8) return 0;
     }
-    uint32_t len = std::min<uint32_t>(voc::GetLe32(chunk + 4), static_cast<uint32_t>(size));
-    uint32_t done = 0;
+    return std::min<uint32_t>(voc::GetLe32(chunk + 4), static_cast<uint32_t>(size));
+}
+
+int32_t ReadWaveData(FILE* f, uint8_t* buf, int32_t size, uint8_t& vType) {
+    int64_t located = LocateWaveData(f, buf ? size : 0, vType);
+    if (located < 0) return static_cast<int32_t>(std::fread(buf, 1, static_cast<size_t>(size), f));
+    uint32_t len = static_cast<uint32_t>(located), done = 0;
     while (done < len) {
         size_t piece = std::min<uint32_t>(len - done, 16000);
         size_t n = std::fread(buf + done, 1, piece, f);
@@ -122,53 +138,54 @@ TagVocFile::TagVocFile(const std::string& path, double gain) {
         return;
     }
     if (fLen > INT32_MAX) fLen = INT32_MAX;
-    std::vector<uint8_t> buff1;
+    // The sound is expanded piece by piece as it is read; no copy of the whole file is kept.
+    uint8_t kind = kVocAlaw;
+    int64_t located = LocateWaveData(f.get(), static_cast<int32_t>(fLen), kind);
+    int64_t want = located < 0 ? fLen : located;
+    int32_t maxSamples = static_cast<int32_t>(kind == kVocPcm16 ? want / 2 : want);
     try {
-        buff1.resize(static_cast<size_t>(fLen));
+        samples = voc::MakeBigArray<int16_t>(static_cast<size_t>(std::max(maxSamples, 1)));
     } catch (const std::exception& e) {
         WriteRunLog(e.what());
         return;
     }
-    uint8_t kind = kVocAlaw;
-    int32_t len = ReadWaveData(f.get(), buff1.data(), static_cast<int32_t>(fLen), kind);
+    const int16_t* table = G711ExpandTable(kind == kVocAlaw);
+    bool scale = !autoGain && gain != 1.0;
+    uint8_t piece[16000];
+    int64_t len = 0;
+    size_t carry = 0; // an odd byte of a 16-bit sample left from the previous piece
+    while (len < want) {
+        size_t n =
+            std::fread(piece + carry, 1, static_cast<size_t>(std::min<int64_t>(want - len, 16000 - carry)), f.get());
+        if (n == 0) break;
+        if (kind == kVocPcm16) {
+            size_t have = carry + n, whole = have / 2;
+            int16_t* out = samples.get() + (len - static_cast<int64_t>(carry)) / 2;
+            for (size_t i = 0; i < whole; ++i)
+                out[i] = static_cast<int16_t>(voc::GetLe16(piece + 2 * i));
+            carry = have & 1u;
+            if (carry) piece[0] = piece[have - 1];
+        } else {
+            int16_t* out = samples.get() + len;
+            if (scale)
+                for (size_t i = 0; i < n; ++i)
+                    out[i] = Clip(static_cast<int64_t>(std::clamp(table[piece[i]] * gain, -1e9, 1e9)));
+            else
+                for (size_t i = 0; i < n; ++i)
+                    out[i] = table[piece[i]];
+        }
+        len += static_cast<int64_t>(n);
+    }
     if (len <= 0) {
+        samples.reset();
         WriteRunLogF("'%s' 文件头不正确!", path.c_str());
         return;
     }
-    WriteRunLogF("len=%d, vType=%d", len, kind);
     vType = kind;
-    try {
-        if (vType == kVocPcm16) {
-            count = len / 2;
-            samples.resize(static_cast<size_t>(count));
-            for (int32_t i = 0; i < count; ++i)
-                samples[static_cast<size_t>(i)] =
-                    static_cast<int16_t>(voc::GetLe16(&buff1[2 * static_cast<size_t>(i)]));
-        } else {
-            count = len;
-            samples.resize(static_cast<size_t>(count));
-            WriteRunLog("new OK.");
-        }
-    } catch (const std::exception& e) {
-        WriteRunLog(e.what());
-        samples.clear();
-        count = 0;
-        return;
-    }
-    int32_t changed = 0;
-    if (vType != kVocPcm16) {
-        const int16_t* table = G711ExpandTable(vType == kVocAlaw);
-        int16_t* out = samples.data();
-        const uint8_t* in = buff1.data();
-        if (autoGain || gain == 1.0) {
-            for (int32_t i = 0; i < count; ++i)
-                out[i] = table[in[i]];
-            if (autoGain) changed = AutoGain();
-        } else {
-            for (int32_t i = 0; i < count; ++i)
-                out[i] = Clip(static_cast<int64_t>(std::clamp(table[in[i]] * gain, -1e9, 1e9)));
-        }
-    }
+    WriteRunLogF("len=%d, vType=%d", static_cast<int32_t>(len), kind);
+    count = static_cast<int32_t>(vType == kVocPcm16 ? len / 2 : len);
+    if (vType != kVocPcm16) WriteRunLog("new OK.");
+    int32_t changed = vType != kVocPcm16 && autoGain ? AutoGain() : 0;
     WriteRunLog("delete buff1");
     status = 0;
     if (changed > 0) WriteRunLogF("AutoGainCount=%d: %s", changed, path.c_str());
@@ -179,7 +196,7 @@ int32_t TagVocFile::AutoGain() {
     int32_t noiseFrames = 0, threshold = 65535;
     int32_t start = -1, end = 0, peak = 0, quiet = 0, changed = 0;
     int32_t frameSum = 0, frameLen = 0;
-    int16_t* s = samples.data();
+    int16_t* s = samples.get();
     for (int32_t i = 0; i < count; ++i) {
         frameSum += IntAbs(s[i]);
         if (++frameLen < kFrame) continue;
@@ -221,22 +238,17 @@ int TagVocFile::Save(const std::string& path) const {
 
 int TagVocFile::SavePcm16(const std::string& path) const {
     voc::WavFormat fmt{1, 1, 8000, 16000, 2, 16};
-    uint32_t bytes = 2u * static_cast<uint32_t>(count);
-    auto head = voc::MakeHeader44(fmt, bytes);
-    std::vector<uint8_t> data(bytes);
-    for (int32_t i = 0; i < count; ++i)
-        voc::PutLe16(&data[2 * static_cast<size_t>(i)], static_cast<uint16_t>(samples[static_cast<size_t>(i)]));
-    return WriteFileWhole(path, head.data(), head.size(), data.data(), data.size());
+    auto head = voc::MakeHeader44(fmt, 2u * static_cast<uint32_t>(count));
+    return WriteVoice(path, head.data(), head.size(), samples.get(), count, 2,
+                      [](uint8_t* p, int16_t v) { voc::PutLe16(p, static_cast<uint16_t>(v)); });
 }
 
 int TagVocFile::SaveAlaw(const std::string& path) const {
     voc::WavFormat fmt{6, 1, 8000, 8000, 1, 8};
     auto head = voc::MakeHeader44(fmt, static_cast<uint32_t>(count));
-    std::vector<uint8_t> data(static_cast<size_t>(count));
     const uint8_t* table = LinearToAlawTable();
-    for (int32_t i = 0; i < count; ++i)
-        data[static_cast<size_t>(i)] = table[static_cast<uint16_t>(samples[static_cast<size_t>(i)])];
-    return WriteFileWhole(path, head.data(), head.size(), data.data(), data.size());
+    return WriteVoice(path, head.data(), head.size(), samples.get(), count, 1,
+                      [table](uint8_t* p, int16_t v) { *p = table[static_cast<uint16_t>(v)]; });
 }
 
 } // namespace zz

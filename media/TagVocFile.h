@@ -1,9 +1,11 @@
 #pragma once
 // 8 kHz mono voice files (A-law, mu-law, 16-bit PCM in RIFF WAVE, or bare A-law) read into 16-bit samples.
+#include "media/VocIo.h"
+
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace zz {
 
@@ -27,7 +29,7 @@ public:
     int SaveAlaw(const std::string& path) const;
 
     int32_t status = -1;
-    std::vector<int16_t> samples;
+    voc::BigArray<int16_t> samples;
     int32_t count = 0;
     uint8_t vType = kVocAlaw;
 

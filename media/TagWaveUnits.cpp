@@ -38,15 +38,21 @@ struct OpenStretch {
 };
 
 // Reads the whole file into buf with ReadWaveData; the file length, or -1 when it cannot be opened.
-int64_t LoadSamples(const std::string& path, std::vector<uint8_t>& buf, int32_t& bytes, uint8_t& vType,
+int64_t LoadSamples(const std::string& path, voc::BigArray<uint8_t>& buf, int32_t& bytes, uint8_t& vType,
                     int64_t minLen) {
     bytes = 0;
     FilePtr f(std::fopen(path.c_str(), "rbe"));
     if (!f) return -1;
     int64_t len = voc::FileLength(f.get());
     if (len < minLen) return len;
-    buf.resize(static_cast<size_t>(std::min<int64_t>(len, INT32_MAX)));
-    bytes = ReadWaveData(f.get(), buf.data(), static_cast<int32_t>(buf.size()), vType);
+    int32_t size = static_cast<int32_t>(std::min<int64_t>(len, INT32_MAX));
+    try {
+        buf = voc::MakeBigArray<uint8_t>(static_cast<size_t>(size));
+    } catch (const std::exception& e) {
+        WriteRunLog(e.what());
+        return -2;
+    }
+    bytes = ReadWaveData(f.get(), buf.get(), size, vType);
     return len;
 }
 
@@ -101,23 +107,24 @@ int32_t SegmentVoice(const uint8_t* data, int32_t bytes, std::vector<TagVocUnit>
 }
 
 TagWaveUnits::TagWaveUnits(const std::string& path) : fileName(path) {
-    std::vector<uint8_t> buf;
+    voc::BigArray<uint8_t> buf;
     int32_t bytes = 0;
     uint8_t vType = kVocAlaw;
     int64_t len = LoadSamples(path, buf, bytes, vType, 160);
-    if (len < 0) {
+    if (len == -1) {
         WriteRunLogF("Open '%s' Error!", path.c_str());
         return;
     }
+    if (len < 0) return;
     if (len < 160) {
         WriteRunLogF("'%s' 太小!", path.c_str());
         return;
     }
-    SegmentVoice(buf.data(), bytes, units, vType);
+    SegmentVoice(buf.get(), bytes, units, vType);
 }
 
 int32_t WriteTrimmedWave(const TagWaveUnits& w, const std::string& outPath) {
-    std::vector<uint8_t> buf;
+    voc::BigArray<uint8_t> buf;
     int32_t bytes = 0;
     uint8_t vType = kVocAlaw;
     int64_t len = LoadSamples(w.fileName, buf, bytes, vType, 1000);
@@ -135,7 +142,7 @@ int32_t WriteTrimmedWave(const TagWaveUnits& w, const std::string& outPath) {
     if (vType != kVocPcm16) fmt = {static_cast<uint16_t>(vType == kVocMulaw ? 7 : 6), 1, 8000, 8000, 1, 8};
     auto head = voc::MakeHeader46(fmt, span);
     if (std::fwrite(head.data(), 1, head.size(), out.get()) != head.size() ||
-        std::fwrite(buf.data() + from, 1, span, out.get()) != span || std::fclose(out.release()) != 0)
+        std::fwrite(buf.get() + from, 1, span, out.get()) != span || std::fclose(out.release()) != 0)
         return -4;
     return static_cast<int32_t>(w.units.size()) - 1;
 }

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace zz::voc {
@@ -111,6 +113,28 @@ bool ParseWavLayout(FILE* f, WavLayout& out, std::string& why) {
         }
         at += 8 + static_cast<int64_t>(size) + (size & 1u);
     }
+}
+
+void* BigAlloc(size_t bytes, BigFree& how) {
+    constexpr size_t kHuge = 2u << 20;
+    if (bytes < 4 * kHuge) {
+        how.mapped = 0;
+        return ::operator new(bytes ? bytes : 1);
+    }
+    size_t len = (bytes + kHuge - 1) / kHuge * kHuge;
+    void* p = ::mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    ::madvise(p, len, MADV_HUGEPAGE);
+    how.mapped = len;
+    return p;
+}
+
+void BigFree::operator()(void* p) const {
+    if (!p) return;
+    if (mapped)
+        ::munmap(p, mapped);
+    else
+        ::operator delete(p);
 }
 
 PendingFile::~PendingFile() {

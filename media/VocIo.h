@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace zz::voc {
@@ -74,6 +75,21 @@ private:
     FILE* file_ = nullptr;
     std::string target_, temp_;
 };
+
+// Whole-file sample buffers. Large ones are mapped with transparent huge pages: an hour of voice touched for
+// the first time costs tens of thousands of page faults otherwise. Contents are left uninitialised.
+struct BigFree {
+    size_t mapped = 0; // bytes mapped, 0 for the heap
+    void operator()(void* p) const;
+};
+template <class T> using BigArray = std::unique_ptr<T[], BigFree>;
+void* BigAlloc(size_t bytes, BigFree& how);
+// Throws std::bad_alloc when the memory is not there.
+template <class T> BigArray<T> MakeBigArray(size_t n) {
+    BigFree how;
+    T* p = static_cast<T*>(BigAlloc(n * sizeof(T), how));
+    return BigArray<T>(p, how);
+}
 
 // A unique name beside path (path + ".tmp" + suffix), created empty so nobody else takes it; "" on failure.
 std::string ReserveTempName(const std::string& path);

@@ -36,8 +36,8 @@ int32_t MixVocData(const std::string& pathA, double gainA, uint32_t offsetMs, co
         base = &b;
         int32_t n = a.count;
         if (n > kLongMix) n -= kSkipTail;
-        int16_t* d = b.samples.data();
-        const int16_t* s = a.samples.data();
+        int16_t* d = b.samples.get();
+        const int16_t* s = a.samples.get();
         for (int32_t i = 0; i < n; ++i)
             d[i] = MixClip(s[i] + d[i]);
     } else {
@@ -46,8 +46,8 @@ int32_t MixVocData(const std::string& pathA, double gainA, uint32_t offsetMs, co
         if (n > kLongMix) n -= kSkipTail;
         int64_t first = static_cast<int64_t>(offsetMs) * 8;
         int64_t last = std::min<int64_t>(first + n, a.count);
-        int16_t* d = a.samples.data();
-        const int16_t* s = b.samples.data();
+        int16_t* d = a.samples.get();
+        const int16_t* s = b.samples.get();
         for (int64_t j = first; j < last; ++j)
             d[j] = MixClip(s[j - first] + d[j]);
     }

@@ -167,8 +167,22 @@ TEST(TagVocFile, FixedGainScalesEightBitFilesOnly) {
         TagVocFile p("p.wav", g);
         ASSERT_EQ(p.status, 0);
         EXPECT_EQ(p.vType, kVocPcm16);
-        EXPECT_EQ(p.samples, pcm) << g;
+        EXPECT_EQ(std::vector<int16_t>(p.samples.get(), p.samples.get() + p.count), pcm) << g;
     }
+}
+
+TEST(TagVocFile, LongPcmFileLoadsEverySampleAcrossReadPieces) {
+    vt::Dir d("longpcm");
+    std::vector<int16_t> pcm;
+    for (int i = 0; i < 40000; ++i)
+        pcm.push_back(int16_t(i * 31 - 20000));
+    Bytes data = vt::Pcm(pcm);
+    data.push_back(0x7F); // a stray odd byte is not a sample
+    vt::Write("p.wav", vt::Wav(1, 8000, 16, data, 18, {vt::Chunk("LIST", 3)}));
+    TagVocFile p("p.wav", 1.0);
+    ASSERT_EQ(p.status, 0);
+    ASSERT_EQ(p.count, 40000);
+    EXPECT_EQ(std::vector<int16_t>(p.samples.get(), p.samples.get() + p.count), pcm);
 }
 
 TEST(TagVocFile, AutoGainFactorSteps) {
@@ -285,4 +299,14 @@ TEST(TagVocFile, SoxReadsWhatTheWritersWrite) {
         same += ours[44 + i] == sox[i];
     }
     EXPECT_GT(same, pcm.size() * 98 / 100);
+}
+
+TEST(TagVocFile, LargeBuffersAreMappedAndFreed) {
+    for (size_t n : {size_t(10), size_t(5) << 20}) {
+        auto a = voc::MakeBigArray<int16_t>(n);
+        a[0] = 1;
+        a[n - 1] = 2;
+        EXPECT_EQ(a[0] + a[n - 1], 3);
+        EXPECT_EQ(a.get_deleter().mapped != 0, n > 1000) << n;
+    }
 }
