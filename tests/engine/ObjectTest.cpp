@@ -7,6 +7,7 @@
 
 #include "engine/TagMapObject.h"
 #include "engine/TagVar.h"
+#include "engine/pvector.h"
 #include "tests/engine/Values.h"
 
 using namespace zz;
@@ -280,4 +281,39 @@ TEST(TagMapObjectThreads, ConcurrentCreationAndReleaseKeepTheRegistryConsistent)
     for (auto& t : ts)
         t.join();
     EXPECT_EQ(g_mapObjects.Live(), live);
+}
+
+TEST(TagMapObjectCompare, ObjectsOrderByElementCountAndEqualOnlyBySameId) {
+    TagVar a = ObjOf({{Int(1), Int(0)}, {Int(2), Int(0)}, {Int(3), Int(0)}});
+    TagVar b = ObjOf({{Int(1), Int(0)}, {Int(2), Int(0)}});
+    TagVar c = ObjOf({{Int(1), Int(0)}, {Int(2), Int(0)}});
+    EXPECT_EQ(TagVar::IsGreater(a, b), 1);
+    EXPECT_EQ(TagVar::IsLess(b, a), 1);
+    EXPECT_EQ(TagVar::IsGreater(b, c), 0);
+    EXPECT_EQ(TagVar::IsEqual(b, c), 0);
+    TagVar b2;
+    b2 = b;
+    EXPECT_EQ(TagVar::IsEqual(b, b2), 1);
+    EXPECT_EQ(TagVar::IsEqual(b, Str("x")), 0);
+    for (TagVar* v : {&a, &b, &c, &b2})
+        Drop(*v);
+}
+
+TEST(EngineLists, IndexingBeyondTheEndGrowsTheList) {
+    pvector<TagVar> p;
+    EXPECT_EQ(p[3].get(), nullptr);
+    EXPECT_EQ(p.Count(), 4);
+    p[1] = std::make_unique<TagVar>(Int(5));
+    EXPECT_EQ(p.Get(1)->intVal, 5);
+    EXPECT_EQ(p.Get(9), nullptr);
+    EXPECT_EQ(p.Remove(1)->intVal, 5);
+    EXPECT_EQ(p.Count(), 3);
+    EXPECT_EQ(p[-1].get(), nullptr);
+    EXPECT_EQ(p.Count(), 3);
+    qvector<int32_t> q;
+    q[2] = 7;
+    EXPECT_EQ(q.Count(), 3);
+    EXPECT_EQ(q[0], 0);
+    EXPECT_EQ(*q.At(2), 7);
+    EXPECT_EQ(q.At(3), nullptr);
 }
