@@ -1,0 +1,53 @@
+#include "builtins/BuiltinOper.h"
+
+#include "builtins/ProgramAccess.h"
+#include "telephony/TagWriteLog.h"
+
+namespace zz {
+
+namespace {
+// Operands the compiler did not supply read as the empty value; writes to it are refused.
+TagVar& MissingOperand() {
+    thread_local TagVar empty(uint8_t{1});
+    return empty;
+}
+} // namespace
+
+TagTelBasic* BuiltinRoot(TagTelBasic* prog) {
+    return ProgramRoot(prog);
+}
+
+TagBuiltin::TagBuiltin(TagTelBasic* program, std::initializer_list<TagVar*> operands) : program_(program) {
+    for (TagVar* v : operands)
+        if (argc_ < kMaxOperands) argv_[static_cast<size_t>(argc_++)] = v;
+}
+
+TagVar& TagBuiltin::Operand(int32_t i) const {
+    if (i < 0 || i >= argc_ || !argv_[static_cast<size_t>(i)]) return MissingOperand();
+    return *argv_[static_cast<size_t>(i)];
+}
+
+std::string_view TagBuiltin::Bytes(int32_t i) const {
+    const TagVar& v = Operand(i);
+    if (v.type != TagVar::kString) return {};
+    return {v.strVal.data(), StrBytes(v)};
+}
+
+void TagBuiltin::SetOutText(int32_t i, std::string_view s) const {
+    size_t n = s.size() > static_cast<size_t>(TagVar::kMaxStrLen) ? TagVar::kMaxStrLen : s.size();
+    Operand(i).SetStrN(s.data(), static_cast<int32_t>(n));
+}
+
+TagKvCall* TagBuiltin::Call() const {
+    return ProgramCall(program_);
+}
+
+int32_t TagBuiltin::Run() {
+    if (!loggedMissing_) {
+        loggedMissing_ = 1;
+        WriteRunLogF("%s() not available in this build: [LINE=%d:%s]", builtinName, lineNo, text.c_str());
+    }
+    return kBuiltinNotAvailable;
+}
+
+} // namespace zz

@@ -1,0 +1,59 @@
+// File, directory, process and script text-file builtins.
+#include "builtins/Families.h"
+
+namespace zz {
+
+ZZ_BUILTIN_L(TagTextFileAppend, 3);
+ZZ_BUILTIN_P(TagTextFileClose, 1);
+ZZ_BUILTIN_P(TagFileMove, 2);
+ZZ_BUILTIN_P(TagFileCopy, 2);
+ZZ_BUILTIN_P(TagFileLenTime, 3);
+ZZ_BUILTIN_P(TagIsDirExist, 2);
+ZZ_BUILTIN_P(TagMakeDir, 1);
+ZZ_BUILTIN_P(TagRemoveDir, 1);
+ZZ_BUILTIN_P(TagGetCurWorkDir, 1);
+ZZ_BUILTIN_P(TagSetCurWorkDir, 1);
+ZZ_BUILTIN_P(TagExec, 3);
+ZZ_BUILTIN_L(TagFileOpen, 3);
+ZZ_BUILTIN_L(TagFileClose, 1);
+ZZ_BUILTIN_L(TagFileCloseAll, 0);
+ZZ_BUILTIN_L(TagFileRead, 3);
+ZZ_BUILTIN_L(TagFileReadLine, 2);
+ZZ_BUILTIN_L(TagFileReadLines, 2);
+ZZ_BUILTIN_L(TagFileMapLines, 2);
+ZZ_BUILTIN_L(TagFileSeek, 2);
+ZZ_BUILTIN_L(TagFileWrite, 2);
+ZZ_BUILTIN_P(TagGetDiskSpace, 3);
+ZZ_BUILTIN_P(TagGetMemInfo, 4);
+ZZ_BUILTIN_P(TagGetFileList, 4);
+
+std::span<const BuiltinEntry> FilesBuiltins() {
+    static const BuiltinEntry rows[] = {
+        ZZ_ROW_L(205, TagTextFileAppend, 3), // TextFileAppend
+        ZZ_ROW_P(206, TagTextFileClose, 1),  // TextFileClose
+        ZZ_ROW_P(207, TagFileMove, 2),       // FileMove
+        ZZ_ROW_P(208, TagFileCopy, 2),       // FileCopy
+        ZZ_ROW_P(209, TagFileLenTime, 3),    // FileLenTime
+        ZZ_ROW_P(210, TagIsDirExist, 2),     // IsDirExist
+        ZZ_ROW_P(211, TagMakeDir, 1),        // MakeDir
+        ZZ_ROW_P(212, TagRemoveDir, 1),      // RemoveDir
+        ZZ_ROW_P(213, TagGetCurWorkDir, 1),  // GetCurWorkDir
+        ZZ_ROW_P(214, TagSetCurWorkDir, 1),  // SetCurWorkDir
+        ZZ_ROW_P(215, TagExec, 3),           // Exec
+        ZZ_ROW_L(223, TagFileOpen, 3),       // FileOpen
+        ZZ_ROW_L(224, TagFileClose, 1),      // FileClose
+        ZZ_ROW_L(225, TagFileCloseAll, 0),   // FileCloseAll
+        ZZ_ROW_L(226, TagFileRead, 3),       // FileRead
+        ZZ_ROW_L(227, TagFileReadLine, 2),   // FileReadLine
+        ZZ_ROW_L(228, TagFileReadLines, 2),  // FileReadLines
+        ZZ_ROW_L(229, TagFileMapLines, 2),   // FileMapLines
+        ZZ_ROW_L(230, TagFileSeek, 2),       // FileSeek
+        ZZ_ROW_L(231, TagFileWrite, 2),      // FileWrite
+        ZZ_ROW_P(232, TagGetDiskSpace, 3),   // GetDiskSpace
+        ZZ_ROW_P(233, TagGetMemInfo, 4),     // GetMemInfo
+        ZZ_ROW_P(234, TagGetFileList, 4),    // GetFileList
+    };
+    return rows;
+}
+
+} // namespace zz

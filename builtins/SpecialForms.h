@@ -1,0 +1,79 @@
+#pragma once
+// Builtin classes whose constructors differ from forms P and L, or that act while the line is compiled; the
+// run loop and tests reach their compile-time fields.
+#include "builtins/BuiltinOper.h"
+#include "builtins/ProgramAccess.h"
+
+namespace zz {
+
+ZZ_BUILTIN_L(TagGetKeys, 3);
+ZZ_BUILTIN_L(TagPcGetKeys, 3);
+
+// PlayNumber and PcPlayNumber: the flag selects play on the PC sound card.
+class TagPlayNumber final : public TagBuiltin {
+public:
+    TagPlayNumber(TagVar* number, TagVar* mode, TagTelBasic* prog, uint8_t onPc)
+        : TagBuiltin(ProgramRoot(prog), {number, mode}), pcFlag(onPc) {}
+    uint8_t pcFlag;
+};
+
+// TxtSpeak and PcTxtSpeak: the flag selects speech on the PC sound card.
+class TagTxtSpeak final : public TagBuiltin {
+public:
+    TagTxtSpeak(uint8_t onPc, TagVar* text, TagVar* a, TagVar* b, TagTelBasic* prog)
+        : TagBuiltin(ProgramRoot(prog), {text, a, b}), pcFlag(onPc) {}
+    uint8_t pcFlag;
+};
+
+// DispInfo and SetDispColor address the console row of the line whose script holds the call.
+class TagDispInfo final : public TagBuiltin {
+public:
+    TagDispInfo(int32_t line, TagVar* a, TagVar* b) : TagBuiltin(nullptr, {a, b}), displayLine(line) {}
+    int32_t displayLine;
+};
+
+class TagSetDispColor final : public TagBuiltin {
+public:
+    TagSetDispColor(int32_t line, TagVar* a, TagVar* b) : TagBuiltin(nullptr, {a, b}), displayLine(line) {}
+    int32_t displayLine;
+};
+
+// Keeps the compiling program itself, so that the text sees the variables of the function it stands in.
+class TagEval final : public TagBuiltin {
+public:
+    TagEval(TagVar* text, TagTelBasic* prog) : TagBuiltin(prog, {text}) { kind = 'R'; }
+};
+
+// Keeps the compiling program's parent when it has one, else the program: one level up only.
+class TagRunKvs final : public TagBuiltin {
+public:
+    TagRunKvs(TagVar* file, TagTelBasic* prog) : TagBuiltin(ProgramParentOrSelf(prog), {file}) {}
+};
+
+// Text compiled while the line runs may name any function of the line's program: keep them all.
+class TagRunLine final : public TagBuiltin {
+public:
+    TagRunLine(TagVar* text, TagTelBasic* prog) : TagBuiltin(ProgramRoot(prog), {text}) {
+        ProgramSetOptimize(Program(), 0);
+    }
+};
+
+// An inter-line request may name any function of the line's program: keep them all.
+class TagInterLineServer final : public TagBuiltin {
+public:
+    TagInterLineServer(TagVar* v, TagTelBasic* prog) : TagBuiltin(ProgramRoot(prog), {v}) {
+        ProgramSetOptimize(Program(), 0);
+    }
+};
+
+// Declares the function in the line's DLL table while compiling, with the values the operands hold then;
+// a name declared before keeps its first declaration.
+class TagDllFunction final : public TagBuiltin {
+public:
+    TagDllFunction(TagVar* handle, TagVar* name, TagVar* count, TagTelBasic* prog)
+        : TagBuiltin(ProgramRoot(prog), {handle, name, count}) {
+        ProgramAddDllFunc(Program(), Text(1), IntVal(2));
+    }
+};
+
+} // namespace zz

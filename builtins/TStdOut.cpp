@@ -1,0 +1,45 @@
+#include "builtins/TStdOut.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/PathMap.h"
+#include "telephony/TagWriteLog.h"
+
+namespace zz {
+
+int32_t TStdOut::Open(const char* path) {
+    Close();
+    if (!path || !*path) {
+        mode_ = kConsole;
+        return kConsole;
+    }
+    mode_ = kFile;
+    std::string mapped = MapPath(path);
+    file_ = std::fopen(mapped.c_str(), "wb");
+    return file_ ? 0 : -1;
+}
+
+int32_t TStdOut::Print(int32_t number, const char* text) {
+    if (!text) text = "";
+    if (mode_ == kConsole) {
+        std::printf("%d : %s\n", number, text);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (mode_ == kFile && file_) {
+        std::fwrite(text, 1, std::strlen(text), file_);
+        std::fflush(file_);
+        return 0;
+    }
+    WriteRunLog("TStdOut::Print() Err: not open.");
+    return -1;
+}
+
+void TStdOut::Close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    mode_ = kClosed;
+}
+
+} // namespace zz

@@ -1,0 +1,30 @@
+#pragma once
+// Where Print sends a line's output: the process's standard output (console mode) or a text file.
+#include <cstdint>
+#include <cstdio>
+
+namespace zz {
+
+class TStdOut {
+public:
+    enum : int32_t { kClosed = 0, kFile = 1, kConsole = 2 };
+
+    TStdOut() = default;
+    ~TStdOut() { Close(); }
+    TStdOut(const TStdOut&) = delete;
+    TStdOut& operator=(const TStdOut&) = delete;
+
+    // Empty path: console mode, 2. Else the file is created or emptied: 0, or -1 when it cannot be opened.
+    int32_t Open(const char* path);
+    bool IsOpen() const { return mode_ == kConsole || (mode_ == kFile && file_); }
+    // Console: "number : text" and a line end; file: the text as it is. 0, or -1 (logged) when not open.
+    int32_t Print(int32_t number, const char* text);
+    void Close();
+    int32_t Mode() const { return mode_; }
+
+private:
+    int32_t mode_ = kClosed;
+    FILE* file_ = nullptr;
+};
+
+} // namespace zz

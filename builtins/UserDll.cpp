@@ -1,0 +1,28 @@
+// User-DLL builtins.
+#include "builtins/Families.h"
+#include "builtins/SpecialForms.h"
+
+#include "builtins/ProgramAccess.h"
+
+namespace zz {
+
+ZZ_BUILTIN_L(TagDllLoad, 2);
+ZZ_BUILTIN_L(TagDllFree, 1);
+ZZ_BUILTIN_L(TagDllFreeAll, 0);
+namespace {
+std::unique_ptr<TagOper> MakeDllFunction(TagVar* const* a, TagTelBasic* prog) {
+    return std::make_unique<TagDllFunction>(a[0], a[1], a[2], prog);
+}
+} // namespace
+
+std::span<const BuiltinEntry> UserDllBuiltins() {
+    static const BuiltinEntry rows[] = {
+        ZZ_ROW_L(216, TagDllLoad, 2),    // DllLoad
+        {217, 3, &MakeDllFunction},      // DllFunction
+        ZZ_ROW_L(218, TagDllFree, 1),    // DllFree
+        ZZ_ROW_L(219, TagDllFreeAll, 0), // DllFreeAll
+    };
+    return rows;
+}
+
+} // namespace zz
