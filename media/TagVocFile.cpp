@@ -124,8 +124,9 @@ int32_t AutoGainFactor(int32_t peakFrameSum) {
 }
 
 TagVocFile::TagVocFile(const std::string& path, double gain) {
-    bool autoGain = gain < 0.0001;
+    bool autoGain = !(gain >= 0.0001); // NaN too
     if (autoGain) gain = 1.0;
+    gain = std::min(gain, 1e6); // keeps gain x 0 a number
     FilePtr f(std::fopen(path.c_str(), "rbe"));
     if (!f) {
         WriteRunLogF("'%s' open err", path.c_str());

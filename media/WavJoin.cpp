@@ -32,7 +32,7 @@ void LogAlwaysF(const char* fmt, const std::string& a, const std::string& b = {}
 }
 
 // Copies up to len bytes from the current position of in to the end of out; returns the bytes copied.
-uint32_t CopyBytes(FILE* in, FILE* out, uint64_t len) {
+uint64_t CopyBytes(FILE* in, FILE* out, uint64_t len) {
     std::vector<uint8_t> buf(kCopyPiece);
     uint64_t done = 0;
     while (done < len) {
@@ -43,7 +43,7 @@ uint32_t CopyBytes(FILE* in, FILE* out, uint64_t len) {
         done += w;
         if (w != n) break;
     }
-    return static_cast<uint32_t>(done);
+    return done;
 }
 
 bool SameFormat(const voc::WavFormat& a, const voc::WavFormat& b) {
@@ -110,11 +110,16 @@ int32_t JoinWavFiles(FILE* out, const std::string& inPath) {
         int64_t len = voc::FileLength(in.get());
         pieceLen = len > 0 ? static_cast<uint64_t>(len) : 0;
     }
-    if (outHasHeader) pieceLen = std::min<uint64_t>(pieceLen, UINT32_MAX - 64 - outLay.dataAt - outLay.dataSize);
-    uint32_t copied = CopyBytes(in.get(), out, pieceLen);
-    if (outHasHeader && !RewriteSizes(out, outLay, outLay.dataSize + copied)) return -1;
+    uint64_t wanted = pieceLen;
+    if (outHasHeader) {
+        // The sizes are 32-bit: what would not fit is not appended.
+        int64_t room = int64_t{UINT32_MAX} - (outLay.dataAt + outLay.dataSize);
+        pieceLen = std::min<uint64_t>(pieceLen, static_cast<uint64_t>(std::max<int64_t>(room, 0)));
+    }
+    uint64_t copied = CopyBytes(in.get(), out, pieceLen);
+    if (outHasHeader && !RewriteSizes(out, outLay, outLay.dataSize + static_cast<uint32_t>(copied))) return -1;
     std::fseek(out, 0, SEEK_END);
-    return copied == pieceLen ? 0 : -1;
+    return copied == wanted ? 0 : -1;
 }
 
 int32_t ConvertPcmWavToAlaw(const std::string& inPath, const std::string& outPath) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace zz;
 using vt::Bytes;
 
@@ -155,6 +157,11 @@ TEST(TagVocFile, FixedGainScalesEightBitFilesOnly) {
     TagVocFile half("a.wav", 0.5);
     EXPECT_EQ(half.samples[0], 558);
     EXPECT_EQ(half.samples[1], -558);
+    TagVocFile huge("a.wav", HUGE_VAL);
+    EXPECT_EQ(huge.samples[0], 32467);
+    EXPECT_EQ(huge.samples[4], 0);
+    TagVocFile nan("a.wav", std::nan(""));
+    EXPECT_EQ(nan.samples[0], 1116) << "not a number: automatic gain";
     TagVocFile twice("a.wav", 2.5);
     EXPECT_EQ(twice.samples[0], 2790);
     EXPECT_EQ(twice.samples[2], 32467) << "products beyond 16 bits are limited, not wrapped";
