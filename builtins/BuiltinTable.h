@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/TagOper.h"
+
 namespace zz {
 
-class TagOper;
 class TagTelBasic;
-class TagVar;
 
 // Builds the operation of builtin `ordinal` (24 to 281) from its argument variables in script order, compiled
 // in prog. The kind is copied from the keyword record; text, target, line and links are the caller's.
