@@ -306,29 +306,46 @@ bool IsDigit(unsigned char c) {
 
 TagKeyword g_keyword;
 
-TagKeyword::TagKeyword() {
+namespace {
+
+int32_t FillTable() {
     int32_t n = 0;
     for (RecKeyword* r = g_table; r->name[0]; ++r, ++n) {
         r->nameLen = static_cast<int32_t>(std::strlen(r->name));
         r->ordinal = static_cast<uint16_t>(n);
     }
-    count_ = n;
+    return n;
+}
+
+// Filled once, also when another module's static initialiser asks before g_keyword is constructed.
+int32_t TableCount() {
+    static const int32_t n = FillTable();
+    return n;
+}
+
+} // namespace
+
+TagKeyword::TagKeyword() : count_(TableCount()) {}
+
+int32_t TagKeyword::Count() const {
+    return TableCount();
 }
 
 const RecKeyword* TagKeyword::At(int32_t ordinal) const {
-    return ordinal >= 0 && ordinal < count_ ? &g_table[ordinal] : nullptr;
+    return ordinal >= 0 && ordinal < TableCount() ? &g_table[ordinal] : nullptr;
 }
 
 const RecKeyword* TagKeyword::Find(const char* name) const {
     if (!name) return nullptr;
     int32_t len = static_cast<int32_t>(std::strlen(name));
-    for (int32_t i = kFirstBuiltin; i < count_; ++i)
+    for (int32_t i = kFirstBuiltin, n = TableCount(); i < n; ++i)
         if (g_table[i].nameLen == len && std::memcmp(g_table[i].name, name, static_cast<size_t>(len)) == 0)
             return &g_table[i];
     return nullptr;
 }
 
 const RecKeyword* TagKeyword::Match(const char* line, int32_t* count) const {
+    TableCount();
     if (count) *count = 0;
     if (!line) return nullptr;
     const auto* p = reinterpret_cast<const unsigned char*>(line);
@@ -377,7 +394,7 @@ const RecKeyword* TagKeyword::Match(const char* line, int32_t* count) const {
     }
     if (head.empty()) return nullptr;
     if (count) *count = i;
-    for (int32_t k = 0; k < count_; ++k)
+    for (int32_t k = 0, n = TableCount(); k < n; ++k)
         if (g_table[k].nameLen == static_cast<int32_t>(head.size()) && head == g_table[k].name) return &g_table[k];
     return nullptr;
 }

@@ -47,7 +47,7 @@ public:
     // The builtin named exactly so (with its "("); statement heads are never found.
     const RecKeyword* Find(const char* name) const;
     const RecKeyword* At(int32_t ordinal) const;
-    int32_t Count() const { return count_; }
+    int32_t Count() const;
 
 private:
     int32_t count_ = 0;
