@@ -129,6 +129,8 @@ TEST(TrimVoice, KindsKeepTheirFormat) {
     if (vt::HaveSox()) {
         EXPECT_EQ(vt::Soxi("-s", "p.wav"), "500");
         EXPECT_EQ(vt::Soxi("-b", "p.wav"), "16");
+        EXPECT_EQ(vt::Soxi("-e", "u.wav"), "u-law");
+        EXPECT_EQ(vt::Soxi("-s", "u.wav"), "500");
     }
 }
 
