@@ -24,6 +24,15 @@ struct ProgramLineState {
     uint8_t optimize = 1;
     std::unique_ptr<TStdOut> printTarget;
     std::vector<std::pair<std::string, int32_t>> dllFuncs;
+    // Operation indexes of the hang-up and system-quit handlers (-1: none), and the handler state (7: no
+    // further handler jumps).
+    int32_t disconnIndex = -1;
+    int32_t sysQuitIndex = -1;
+    int32_t handlerState = -1;
+    // Set by OutCall, Dial and CheckDial; returned and cleared by Close and OnDisconn.
+    int32_t dialFailWord = 0;
+    // Names of the user functions running on the line, outermost first.
+    std::vector<std::string> callStack;
 
     ProgramLineState();
     ~ProgramLineState();
@@ -50,5 +59,11 @@ int32_t ProgramOptimize(TagTelBasic* p);
 int32_t ProgramAddDllFunc(TagTelBasic* p, const char* name, int32_t paramCount);
 // Index of a declared name or -1; paramCount receives its declared count.
 int32_t ProgramFindDllFunc(TagTelBasic* p, const char* name, int32_t* paramCount);
+
+// Runs a function unit's body on this thread, caller being the unit whose statement calls it; the run loop
+// installs the runner. Without one a call runs no body and gives 0.
+using FunctionRunner = int32_t (*)(TagTelBasic* unit, TagTelBasic* caller);
+void SetFunctionRunner(FunctionRunner runner);
+int32_t ProgramRunFunction(TagTelBasic* unit, TagTelBasic* caller);
 
 } // namespace zz
