@@ -17,6 +17,23 @@ TagTelBasic* BuiltinRoot(TagTelBasic* prog) {
     return ProgramRoot(prog);
 }
 
+void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
+    if (op.kind == 'v') {
+        if (op.target.var == &retVal && !op.target.sub) return;
+        TagVar value;
+        op.target.Load(value);
+        if (op.target.var) retVal = value;
+        return;
+    }
+    if (op.kind != 'R' && op.kind != 'r') {
+        TagVar n; // whole-value assignment lets go of an object _retVal held
+        n.SetInt(r);
+        retVal = n;
+    }
+    if (op.target.var == &retVal && !op.target.sub) return;
+    op.StoreResult(retVal);
+}
+
 TagBuiltin::TagBuiltin(TagTelBasic* program, std::initializer_list<TagVar*> operands) : program_(program) {
     for (TagVar* v : operands)
         if (argc_ < kMaxOperands) argv_[static_cast<size_t>(argc_++)] = v;

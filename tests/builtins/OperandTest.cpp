@@ -83,3 +83,55 @@ TEST(OperandReaders, MissingOperandsReadEmptyAndRefuseWrites) {
 
 } // namespace
 } // namespace zz
+
+namespace zz {
+namespace {
+
+struct Fixed : TagOper {
+    int32_t Run() override { return 0; }
+};
+
+TEST(OperResult, IntegerBuiltinsSetRetValThenTheTarget) {
+    TagVar ret, target;
+    ret.SetStr("old");
+    Fixed op;
+    op.kind = 'g';
+    StoreOperResult(op, 4, ret);
+    EXPECT_EQ(ret.type, TagVar::kInt);
+    EXPECT_EQ(ret.GetInt(), 4);
+    op.SetTarget(&target, nullptr);
+    StoreOperResult(op, -3, ret);
+    EXPECT_EQ(target.GetInt(), -3);
+    EXPECT_EQ(ret.GetInt(), -3);
+}
+
+TEST(OperResult, ValueBuiltinsCopyTheirTargetIntoRetVal) {
+    TagVar ret, target;
+    target.SetStr("abc");
+    Fixed op;
+    op.kind = 'v';
+    op.SetTarget(&target, nullptr);
+    StoreOperResult(op, 99, ret);
+    EXPECT_STREQ(ret.Str(), "abc");
+    // Without an assignment the compiler makes _retVal the target: it keeps the value.
+    op.SetTarget(&ret, nullptr);
+    StoreOperResult(op, 99, ret);
+    EXPECT_STREQ(ret.Str(), "abc");
+}
+
+TEST(OperResult, CallsHandTheCalleeResultToAnElementTarget) {
+    TagVar ret, arr, key;
+    ret.SetStr("r");
+    key.SetInt(2);
+    Fixed op;
+    op.kind = 'R';
+    op.SetTarget(&arr, &key);
+    StoreOperResult(op, -2, ret);
+    EXPECT_STREQ(ret.Str(), "r");
+    EXPECT_STREQ(arr.Find(key).Str(), "r");
+    TagVar none;
+    arr = none;
+}
+
+} // namespace
+} // namespace zz
