@@ -1,8 +1,7 @@
 // Mailbox builtins and inter-line calls.
 #include "builtins/Families.h"
-#include "builtins/SpecialForms.h"
-
 #include "builtins/ProgramAccess.h"
+#include "builtins/SpecialForms.h"
 
 namespace zz {
 

@@ -1,13 +1,13 @@
 // Builtins that compile and run script text or other scripts while the line runs.
 #include "builtins/Families.h"
-#include "builtins/SpecialForms.h"
-
 #include "builtins/ProgramAccess.h"
+#include "builtins/SpecialForms.h"
 
 namespace zz {
 
 ZZ_BUILTIN_L(TagSetRunKvsEnvt, 1);
 ZZ_BUILTIN_L(TagRunPsp, 3);
+
 namespace {
 std::unique_ptr<TagOper> MakeEval(TagVar* const* a, TagTelBasic* prog) {
     return std::make_unique<TagEval>(a[0], prog);

@@ -1,8 +1,7 @@
 // User-DLL builtins.
 #include "builtins/Families.h"
-#include "builtins/SpecialForms.h"
-
 #include "builtins/ProgramAccess.h"
+#include "builtins/SpecialForms.h"
 
 namespace zz {
 

@@ -361,11 +361,18 @@ TEST(BuiltinTable, WrongCountsAreRefusedWithTheCompilerMessages) {
             EXPECT_STREQ(msg, "操作参数不够");
         }
     }
+    // The messages go into errmsg files as GBK bytes.
+    const char* msg = nullptr;
+    Args b(2);
+    MakeBuiltinOper(90, b.ptrs.data(), 2, &line.main, &msg);
+    EXPECT_STREQ(msg, "\xB2\xD9\xD7\xF7\xB2\xCE\xCA\xFD\xCC\xAB\xB6\xE0");
+    MakeBuiltinOper(91, b.ptrs.data(), 1, &line.main, &msg);
+    EXPECT_STREQ(msg, "\xB2\xD9\xD7\xF7\xB2\xCE\xCA\xFD\xB2\xBB\xB9\xBB");
     // Hangup takes an empty list; Play needs its one argument.
     Args a(1);
     EXPECT_NE(MakeBuiltinOper(106, nullptr, 0, &line.main, nullptr), nullptr);
     EXPECT_EQ(MakeBuiltinOper(106, a.ptrs.data(), 1, &line.main, nullptr), nullptr);
-    const char* msg = nullptr;
+    msg = nullptr;
     EXPECT_EQ(MakeBuiltinOper(90, nullptr, 0, &line.main, &msg), nullptr);
     EXPECT_STREQ(msg, "操作参数不够");
 }
