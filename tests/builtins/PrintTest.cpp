@@ -126,6 +126,20 @@ TEST_F(PrintTarget, AFileThatCannotOpenFallsBackToTheLineFile) {
     EXPECT_EQ(ReadAll("_stdout4.txt"), "lost");
 }
 
+TEST_F(PrintTarget, ARunKvsProgramPrintsOnTheCallingLine) {
+    test::LineFixture caller(6);
+    TagTelBasic started;
+    TagTelBasic startedFunc("b.kvs", "g", &started);
+    LineStateOf(&started).runKvsCaller = &caller.main;
+    TagVar a, b;
+    a.SetStr("in ");
+    b.SetStr("out");
+    EXPECT_EQ(Print(&startedFunc, &a)->Run(), 0);
+    EXPECT_EQ(Print(&caller.main, &b)->Run(), 0);
+    EXPECT_EQ(ReadAll("_stdout6.txt"), "in out");
+    ForgetProgram(&started);
+}
+
 TEST(TStdOutTarget, ModesAndResults) {
     TStdOut out;
     EXPECT_FALSE(out.IsOpen());
