@@ -2,6 +2,7 @@
 
 #include "platform/Gbk.h"
 #include "platform/MessageBox.h"
+#include "platform/audio/Audio.h"
 #include "telephony/TagWriteLog.h"
 
 #include <atomic>
@@ -226,6 +227,9 @@ int TagRunCfg::ReadCfgFile(const std::string& fileName, TagRunCfg* cfg) {
             SetDbMaxConn(iv);
         } else if (k == "DB_BITFIELD_IS_DIGIT") {
             SetDbBitfieldIsDigit(CfgTruth(value) || iv != 0);
+        } else {
+            // Sound-card device names (SOUND_OUT_DEVICE, SOUND_IN_DEVICE and their numbered forms).
+            ApplyAudioCfgKey(k, value);
         }
     }
     fclose(f);

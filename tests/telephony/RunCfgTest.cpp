@@ -1,3 +1,4 @@
+#include "platform/audio/Audio.h"
 #include "telephony/TagRunCfg.h"
 #include "telephony/TagWriteLog.h"
 #include "TestDir.h"
@@ -108,4 +109,11 @@ TEST_F(ReadCfg, OverlongLinesAreIgnoredWhole) {
     EXPECT_EQ(Read("TITLE1=" + std::string(600, 'x') + "=VIR_LINES_NUM=5\nTITLE2=ok\n"), 0);
     EXPECT_EQ(cfg.title[1], "ok");
     EXPECT_EQ(cfg.virLines, 2);
+}
+
+TEST_F(ReadCfg, SoundDeviceNamesComeFromTheFile) {
+    EXPECT_EQ(Read("SOUND_OUT_DEVICE=plughw:1\nSOUND_IN_DEVICE3=hw:2\n"), 0);
+    EXPECT_EQ(zz::AudioOutDeviceName(7), "plughw:1");
+    EXPECT_EQ(zz::AudioInDeviceName(3), "hw:2");
+    zz::ResetAudioDeviceNames();
 }
