@@ -1,7 +1,7 @@
 // Builtins that compile and run script text or other scripts while the line runs.
 #include "builtins/Families.h"
 #include "builtins/ProgramAccess.h"
-#include "builtins/SpecialForms.h"
+#include "builtins/FixedAtCompile.h"
 
 namespace zz {
 

@@ -1,7 +1,7 @@
 // Sound-card, key and speech builtins.
 #include "builtins/Families.h"
 #include "builtins/ProgramAccess.h"
-#include "builtins/SpecialForms.h"
+#include "builtins/FixedAtCompile.h"
 #include "telephony/TagKvCall.h"
 
 namespace zz {

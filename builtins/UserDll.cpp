@@ -1,7 +1,7 @@
 // User-DLL builtins.
 #include "builtins/Families.h"
 #include "builtins/ProgramAccess.h"
-#include "builtins/SpecialForms.h"
+#include "builtins/FixedAtCompile.h"
 
 namespace zz {
 

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <mutex>
+#include "media/VocIo.h"
 
 namespace zz {
 
@@ -128,14 +129,6 @@ void Resample(const std::vector<int16_t>& in, int rate, std::vector<int16_t>& ou
     src_float_to_short_array(fout.data(), out.data(), int(out.size()));
 }
 
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 } // namespace
 
@@ -194,21 +187,9 @@ int32_t WriteSpeechWav(FILE* f, const std::vector<int16_t>& samples, int formatC
             data.push_back(uint8_t(uint16_t(s) >> 8));
         }
     }
-    uint8_t h[46];
-    memcpy(h, "RIFF", 4);
-    Put32(h + 4, uint32_t(data.size()) + 38);
-    memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 18);
-    Put16(h + 20, tag);
-    Put16(h + 22, 1);
-    Put32(h + 24, 8000);
-    Put32(h + 28, 8000u * align);
-    Put16(h + 32, align);
-    Put16(h + 34, bits);
-    Put16(h + 36, 0);
-    memcpy(h + 38, "data", 4);
-    Put32(h + 42, uint32_t(data.size()));
-    if (fwrite(h, 1, sizeof h, f) != sizeof h) return kHrAccessDenied;
+    auto h = voc::MakeHeader46({uint16_t(tag), 1, 8000, 8000u * align, uint16_t(align), uint16_t(bits)},
+                               uint32_t(data.size()));
+    if (fwrite(h.data(), 1, h.size(), f) != h.size()) return kHrAccessDenied;
     if (!data.empty() && fwrite(data.data(), 1, data.size(), f) != data.size()) return kHrAccessDenied;
     return fflush(f) == 0 ? kHrOk : kHrAccessDenied;
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <new>
+#include "media/VocIo.h"
 
 namespace zz {
 
@@ -13,14 +14,6 @@ namespace {
 constexpr int kCodeBytes = 200; // the part of the buffer the coder uses
 constexpr int kFlushBits = 1280;
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
 
 std::string JoinDir(const std::string& dir, const char* name) {
     if (dir.empty() || dir.back() == '\\' || dir.back() == '/') return dir + name;
@@ -95,11 +88,11 @@ FILE* TagCvtFax::Open(const std::string& fileName) {
 
 int TagCvtFax::WriteTiffHead(FILE* file) {
     uint8_t head[kTiffDataOffset] = {'I', 'I', 42, 0};
-    Put32(head + 4, 24);
-    Put32(head + 8, 204);
-    Put32(head + 12, 1);
-    Put32(head + 16, 196);
-    Put32(head + 20, 1);
+    voc::PutLe32(head + 4, 24);
+    voc::PutLe32(head + 8, 204);
+    voc::PutLe32(head + 12, 1);
+    voc::PutLe32(head + 16, 196);
+    voc::PutLe32(head + 20, 1);
     fwrite(head, 1, sizeof head, file);
     return kTiffDataOffset;
 }
@@ -175,29 +168,29 @@ void TagCvtFax::Close(FILE* file) {
             {283, 5, 1, 16}, {292, 4, 1, 4},          {296, 3, 1, 2},          {297, 3, 2, 1},
         };
         uint8_t dir[kTiffDataOffset - 24] = {};
-        Put16(dir, 16);
+        voc::PutLe16(dir, 16);
         for (int i = 0; i < 16; ++i) {
             uint8_t* e = dir + 2 + 12 * i;
-            Put16(e, entries[i].tag);
-            Put16(e + 2, entries[i].type);
-            Put32(e + 4, entries[i].count);
+            voc::PutLe16(e, entries[i].tag);
+            voc::PutLe16(e + 2, entries[i].type);
+            voc::PutLe32(e + 4, entries[i].count);
             // A SHORT value sits in the first two bytes of the field; PageNumber 1, 0 packs both there.
             if (entries[i].type == 3)
-                Put16(e + 8, entries[i].value);
+                voc::PutLe16(e + 8, entries[i].value);
             else
-                Put32(e + 8, entries[i].value);
+                voc::PutLe32(e + 8, entries[i].value);
         }
         // next directory offset 0 at 194..197, then the rationals again
-        Put32(dir + 198, 204);
-        Put32(dir + 202, 1);
-        Put32(dir + 206, 196);
-        Put32(dir + 210, 1);
+        voc::PutLe32(dir + 198, 204);
+        voc::PutLe32(dir + 202, 1);
+        voc::PutLe32(dir + 206, 196);
+        voc::PutLe32(dir + 210, 1);
         fseek(file, 24, SEEK_SET);
         fwrite(dir, 1, sizeof dir, file);
     } else {
         uint8_t head[32] = {'B', 'I', 'T', ' ', ' ', 'F', 'A', 'X', 0x30, 0x01};
-        Put32(head + 20, uint32_t(length - kFaxDataOffset));
-        Put32(head + 24, kFaxDataOffset);
+        voc::PutLe32(head + 20, uint32_t(length - kFaxDataOffset));
+        voc::PutLe32(head + 24, kFaxDataOffset);
         fseek(file, 0, SEEK_SET);
         fwrite(head, 1, sizeof head, file);
     }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <vector>
+#include "media/VocIo.h"
 
 namespace zz {
 
@@ -22,30 +23,6 @@ const int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 // Two lines may play the same VOX file at once; only one converts it.
 std::mutex g_voxLock;
 
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void CacheHeader(uint8_t* h, uint32_t dataLen) {
-    memcpy(h, "RIFF", 4);
-    Put32(h + 4, dataLen + 38);
-    memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 18);
-    Put16(h + 20, 1);
-    Put16(h + 22, 1);
-    Put32(h + 24, 8000);
-    Put32(h + 28, 16000);
-    Put16(h + 32, 2);
-    Put16(h + 34, 16);
-    Put16(h + 36, 0);
-    memcpy(h + 38, "data", 4);
-    Put32(h + 42, dataLen);
-}
 
 struct AdpcmState {
     int sample = 0;
@@ -91,9 +68,9 @@ int ConvertVoxToWav(const std::string& voxPath, const std::string& wavPath) {
     fclose(in);
     FILE* out = fopen(wavPath.c_str(), "w+b");
     if (!out) return -2;
-    uint8_t head[46];
-    CacheHeader(head, 0);
-    fwrite(head, 1, sizeof head, out);
+    const voc::WavFormat pcm16{1, 1, 8000, 16000, 2, 16};
+    auto head = voc::MakeHeader46(pcm16, 0);
+    fwrite(head.data(), 1, head.size(), out);
     AdpcmState st;
     std::vector<uint8_t> pcm;
     pcm.reserve(vox.size() * 4);
@@ -105,9 +82,9 @@ int ConvertVoxToWav(const std::string& voxPath, const std::string& wavPath) {
         }
     }
     fwrite(pcm.data(), 1, pcm.size(), out);
-    CacheHeader(head, uint32_t(pcm.size()));
+    head = voc::MakeHeader46(pcm16, uint32_t(pcm.size()));
     fseek(out, 0, SEEK_SET);
-    fwrite(head, 1, sizeof head, out);
+    fwrite(head.data(), 1, head.size(), out);
     fclose(out);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "telephony/TagWriteLog.h"
 
 #include <cstring>
+#include "media/VocIo.h"
 
 namespace zz {
 
@@ -16,30 +17,22 @@ constexpr int32_t kBufferMapper = 20480;
 // After a stop the device's ring is emptied into the file, up to this much sound (2 s).
 constexpr int32_t kDrainLimit = 32000;
 
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 void RecordHeader(uint8_t* h, uint32_t dataLen) {
     memset(h, 0, TagWaveRecord::kHeaderSize);
     memcpy(h, "RIFF", 4);
-    Put32(h + 4, dataLen ? dataLen + 40 : 0);
+    voc::PutLe32(h + 4, dataLen ? dataLen + 40 : 0);
     memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 20);
-    Put16(h + 20, 1);
-    Put16(h + 22, 1);
-    Put32(h + 24, 8000);
-    Put32(h + 28, 16000);
-    Put16(h + 32, 2);
-    Put16(h + 34, 16);
-    Put16(h + 36, 0);
+    voc::PutLe32(h + 16, 20);
+    voc::PutLe16(h + 20, 1);
+    voc::PutLe16(h + 22, 1);
+    voc::PutLe32(h + 24, 8000);
+    voc::PutLe32(h + 28, 16000);
+    voc::PutLe16(h + 32, 2);
+    voc::PutLe16(h + 34, 16);
+    voc::PutLe16(h + 36, 0);
     memcpy(h + 40, "data", 4);
-    Put32(h + 44, dataLen);
+    voc::PutLe32(h + 44, dataLen);
 }
 
 } // namespace

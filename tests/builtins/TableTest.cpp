@@ -10,7 +10,7 @@
 
 #include "LineFixture.h"
 #include "builtins/BuiltinTable.h"
-#include "builtins/SpecialForms.h"
+#include "builtins/FixedAtCompile.h"
 #include "engine/TagKeyword.h"
 
 namespace zz {

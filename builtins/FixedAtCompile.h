@@ -1,6 +1,6 @@
 #pragma once
-// Builtin classes whose constructors differ from forms P and L, or that act while the line is compiled; the
-// run loop and tests reach their compile-time fields.
+// Builtin classes that keep more than their operands (a flag or line number fixed when the line is compiled) or
+// act while the line is compiled; the run loop and tests reach those fields.
 #include "builtins/BuiltinOper.h"
 #include "builtins/ProgramAccess.h"
 
