@@ -18,12 +18,12 @@ namespace {
 
 // A table written by the peer's side: fields NAME C 10, AGE N 3, NOTE C 20.
 std::string MakeTable(const DataDir& d, const std::string& name, const std::string& recordsJson) {
-    std::string spec = "{\"fields\": [[\"NAME\",\"C\",10,0],[\"AGE\",\"N\",3,0],[\"NOTE\",\"C\",20,0]], "
+    std::string layout = "{\"fields\": [[\"NAME\",\"C\",10,0],[\"AGE\",\"N\",3,0],[\"NOTE\",\"C\",20,0]], "
                        "\"records\": " +
                        recordsJson + "}";
-    DataDir::Write(d.File("spec.json"), GbkToUtf8(spec));
+    DataDir::Write(d.File("layout.json"), GbkToUtf8(layout));
     int rc = -1;
-    zztest::RunCommand(zztest::DbfTool() + " make " + d.File(name) + " @" + d.File("spec.json"), &rc);
+    zztest::RunCommand(zztest::DbfTool() + " make " + d.File(name) + " @" + d.File("layout.json"), &rc);
     EXPECT_EQ(rc, 0);
     return d.File(name);
 }

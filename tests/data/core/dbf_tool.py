@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """dBase III files for the data tests.
 
-make PATH SPEC   writes a table with struct: {"fields": [[name, type, length, decimals]...],
+make PATH LAYOUT   writes a table with struct: {"fields": [[name, type, length, decimals]...],
                  "records": [[value, ...]...]}; values are GBK text, left-aligned and blank-padded.
-                 SPEC is the JSON text, or @FILE for a UTF-8 file holding it.
+                 LAYOUT is the JSON text, or @FILE for a UTF-8 file holding it.
 read PATH        reads a table with dbfread and prints, in UTF-8, "date Y-M-D", one line "field NAME TYPE LENGTH"
                  per field and one line "record V1|V2|..." per record, values as stored (GBK decoded).
 """
@@ -13,9 +13,9 @@ import struct
 import sys
 
 
-def make(path, spec):
-    fields = spec["fields"]
-    records = spec.get("records", [])
+def make(path, layout):
+    fields = layout["fields"]
+    records = layout.get("records", [])
     record_len = 1 + sum(f[2] for f in fields)
     header_len = 32 + 32 * len(fields) + 1
     today = datetime.date.today()
@@ -46,10 +46,10 @@ def read(path):
 
 if __name__ == "__main__":
     if sys.argv[1] == "make":
-        spec = sys.argv[3]
-        if spec.startswith("@"):
-            with open(spec[1:], encoding="utf-8") as f:
-                spec = f.read()
-        make(sys.argv[2], json.loads(spec))
+        layout = sys.argv[3]
+        if layout.startswith("@"):
+            with open(layout[1:], encoding="utf-8") as f:
+                layout = f.read()
+        make(sys.argv[2], json.loads(layout))
     else:
         read(sys.argv[2])
