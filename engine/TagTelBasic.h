@@ -1,34 +1,90 @@
 #pragma once
-// The program object of one script unit: a main program or one user function. This is the part the
-// expression machinery needs (symbol table, temporaries, name lookup, literal constants); the full program
-// object with its compile driver, per-line tables and flags grows from here.
+// The compiled, runnable form of one script unit: the main program of a line (built from a script file) or one
+// user function of it. A main program also carries the per-line state the builtins use: print target, voice
+// settings and cache, database slots, user-DLL names, timers and the handler registrations.
+//
+// Work is split over several sources: TagTelBasic.cpp (construction, lookups, per-line settings),
+// CompileFile.cpp (reading files, the error log, the end-of-compile checks), CompileLine.cpp and
+// CompileArgs.cpp (one logical line into one operation), CompileBlock.cpp (block statements and linking),
+// RunLoop.cpp (Run, RunFunction) and Debugger.cpp (pause, step, breakpoints, listings and views).
+#include <array>
+#include <atomic>
+#include <optional>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/TagOper.h"
 #include "engine/TagVar.h"
+#include "engine/TagVocCache.h"
 #include "engine/Tokenize.h"
 #include "engine/pvector.h"
 
 namespace zz {
 
+class TagKvCall;
+class TStdOut;
+class TagSysTimers;
+class TagDataSet;
+class TagMsTTS;
+class CGetHypy;
+class TagTelLine;
+struct RecKeyword;
+
+// What the console shows of the engine's work; every hook is optional (null: nothing is shown).
+struct EngineHooks {
+    void (*dispCompileMsg)(const char* text, int32_t colour) = nullptr;
+    void (*setLineState)(int32_t line, const char* state) = nullptr;
+    void (*debugLineHook)(TagTelBasic* prog, int32_t index, const char* text, int32_t line) = nullptr;
+    void (*debugFuncHook)(TagTelBasic* unit, int32_t index, const char* text, int32_t line, const char* unitName,
+                          bool curIsCall, bool prevIsCall) = nullptr;
+    void (*flushDebugPages)(TagTelBasic* prog) = nullptr;
+    // The line manager's line count, copied into _linesCount.
+    int32_t (*linesCount)() = nullptr;
+    // Opens the error log for the operator (a desktop's "open"); null on a server.
+    void (*openErrorLog)(const char* path) = nullptr;
+};
+EngineHooks& TheEngineHooks();
+
+// Process-wide CPU gate of program construction: while the process uses 55% or more, sleeps 320 ms, at most
+// count x 10 times; then sleeps ms when it is 1 or more.
+void WaitCpuIdle(int32_t count, int32_t ms);
+
 class TagTelBasic {
 public:
     static constexpr int32_t kMaxParams = 40;
+    static constexpr int32_t kMaxArgs = 40;
+    static constexpr int32_t kArgRoom = 1024;     // bytes of one argument text, NUL included
+    static constexpr int32_t kLogicalLine = 1024; // characters of a logical line
+    static constexpr int32_t kDbSlots = 1024;
+    static constexpr int32_t kLanguages = 3;
+    static constexpr int32_t kSummaryLine = 9999; // WriteErrMsg's line of the compile summary
     // Positions of the system variables every unit starts with.
     static constexpr int32_t kTempVal = 0;
     static constexpr int32_t kRetVal = 1;
 
-    // An empty main unit ("_main_") holding _tempVal and _retVal only.
+    // An empty main unit ("_main_") holding _tempVal and _retVal only, with no line: for tools and tests that
+    // compile lines by hand.
     TagTelBasic();
+    // A main program: builds and compiles file for the line; initResult tells whether it may run.
+    TagTelBasic(const char* file, int32_t lineNo, TagKvCall* call, uint8_t runMode, TagTelBasic* caller);
     // A function unit of parent (may be null), as the statement compiler builds it.
     TagTelBasic(const char* fileName, const char* funcName, TagTelBasic* parent);
     virtual ~TagTelBasic();
     TagTelBasic(const TagTelBasic&) = delete;
     TagTelBasic& operator=(const TagTelBasic&) = delete;
 
+    // ---- Structure and lookups (TagTelBasic.cpp) ----
     bool IsFunctionUnit() const { return parent != nullptr; }
+    bool IsCalledProgram() const { return calledProgram != 0; }
+    // The program that owns the line: parent (or self), then its calling program when RunKvs built it.
+    TagTelBasic* GetRoot();
+    // One level up only: the parent, else self.
+    TagTelBasic* ParentOrSelf() { return parent ? parent : this; }
+    // The call object of the unit, its parent's for a function unit.
+    TagKvCall* Call() const { return parent ? parent->pKvCall : pKvCall; }
     // The temporary-name counter: the main program's, shared with all its function units.
     int32_t* TempCounter() { return parent ? parent->TempCounter() : &tempCounter; }
     // "__m%d" with the counter, which is then raised by one.
@@ -41,31 +97,205 @@ public:
     int32_t FindVar(const char* name, TagVar** var);
     // As FindVar; a missing name is appended as a read-write integer 0 with the given note.
     int32_t FindOrCreateVar(const char* name, TagVar** var, const char* note = nullptr);
-    // A name is looked up (-1 when absent); a literal reuses an equal read-only value of the unit or becomes
-    // a new one with the note "CONST"; -2 for anything else.
+    // A name is looked up (-1 when absent; a function's unit counts this unit as a caller); a literal reuses
+    // an equal read-only value of the unit or becomes a new one with the note "CONST"; -2 for anything else.
     int32_t ResolveOperand(const TagOperand& tok, TagVar** var);
     // Removes exactly this variable from the symbol table and destroys it; false when it is not in the table.
     bool DeleteVar(TagVar* var);
+    // A copy of var is added, or assigned to the variable of that name; function values are skipped.
+    void AddVar(const TagVar& var);
+    // A function unit by name in the main program's list (the parent's for a function unit): its index and
+    // the unit, or -1.
+    int32_t FindFunc(const char* name, TagTelBasic** unit);
+    // The same in this unit's own list.
+    int32_t FindSubFunc(const char* name);
+    // Appends a parameter name: the new count, or -1 when 40 are held.
+    int32_t AddParam(const char* name);
+    // _retVal := value; its integer word.
+    int32_t SetRetVal(const TagVar& value);
 
     TagVar* Var(int32_t i) const { return symbols.Get(i); }
     int32_t VarCount() const { return symbols.Count(); }
     TagVar* RetVal() const { return symbols.Get(kRetVal); }
+    TagOper* Op(int32_t i) const { return ops.Get(i); }
+    int32_t OpCount() const { return opCount; }
 
-    std::string unitName;
-    std::string scriptFile;
-    TagTelBasic* parent = nullptr;
-    // Every variable and constant in creation order.
-    pvector<TagVar> symbols;
-    int32_t tempCounter = 0;
-    // For a function unit: how many call sites in each unit call it.
+    // ---- Per-line settings (TagTelBasic.cpp) ----
+    void SetOptimize(int32_t on) { optimize = on ? 1 : 0; }
+    void SetSndExt(const char* ext) { sndExt = ext ? ext : ""; }
+    void SetQuit(uint8_t on) { sysQuit = on; }
+    bool IsQuit() const { return sysQuit != 0; }
+    // Requests a reload; once it is pending the call's stop flag ends a waiting operation.
+    void SetReload(uint8_t on);
+    void SetReloadAllowed(uint8_t on) { reloadAllowed = on; }
+    // Requested and allowed, and the line is not in a call (a call is finished first).
+    bool IsReloadPending() const;
+    // With the flag on, creates or empties the line's join file; -1 when it cannot be created.
+    int32_t SetPlayToFile(uint8_t on);
+    // Mode 1 binds the process-wide pinyin converter and loads its syllables from text1 when needed.
+    int32_t SetSpeechMode(int32_t mode, const char* text1, const char* text2);
+    int32_t HypySpeak(const char* text, const char* outFile);
+    int32_t MsTtsSpeak(const char* text, const char* file, int32_t flag, int32_t format);
+    // The directory (through the last "\" or "/") and the file part of a path.
+    static void SplitPath(const std::string& path, std::string& dir, std::string& file);
+    // "*" to "." (toPoint 1) or back, in place.
+    static void StarToPoint(uint8_t toPoint, std::string& keys);
+    // The voice held in memory under name (the root's cache, then the process's), or null.
+    std::optional<MemStruct> FindMemVoc(const char* name);
+    // Plays a voice from memory when held there, else the file, through the line's call object.
+    int32_t PlayFile(const char* name);
+    // The voice directory of the current language (the parent's for a function unit).
+    const std::string& VoiceDir() const;
+    // "出错了" box with "%4d: %s,\r%s" (or "%s,\r%s" for the summary line); never for a called program.
+    void ErrorBox(int32_t line, const char* message, const char* detail);
+
+    // ---- Compiling (CompileFile.cpp) ----
+    // Compiles one file into this program: physical lines read, -1 for a file already included, -2 when it
+    // cannot be read.
+    int32_t CompileFile(int32_t includeLine, const char* file);
+    // One physical line into dest (room bytes, NUL included); false at the end of the buffer.
+    static bool ReadSourceLine(const char* buf, size_t len, size_t& pos, char* dest, size_t room);
+    // One entry of "errmsg%d.txt"; warnings only in run mode 0.
+    void WriteErrMsg(int32_t line, const char* message, const char* text, uint8_t isWarning);
+    // After the main file: unclosed constructs, removal of never-called functions, the summary.
+    void FinishCompile(int32_t lastLine, uint32_t startTick);
+
+    // ---- Statement compiler (CompileLine.cpp, CompileArgs.cpp, CompileBlock.cpp) ----
+    // One logical line (may be cut in place): 0, or -1 after an error was written.
+    int32_t CompileLine(char* text, int32_t line);
+    // Splits an argument text: the piece count, or -1 empty piece, -2 missing end, -3 open string, -4 more
+    // than 40 pieces, -5 a brace outside a string. end ')' counts as none.
+    int32_t SplitArgs(const char* text, int32_t maxCount, std::array<std::string, kMaxArgs>& out, char sep,
+                      char end);
+    // The first count argument texts into variables; pending expressions are queued for the next operation.
+    int32_t CompileArgs(int32_t line, const char* lineText, int32_t count,
+                        const std::array<std::string, kMaxArgs>& texts, TagVar** vars);
+    // Completes the operation stored at index opCount: pending expressions, target, Init, depth and links.
+    void AppendOp(const char* lineCopy, const char* comment, int32_t line, char kind, const RecKeyword* rec);
+    // Stores op at index opCount (the caller then completes it with AppendOp); returns it.
+    TagOper* StoreOp(std::unique_ptr<TagOper> op);
+    // 'target = operand1 operator operand2' or an increment: 0; -1 after a message; -2 a complex right side;
+    // -3 another tokenizer failure.
+    int32_t CompileSimpleAssign(int32_t line, const char* text, TagVar** target, TagVar** left, char* op,
+                                TagVar** right, const char* note, uint8_t* created);
+    static bool IsValidVarName(const char* name);
+    // Block statements (ordinals 0-10 and 15) after the split: 0 or -1.
+    int32_t CompileBlock(int32_t ordinal, int32_t argCount, int32_t line, const char* restOfLine);
+    // Links the newest operation into the blocks; 0 or -1.
+    int32_t LinkPass(int32_t line);
+    // At the end of a file no further line links the last operation: a brace-less loop body there is linked
+    // back to its loop here.
+    void LinkAtEndOfFile();
+
+    // ---- Running (RunLoop.cpp) ----
+    // Runs the main flow on this thread until it returns, quits, reloads or loses its call object.
+    int32_t Run();
+    // Runs unit's body for one call; caller is the unit whose statement calls it. 0, or -1 when not ready.
+    static int32_t RunFunction(TagTelBasic* unit, TagTelBasic* caller);
+
+    // ---- Debugger (Debugger.cpp) ----
+    bool IsPaused() const { return pause != 0; }
+    void SetPause(uint8_t on) {
+        pause = on;
+        stepRequest = 0;
+    }
+    void Step() { stepRequest = 1; }
+    void WaitDebugStep();
+    void SetOpBreak(int32_t index, uint8_t on);
+    uint8_t GetOpBreak(int32_t index) const;
+    void ClearAllBreaks();
+
+    // ---- Fields ----
+    // Compilation results.
+    uint8_t optimize = 1; // remove never-called functions at the end of the compilation
+    std::vector<std::string> includes;
+    std::vector<TagVar*> variables; // read-write entries of the symbol table, after compilation
+    std::vector<TagVar*> constants; // read-only entries
+    int32_t namedConstCount = 0;
+    std::string defText; // a function unit's "function" line
+    SharedFlag pause;
+    SharedFlag stepRequest;
+    pvector<TagTelBasic> subList; // the user functions of this program
     std::map<std::string, int32_t> callerNames;
+    TagOper* curOp = nullptr;
+    int32_t blockDepth = 0;
+    int32_t errorCount = 0;
+    int32_t warningCount = 0;
+    SharedFlag sysQuit;
+    // Compile-time stacks of operation indexes (function definitions and comments: line numbers).
+    std::vector<int32_t> ifStack, switchStack, loopStack, braceStack, funcDefStack, commentStack;
+    // Per line: argument expressions waiting for the line's operation, and the target of 'x = Call(...)'.
+    std::vector<ExprePtr> pendingArgs;
+    TagVar* pendingTarget = nullptr;
+    TagVar* pendingSub = nullptr;
+    // The line being compiled: its statement copy and comment text, and its argument pieces.
+    std::string lineCopy;
+    std::string commentText;
+    std::array<std::string, kMaxArgs> args;
+    int32_t argCount = 0;
+    pvector<TagOper> ops;
+    int32_t opCount = 0;
+    SharedFlag reloadRequested;
+    SharedFlag reloadAllowed;
+    std::atomic<int32_t> handlerState{-1}; // 7: OnSysQuit ran, no further handler jumps
+    std::string unitName;
+    uint8_t transformed = 0; // the script was stored transformed
+    pvector<TagVar> symbols;  // every variable and constant in creation order
+    int32_t initResult = 0;
+    SharedFlag stop;
+    SharedFlag endOfRun;
+    SharedFlag stopped;
+    int32_t disconnIndex = -1;
+    int32_t sysQuitIndex = -1;
+    std::atomic<int32_t> curOpIndex{-1};
+    int32_t lineNo = 0;
+    std::string scriptFile;
+    uint8_t starToPoint = 1;
+    TagKvCall* pKvCall = nullptr;
+    TagTelBasic* parent = nullptr;
+    TagTelBasic* caller = nullptr; // the unit running this unit's body
+    std::array<TagDataSet*, kDbSlots> dbSlots{};
+    int32_t dbOpened = 0;
+    std::string dbLastError;
+    std::string voiceDir[kLanguages];
+    int32_t language = 0;
+    uint8_t breakOnKey = 1;
+    char endKey = '#';
+    std::string timeoutVoice = "timeout.wav";
+    int32_t timeoutVoiceOn = 1;
+    uint8_t runMode = 1;
+    int32_t rowBase = 0; // the debugger's row of a function unit's first operation
+    void* debugViews[4] = {};
     int32_t paramCount = 0;
     std::string paramNames[kMaxParams];
     TagVar paramValues[kMaxParams];
+    std::vector<std::pair<std::string, int32_t>> dllFuncs; // names declared with DllFunction
+    uint8_t playToFile = 0;
+    int32_t speechMode = 0;
+    std::string speechText1, speechText2;
+    CGetHypy* hypy = nullptr;
+    std::unique_ptr<TagMsTTS> msTts;
+    uint8_t calledProgram = 0;
+    TagTelBasic* callingProgram = nullptr;
+    TagTelBasic* runningCalled = nullptr; // the program RunKvs is running now
+    std::string sndExt = ".WAV";
+    std::unique_ptr<TStdOut> printTarget;
+    uint8_t shareVars = 0;
+    std::unique_ptr<TagSysTimers> timers;
+    TagMemVocs memVocs;
+    TagTelLine* lineEntry = nullptr; // the line table entry, set by the line layer
+    int32_t dialFailWord = 0;        // set by OutCall/Dial, returned and cleared by OnDisconn
+    int32_t keyDispMode = 0;
+    int32_t tempCounter = 0;
+    // Names of the user functions running on the line, outermost first (main program only).
+    std::vector<TagTelBasic*> callStack;
 
 protected:
     TagVar* AppendVar();
     void CreateUnitVars();
+    void CreateSystemVars(const char* file);
+    // Splits the symbol table into variables and constants.
+    void SplitSymbols();
 };
 
 } // namespace zz

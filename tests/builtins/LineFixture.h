@@ -1,5 +1,5 @@
 #pragma once
-// A line's main program with one function unit, its line number and call object in the program side table.
+// A line's main program with one function unit, its line number and call object in the program's fields.
 #include <memory>
 
 #include "builtins/ProgramAccess.h"
@@ -11,14 +11,11 @@ namespace zz::test {
 struct LineFixture {
     explicit LineFixture(int32_t line = 7, int8_t lineKind = kLineSip) {
         call.lineKind = lineKind;
-        ProgramLineState& s = LineStateOf(&main);
-        s.lineNo = line;
-        s.call = &call;
+        main.lineNo = line;
+        main.pKvCall = &call;
+        func.lineNo = line;
     }
-    ~LineFixture() {
-        ForgetProgram(&func);
-        ForgetProgram(&main);
-    }
+    ~LineFixture() = default;
     LineFixture(const LineFixture&) = delete;
     LineFixture& operator=(const LineFixture&) = delete;
 

@@ -130,14 +130,14 @@ TEST_F(PrintTarget, ARunKvsProgramPrintsOnTheCallingLine) {
     test::LineFixture caller(6);
     TagTelBasic started;
     TagTelBasic startedFunc("b.kvs", "g", &started);
-    LineStateOf(&started).runKvsCaller = &caller.main;
+    started.calledProgram = 1;
+    started.callingProgram = &caller.main;
     TagVar a, b;
     a.SetStr("in ");
     b.SetStr("out");
     EXPECT_EQ(Print(&startedFunc, &a)->Run(), 0);
     EXPECT_EQ(Print(&caller.main, &b)->Run(), 0);
     EXPECT_EQ(ReadAll("_stdout6.txt"), "in out");
-    ForgetProgram(&started);
 }
 
 TEST(TStdOutTarget, ModesAndResults) {

@@ -413,7 +413,8 @@ TEST(BuiltinTable, RunKvsProgramsActOnTheCallingLine) {
     test::LineFixture caller;
     TagTelBasic started;
     TagTelBasic startedFunc("b.kvs", "g", &started);
-    LineStateOf(&started).runKvsCaller = &caller.main;
+    started.calledProgram = 1;
+    started.callingProgram = &caller.main;
     Args a(6);
     // Form L reaches the caller; RunKvs itself goes one level up only.
     auto db = MakeBuiltinOper(57, a.ptrs.data(), 6, &startedFunc, nullptr);
@@ -425,7 +426,6 @@ TEST(BuiltinTable, RunKvsProgramsActOnTheCallingLine) {
     // Eval stays with the unit it stands in.
     auto ev = MakeBuiltinOper(45, a.ptrs.data(), 1, &startedFunc, nullptr);
     EXPECT_EQ(dynamic_cast<TagBuiltin&>(*ev).Program(), &startedFunc);
-    ForgetProgram(&started);
 }
 
 TEST(BuiltinTable, RunLineAndInterLineServerKeepNeverCalledFunctions) {
