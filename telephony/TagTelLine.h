@@ -35,6 +35,15 @@ public:
     // programLock so that readers never see it freed.
     std::mutex programLock;
     TagTelBasic* program = nullptr;
+
+    // Threads working for the line (its loading thread, which goes on as its run thread). While one is alive
+    // the program in the entry is that thread's; when none is, the manager frees it.
+    std::atomic<int32_t> threads{0};
+    // Set while the line is being closed: a thread still waiting to run gives up, and a thread that ends
+    // frees its own program.
+    std::atomic<bool> closing{false};
+    // A thread did not end when the line was closed: its program, call object and entry are left to it.
+    std::atomic<bool> abandoned{false};
 };
 
 } // namespace zz

@@ -1,0 +1,507 @@
+// Loading, running, reloading and closing the lines' scripts, and the processor-load gate that spreads the
+// start of a large installation.
+#include "platform/Clock.h"
+#include "platform/MessageBox.h"
+#include "telephony/LinePrograms.h"
+#include "telephony/TagTelDrive.h"
+#include "telephony/TagWriteLog.h"
+
+#include <cstdio>
+#include <exception>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <vector>
+
+namespace zz {
+
+namespace {
+
+std::atomic<LinePrograms*> g_programs{nullptr};
+
+// Sanitizer builds need more stack than the scripts do.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kThreadStack = 4u << 20;
+#else
+constexpr size_t kThreadStack = 1u << 20;
+#endif
+
+struct ThreadBox {
+    std::function<void()> fn;
+};
+
+void* ThreadTop(void* arg) {
+    std::unique_ptr<ThreadBox> box(static_cast<ThreadBox*>(arg));
+    try {
+        box->fn();
+    } catch (const std::exception& e) {
+        WriteRunLogAlways(e.what());
+    } catch (...) {
+        WriteRunLogAlways("thread ended by an unknown exception");
+    }
+    return nullptr;
+}
+
+// Detached: no thread of the line layer is ever joined; each ends by its flags.
+bool StartThread(std::function<void()> fn) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, kThreadStack);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    auto* box = new ThreadBox{std::move(fn)};
+    pthread_t t;
+    int rc = pthread_create(&t, &attr, ThreadTop, box);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        delete box;
+        WriteRunLogAlways("pthread_create failed: thread not started");
+        return false;
+    }
+    return true;
+}
+
+void ShowState(int32_t line, const char* text) {
+    LineDisplay d = CurrentLineDisplay();
+    if (d.setLineState) d.setLineState(line, text);
+}
+
+std::string ScriptOf(TagTelLine* line) {
+    std::lock_guard<std::mutex> lk(line->programLock);
+    return line->scriptFile;
+}
+
+// Builds the line's program and publishes it in the entry; reload is allowed from then on.
+TagTelBasic* BuildProgram(TagTelLine* line, LinePrograms& ops) {
+    std::string script = ScriptOf(line);
+    TagTelBasic* p = ops.Build(script, line->lineNo, line->call.get());
+    ops.SetLineEntry(p, line);
+    ops.SetReloadAllowed(p, true);
+    {
+        std::lock_guard<std::mutex> lk(line->programLock);
+        line->program = p;
+    }
+    line->loaded = true;
+    char text[600];
+    std::snprintf(text, sizeof text, "%d: new TagTelBasic(%s) OK. ret=%d", line->lineNo, script.c_str(),
+                  ops.InitResult(p));
+    RawLog(text);
+    WriteRunLog(text);
+    return p;
+}
+
+// Sleeps ms in steps, ending early when the line closes.
+void SleepUnlessClosing(uint32_t ms, const TagTelLine* line) {
+    uint32_t start = GetTickCount();
+    while (!line->closing.load()) {
+        uint32_t gone = TicksSince(start);
+        if (gone >= ms) return;
+        SleepMs(ms - gone < 100 ? ms - gone : 100);
+    }
+}
+
+// The process sampler: CPU milliseconds over wall milliseconds since the previous sample.
+class CpuSampler {
+public:
+    CpuSampler() : lastTick_(GetTickCount()), lastCpu_(CpuMs()) {}
+    int32_t Get() {
+        std::lock_guard<std::mutex> lk(m_);
+        uint32_t now = GetTickCount();
+        uint32_t elapsed = TicksSince(lastTick_, now);
+        if (elapsed > 399) {
+            uint64_t cpu = CpuMs();
+            percent_ = int32_t((cpu - lastCpu_) * 100 / elapsed);
+            lastTick_ = now;
+            lastCpu_ = cpu;
+        }
+        return percent_;
+    }
+
+private:
+    static uint64_t CpuMs() {
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        return uint64_t(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 +
+               uint64_t(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
+    }
+    std::mutex m_;
+    uint32_t lastTick_;
+    uint64_t lastCpu_;
+    int32_t percent_ = 0;
+};
+
+std::mutex g_cpuSourceLock;
+std::function<int32_t()> g_cpuSource;
+
+} // namespace
+
+void SetLinePrograms(LinePrograms* programs) { g_programs.store(programs); }
+LinePrograms* GetLinePrograms() { return g_programs.load(); }
+
+int32_t CpuPercentage() {
+    {
+        std::lock_guard<std::mutex> lk(g_cpuSourceLock);
+        if (g_cpuSource) return g_cpuSource();
+    }
+    static CpuSampler sampler;
+    return sampler.Get();
+}
+
+void SetCpuPercentSource(std::function<int32_t()> source) {
+    std::lock_guard<std::mutex> lk(g_cpuSourceLock);
+    g_cpuSource = std::move(source);
+}
+
+bool WaitCpuIdleOr(int32_t rounds, int32_t ms, const std::atomic<bool>* stop) {
+    for (int32_t i = 0; i < rounds * 10; ++i) {
+        if (stop && stop->load()) return false;
+        if (CpuPercentage() < 55) {
+            if (ms >= 1) SleepMs(uint32_t(ms));
+            return true;
+        }
+        SleepMs(320);
+    }
+    return false;
+}
+
+void DelayMs(uint32_t ms) {
+    uint32_t start = GetTickCount();
+    do {
+        SleepMs(50);
+    } while (TicksSince(start) < ms);
+}
+
+bool TagTelDrive::StartWorker(std::function<void(TagTelDrive&)> work) {
+    ++workers_;
+    bool ok = StartThread([this, work = std::move(work)]() {
+        try {
+            work(*this);
+        } catch (...) {
+            WriteRunLogAlways("TagTelDrive worker: unexpected exception");
+        }
+        --workers_; // the last touch of the manager
+    });
+    if (!ok) --workers_;
+    return ok;
+}
+
+int32_t TagTelDrive::Run(const char* cfgFile) {
+    std::lock_guard<std::recursive_mutex> lk(opLock_);
+    LinePrograms* ops = GetLinePrograms();
+    RawLog("CloseAllTelLine()...");
+    CloseAllTelLine();
+    RawLog("CloseAllTelLine().");
+    if (ops) ops->ClearScriptCache();
+    if (lineCount_ == 0) {
+        ShowMessage("Lines number is 0", "Karvelian System");
+        return -1;
+    }
+    RawLog("Run Start ...");
+    WriteRunLog("Run Start ...");
+    int32_t delay = cfg_ ? cfg_->loadDelay : 125;
+    if (delay < 1000) SystemClosing() = false;
+    FILE* f = std::fopen(cfgFile, "r");
+    if (!f) {
+        char text[600];
+        std::snprintf(text, sizeof text, "Open cfg file error: %s", cfgFile);
+        ShowMessage(text, "Karvelian System");
+        return -2;
+    }
+    shared_->runFlag = false;
+    shared_->loadedLines = 0;
+    // A file edited since start may name a line twice: the first list wins, as the reader would refuse it.
+    std::vector<bool> given(size_t(lineCount_), false);
+    char buf[514];
+    std::string key, value;
+    while (!shared_->shutting.load() && std::fgets(buf, sizeof buf, f)) {
+        std::string raw = buf;
+        if (raw.empty() || raw.back() != '\n') {
+            // A line over 512 characters is refused whole, as the reader does.
+            int c;
+            bool cut = false;
+            while ((c = std::fgetc(f)) != EOF && c != '\n') cut = true;
+            if (cut) continue;
+        }
+        if (raw[0] == '\n' || raw[0] == '\r') continue;
+        if (!SplitCfgLine(raw, key, value)) continue;
+        RawLog((key + "=" + value).c_str());
+        if (key.empty() || key[0] < '0' || key[0] > '9') continue;
+        RawLog(key.c_str());
+        TagLineList list;
+        ParseLineList(key, list);
+        int32_t count = int32_t(list.lines.size());
+        for (int32_t j = 0; j < count && !shared_->shutting.load(); ++j) {
+            int32_t k = list.lines[size_t(j)];
+            char text[600];
+            std::snprintf(text, sizeof text, "%d:%d, '%s'", count, j, value.c_str());
+            RawLog(text);
+            if (k >= 0 && k < lineCount_) {
+                if (given[size_t(k)]) {
+                    std::snprintf(text, sizeof text, "Run: line %d is listed twice; '%s' not loaded", k,
+                                  value.c_str());
+                    WriteRunLogAlways(text);
+                    continue;
+                }
+                given[size_t(k)] = true;
+            }
+            ReloadLine(k, value.c_str(), true);
+        }
+    }
+    std::fclose(f);
+    if (shared_->shutting.load()) {
+        // The manager is going: the lines handed out must not start running.
+        RawLog("Run: stopped, the line manager is closing.");
+        return 0;
+    }
+    WriteRunLogF("LOAD_DELAY = %d", delay);
+    WriteRunLog("Run End.");
+    RawLog("Run End.");
+    SleepMs(200);
+    SystemClosing() = false;
+    shared_->runFlag = true;
+    return 0;
+}
+
+int32_t TagTelDrive::ReloadLine(int32_t n, const char* script, bool) {
+    std::lock_guard<std::recursive_mutex> lk(opLock_);
+    TagTelLine* line = Line(n);
+    if (!line) return -1;
+    if (line->threads.load() > 0) {
+        // The program belongs to its running thread: ask the thread to rebuild it from the new file rather
+        // than free it under it. A line still loading, or left running by a close, is refused.
+        std::lock_guard<std::mutex> plk(line->programLock);
+        LinePrograms* ops = GetLinePrograms();
+        if (!line->program || !ops || line->abandoned.load() || line->closing.load()) {
+            char text[96];
+            std::snprintf(text, sizeof text, "ReloadLine(%d): the line is busy; not reloaded", n);
+            WriteRunLogAlways(text);
+            return -1;
+        }
+        line->scriptFile = script ? script : "";
+        ops->SetReload(line->program, true);
+        return 0;
+    }
+    line->loaded = false;
+    TagTelBasic* old = nullptr;
+    {
+        std::lock_guard<std::mutex> plk(line->programLock);
+        std::swap(old, line->program);
+        line->scriptFile = script ? script : "";
+    }
+    if (old) {
+        if (LinePrograms* ops = GetLinePrograms()) ops->Destroy(old);
+    }
+    line->closing = false;
+    line->abandoned = false;
+    ++line->threads;
+    if (!StartThread([line, shared = shared_]() { LineThread(line, shared); })) --line->threads;
+    int32_t delay = cfg_ ? cfg_->loadDelay : 125;
+    SleepMs(uint32_t(delay / 4));
+    SleepMs(55);
+    return 0;
+}
+
+void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
+    LinePrograms* ops = GetLinePrograms();
+    TagTelBasic* prog = nullptr;
+    int32_t n = line->lineNo;
+    char text[96];
+    try {
+        ShowState(n, "加载...");
+        LineDisplay d = CurrentLineDisplay();
+        if (d.dispScriptFile) d.dispScriptFile(n, ScriptOf(line).c_str());
+        std::snprintf(text, sizeof text, "%d Loading...", n);
+        WriteRunLog(text);
+        RawLog(text);
+        if (n != 0) WaitCpuIdleOr(40, 75, &line->closing);
+        if (!ops) {
+            WriteRunLogAlways("LineLoadThread: no script engine installed");
+        } else if (!line->closing.load()) {
+            prog = BuildProgram(line, *ops);
+        }
+        if (!prog || ops->InitResult(prog) != 0) ShowState(n, "加载不成功");
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "加载脚本错误...");
+        WriteRunLogAlways(e.what());
+        EndThread(line, prog, ops);
+        return;
+    } catch (...) {
+        ShowMessage("TagTelDrive::LineLoadThread()", "Error");
+    }
+    int32_t loaded = ++shared->loadedLines;
+    if (loaded % 10 == 0) {
+        std::printf("  loadLinesCount=%d\n", loaded);
+        std::fflush(stdout);
+    }
+    std::snprintf(text, sizeof text, "%d Loaded.", n);
+    RawLog(text);
+    try {
+        if (prog) RunLoaded(line, prog, *ops, *shared);
+    } catch (const std::exception& e) {
+        WriteRunLogAlways(e.what());
+    } catch (...) {
+        WriteRunLogAlways("LineRunThread: unexpected exception");
+    }
+    EndThread(line, prog, ops);
+}
+
+bool TagTelDrive::WaitToRun(TagTelLine* line, const Shared& shared) {
+    while (!shared.runFlag.load() && !line->closing.load() && !shared.shutting.load()) SleepMs(200);
+    if (line->closing.load() || shared.shutting.load()) return false;
+    SleepUnlessClosing(uint32_t(line->lineNo % 10) * 100, line);
+    WaitCpuIdleOr(20, 65, &line->closing);
+    return !line->closing.load();
+}
+
+// The run thread: runs the program, and rebuilds it from the line's script file on a reload request.
+void TagTelDrive::RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, const Shared& shared) {
+    int32_t n = line->lineNo;
+    for (;;) {
+        RawLog("LineRunThread...");
+        WriteRunLog("LineRunThread...");
+        RawLogF("pBasic->initRet=%d", ops.InitResult(prog));
+        if (ops.InitResult(prog) != 0) return;
+        if (!WaitToRun(line, shared)) return;
+        ops.Run(prog);
+        if (!ops.ReloadRequested(prog) || line->closing.load()) return;
+        SleepMs(35);
+        WaitCpuIdleOr(20, 65, &line->closing);
+        if (line->closing.load()) return;
+        // Unpublish before freeing, so nobody reaches the old program through the entry.
+        {
+            std::lock_guard<std::mutex> lk(line->programLock);
+            line->program = nullptr;
+        }
+        line->loaded = false;
+        TagTelBasic* old = prog;
+        prog = nullptr;
+        ops.Destroy(old);
+        ShowState(n, "加载...");
+        prog = BuildProgram(line, ops);
+        if (ops.InitResult(prog) != 0) ShowState(n, "加载不成功");
+        RawLogF("LineRunThread: %d.", n);
+    }
+}
+
+// A program the thread leaves in the entry is the manager's from now on, unless the line is closing: then the
+// thread frees it itself.
+void TagTelDrive::EndThread(TagTelLine* line, TagTelBasic* prog, LinePrograms* ops) {
+    bool mine = false;
+    if (prog) {
+        std::lock_guard<std::mutex> lk(line->programLock);
+        if (line->program != prog) {
+            mine = true;
+        } else if (line->closing.load()) {
+            line->program = nullptr;
+            mine = true;
+        }
+    }
+    if (mine && ops) ops->Destroy(prog);
+    --line->threads; // the last touch of the entry
+}
+
+void TagTelDrive::CloseAllTelLine() {
+    std::lock_guard<std::recursive_mutex> lk(opLock_);
+    LinePrograms* ops = GetLinePrograms();
+    auto forEach = [&](auto fn) {
+        for (auto& line : lines_)
+            if (line) fn(*line);
+    };
+    forEach([&](TagTelLine& line) {
+        line.closing = true;
+        std::lock_guard<std::mutex> plk(line.programLock);
+        if (line.program && ops) {
+            ops->SetReload(line.program, false);
+            ops->RequestQuit(line.program);
+        }
+        if (line.call && (line.program || line.threads.load() > 0)) line.call->stopFlag = true;
+    });
+    RawLog("CloseAllTelLine(): 1");
+    auto busy = [&]() {
+        for (auto& line : lines_)
+            if (line && line->threads.load() > 0) return true;
+        return false;
+    };
+    uint32_t start = GetTickCount();
+    while (busy() && TicksSince(start) < 35000) SleepMs(50);
+    RawLog("CloseAllTelLine(): 2");
+    forEach([&](TagTelLine& line) {
+        if (line.threads.load() == 0) return;
+        if (line.call) line.call->stopFlag = true;
+        std::lock_guard<std::mutex> plk(line.programLock);
+        if (line.program && ops) ops->ForceEnd(line.program);
+    });
+    start = GetTickCount();
+    while (busy() && TicksSince(start) < 350) SleepMs(50);
+    RawLog("CloseAllTelLine(): 3");
+    forEach([&](TagTelLine& line) {
+        RawLogF("\tCloseAllTelLine()3: %d", line.lineNo);
+        if (line.threads.load() > 0) {
+            // Freeing the program, call object or entry under a thread that is still inside would crash it;
+            // it frees its own program if it ever returns.
+            line.abandoned = true;
+            char text[96];
+            std::snprintf(text, sizeof text, "CloseAllTelLine: line %d did not stop; its thread is left running",
+                          line.lineNo);
+            WriteRunLogAlways(text);
+            RawLog(text);
+            return;
+        }
+        TagTelBasic* prog = nullptr;
+        {
+            std::lock_guard<std::mutex> plk(line.programLock);
+            std::swap(prog, line.program);
+        }
+        if (prog && ops) ops->Destroy(prog);
+        line.closing = false;
+    });
+    RawLog("CloseAllTelLine(): 4");
+}
+
+bool TagTelDrive::StartReloadAll() {
+    if (reloadBusy_.exchange(true)) {
+        WriteRunLogAlways("Reload: a reload is already under way");
+        return false;
+    }
+    bool ok = StartWorker([](TagTelDrive& d) {
+        d.ReloadAll();
+        d.reloadBusy_ = false;
+    });
+    if (!ok) reloadBusy_ = false;
+    return ok;
+}
+
+void TagTelDrive::ReloadAll() {
+    std::lock_guard<std::recursive_mutex> lk(opLock_);
+    LinePrograms* ops = GetLinePrograms();
+    if (!ops || shared_->shutting.load()) return;
+    bool ended = false;
+    for (int32_t n = 0; n < lineCount_ && !ended; ++n) {
+        TagTelLine* line = Line(n);
+        std::lock_guard<std::mutex> plk(line->programLock);
+        TagTelBasic* p = line->program;
+        // A program is built "stopped": only a line whose thread has gone has really ended.
+        ended = p && line->call && ((ops->Stopped(p) && line->threads.load() == 0) || ops->InitResult(p) < 0);
+    }
+    if (ended) {
+        Run(cfgFile_.c_str());
+        return;
+    }
+    ops->ClearScriptCache();
+    int32_t delay = cfg_ ? cfg_->loadDelay : 125;
+    for (int32_t n = 0; n < lineCount_ && !shared_->shutting.load(); ++n) {
+        TagTelLine* line = Line(n);
+        bool asked = false;
+        {
+            std::lock_guard<std::mutex> plk(line->programLock);
+            if (line->program && line->call) {
+                ops->SetReload(line->program, true);
+                asked = true;
+            }
+        }
+        if (asked) {
+            SleepMs(uint32_t(delay / 4));
+            SleepMs(55);
+        }
+    }
+}
+
+} // namespace zz

@@ -1,0 +1,152 @@
+#pragma once
+// The line manager, one per process: the three line drivers, the line table that numbers every line, and the
+// threads that load, run, reload and stop each line's script.
+//
+// Ownership of a line's program: the line's thread builds it, publishes it in the entry under programLock and
+// deletes it itself when it rebuilds or is closed; a program left in the entry by a thread that has ended is
+// freed by the manager. A thread that does not end when its line is closed is left running (logged), never
+// freed under.
+#include "telephony/TagKvCard.h"
+#include "telephony/TagRunCfg.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zz {
+
+class TagRunCfg;
+class LinePrograms;
+
+// Driver kinds as GetCall reports them.
+enum : uint8_t { kDriveSip = 0, kDriveCard = 1, kDriveVirtual = 2, kDriveNone = 255 };
+
+// How the manager makes its three drivers; a maker may return null (no lines of that kind). Tests and the
+// drivers install theirs; the default makes no card or SIP driver and base call objects for virtual lines.
+struct DriverMakers {
+    std::function<std::unique_ptr<TagKvCard>(TagRunCfg* cfg)> card, sip, vir;
+};
+void SetDriverMakers(const DriverMakers& makers);
+DriverMakers GetDriverMakers();
+
+// The virtual lines until their own driver exists: "VirtualLine%d#" / "虚拟线路%d#", base call objects of line
+// kind 0.
+class TagBaseVirCard : public TagKvCard {
+public:
+    TagBaseVirCard(int32_t lines, uint8_t language);
+    int GetLineName(int32_t index, std::string& name) override;
+    std::unique_ptr<TagTelLine> MakeLine(int32_t index, int32_t lineNo) override;
+
+private:
+    uint8_t language_;
+};
+
+// Where the display goes: the line status table's Status and script columns. Unset: nothing is shown.
+struct LineDisplay {
+    int (*setLineState)(int32_t line, const char* status) = nullptr;
+    int (*dispScriptFile)(int32_t line, const char* text) = nullptr;
+};
+void SetLineDisplay(const LineDisplay& display);
+LineDisplay CurrentLineDisplay();
+
+// The console's closing flag: set from process start until the manager has handed out the lines, and again
+// while the system shuts down or resets; the display does nothing while it is set.
+std::atomic<bool>& SystemClosing();
+
+class TagTelDrive {
+public:
+    // Reads the configuration (when both are given) and builds the line table; see status.
+    TagTelDrive(const char* cfgFile, TagRunCfg* cfg);
+    ~TagTelDrive();
+    TagTelDrive(const TagTelDrive&) = delete;
+    TagTelDrive& operator=(const TagTelDrive&) = delete;
+
+    // ---- Line table and queries (TagTelDrive.cpp) ----
+    int32_t LineCount() const { return lineCount_; }
+    // The entry of a usable line, or null.
+    TagTelLine* Line(int32_t n) const { return n >= 0 && n < lineCount_ ? lines_[size_t(n)].get() : nullptr; }
+    // The call object of a line and its driver kind; null and kDriveNone (with a log line) for a bad number.
+    TagKvCall* GetCall(int32_t line, uint8_t& driverKind);
+    // 1 when the line has a program and its call is connected: talk seconds and connect time; else 0.
+    int32_t GetTalkTime(int32_t line, uint32_t& talkSeconds, uint32_t& connectTime);
+    // The call's block value; -1 for a bad number or a line without program or call object.
+    int32_t GetBlockState(int32_t line);
+    int32_t GetConnectedNum(int32_t& external, int32_t& internal, int32_t& virt, int32_t& other);
+    int32_t GetLinesNum(int32_t& external, int32_t& internal, int32_t& virt, int32_t& other);
+    // Adds (does not clear) the lines in call state 0.
+    int32_t GetIdleNum(int32_t& external, int32_t& other);
+    int32_t GetReloadNum();
+    static const char* GetLineTypeName(int8_t kind);
+    // Writes "LinesList.txt" in the working directory: 0, or -1 when it cannot be created.
+    int32_t WriteLinesList(const char* path = "LinesList.txt");
+
+    // ---- Loading, running and reloading (LineThreads.cpp) ----
+    // Closes every line, then hands each configured line its script: 0; -1 no lines; -2 file not readable.
+    int32_t Run(const char* cfgFile);
+    // Starts the line's loading thread: 0, or -1 for a bad number. A line whose thread runs its program is
+    // asked to rebuild from the new script instead (0); a line still loading or left running gives -1.
+    int32_t ReloadLine(int32_t line, const char* script, bool inThread = true);
+    // Stops every line's script; returns when done (at most 35 s for the scripts, then they are forced).
+    void CloseAllTelLine();
+    // Starts the reload-all thread and returns; a reload already under way makes this do nothing (false).
+    bool StartReloadAll();
+    // Starts a thread the manager waits for before it is deleted (the program's main run thread).
+    bool StartWorker(std::function<void(TagTelDrive&)> work);
+
+    // Lines whose loading thread has reached its end since the last Run.
+    int32_t LoadedLines() const { return shared_->loadedLines.load(); }
+    bool RunFlag() const { return shared_->runFlag.load(); }
+    const std::string& CfgFile() const { return cfgFile_; }
+
+    int32_t status = -1;
+
+    // Shared with the line threads, which may outlive a manager that left them running.
+    struct Shared {
+        std::atomic<bool> runFlag{true};
+        std::atomic<bool> shutting{false};
+        std::atomic<int32_t> loadedLines{0};
+    };
+
+private:
+    void MakeLines();
+    void FreeLines();
+    // The line threads use nothing of the manager but the shared part, so a thread left running outlives it.
+    static void LineThread(TagTelLine* line, std::shared_ptr<Shared> shared);
+    static bool WaitToRun(TagTelLine* line, const Shared& shared);
+    static void RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, const Shared& shared);
+    static void EndThread(TagTelLine* line, TagTelBasic* prog, LinePrograms* ops);
+    void ReloadAll();
+
+    std::string cfgFile_;
+    TagRunCfg* cfg_ = nullptr;
+    std::unique_ptr<TagKvCard> card_, sip_, vir_;
+    std::vector<std::unique_ptr<TagTelLine>> lines_;
+    int32_t lineCount_ = 0;
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    // Run, CloseAllTelLine and the reload-all work one at a time.
+    std::recursive_mutex opLock_;
+    std::atomic<bool> reloadBusy_{false};
+    std::atomic<int32_t> workers_{0};
+    bool leaveDrivers_ = false;
+};
+
+// The process's line manager; null when none. The program's start sets and clears it.
+void SetTelDrive(TagTelDrive* drive);
+TagTelDrive* GetTelDrive();
+
+// The processor-load gate: up to rounds x 10 times, while the process uses 55% of a processor or more, sleeps
+// 320 ms; once below, sleeps ms (when 1 or more) and returns true. False when the rounds ran out or stop was
+// set (then without the final sleep).
+bool WaitCpuIdleOr(int32_t rounds, int32_t ms, const std::atomic<bool>* stop);
+// The process's processor use in percent of one processor since the previous sample (resampled when more
+// than 399 ms passed); tests may install their own source (nullptr restores the sampler).
+int32_t CpuPercentage();
+void SetCpuPercentSource(std::function<int32_t()> source);
+// Waits, 50 ms at a time, until the tick count has advanced by ms.
+void DelayMs(uint32_t ms);
+
+} // namespace zz

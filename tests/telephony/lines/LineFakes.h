@@ -1,0 +1,201 @@
+#pragma once
+// Test doubles of the line layer: drivers of every kind, a clock that runs 50 times faster than real time, and
+// scripted programs that behave like the engine's run loop (flags polled between "statements").
+#include "platform/Clock.h"
+#include "telephony/LinePrograms.h"
+#include "telephony/TagKvCard.h"
+#include "telephony/TagTelDrive.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zz::test {
+
+// Ticks run kScale times faster than real time: LOAD_DELAY pacing and 35 s deadlines take milliseconds, while
+// sleeping threads still sleep (no busy waiting).
+class FastClock : public Clock {
+public:
+    static constexpr uint32_t kScale = 50;
+    FastClock() : start_(std::chrono::steady_clock::now()) {}
+    uint32_t Ticks() override {
+        auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_);
+        return uint32_t(uint64_t(us.count()) * kScale / 1000);
+    }
+    void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kScale)); }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+class FakeCall : public TagKvCall {
+public:
+    explicit FakeCall(int8_t kind) { lineKind = kind; }
+};
+
+// Channels of one kind named prefix + index; the channels in `broken` make nothing.
+class FakeCard : public TagKvCard {
+public:
+    FakeCard(int32_t count, std::string prefix, int8_t kind) : prefix_(std::move(prefix)), kind_(kind) {
+        lineCount = count;
+    }
+    int GetLineName(int32_t index, std::string& name) override {
+        name.clear();
+        if (index < 0 || index >= lineCount) return -1;
+        name = prefix_ + std::to_string(index);
+        return 0;
+    }
+    std::unique_ptr<TagTelLine> MakeLine(int32_t index, int32_t lineNo) override {
+        if (index < 0 || index >= lineCount) return nullptr;
+        // A card mixes kinds: every fourth channel of an analogue card is an extension.
+        int8_t kind = kind_ == kLineAnalogTrunk && index % 4 == 3 ? int8_t(kLineExtension) : kind_;
+        return NewLine(index, lineNo, std::make_unique<FakeCall>(kind));
+    }
+
+private:
+    std::string prefix_;
+    int8_t kind_;
+};
+
+// Installs drivers of the given sizes for the manager's construction and restores the defaults after.
+struct ScopedDrivers {
+    ScopedDrivers(int32_t cards, int32_t sips, int32_t virs) {
+        DriverMakers m;
+        if (cards > 0) m.card = [cards](TagRunCfg*) { return std::make_unique<FakeCard>(cards, "Trunk", 1); };
+        if (sips > 0) m.sip = [sips](TagRunCfg*) { return std::make_unique<FakeCard>(sips, "SIP:", 6); };
+        m.vir = [virs](TagRunCfg*) { return std::make_unique<FakeCard>(virs, "VirtualLine", 0); };
+        SetDriverMakers(m);
+    }
+    ~ScopedDrivers() { SetDriverMakers({}); }
+};
+
+// A program. Its script file names its behaviour:
+//   "bad..."   does not compile (init result -2);
+//   "end..."   runs once and ends;
+//   "wait..."  waits for a call (on the call's stop flag), like a driver wait, and honours quit and reload;
+//   "deaf..."  ignores quit, reload and the stop flag; only the end-of-run flag ends it;
+//   "hung..."  never returns until the test releases it.
+struct FakeProgram {
+    std::string file;
+    int32_t lineNo = 0;
+    TagKvCall* call = nullptr;
+    int32_t init = 0;
+    TagTelLine* entry = nullptr;
+    std::atomic<bool> quit{false}, stop{false}, endOfRun{false}, stopped{true}, reload{false}, reloadAllowed{false};
+    std::atomic<int32_t> runs{0};
+};
+
+class FakePrograms : public LinePrograms {
+public:
+    static FakeProgram* F(TagTelBasic* p) { return reinterpret_cast<FakeProgram*>(p); }
+
+    TagTelBasic* Build(const std::string& file, int32_t lineNo, TagKvCall* call) override {
+        auto* p = new FakeProgram;
+        p->file = file;
+        p->lineNo = lineNo;
+        p->call = call;
+        p->init = file.rfind("bad", 0) == 0 ? -2 : 0;
+        std::lock_guard<std::mutex> lk(m_);
+        live_.insert(p);
+        ++built;
+        builtPerLine[lineNo]++;
+        return reinterpret_cast<TagTelBasic*>(p);
+    }
+    void Destroy(TagTelBasic* tp) override {
+        FakeProgram* p = F(tp);
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            if (!live_.erase(p)) ++badFrees;
+            if (running_.count(p)) ++freedWhileRunning;
+        }
+        ++destroyed;
+        delete p;
+    }
+    int32_t Run(TagTelBasic* tp) override {
+        FakeProgram* p = F(tp);
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            running_.insert(p);
+            if (++runningPerLine_[p->lineNo] > 1) ++doubleRuns;
+        }
+        p->stopped = false;
+        p->call->stopFlag = false;
+        ++p->runs;
+        ++runsStarted;
+        if (p->file.rfind("end", 0) == 0) {
+            SleepMs(100);
+        } else if (p->file.rfind("deaf", 0) == 0) {
+            while (!p->endOfRun) SleepMs(200);
+        } else if (p->file.rfind("hung", 0) == 0) {
+            ++hungInside;
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } else {
+            // One "statement" at a time: a wait for a call that returns on the stop flag, then the flag checks.
+            while (!p->quit && !p->endOfRun && !(p->reload && p->reloadAllowed)) {
+                for (int i = 0; i < 25 && !p->call->stopFlag; ++i) SleepMs(200);
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            running_.erase(p);
+            --runningPerLine_[p->lineNo];
+        }
+        p->stopped = true;
+        return 0;
+    }
+    int32_t InitResult(TagTelBasic* p) override { return F(p)->init; }
+    void SetLineEntry(TagTelBasic* p, TagTelLine* line) override { F(p)->entry = line; }
+    void SetReloadAllowed(TagTelBasic* p, bool on) override { F(p)->reloadAllowed = on; }
+    void SetReload(TagTelBasic* tp, bool on) override {
+        FakeProgram* p = F(tp);
+        p->reload = on;
+        if (on && p->reloadAllowed) p->call->stopFlag = true;
+    }
+    bool ReloadRequested(TagTelBasic* p) override { return F(p)->reload; }
+    void RequestQuit(TagTelBasic* p) override {
+        F(p)->quit = true;
+        F(p)->stop = true;
+    }
+    void ForceEnd(TagTelBasic* p) override { F(p)->endOfRun = true; }
+    bool Stopped(TagTelBasic* p) override { return F(p)->stopped; }
+    void ClearScriptCache() override { ++cacheClears; }
+
+    size_t Live() {
+        std::lock_guard<std::mutex> lk(m_);
+        return live_.size();
+    }
+    int32_t Running() {
+        std::lock_guard<std::mutex> lk(m_);
+        return int32_t(running_.size());
+    }
+    int32_t BuiltOn(int32_t line) {
+        std::lock_guard<std::mutex> lk(m_);
+        return builtPerLine[line];
+    }
+
+    std::atomic<int32_t> built{0}, destroyed{0}, badFrees{0}, freedWhileRunning{0}, doubleRuns{0};
+    std::atomic<int32_t> runsStarted{0}, cacheClears{0}, hungInside{0};
+    std::atomic<bool> release{false};
+
+private:
+    std::mutex m_;
+    std::set<FakeProgram*> live_;
+    std::set<FakeProgram*> running_;
+    std::map<int32_t, int32_t> runningPerLine_;
+    std::map<int32_t, int32_t> builtPerLine;
+};
+
+// Polls cond (real time) up to ms.
+template <class F> bool WaitFor(F cond, int ms = 20000) {
+    for (int i = 0; i < ms / 5; ++i) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return cond();
+}
+
+} // namespace zz::test
