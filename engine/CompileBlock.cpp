@@ -59,8 +59,8 @@ void Pop(std::vector<int32_t>& stack) {
     if (!stack.empty()) stack.pop_back();
 }
 
-// Compiled ops only exist for the main program's run when it had no errors; a function unit counts into its
-// parent as well.
+// Linking stops once the program has errors (it will not run); a function unit's failed lines are counted on its
+// main program.
 bool HasErrors(TagTelBasic& p) {
     return p.errorCount != 0 || p.ParentOrSelf()->errorCount != 0;
 }

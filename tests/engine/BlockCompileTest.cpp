@@ -426,8 +426,26 @@ TEST_F(BlockCompile, IfAndElseMessages) {
     EXPECT_EQ(Errors({"else if(a)"}), 1);
     // An else at another depth than its if.
     EXPECT_EQ(Errors({"if(a)", "{", "else"}), 1);
+    EXPECT_EQ(Errors({"if(a)", "{", "else if(b)"}), 1);
     EXPECT_EQ(Errors({"if(a)", "if(b)"}), 1);
     EXPECT_TRUE(Logged("前面缺少'{'语句"));
+}
+
+TEST_F(BlockCompile, FailedLinesKeepWhatTheyStored) {
+    // An else if without its if keeps its slot (unlinked); a brace without a head keeps its depth.
+    TagTelBasic p;
+    Set(p, "a", 1);
+    EXPECT_EQ(Compile(p, {"x = 1;", "else if(a)", "{"}), 2);
+    EXPECT_EQ(p.OpCount(), 3);
+    EXPECT_EQ(p.Op(1)->kind, 'E');
+    EXPECT_EQ(p.Op(0)->next, nullptr);
+    EXPECT_EQ(p.blockDepth, 1);
+    EXPECT_TRUE(p.ifStack.empty());
+    EXPECT_TRUE(p.braceStack.empty());
+    // A condition that does not compile reports the expression compiler's text.
+    EXPECT_EQ(Errors({"if(a b)"}), 1);
+    EXPECT_TRUE(Logged("缺少操作符"));
+    EXPECT_EQ(Errors({"while(a +)"}), 1);
 }
 
 TEST_F(BlockCompile, LoopMessages) {
@@ -438,6 +456,8 @@ TEST_F(BlockCompile, LoopMessages) {
     EXPECT_TRUE(Logged("找不到匹配的while语句或for语句"));
     EXPECT_EQ(Errors({"while(a)", "}"}), 1);
     EXPECT_TRUE(Logged("找不到匹配的'{'语句"));
+    EXPECT_EQ(Errors({"for(k of obj)"}), 1);
+    EXPECT_TRUE(Logged("for语句语法错误"));
     EXPECT_EQ(Errors({"for(i = 0; i < 10; i = i * 2 + 1)"}), 1);
     EXPECT_TRUE(Logged("操作符错误: 出现多个操作符"));
 }
@@ -466,6 +486,7 @@ TEST_F(BlockCompile, SwitchMessages) {
     EXPECT_EQ(Errors({"switch(nobody)"}), 1);
     EXPECT_TRUE(Logged("表达式中的变量没有预先赋值"));
     EXPECT_EQ(Errors({"switch(x)", "{", "case(a + b * c)"}), 1);
+    EXPECT_TRUE(Logged("操作符错误: 出现多个操作符"));
 }
 
 TEST_F(BlockCompile, TextBesideABraceIsReportedAndCompilationGoesOn) {
