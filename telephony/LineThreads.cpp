@@ -10,6 +10,7 @@
 #include <exception>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace zz {
@@ -101,14 +102,19 @@ void SleepUnlessClosing(uint32_t ms, const TagTelLine* line) {
 // The process sampler: CPU milliseconds over wall milliseconds since the previous sample.
 class CpuSampler {
 public:
-    CpuSampler() : lastTick_(GetTickCount()), lastCpu_(CpuMs()) {}
+    CpuSampler() : lastTick_(GetTickCount()), lastCpu_(CpuMs()) {
+        long n = sysconf(_SC_NPROCESSORS_ONLN);
+        cores_ = n > 0 ? uint64_t(n) : 1;
+    }
     int32_t Get() {
         std::lock_guard<std::mutex> lk(m_);
         uint32_t now = GetTickCount();
         uint32_t elapsed = TicksSince(lastTick_, now);
         if (elapsed > 399) {
             uint64_t cpu = CpuMs();
-            percent_ = int32_t((cpu - lastCpu_) * 100 / elapsed);
+            // Share of the whole machine: one busy script on a many-core server must not hold every other line
+            // in the gate.
+            percent_ = int32_t((cpu - lastCpu_) * 100 / elapsed / cores_);
             lastTick_ = now;
             lastCpu_ = cpu;
         }
@@ -125,6 +131,7 @@ private:
     std::mutex m_;
     uint32_t lastTick_;
     uint64_t lastCpu_;
+    uint64_t cores_;
     int32_t percent_ = 0;
 };
 
@@ -405,14 +412,24 @@ void TagTelDrive::CloseAllTelLine() {
         for (auto& line : lines_)
             if (line) fn(*line);
     };
-    forEach([&](TagTelLine& line) {
-        line.closing = true;
+    // Asked again while waiting: a run that was just starting clears the flags it finds.
+    auto askQuit = [&](TagTelLine& line) {
         std::lock_guard<std::mutex> plk(line.programLock);
         if (line.program && ops) {
             ops->SetReload(line.program, false);
             ops->RequestQuit(line.program);
         }
         if (line.call && (line.program || line.threads.load() > 0)) line.call->stopFlag = true;
+    };
+    auto force = [&](TagTelLine& line) {
+        if (line.threads.load() == 0) return;
+        if (line.call) line.call->stopFlag = true;
+        std::lock_guard<std::mutex> plk(line.programLock);
+        if (line.program && ops) ops->ForceEnd(line.program);
+    };
+    forEach([&](TagTelLine& line) {
+        line.closing = true;
+        askQuit(line);
     });
     RawLog("CloseAllTelLine(): 1");
     auto busy = [&]() {
@@ -421,16 +438,19 @@ void TagTelDrive::CloseAllTelLine() {
         return false;
     };
     uint32_t start = GetTickCount();
-    while (busy() && TicksSince(start) < 35000) SleepMs(50);
+    for (int i = 1; busy() && TicksSince(start) < 35000; ++i) {
+        SleepMs(50);
+        if (i % 7 == 0) forEach([&](TagTelLine& line) {
+                if (line.threads.load() > 0) askQuit(line);
+            });
+    }
     RawLog("CloseAllTelLine(): 2");
-    forEach([&](TagTelLine& line) {
-        if (line.threads.load() == 0) return;
-        if (line.call) line.call->stopFlag = true;
-        std::lock_guard<std::mutex> plk(line.programLock);
-        if (line.program && ops) ops->ForceEnd(line.program);
-    });
+    forEach(force);
     start = GetTickCount();
-    while (busy() && TicksSince(start) < 350) SleepMs(50);
+    for (int i = 1; busy() && TicksSince(start) < 350; ++i) {
+        SleepMs(50);
+        if (i % 2 == 0) forEach(force);
+    }
     RawLog("CloseAllTelLine(): 3");
     forEach([&](TagTelLine& line) {
         RawLogF("\tCloseAllTelLine()3: %d", line.lineNo);

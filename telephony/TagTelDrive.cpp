@@ -1,8 +1,5 @@
 #include "telephony/TagTelDrive.h"
 
-#include "data/TagMySqlData.h"
-#include "data/TagSybData.h"
-#include "data/TagTqrDbData.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "telephony/LinePrograms.h"
@@ -20,6 +17,7 @@ namespace {
 std::mutex g_makersLock;
 DriverMakers g_makers;
 std::atomic<TagTelDrive*> g_drive{nullptr};
+DbLibraries g_dbLibs;
 LineDisplay g_display;
 std::mutex g_displayLock;
 
@@ -57,6 +55,23 @@ DriverMakers GetDriverMakers() {
     std::lock_guard<std::mutex> lk(g_makersLock);
     return g_makers;
 }
+
+void SetDbLibraries(const DbLibraries& libs) {
+    std::lock_guard<std::mutex> lk(g_makersLock);
+    g_dbLibs = libs;
+}
+
+namespace {
+void CallLib(std::function<void()> DbLibraries::*which, const char* text) {
+    std::function<void()> fn;
+    {
+        std::lock_guard<std::mutex> lk(g_makersLock);
+        fn = g_dbLibs.*which;
+    }
+    RawLog(text);
+    if (fn) fn();
+}
+} // namespace
 
 void SetLineDisplay(const LineDisplay& display) {
     std::lock_guard<std::mutex> lk(g_displayLock);
@@ -107,12 +122,10 @@ TagTelDrive::TagTelDrive(const char* cfgFile, TagRunCfg* cfg) {
     std::string dir = ProgramDir();
     WriteRunLogAlways(("AppPath: " + dir).c_str());
     RawLog(("AppPath: " + dir).c_str());
-    RawLog("LoadMySqlLibrary() ...");
-    LoadMySqlLibrary();
-    RawLog("LoadTqrDbLibrary() ...");
-    LoadTqrDbLibrary();
-    RawLog("LoadDbLibrary() ...");
-    LoadDbLibrary();
+    // A library that does not load disables only its back end.
+    CallLib(&DbLibraries::loadMySql, "LoadMySqlLibrary() ...");
+    CallLib(&DbLibraries::loadTqrDb, "LoadTqrDbLibrary() ...");
+    CallLib(&DbLibraries::loadDbLib, "LoadDbLibrary() ...");
     RawLog("Load DB Library OK.");
 
     status = -1;
@@ -183,9 +196,9 @@ TagTelDrive::~TagTelDrive() {
         RawLog("delete pSipCard OK.");
         card_.reset();
         RawLog("delete pPhyCard OK.");
-        FreeTqrDbLibrary();
-        FreeMySqlLibrary();
-        FreeDbLibrary();
+        CallLib(&DbLibraries::freeTqrDb, "FreeTqrDbLibrary()");
+        CallLib(&DbLibraries::freeMySql, "FreeMySqlLibrary()");
+        CallLib(&DbLibraries::freeDbLib, "FreeDbLibrary()");
         RawLog("Driver Closed.");
     }
     lines_.clear();

@@ -33,6 +33,14 @@ struct DriverMakers {
 void SetDriverMakers(const DriverMakers& makers);
 DriverMakers GetDriverMakers();
 
+// The database client libraries the manager loads at construction and unloads at destruction (the data
+// layer's Load*/Free* functions, installed by the program's start; unset ones are skipped).
+struct DbLibraries {
+    std::function<void()> loadMySql, loadTqrDb, loadDbLib; // loaded in this order
+    std::function<void()> freeTqrDb, freeMySql, freeDbLib; // unloaded in this order
+};
+void SetDbLibraries(const DbLibraries& libs);
+
 // The virtual lines until their own driver exists: "VirtualLine%d#" / "虚拟线路%d#", base call objects of line
 // kind 0.
 class TagBaseVirCard : public TagKvCard {

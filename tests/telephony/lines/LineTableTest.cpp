@@ -214,3 +214,23 @@ TEST(LineTable, DefaultVirtualLinesAreBaseCallsNamedInTheConfiguredLanguage) {
         EXPECT_EQ(m.drive->LineCount(), 5120);
     }
 }
+
+TEST(LineTable, DatabaseLibrariesLoadAtConstructionAndUnloadAtDestructionInOrder) {
+    TestDir dir("linesdb");
+    std::string calls;
+    auto rec = [&](const char* name) { return [&calls, name] { calls += std::string(name) + " "; }; };
+    SetDbLibraries({rec("MySql"), rec("TqrDb"), rec("DbLib"), rec("-TqrDb"), rec("-MySql"), rec("-DbLib")});
+    {
+        Manager m("VIR_LINES_NUM=1\n");
+        EXPECT_EQ(calls, "MySql TqrDb DbLib ");
+    }
+    EXPECT_EQ(calls, "MySql TqrDb DbLib -TqrDb -MySql -DbLib ");
+    calls.clear();
+    {
+        CaptureMessages cap;
+        TagRunCfg cfg;
+        TagTelDrive d("missing.cfg", &cfg);
+    }
+    EXPECT_EQ(calls, "MySql TqrDb DbLib "); // a manager that never started unloads nothing
+    SetDbLibraries({});
+}
