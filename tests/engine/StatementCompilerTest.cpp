@@ -665,6 +665,10 @@ TEST_F(BuiltinBranch, ProgramsTheOperationsKeep) {
     EXPECT_EQ(Line(func, "RunLine(a);"), 0);
     EXPECT_EQ(prog.optimize, 0);
 
+    prog.optimize = 1;
+    EXPECT_EQ(Line("InterLineServer(a);"), 0);
+    EXPECT_EQ(prog.optimize, 0);
+
     EXPECT_EQ(Line(func, "DllFunction(a, \"Mul\", 2);"), 0);
     EXPECT_EQ(Line("Mul(a, a);"), 0);
     EXPECT_NE(LastAs<TagDllCall>(), nullptr);
@@ -696,4 +700,20 @@ TEST_F(StatementCompiler, ScriptFileCompilesEndToEnd) {
     main.FindVar("x", &x);
     ASSERT_NE(x, nullptr);
     EXPECT_EQ(x->GetInt(), 20);
+}
+
+TEST_F(BuiltinBranch, ProgramStartedByRunKvsActsOnItsCallersLine) {
+    TagTelBasic started;
+    started.calledProgram = 1;
+    started.callingProgram = &prog;
+    Line(started, "a = 1;");
+    EXPECT_EQ(Line(started, "SendMsg(a, a, a, a);"), 0);
+    EXPECT_EQ(dynamic_cast<TagBuiltin*>(started.Op(1))->Program(), &prog);
+    // RunKvs goes one level up only: a started main program keeps itself.
+    EXPECT_EQ(Line(started, "RunKvs(a);"), 0);
+    EXPECT_EQ(dynamic_cast<TagBuiltin*>(started.Op(2))->Program(), &started);
+    // DllFunction declares on the caller's line, where later calls find the name.
+    EXPECT_EQ(Line(started, "DllFunction(a, \"Sum\", 1);"), 0);
+    EXPECT_EQ(Line(started, "Sum(a);"), 0);
+    EXPECT_EQ(Line("Sum(a);"), 0);
 }
