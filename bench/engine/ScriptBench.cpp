@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -72,6 +73,35 @@ end
 return total
 )";
 
+// One kind of work per loop, to see where the time goes: the body's statements, then the same body in Lua.
+struct KindLoop {
+    const char* name;
+    int statements; // per pass: the loop test, the body, the increment (and a called function's return)
+    const char* engineBody;
+    const char* luaPrologue;
+    const char* luaBody;
+};
+const KindLoop kKinds[] = {
+    {"integer", 5, "    x = i * 3 + 7;\n    y = x % 11;\n    total = total + y;\n", "",
+     "local x = i * 3 + 7\nlocal y = x % 11\ntotal = total + y\n"},
+    {"string", 4, "    s = \"k\" + i;\n    u = s + \"z\";\n", "local s, u\n", "s = \"k\" .. i\nu = s .. \"z\"\n"},
+    {"array", 5, "    y = i % 64;\n    arr[y] = i;\n    t = arr[y];\n", "local arr, t = {}\n",
+     "local y = i % 64\narr[y] = i\nt = arr[y]\n"},
+    {"call", 4, "    r = add3(i, 1, 2);\n", "local function add3(a, b, c) return a + b + c end\nlocal r\n",
+     "r = add3(i, 1, 2)\n"},
+};
+
+std::string EngineKindScript(const KindLoop& k) {
+    return std::string("function add3(a, b, c)\n{\n    return(a + b + c);\n}\ni = 0;\ntotal = 0;\ns = \"\";\n") +
+           "if(0)\n{\n    r = add3(1, 2, 3);\n}\nwhile(i < " + std::to_string(kPasses) + ")\n{\n" + k.engineBody +
+           "    i = i + 1;\n}\nreturn(i);\n";
+}
+
+std::string LuaKindScript(const KindLoop& k) {
+    return std::string("local n = ...\nlocal i, total = 0, 0\n") + k.luaPrologue + "while i < n do\n" + k.luaBody +
+           "i = i + 1\nend\nreturn i\n";
+}
+
 int64_t ExpectedTotal() {
     int64_t total = 0;
     for (int64_t i = 0; i < kPasses; ++i) total += 2 * ((i * 3 + 7) % 11) + 3;
@@ -83,6 +113,7 @@ int64_t ExpectedTotal() {
 struct Workspace {
     std::filesystem::path dir;
     std::string loopFile, bigFile;
+    std::string kindFiles[std::size(kKinds)];
 
     Workspace() {
         dir = std::filesystem::temp_directory_path() / ("zz_script_bench_" + std::to_string(::getpid()));
@@ -92,6 +123,10 @@ struct Workspace {
         std::snprintf(text, sizeof text, kEngineLoop, kPasses);
         loopFile = (dir / "loop.kvs").string();
         std::ofstream(loopFile) << text;
+        for (size_t k = 0; k < std::size(kKinds); ++k) {
+            kindFiles[k] = (dir / (std::string(kKinds[k].name) + ".kvs")).string();
+            std::ofstream(kindFiles[k]) << EngineKindScript(kKinds[k]);
+        }
         bigFile = (dir / "big.kvs").string();
         std::ofstream big(bigFile);
         // Ten-line blocks over a hundred variable groups, like a long script with a usual number of names.
@@ -129,9 +164,9 @@ struct Lua {
     lua_State* L = luaL_newstate();
     int chunk = LUA_NOREF;
 
-    Lua() {
+    explicit Lua(const char* text = kLuaLoop) {
         luaL_openlibs(L);
-        if (luaL_loadstring(L, kLuaLoop) == LUA_OK) chunk = luaL_ref(L, LUA_REGISTRYINDEX);
+        if (luaL_loadstring(L, text) == LUA_OK) chunk = luaL_ref(L, LUA_REGISTRYINDEX);
     }
     ~Lua() { lua_close(L); }
     // Runs the loop once: its total, or -1 when Lua failed.
@@ -213,6 +248,39 @@ void BM_LoopEngineVsLua(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LoopEngineVsLua)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// Each kind of work alone, engine and Lua timed side by side as above.
+void BM_KindEngineVsLua(benchmark::State& state) {
+    Workspace& w = Work();
+    const KindLoop& kind = kKinds[state.range(0)];
+    state.SetLabel(kind.name);
+    std::string luaText = LuaKindScript(kind);
+    Lua lua(luaText.c_str());
+    double engineNs = 0, luaNs = 0;
+    for (auto _ : state) {
+        TagKvCall call;
+        auto prog = Build(call, w.kindFiles[state.range(0)]);
+        double t0 = NowNs();
+        int32_t got = prog->initResult == 0 ? prog->Run() : -1;
+        double t1 = NowNs();
+        int64_t luaGot = lua.Run();
+        double t2 = NowNs();
+        prog.reset();
+        if (got != kPasses || luaGot != kPasses) {
+            state.SkipWithError("a loop did not run to its end");
+            break;
+        }
+        engineNs += t1 - t0;
+        luaNs += t2 - t1;
+    }
+    if (luaNs > 0) {
+        double passes = static_cast<double>(state.iterations()) * kPasses * kind.statements;
+        state.counters["engine_stmts/s"] = passes / (engineNs / 1e9);
+        state.counters["lua_stmts/s"] = passes / (luaNs / 1e9);
+        state.counters["engine/lua"] = engineNs / luaNs;
+    }
+}
+BENCHMARK(BM_KindEngineVsLua)->DenseRange(0, static_cast<int>(std::size(kKinds)) - 1)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void BM_Compile10kLines(benchmark::State& state) {
     Workspace& w = Work();
