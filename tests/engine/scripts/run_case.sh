@@ -8,6 +8,7 @@
 #   expect       optional lines "exit N" (default 0) and "returned N" (the "Run returned N" line)
 #   stdout.txt   the expected "_stdout<line>.txt" (UTF-8 here, compared as GBK bytes); absent: no such file
 #   errmsg.txt   the expected "errmsg<line>.txt" (likewise); the compile time of the summary is masked
+#   files/       optional: further files the run must leave in its folder, byte for byte (after GBK conversion)
 #   output.txt   optional: lines that must each appear whole in the runner's standard output
 #   pending      optional: why the case cannot pass yet (a builtin it needs is missing); the case is skipped
 # Usage: run_case.sh ZZSCRIPT CASE_DIR
@@ -88,6 +89,11 @@ compare() { # expected-file actual-name
 }
 compare "$case_dir/stdout.txt" "_stdout$line.txt"
 compare "$case_dir/errmsg.txt" "errmsg$line.txt"
+if [[ -d "$case_dir/files" ]]; then
+    for f in "$case_dir"/files/*; do
+        compare "$f" "$(basename "$f")"
+    done
+fi
 
 if ((failed)); then
     echo "--- runner stdout:"
