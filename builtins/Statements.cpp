@@ -1,11 +1,14 @@
 #include "builtins/Statements.h"
 
+#include <atomic>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
-#include "builtins/ProgramAccess.h"
+#include "builtins/TagSysTimers.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
+#include "platform/NamedEvent.h"
 #include "telephony/TagKvCall.h"
 #include "telephony/TagWriteLog.h"
 
@@ -30,10 +33,11 @@ void AssignInt(TagVar& v, int32_t n) {
     v = tmp;
 }
 
-// Only a main program's indexes mean something to the main flow's handler jumps.
-ProgramLineState* MainFlowState(TagTelBasic* prog) {
-    return prog && !prog->parent ? &LineStateOf(prog) : nullptr;
+TagTelBasic* RootOf(TagTelBasic* prog) {
+    return prog ? prog->GetRoot() : nullptr;
 }
+
+std::atomic<ExitRoutine> g_exitRoutine{nullptr};
 
 } // namespace
 
@@ -65,75 +69,138 @@ int32_t TagCall::Run() {
                   unit->unitName.c_str(), unit->paramCount, paramCount, file, lineNo, text.c_str());
         return fail(-2);
     }
-    TagTelBasic* root = ProgramRoot(caller ? caller : unit);
-    std::vector<std::string>& stack = LineStateOf(root).callStack;
-    if (stack.size() >= kMaxDepth) {
+    TagTelBasic* root = RootOf(caller ? caller : unit);
+    std::vector<TagTelBasic*>& stack = root->callStack;
+    const size_t depth = stack.size();
+    if (depth >= kMaxDepth) {
         LogAlways("function calling err: '%s()' nested deeper than %d calls. [FILE=%s:LINE=%d:%s]",
                   unit->unitName.c_str(), static_cast<int>(kMaxDepth), file, lineNo, text.c_str());
         return fail(-1);
     }
     for (int32_t i = 0; i < paramCount; ++i)
         unit->paramValues[i] = params[static_cast<size_t>(i)] ? *params[static_cast<size_t>(i)] : g_nullVar;
-    stack.push_back(unit->unitName);
-    ProgramRunFunction(unit, caller);
+
+    TagTelBasic* main = unit->ParentOrSelf();
+    TagTelBasic* outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
+    stack.push_back(unit);
+    main->runningUnit = unit;
+    TagTelBasic::RunFunction(unit, caller);
+    unit->caller = outerCaller;
+    main->runningUnit = caller ? caller : main;
+    if (stack.size() > depth) stack.resize(depth);
+
     for (int32_t i = 0; i < paramCount; ++i) {
         TagVar* arg = params[static_cast<size_t>(i)];
         if (arg && !arg->readOnly) *arg = unit->paramValues[i];
         if (unit->paramValues[i].type == TagVar::kObject) AssignInt(unit->paramValues[i], 0);
     }
-    // The stack may have been touched by the body; drop exactly this call's entry.
-    std::vector<std::string>& after = LineStateOf(root).callStack;
-    if (!after.empty()) after.pop_back();
+    // The value is handed over before the unit lets go of an object it returned.
     TagVar* ret = unit->RetVal();
-    if (callerRet && ret) *callerRet = *ret;
-    return ret ? ret->intVal : 0;
+    int32_t r = ret ? ret->intVal : 0;
+    if (callerRet && ret && callerRet != ret) {
+        *callerRet = *ret;
+        if (ret->type == TagVar::kObject) AssignInt(*ret, 0);
+    }
+    return r;
 }
 
 int32_t TagReturn::Run() {
     TagVar* ret = unit_ ? unit_->RetVal() : nullptr;
     const TagVar& v = value_ ? *value_ : g_nullVar;
-    if (ret) *ret = v;
+    if (ret && ret != &v) *ret = v;
     return v.GetInt();
 }
 
 int32_t TagClose::SetDisconnFlag(int32_t opIndex) {
-    ProgramLineState* s = MainFlowState(unit_);
-    if (!s) return -1;
-    s->disconnIndex = opIndex;
+    if (!unit_ || unit_->parent) return -1;
+    unit_->disconnIndex = opIndex;
     return 0;
 }
 
 int32_t TagClose::Run() {
-    if (TagKvCall* call = ProgramCall(unit_)) {
+    if (TagKvCall* call = unit_ ? unit_->Call() : nullptr) {
         int32_t released = kCallReleased;
         call->callState.compare_exchange_strong(released, kCallClosed);
     }
     int32_t r = 0;
-    if (TagTelBasic* root = ProgramRoot(unit_)) {
-        ProgramLineState& s = LineStateOf(root);
-        r = s.dialFailWord;
-        s.dialFailWord = 0;
+    if (TagTelBasic* root = RootOf(unit_)) {
+        r = root->dialFailWord;
+        root->dialFailWord = 0;
     }
     SleepMs(50);
     return r;
 }
 
 TagOnSysQuit::TagOnSysQuit(int32_t opIndex, TagTelBasic* prog) : unit_(prog) {
-    if (ProgramLineState* s = MainFlowState(prog)) s->sysQuitIndex = opIndex;
+    if (prog && !prog->parent) prog->sysQuitIndex = opIndex;
 }
 
 int32_t TagOnSysQuit::Run() {
-    if (TagTelBasic* main = ProgramParentOrSelf(unit_)) LineStateOf(main).handlerState = 7;
+    if (unit_) unit_->ParentOrSelf()->handlerState = 7;
     return 0;
 }
 
-TagDllCall::TagDllCall(const char* name, TagTelBasic* prog)
-    : TagBuiltin(ProgramRoot(prog), {}), funcName(name ? name : "") {}
+TagDllCall::TagDllCall(const char* name, TagTelBasic* prog) : TagBuiltin(RootOf(prog), {}), funcName(name ? name : "") {}
 
-TagIsSysQuit::TagIsSysQuit(TagVar* v, TagTelBasic* prog) : TagBuiltin(ProgramRoot(prog), {v}) {}
-TagAssert::TagAssert(TagVar* cond, TagTelBasic* prog) : TagBuiltin(ProgramRoot(prog), {cond}) {}
-TagStartTimer::TagStartTimer(TagVar* name, TagVar* interval, TagTelBasic* prog)
-    : TagBuiltin(ProgramRoot(prog), {name, interval}) {}
-TagStopTimer::TagStopTimer(TagVar* name, TagTelBasic* prog) : TagBuiltin(ProgramRoot(prog), {name}) {}
+TagIsSysQuit::TagIsSysQuit(TagVar* v, TagTelBasic* prog) : TagBuiltin(RootOf(prog), {v}) {}
+
+int32_t TagIsSysQuit::Run() {
+    int32_t q = Program() && Program()->IsQuit() ? 1 : 0;
+    SetOutInt(0, q);
+    return q;
+}
+
+void SetExitRoutine(ExitRoutine routine) {
+    g_exitRoutine.store(routine);
+}
+
+int32_t TagExit::Run() {
+    int32_t code = IntVal(0);
+    if (code != 0) {
+        // Only a controlling process (an auto-run tool) owns the event; without one nothing is signalled.
+        SleepMs(200);
+        NamedEvent::Signal("AutoRun Quit");
+    }
+    WriteRunLogAlways("Exit()!");
+    if (ExitRoutine r = g_exitRoutine.load()) r();
+    return code;
+}
+
+TagAssert::TagAssert(TagVar* cond, TagTelBasic* prog) : TagBuiltin(RootOf(prog), {cond}) {}
+
+int32_t TagAssert::Run() {
+    return IntVal(0);
+}
+
+TagSysTimers& TimersOf(TagTelBasic& prog) {
+    TagTelBasic* root = prog.GetRoot();
+    if (!root) root = &prog;
+    if (!root->timers) root->timers = std::make_unique<TagSysTimers>();
+    return *root->timers;
+}
+
+TagStartTimer::TagStartTimer(TagVar* func, TagVar* interval, TagTelBasic* prog)
+    : TagBuiltin(RootOf(prog), {func, interval}) {
+    // Registered while compiling, whether or not the statement ever runs.
+    if (prog) TimersOf(*prog).Add(func, prog);
+}
+
+int32_t TagStartTimer::Run() {
+    TagVar& func = Operand(0);
+    if (func.type != TagVar::kFunction || !Program()) return -1;
+    double ms = std::trunc(Number(1) * 1000.0);
+    // Out-of-range or not-a-number intervals are held to what the 32-bit field can keep.
+    int32_t interval = !(ms > -2147483648.0) ? (std::isnan(ms) ? 0 : INT32_MIN)
+                       : ms > 2147483647.0   ? INT32_MAX
+                                             : static_cast<int32_t>(ms);
+    return TimersOf(*Program()).Start(&func, interval);
+}
+
+TagStopTimer::TagStopTimer(TagVar* func, TagTelBasic* prog) : TagBuiltin(RootOf(prog), {func}) {}
+
+int32_t TagStopTimer::Run() {
+    if (!Program()) return -1;
+    return TimersOf(*Program()).Stop(&Operand(0));
+}
 
 } // namespace zz

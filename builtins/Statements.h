@@ -9,11 +9,13 @@
 
 namespace zz {
 
+class TagSysTimers;
+
 // A call of a user function (kind 'R'): values in, the body run on this thread, changed parameters copied back.
 class TagCall final : public TagOper {
 public:
     static constexpr int32_t kMaxParams = 40;
-    // The call stack of a line stops growing here: deeper calls fail with -1.
+    // The call stack of a line stops growing here: deeper calls are logged and fail with -1.
     static constexpr size_t kMaxDepth = 30;
 
     TagCall(TagVar* function, TagTelBasic* caller);
@@ -74,26 +76,47 @@ public:
     std::vector<TagVar*> dllArgs;
 };
 
-// Statement-like builtins; their behaviour comes with the run loop and the timers.
+// IsSysQuit(out): out := the line's system-quit flag (0 or 1), which is also the result.
 class TagIsSysQuit final : public TagBuiltin {
 public:
     TagIsSysQuit(TagVar* v, TagTelBasic* prog);
+    int32_t Run() override;
 };
+
+// Exit(code): a code other than 0 first signals the "AutoRun Quit" event of a controlling process; then the
+// program's exit routine asks the whole system to shut down. The script goes on until the lines are stopped.
 class TagExit final : public TagBuiltin {
 public:
     explicit TagExit(TagVar* v) : TagBuiltin(nullptr, {v}) {}
+    int32_t Run() override;
 };
+// The program's exit routine (the console installs it: it posts the quit to the main window); null: none.
+using ExitRoutine = void (*)();
+void SetExitRoutine(ExitRoutine routine);
+
+// Assert(condition): the condition's integer value.
 class TagAssert final : public TagBuiltin {
 public:
     TagAssert(TagVar* cond, TagTelBasic* prog);
+    int32_t Run() override;
 };
+
+// StartTimer(function, seconds): registers the function's timer when compiled; arms it when run.
 class TagStartTimer final : public TagBuiltin {
 public:
-    TagStartTimer(TagVar* name, TagVar* interval, TagTelBasic* prog);
+    TagStartTimer(TagVar* func, TagVar* interval, TagTelBasic* prog);
+    // -1 when the first operand holds no function or no timer has its name; else 0.
+    int32_t Run() override;
 };
+
+// StopTimer(function or 0).
 class TagStopTimer final : public TagBuiltin {
 public:
-    TagStopTimer(TagVar* name, TagTelBasic* prog);
+    TagStopTimer(TagVar* func, TagTelBasic* prog);
+    int32_t Run() override;
 };
+
+// The line's timer table (the root program's), created when the program has none yet.
+TagSysTimers& TimersOf(TagTelBasic& prog);
 
 } // namespace zz

@@ -32,6 +32,7 @@ class TagMsTTS;
 class CGetHypy;
 class TagTelLine;
 struct RecKeyword;
+struct DebugSnapshot;
 
 // What the console shows of the engine's work; every hook is optional (null: nothing is shown).
 struct EngineHooks {
@@ -289,6 +290,10 @@ public:
     int32_t tempCounter = 0;
     // Names of the user functions running on the line, outermost first (main program only).
     std::vector<TagTelBasic*> callStack;
+    // The unit whose statements run now (main program only; the debugger's current unit).
+    std::atomic<TagTelBasic*> runningUnit{nullptr};
+    // The debugger's views of the paused line, taken on the line thread (engine/Debugger.h).
+    std::shared_ptr<DebugSnapshot> debugSnap;
 
 protected:
     TagVar* AppendVar();

@@ -1,60 +1,57 @@
-// User-function calls with copy-back, return, and the hang-up and system-quit handlers.
+// User-function calls with copy-back, return, the hang-up and system-quit handlers and the statement-like
+// builtins. Function bodies are hand-built operations run by the real run loop.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "LineFixture.h"
 #include "builtins/Statements.h"
 #include "engine/TagMapObject.h"
+#include "platform/Clock.h"
+#include "platform/NamedEvent.h"
+#include "tests/engine/HandProgram.h"
 
 namespace zz {
 namespace {
 
-// Stands in for the run loop's function body: what each test's body does.
-struct Body {
-    static inline int calls = 0;
-    static inline size_t deepest = 0;
-    static inline TagCall* again = nullptr;
-    static inline void (*effect)(TagTelBasic*) = nullptr;
-
-    static int32_t Run(TagTelBasic* unit, TagTelBasic*) {
-        ++calls;
-        TagTelBasic* root = unit->parent;
-        deepest = std::max(deepest, LineStateOf(root).callStack.size());
-        if (effect) effect(unit);
-        if (again) again->Run();
-        return 0;
-    }
-};
+using test::AppendDo;
 
 class UserCall : public ::testing::Test {
 protected:
     void SetUp() override {
-        Body::calls = 0;
-        Body::deepest = 0;
-        Body::again = nullptr;
-        Body::effect = nullptr;
-        SetFunctionRunner(&Body::Run);
         unit.paramCount = 2;
         unit.paramNames[0] = "a";
         unit.paramNames[1] = "b";
         fn.InitFunc("f", "", &unit, 1);
     }
-    void TearDown() override { SetFunctionRunner(nullptr); }
+    // The body: counts its runs and records the deepest call stack.
+    void CountingBody() {
+        AppendDo(unit, [this] {
+            ++calls;
+            deepest = std::max(deepest, line.main.callStack.size());
+            return 0;
+        });
+    }
 
     test::LineFixture line;
     TagTelBasic unit{"a.kvs", "f", &line.main};
     TagVar fn;
+    int calls = 0;
+    size_t deepest = 0;
 };
 
 TEST_F(UserCall, ANameThatIsNotAFunctionFailsWithMinusOne) {
+    CountingBody();
     TagVar notFn;
     notFn.InitInt("x", "", 3, 0);
     TagCall call(&notFn, &line.main);
     EXPECT_EQ(call.Run(), -1);
     EXPECT_EQ(line.main.RetVal()->GetInt(), -1);
-    EXPECT_EQ(Body::calls, 0);
+    EXPECT_EQ(calls, 0);
 }
 
 TEST_F(UserCall, AWrongArgumentCountFailsWithMinusTwoWithoutRunning) {
+    CountingBody();
     TagVar x, y, z;
     TagCall call(&fn, &line.main);
     call.AddPara(&x);
@@ -62,22 +59,26 @@ TEST_F(UserCall, AWrongArgumentCountFailsWithMinusTwoWithoutRunning) {
     call.AddPara(&z);
     EXPECT_EQ(call.Run(), -2);
     EXPECT_EQ(line.main.RetVal()->GetInt(), -2);
-    EXPECT_EQ(Body::calls, 0);
-    EXPECT_TRUE(LineStateOf(&line.main).callStack.empty());
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(line.main.callStack.empty());
 }
 
 TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
     TagVar var, constant;
     var.InitInt("v", "", 1, 0);
     constant.InitInt("", "CONST", 2, 1);
-    Body::effect = [](TagTelBasic* u) {
+    TagTelBasic* u = &unit;
+    TagTelBasic* main = &line.main;
+    AppendDo(unit, [u, main] {
         EXPECT_EQ(u->paramValues[0].GetInt(), 1);
         EXPECT_EQ(u->paramValues[1].GetInt(), 2);
-        EXPECT_EQ(LineStateOf(u->parent).callStack.back(), "f");
+        EXPECT_EQ(main->callStack.back(), u);
+        EXPECT_EQ(main->runningUnit.load(), u);
         u->paramValues[0].SetInt(10);
         u->paramValues[1].SetInt(20);
         u->RetVal()->SetStr("done");
-    };
+        return 0;
+    }, "body")->kind = 'R'; // the body's result must not overwrite its _retVal
     TagCall call(&fn, &line.main);
     call.AddPara(&var);
     call.AddPara(&constant);
@@ -86,44 +87,53 @@ TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
     EXPECT_EQ(var.name, "v");
     EXPECT_EQ(constant.GetInt(), 2);
     EXPECT_STREQ(line.main.RetVal()->Str(), "done");
-    EXPECT_TRUE(LineStateOf(&line.main).callStack.empty());
+    EXPECT_TRUE(line.main.callStack.empty());
+    EXPECT_EQ(line.main.runningUnit.load(), &line.main);
 }
 
-TEST_F(UserCall, ObjectsPassInAndReturnedObjectsReachTheCaller) {
+TEST_F(UserCall, ObjectsPassInAndAReturnedObjectReachesTheCaller) {
     TagVar arr, other, key;
     key.SetInt(0);
     arr[key].SetInt(7);
-    Body::effect = [](TagTelBasic* u) {
+    TagVar* a = &unit.paramValues[0];
+    AppendDo(unit, [a] {
         TagVar k;
         k.SetInt(1);
-        u->paramValues[0][k].SetInt(8);
-        *u->RetVal() = u->paramValues[0];
-    };
+        (*a)[k].SetInt(8);
+        return 0;
+    });
+    test::Append(unit, std::make_unique<TagReturn>(a, &unit));
     TagCall call(&fn, &line.main);
     call.AddPara(&arr);
     call.AddPara(&other);
     call.Run();
     EXPECT_EQ(unit.paramValues[0].type, TagVar::kInt); // the unit lets go of the object
+    EXPECT_EQ(unit.RetVal()->type, TagVar::kInt);
     EXPECT_EQ(arr.type, TagVar::kObject);
     EXPECT_EQ(arr.Len(), 2);
     ASSERT_EQ(line.main.RetVal()->type, TagVar::kObject);
     EXPECT_EQ(line.main.RetVal()->objId, arr.objId);
+    EXPECT_EQ(g_mapObjects.RefCount(arr.objId), 2);
     TagVar none;
-    *unit.RetVal() = none;
+    int32_t id = arr.objId;
     *line.main.RetVal() = none;
     arr = none;
+    EXPECT_EQ(g_mapObjects.Count(id), -1);
 }
 
 TEST_F(UserCall, RecursionStopsAtThirtyLevels) {
+    CountingBody();
     TagVar x, y;
+    auto* again = test::Append(unit, std::make_unique<TagCall>(&fn, &unit));
+    again->AddPara(&unit.paramValues[0]);
+    again->AddPara(&unit.paramValues[1]);
     TagCall call(&fn, &line.main);
     call.AddPara(&x);
     call.AddPara(&y);
-    Body::again = &call;
-    call.Run();
-    EXPECT_EQ(Body::deepest, TagCall::kMaxDepth);
-    EXPECT_EQ(Body::calls, 30);
-    EXPECT_TRUE(LineStateOf(&line.main).callStack.empty());
+    EXPECT_EQ(call.Run(), -1);
+    EXPECT_EQ(deepest, TagCall::kMaxDepth);
+    EXPECT_EQ(calls, 30);
+    EXPECT_TRUE(line.main.callStack.empty());
 }
 
 TEST_F(UserCall, AddParaStopsAtForty) {
@@ -144,18 +154,25 @@ TEST(ReturnStatement, SetsTheUnitResultAndEndsTheBody) {
     EXPECT_EQ(r.Run(), 12);
     EXPECT_STREQ(line.func.RetVal()->Str(), "12x");
     EXPECT_EQ(r.Next(), nullptr);
+    TagReturn self(line.func.RetVal(), &line.func); // return(_retVal)
+    EXPECT_EQ(self.Run(), 12);
+    EXPECT_STREQ(line.func.RetVal()->Str(), "12x");
 }
 
 TEST(HangupHandler, RegistersOnlyInTheMainFlowAndHandlesAReleasedCall) {
+    VirtualClock clock;
+    ScopedClock scoped(&clock);
     test::LineFixture line;
     TagClose inMain(&line.main), inFunc(&line.func);
     EXPECT_EQ(inMain.SetDisconnFlag(4), 0);
     EXPECT_EQ(inFunc.SetDisconnFlag(9), -1);
-    EXPECT_EQ(LineStateOf(&line.main).disconnIndex, 4);
+    EXPECT_EQ(line.main.disconnIndex, 4);
 
     line.call.callState = kCallConnected;
-    LineStateOf(&line.main).dialFailWord = 3;
+    line.main.dialFailWord = 3;
+    uint32_t start = GetTickCount();
     EXPECT_EQ(inFunc.Run(), 3);
+    EXPECT_EQ(TicksSince(start), 50u);
     EXPECT_EQ(line.call.callState.load(), kCallConnected);
     EXPECT_EQ(inMain.Run(), 0);
     line.call.callState = kCallReleased;
@@ -167,9 +184,9 @@ TEST(SysQuitHandler, RegistersItsIndexAndStopsHandlerJumps) {
     test::LineFixture line;
     TagOnSysQuit q(6, &line.main);
     TagOnSysQuit inFunc(2, &line.func);
-    EXPECT_EQ(LineStateOf(&line.main).sysQuitIndex, 6);
+    EXPECT_EQ(line.main.sysQuitIndex, 6);
     EXPECT_EQ(inFunc.Run(), 0);
-    EXPECT_EQ(LineStateOf(&line.main).handlerState, 7);
+    EXPECT_EQ(line.main.handlerState, 7);
 }
 
 TEST(DllCall, KeepsItsNameAndTheLineProgram) {
@@ -183,6 +200,55 @@ TEST(DllCall, KeepsItsNameAndTheLineProgram) {
     EXPECT_EQ(call.funcName, "Add");
     EXPECT_EQ(call.dllArgs.size(), 2u);
     EXPECT_EQ(call.Program(), &line.main);
+}
+
+TEST(StatementBuiltins, IsSysQuitReadsTheLineFlagAndAssertGivesItsCondition) {
+    test::LineFixture line;
+    TagVar out, cond;
+    out.SetStr("x");
+    TagIsSysQuit q(&out, &line.func);
+    EXPECT_EQ(q.Run(), 0);
+    EXPECT_EQ(out.type, TagVar::kInt);
+    line.main.SetQuit(1);
+    EXPECT_EQ(q.Run(), 1);
+    EXPECT_EQ(out.GetInt(), 1);
+
+    cond.SetStr("42abc");
+    TagAssert a(&cond, &line.main);
+    EXPECT_EQ(a.Run(), 42);
+}
+
+struct ExitCalls {
+    static inline int count = 0;
+    static void Routine() { ++count; }
+};
+
+TEST(StatementBuiltins, ExitSignalsTheAutoRunEventOnlyForANonZeroCodeAndAlwaysCallsTheExitRoutine) {
+    VirtualClock clock;
+    ScopedClock scoped(&clock);
+    NamedEvent autoRun;
+    bool owned = autoRun.Create("AutoRun Quit");
+    SetExitRoutine(&ExitCalls::Routine);
+    ExitCalls::count = 0;
+    TagVar code;
+    code.SetInt(0);
+    TagExit quiet(&code);
+    EXPECT_EQ(quiet.Run(), 0);
+    EXPECT_EQ(ExitCalls::count, 1);
+    if (owned) {
+        EXPECT_FALSE(autoRun.Wait(0));
+    }
+
+    code.SetInt(3);
+    TagExit loud(&code);
+    uint32_t start = GetTickCount();
+    EXPECT_EQ(loud.Run(), 3);
+    EXPECT_EQ(TicksSince(start), 200u);
+    EXPECT_EQ(ExitCalls::count, 2);
+    if (owned) {
+        EXPECT_TRUE(autoRun.Wait(1000));
+    }
+    SetExitRoutine(nullptr);
 }
 
 } // namespace
