@@ -12,6 +12,7 @@
 #include "engine/TagFlow.h"
 #include "engine/TagMapObject.h"
 #include "engine/TagTelBasic.h"
+#include "telephony/TagKvCall.h"
 #include "tests/engine/Values.h"
 
 using namespace zz;
@@ -252,6 +253,21 @@ TEST_F(BlockCompile, BracelessLoopBodyOnTheLastLineStillLoops) {
     TagTelBasic empty;
     empty.LinkAtEndOfFile();
     EXPECT_EQ(empty.OpCount(), 0);
+}
+
+// The same through a whole script file, whose end of compilation links the last line.
+TEST_F(BlockCompile, ScriptFileEndingInABracelessLoopBodyLoops) {
+    {
+        std::ofstream f("main.kvs", std::ios::binary);
+        f << "i = 0;\r\nn = 0;\r\nwhile(i < 5)\r\n{\r\n    i++;\r\n    for(j = 0; j < i; j++)\r\n        n++;\r\n}"
+             "\r\nwhile(i < 9)\r\n    i++;\r\n";
+    }
+    TagKvCall call;
+    TagTelBasic p("main.kvs", 0, &call, 1, nullptr);
+    ASSERT_EQ(p.initResult, 0) << Log();
+    ASSERT_TRUE(Run(p));
+    EXPECT_EQ(I(p, "i"), 9);
+    EXPECT_EQ(I(p, "n"), 1 + 2 + 3 + 4 + 5);
 }
 
 // The same at the end of an if chain: the then statement must not run on into the else statement.
