@@ -1,6 +1,7 @@
 // zuzod: the platform's process. Reads ZuZodRun.cfg in the working directory, runs as a single instance per
-// FORM_TITLE, keeps the run log, and stops in order on SIGTERM/SIGINT or the named "Quit" event. It runs
-// headless: message boxes go to standard error and the run log.
+// FORM_TITLE, keeps the run log, builds the lines and runs their scripts, and stops in order on SIGTERM/SIGINT
+// or the named "Quit" event. It runs headless: message boxes go to standard error and the run log.
+#include "app/SystemStart.h"
 #include "platform/Clock.h"
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
@@ -21,7 +22,9 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
-void OnSignal(int) { g_stop.store(true); }
+void OnSignal(int) {
+    g_stop.store(true);
+}
 
 const char* kCfgFile = "ZuZodRun.cfg";
 
@@ -81,6 +84,9 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    InitSystem(cfgFile);
+    RawLog("InitSystem() OK.");
+
     // The display tick: flush the run log, watch the named events.
     uint32_t lastFlush = GetTickCount();
     while (!g_stop.load()) {
@@ -97,7 +103,9 @@ int main(int argc, char** argv) {
     }
 
     WriteRunLogAlways("zuzod closing");
-    RawLog("zuzod closed.");
+    CloseSystem();
+    runLog->Flush();
+    RawLog("delete _logFp ...");
     SetMessageSink(nullptr);
     SetRunLog(nullptr);
     runLog.reset();

@@ -140,8 +140,12 @@ std::function<int32_t()> g_cpuSource;
 
 } // namespace
 
-void SetLinePrograms(LinePrograms* programs) { g_programs.store(programs); }
-LinePrograms* GetLinePrograms() { return g_programs.load(); }
+void SetLinePrograms(LinePrograms* programs) {
+    g_programs.store(programs);
+}
+LinePrograms* GetLinePrograms() {
+    return g_programs.load();
+}
 
 int32_t CpuPercentage() {
     {
@@ -224,7 +228,8 @@ int32_t TagTelDrive::Run(const char* cfgFile) {
             // A line over 512 characters is refused whole, as the reader does.
             int c;
             bool cut = false;
-            while ((c = std::fgetc(f)) != EOF && c != '\n') cut = true;
+            while ((c = std::fgetc(f)) != EOF && c != '\n')
+                cut = true;
             if (cut) continue;
         }
         if (raw[0] == '\n' || raw[0] == '\r') continue;
@@ -242,8 +247,7 @@ int32_t TagTelDrive::Run(const char* cfgFile) {
             RawLog(text);
             if (k >= 0 && k < lineCount_) {
                 if (given[size_t(k)]) {
-                    std::snprintf(text, sizeof text, "Run: line %d is listed twice; '%s' not loaded", k,
-                                  value.c_str());
+                    std::snprintf(text, sizeof text, "Run: line %d is listed twice; '%s' not loaded", k, value.c_str());
                     WriteRunLogAlways(text);
                     continue;
                 }
@@ -351,7 +355,8 @@ void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
 }
 
 bool TagTelDrive::WaitToRun(TagTelLine* line, const Shared& shared) {
-    while (!shared.runFlag.load() && !line->closing.load() && !shared.shutting.load()) SleepMs(200);
+    while (!shared.runFlag.load() && !line->closing.load() && !shared.shutting.load())
+        SleepMs(200);
     if (line->closing.load() || shared.shutting.load()) return false;
     SleepUnlessClosing(uint32_t(line->lineNo % 10) * 100, line);
     WaitCpuIdleOr(20, 65, &line->closing);
@@ -440,7 +445,8 @@ void TagTelDrive::CloseAllTelLine() {
     uint32_t start = GetTickCount();
     for (int i = 1; busy() && TicksSince(start) < 35000; ++i) {
         SleepMs(50);
-        if (i % 7 == 0) forEach([&](TagTelLine& line) {
+        if (i % 7 == 0)
+            forEach([&](TagTelLine& line) {
                 if (line.threads.load() > 0) askQuit(line);
             });
     }

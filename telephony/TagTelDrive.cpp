@@ -88,8 +88,12 @@ std::atomic<bool>& SystemClosing() {
     return closing;
 }
 
-void SetTelDrive(TagTelDrive* drive) { g_drive.store(drive); }
-TagTelDrive* GetTelDrive() { return g_drive.load(); }
+void SetTelDrive(TagTelDrive* drive) {
+    g_drive.store(drive);
+}
+TagTelDrive* GetTelDrive() {
+    return g_drive.load();
+}
 
 TagBaseVirCard::TagBaseVirCard(int32_t lines, uint8_t language) : language_(language) {
     if (lines > kMaxVirLines) {
@@ -172,7 +176,8 @@ TagTelDrive::~TagTelDrive() {
         RawLog("Driver Close...");
         shared_->shutting = true;
         // The main run and reload-all threads leave their loops on the shutting flag; they hold the manager.
-        for (int i = 0; i < 400 && workers_.load() > 0; ++i) SleepMs(100);
+        for (int i = 0; i < 400 && workers_.load() > 0; ++i)
+            SleepMs(100);
         if (workers_.load() > 0) {
             RawLog("Driver Close: a run or reload thread did not end; lines left running.");
             WriteRunLogAlways("Driver Close: a run or reload thread did not end; lines left running.");
@@ -276,10 +281,14 @@ int32_t TagTelDrive::GetBlockState(int32_t line) {
 namespace {
 // External (1, 4), internal (2), virtual (0), other (above 4); recording lines (3) count nowhere.
 void CountKind(int8_t kind, int32_t& ex, int32_t& in, int32_t& vir, int32_t& other) {
-    if (kind == kLineAnalogTrunk || kind == kLineDigitalTrunk) ++ex;
-    else if (kind == kLineExtension) ++in;
-    else if (kind == kLineVirtual) ++vir;
-    else if (kind > kLineDigitalTrunk) ++other;
+    if (kind == kLineAnalogTrunk || kind == kLineDigitalTrunk)
+        ++ex;
+    else if (kind == kLineExtension)
+        ++in;
+    else if (kind == kLineVirtual)
+        ++vir;
+    else if (kind > kLineDigitalTrunk)
+        ++other;
 }
 } // namespace
 
@@ -305,8 +314,10 @@ int32_t TagTelDrive::GetIdleNum(int32_t& external, int32_t& other) {
     for (int32_t n = 0; n < lineCount_; ++n) {
         TagKvCall* c = lines_[size_t(n)]->call.get();
         if (!c || c->callState.load() != kCallDialing) continue;
-        if (c->lineKind == kLineAnalogTrunk || c->lineKind == kLineDigitalTrunk) ++external;
-        else if (c->lineKind > kLineDigitalTrunk) ++other;
+        if (c->lineKind == kLineAnalogTrunk || c->lineKind == kLineDigitalTrunk)
+            ++external;
+        else if (c->lineKind > kLineDigitalTrunk)
+            ++other;
     }
     return external + other;
 }
@@ -363,7 +374,8 @@ int32_t TagTelDrive::WriteLinesList(const char* path) {
     if (lineCount_ > 0) closeGroup(lineCount_ - 1);
     std::fputs(equals, f);
     std::fputs("线路统计：\n", f);
-    for (auto& [key, text] : groups) std::fprintf(f, "%s\n", text.c_str());
+    for (auto& [key, text] : groups)
+        std::fprintf(f, "%s\n", text.c_str());
     std::fputs(equals, f);
     return std::fclose(f) == 0 ? 0 : -1;
 }

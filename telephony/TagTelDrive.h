@@ -28,7 +28,7 @@ enum : uint8_t { kDriveSip = 0, kDriveCard = 1, kDriveVirtual = 2, kDriveNone = 
 // How the manager makes its three drivers; a maker may return null (no lines of that kind). Tests and the
 // drivers install theirs; the default makes no card or SIP driver and base call objects for virtual lines.
 struct DriverMakers {
-    std::function<std::unique_ptr<TagKvCard>(TagRunCfg* cfg)> card, sip, vir;
+    std::function<std::unique_ptr<TagKvCard>(TagRunCfg*cfg)> card, sip, vir;
 };
 void SetDriverMakers(const DriverMakers& makers);
 DriverMakers GetDriverMakers();

@@ -129,14 +129,17 @@ public:
         if (p->file.rfind("end", 0) == 0) {
             SleepMs(100);
         } else if (p->file.rfind("deaf", 0) == 0) {
-            while (!p->endOfRun) SleepMs(200);
+            while (!p->endOfRun)
+                SleepMs(200);
         } else if (p->file.rfind("hung", 0) == 0) {
             ++hungInside;
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         } else {
             // One "statement" at a time: a wait for a call that returns on the stop flag, then the flag checks.
             while (!p->quit && !p->endOfRun && !(p->reload && p->reloadAllowed)) {
-                for (int i = 0; i < 25 && !p->call->stopFlag; ++i) SleepMs(200);
+                for (int i = 0; i < 25 && !p->call->stopFlag; ++i)
+                    SleepMs(200);
             }
         }
         {

@@ -184,7 +184,8 @@ TEST(LineTable, CountsLinesByKindAndCallState) {
 
 TEST(LineTable, TypeTags) {
     const char* want[] = {"VIR ", "A_EX", "A_IN", "REC ", "DIG ", "H323", "SIP ", "VOIP", "FAX "};
-    for (int8_t k = 0; k <= 8; ++k) EXPECT_STREQ(TagTelDrive::GetLineTypeName(k), want[k]);
+    for (int8_t k = 0; k <= 8; ++k)
+        EXPECT_STREQ(TagTelDrive::GetLineTypeName(k), want[k]);
     EXPECT_STREQ(TagTelDrive::GetLineTypeName(9), "OTH ");
     EXPECT_STREQ(TagTelDrive::GetLineTypeName(-1), "OTH ");
 }

@@ -68,7 +68,8 @@ protected:
     }
     int32_t ThreadsAlive() {
         int32_t t = 0;
-        for (int32_t n = 0; n < drive->LineCount(); ++n) t += drive->Line(n)->threads.load();
+        for (int32_t n = 0; n < drive->LineCount(); ++n)
+            t += drive->Line(n)->threads.load();
         return t;
     }
     void ExpectCleanRun() {
@@ -116,7 +117,8 @@ TEST_F(LineThreads, TwoHundredLinesLoadRunAndCloseInOrder) {
     EXPECT_EQ(programs.Live(), 0u);
     EXPECT_EQ(programs.destroyed, 200);
     EXPECT_EQ(ThreadsAlive(), 0);
-    for (int32_t n = 0; n < 200; ++n) EXPECT_EQ(ProgramOf(n), nullptr);
+    for (int32_t n = 0; n < 200; ++n)
+        EXPECT_EQ(ProgramOf(n), nullptr);
     ExpectCleanRun();
 }
 
@@ -145,7 +147,8 @@ TEST_F(LineThreads, ReloadAllWhileRunningRebuildsEveryLineOnceAndOneAtATime) {
     EXPECT_FALSE(drive->StartReloadAll()); // a second one beside the first does nothing
     ASSERT_TRUE(WaitFor([&] { return programs.built == 100 && programs.Running() == 50; }));
     EXPECT_EQ(programs.cacheClears, clears + 1);
-    for (int32_t n = 0; n < 50; ++n) EXPECT_EQ(programs.BuiltOn(n), 2);
+    for (int32_t n = 0; n < 50; ++n)
+        EXPECT_EQ(programs.BuiltOn(n), 2);
     EXPECT_EQ(programs.destroyed, 50);
     // Once it is done, another reload may start.
     ASSERT_TRUE(WaitFor([&] { return drive->StartReloadAll(); }));
@@ -254,7 +257,8 @@ TEST_F(LineThreads, LinesWaitingForTheRunFlagOrTheProcessorGateStopAtOnce) {
     int32_t before = programs.built;
     ASSERT_EQ(drive->Run("ZuZodRun.cfg"), 0);
     ASSERT_TRUE(WaitFor([&] { return programs.built == before + 1; })); // line 0 skips the loading gate
-    for (int32_t n = 1; n < 4; ++n) EXPECT_EQ(drive->Line(n)->threads.load(), 1);
+    for (int32_t n = 1; n < 4; ++n)
+        EXPECT_EQ(drive->Line(n)->threads.load(), 1);
     start = GetTickCount();
     drive->CloseAllTelLine();
     EXPECT_LT(TicksSince(start), 35000u);
