@@ -670,6 +670,9 @@ TEST_F(BuiltinBranch, ProgramsTheOperationsKeep) {
     EXPECT_EQ(prog.optimize, 0);
 
     EXPECT_EQ(Line(func, "DllFunction(a, \"Mul\", 2);"), 0);
+    ASSERT_EQ(prog.dllFuncs.size(), 1u);
+    EXPECT_EQ(prog.dllFuncs[0], std::make_pair(std::string("Mul"), 2));
+    EXPECT_TRUE(func.dllFuncs.empty());
     EXPECT_EQ(Line("Mul(a, a);"), 0);
     EXPECT_NE(LastAs<TagDllCall>(), nullptr);
     EXPECT_EQ(Line("AcdListRead();"), 0);
@@ -716,4 +719,37 @@ TEST_F(BuiltinBranch, ProgramStartedByRunKvsActsOnItsCallersLine) {
     EXPECT_EQ(Line(started, "DllFunction(a, \"Sum\", 1);"), 0);
     EXPECT_EQ(Line(started, "Sum(a);"), 0);
     EXPECT_EQ(Line("Sum(a);"), 0);
+}
+
+// Malformed lines are refused with messages, never a crash: pieces of the language thrown together.
+TEST_F(StatementCompiler, SurvivesMalformedLines) {
+    static const char* const kPieces[] = {"x",        "y",        "=",        "==",     "(",          ")",
+                                          "[",        "]",        "{",        "}",      ";",          ",",
+                                          "+",        "++",       "-",        "--",     "*",          "/*",
+                                          "*/",       "//",       "\"",       "\"a\"",  "\\",         "1",
+                                          "2.5",      " ",        "\t",       "if(",    "for(",       "const",
+                                          "function", "Play(",    "#include", "<",      ">",          "Str(",
+                                          "in",       "\xb1\xed", "return(",  "Close(", "OnSysQuit(", "DllFunction(",
+                                          "Foo(",     "!",        "~"};
+    constexpr size_t kCount = sizeof kPieces / sizeof kPieces[0];
+    Assign("x", 1);
+    Assign("y", 2);
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7fff;
+    };
+    for (int32_t n = 0; n < 3000; ++n) {
+        std::string line;
+        for (uint32_t k = 1 + next() % 9; k > 0; --k)
+            line += kPieces[next() % kCount];
+        int32_t rc = Line(line, n + 1);
+        EXPECT_TRUE(rc == 0 || rc == -1) << line;
+        // A failed line counts, and stops the linking as a compilation would.
+        if (rc < 0) ++prog.errorCount;
+        prog.commentStack.clear();
+        prog.funcDefStack.clear();
+    }
+    std::string huge = "x = \"" + std::string(5000, 'q') + "\";";
+    EXPECT_EQ(Line(huge), -1); // cut to one logical line, the string no longer closes
 }
