@@ -305,9 +305,19 @@ int32_t TagTelDrive::ReloadLine(int32_t n, const char* script, bool) {
     ++line->threads;
     if (!StartThread([line, shared = shared_]() { LineThread(line, shared); })) --line->threads;
     int32_t delay = cfg_ ? cfg_->loadDelay : 125;
-    SleepMs(uint32_t(delay / 4));
-    SleepMs(55);
+    PaceHandOut(delay);
     return 0;
+}
+
+// LOAD_DELAY / 4 ms and 55 ms between two lines; a closing manager does not wait out a long delay.
+void TagTelDrive::PaceHandOut(int32_t delay) {
+    uint32_t ms = uint32_t(delay / 4);
+    uint32_t start = GetTickCount();
+    while (!shared_->shutting.load() && TicksSince(start) < ms) {
+        uint32_t left = ms - TicksSince(start);
+        SleepMs(left < 100 ? left : 100);
+    }
+    SleepMs(55);
 }
 
 void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
@@ -523,10 +533,7 @@ void TagTelDrive::ReloadAll() {
                 asked = true;
             }
         }
-        if (asked) {
-            SleepMs(uint32_t(delay / 4));
-            SleepMs(55);
-        }
+        if (asked) PaceHandOut(delay);
     }
 }
 

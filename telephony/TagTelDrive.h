@@ -128,6 +128,7 @@ private:
     static void RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, const Shared& shared);
     static void EndThread(TagTelLine* line, TagTelBasic* prog, LinePrograms* ops);
     void ReloadAll();
+    void PaceHandOut(int32_t delay);
 
     std::string cfgFile_;
     TagRunCfg* cfg_ = nullptr;

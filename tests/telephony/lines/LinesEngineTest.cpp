@@ -2,7 +2,9 @@
 #include "LineFakes.h"
 #include "TestDir.h"
 #include "app/SystemStart.h"
+#include "console/TagMonitor.h"
 #include "engine/TagTelBasic.h"
+#include "platform/MessageBox.h"
 #include "telephony/TagWriteLog.h"
 
 #include <gtest/gtest.h>
@@ -103,4 +105,59 @@ TEST_F(LinesEngine, AScriptThatDoesNotCompileStaysWithoutARunThread) {
     }
     EXPECT_TRUE(std::filesystem::exists("errmsg1.txt"));
     drive.reset();
+}
+
+TEST(SystemStart, DispMonitorShowsEveryLineWithItsScriptAndState) {
+    TestDir dir("dispmonitor");
+    FakePrograms programs;
+    SetLinePrograms(&programs);
+    DriverMakers m;
+    m.vir = [](TagRunCfg*) { return std::make_unique<FakeCard>(3, "VirtualLine", 0); };
+    SetDriverMakers(m);
+    TestDir::Write("ZuZodRun.cfg", "VIR_LINES_NUM=3\n");
+    TagRunCfg cfg;
+    auto owned = std::make_unique<TagTelDrive>("ZuZodRun.cfg", &cfg);
+    TagTelDrive& drive = *owned;
+    TagMonitor monitor(3);
+    SetMonitor(&monitor);
+    SetTelDrive(&drive);
+    drive.Line(0)->scriptFile = "a.kvs";
+    drive.Line(0)->program = programs.Build("a.kvs", 0, drive.Line(0)->call.get());
+    drive.Line(1)->scriptFile = "bad.kvs";
+    drive.Line(1)->program = programs.Build("bad.kvs", 1, drive.Line(1)->call.get());
+    for (uint8_t lang : {0, 1}) {
+        RunCfg().language = lang;
+        DispMonitor();
+        EXPECT_EQ(monitor.Text(0, 0), "0 : VirtualLine0");
+        EXPECT_EQ(monitor.Text(0, 1), "a.kvs");
+        EXPECT_EQ(monitor.Text(1, 1), "bad.kvs");
+        EXPECT_EQ(monitor.Text(2, 1), "");
+        EXPECT_EQ(monitor.Text(0, 2), lang ? "Running" : "运行");
+        EXPECT_EQ(monitor.Text(1, 2), lang ? "InitErr" : "初始化失败");
+        EXPECT_EQ(monitor.Text(2, 2), lang ? "Unset" : "未配置");
+    }
+    RunCfg().language = 0;
+    SetTelDrive(nullptr);
+    SetMonitor(nullptr);
+    owned.reset(); // frees the programs it finds in the entries
+    EXPECT_EQ(programs.Live(), 0u);
+    SetLinePrograms(nullptr);
+    SetDriverMakers({});
+}
+
+TEST(SystemStart, AManagerThatDoesNotStartLeavesNoLinesAndSaysSo) {
+    TestDir dir("initfail");
+    SetMessageStderr(false);
+    std::string shown;
+    SetMessageSink([&](const std::string& t, const std::string& c) { shown += c + ": " + t + "\n"; });
+    EXPECT_EQ(InitSystem("missing.cfg"), -100);
+    SetMessageSink(nullptr);
+    SetMessageStderr(true);
+    EXPECT_EQ(GetTelDrive(), nullptr);
+    EXPECT_EQ(GetMonitor(), nullptr);
+    EXPECT_EQ(shown, "Karvelian System: \"missing.cfg\" File Open Error.\n"
+                     "Karvelian System: 初始化系统失败: 返回值=-100\n");
+    EXPECT_EQ(SystemInfoText(), "初始化系统失败: 返回值=-100");
+    CloseSystem();
+    SetLinePrograms(nullptr);
 }
