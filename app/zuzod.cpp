@@ -2,6 +2,7 @@
 // FORM_TITLE, keeps the run log, builds the lines and runs their scripts, and stops in order on SIGTERM/SIGINT
 // or the named "Quit" event. It runs headless: message boxes go to standard error and the run log.
 #include "app/SystemStart.h"
+#include "builtins/Statements.h"
 #include "platform/Clock.h"
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
@@ -23,6 +24,12 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) {
+    g_stop.store(true);
+}
+
+// A script's Exit(): the quit message of the windowed program, here the same orderly stop as the Quit event.
+void OnScriptExit() {
+    RawLog("Exit()!");
     g_stop.store(true);
 }
 
@@ -84,6 +91,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    SetExitRoutine(OnScriptExit);
     InitSystem(cfgFile);
     RawLog("InitSystem() OK.");
 
@@ -104,6 +112,7 @@ int main(int argc, char** argv) {
 
     WriteRunLogAlways("zuzod closing");
     CloseSystem();
+    SetExitRoutine(nullptr);
     runLog->Flush();
     RawLog("delete _logFp ...");
     SetMessageSink(nullptr);

@@ -68,6 +68,17 @@ for t in "CloseAllTelLine(): 4" "pVirCard->FreeLine() OK." "Driver Closed." "Clo
 done
 in_logs "did not stop" && { echo "a line was left running"; exit 1; }
 
+# A script's Exit() stops the process in order, as the Quit event does.
+rm -f lines*.txt RawLog.txt
+printf 'n = 0\nExit(0)\nwhile (1)\n{\n    n = n + 1\n}\n' > exit.kvs
+sed -i 's/^2=bad.kvs/2=exit.kvs/' ZuZodRun.cfg
+"$ZUZOD" >out.txt 2>err.txt & PID=$!
+for _ in $(seq 200); do kill -0 $PID 2>/dev/null || break; sleep 0.05; done
+kill -0 $PID 2>/dev/null && { echo "Exit() did not stop zuzod"; exit 1; }
+wait $PID
+PID=""
+for t in "Exit()!" "Driver Closed." "Close Ok."; do in_logs "$t" || { echo "Exit(): missing $t"; exit 1; }; done
+
 # SIGTERM while lines are still handed out (about a second apart): the rest are not loaded, none starts running.
 rm -f lines*.txt RawLog.txt
 sed -i 's/^LOAD_DELAY=.*/LOAD_DELAY=4000/' ZuZodRun.cfg
