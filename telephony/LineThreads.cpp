@@ -239,6 +239,7 @@ int32_t TagTelDrive::Run(const char* cfgFile) {
         RawLog(key.c_str());
         TagLineList list;
         ParseLineList(key, list);
+        if (list.truncated) WriteRunLogAlways(("Run: line list cut at 5120 lines: " + key.substr(0, 60)).c_str());
         int32_t count = int32_t(list.lines.size());
         for (int32_t j = 0; j < count && !shared_->shutting.load(); ++j) {
             int32_t k = list.lines[size_t(j)];
@@ -338,7 +339,7 @@ void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
         } else if (!line->closing.load()) {
             prog = BuildProgram(line, *ops);
         }
-        if (!prog || ops->InitResult(prog) != 0) ShowState(n, "加载不成功");
+        if (!line->closing.load() && (!prog || ops->InitResult(prog) != 0)) ShowState(n, "加载不成功");
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "加载脚本错误...");
         WriteRunLogAlways(e.what());
