@@ -25,15 +25,20 @@ void AppendTabs(std::string& out, int32_t depth) {
     for (int32_t i = 0; i < depth; ++i) out += '\t';
 }
 
-void AppendBracket(std::string& out, std::initializer_list<int32_t> pairA, std::initializer_list<int32_t> rest) {
+// "  [index:line", then " parent" and ":match" when given, and the closing bracket.
+void AppendBracket(std::string& out, const TagOper& op, const int32_t* parent, const int32_t* match) {
     char buf[64];
-    auto a = pairA.begin();
-    std::snprintf(buf, sizeof buf, "  [%d:%d", a[0], a[1]);
+    std::snprintf(buf, sizeof buf, "  [%d:%d", op.index, op.lineNo);
     out += buf;
-    for (int32_t v : rest) {
-        std::snprintf(buf, sizeof buf, " %d", v);
+    if (parent) {
+        std::snprintf(buf, sizeof buf, " %d", *parent);
         out += buf;
     }
+    if (match) {
+        std::snprintf(buf, sizeof buf, ":%d", *match);
+        out += buf;
+    }
+    out += "]\n";
 }
 
 bool HasMatchColumn(const TagOper& op) {
@@ -108,11 +113,8 @@ void ListSource(const TagTelBasic& prog, std::string& out) {
         AppendTabs(out, op->depth);
         out += op->text;
         int32_t parentIndex = op->parent ? op->parent->index : -1;
-        if (HasMatchColumn(*op))
-            AppendBracket(out, {op->index, op->lineNo}, {parentIndex, op->match->index});
-        else
-            AppendBracket(out, {op->index, op->lineNo}, {parentIndex});
-        out += "]\n";
+        int32_t matchIndex = HasMatchColumn(*op) ? op->match->index : -1;
+        AppendBracket(out, *op, &parentIndex, HasMatchColumn(*op) ? &matchIndex : nullptr);
     }
 }
 
@@ -138,8 +140,7 @@ int32_t ListFunctions(TagTelBasic& prog, std::string& out, std::string* summary)
             }
             AppendTabs(out, op->depth);
             out += op->text;
-            AppendBracket(out, {op->index, op->lineNo}, {});
-            out += "]\n";
+            AppendBracket(out, *op, nullptr, nullptr);
         }
     }
     char text[128];
