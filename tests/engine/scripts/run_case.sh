@@ -10,7 +10,7 @@
 #   errmsg.txt   the expected "errmsg<line>.txt" (likewise); the compile time of the summary is masked
 #   files/       optional: further files the run must leave in its folder, byte for byte (after GBK conversion)
 #   output.txt   optional: lines that must each appear whole in the runner's standard output
-#   pending      optional: why the case cannot pass yet (a builtin it needs is missing); the case is skipped
+#   pending      optional: why the case cannot pass yet (what it waits for); the case is skipped (exit 77)
 # Usage: run_case.sh ZZSCRIPT CASE_DIR
 set -u
 zz="$1"
