@@ -7,7 +7,6 @@
 // running script to quit or reload after MS milliseconds, as the line manager does when it closes or reloads
 // lines. Exit status: 0 after the script ran (or compiled, with --check), 1 when it does not compile, 2 for bad
 // arguments.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,21 +43,6 @@ struct Done {
     void Set() {
         std::lock_guard<std::mutex> g(m);
         done = true;
-    }
-    // Waits up to ms for the end of the run; when it has not ended, runs f before the program can go away.
-    template <class F> bool UnlessDoneAfter(long ms, F f) {
-        uint32_t start = GetTickCount();
-        for (;;) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                if (done) return false;
-                if (TicksSince(start) >= static_cast<uint32_t>(ms)) {
-                    f();
-                    return true;
-                }
-            }
-            SleepMs(10);
-        }
     }
 };
 
@@ -129,19 +113,25 @@ int main(int argc, char** argv) {
         delete prog;
     });
     if (quitAfter >= 0 || reloadAfter >= 0) {
-        // Whichever comes first; the other follows after its own time, unless the run ended by then.
-        long first = quitAfter < 0 ? reloadAfter : reloadAfter < 0 ? quitAfter : std::min(quitAfter, reloadAfter);
-        long second = quitAfter >= 0 && reloadAfter >= 0 ? std::max(quitAfter, reloadAfter) : -1;
-        auto request = [&](long at) {
-            return [&, at] {
-                if (at == reloadAfter) prog->SetReload(1);
-                if (at == quitAfter) {
+        uint32_t start = GetTickCount();
+        bool reloadSent = false;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> g(done.m);
+                if (done.done) break;
+                uint32_t elapsed = TicksSince(start);
+                if (reloadAfter >= 0 && !reloadSent && elapsed >= static_cast<uint32_t>(reloadAfter)) {
+                    prog->SetReload(1);
+                    reloadSent = true;
+                }
+                // Asked again until the run ends, as the line manager does: a run just starting clears the flags.
+                if (quitAfter >= 0 && elapsed >= static_cast<uint32_t>(quitAfter)) {
                     prog->SetQuit(1);
                     call.stopFlag = true;
                 }
-            };
-        };
-        if (done.UnlessDoneAfter(first, request(first)) && second >= 0) done.UnlessDoneAfter(second - first, request(second));
+            }
+            SleepMs(10);
+        }
     }
     lineThread.join();
     if (failed) return 1;
