@@ -140,7 +140,8 @@ int32_t TagOnSysQuit::Run() {
     return 0;
 }
 
-TagDllCall::TagDllCall(const char* name, TagTelBasic* prog) : TagBuiltin(RootOf(prog), {}), funcName(name ? name : "") {}
+TagDllCall::TagDllCall(const char* name, TagTelBasic* prog)
+    : TagBuiltin(RootOf(prog), {}), funcName(name ? name : "") {}
 
 TagIsSysQuit::TagIsSysQuit(TagVar* v, TagTelBasic* prog) : TagBuiltin(RootOf(prog), {v}) {}
 

@@ -22,7 +22,8 @@ std::mutex& SnapLock() {
 }
 
 void AppendTabs(std::string& out, int32_t depth) {
-    for (int32_t i = 0; i < depth; ++i) out += '\t';
+    for (int32_t i = 0; i < depth; ++i)
+        out += '\t';
 }
 
 // "  [index:line", then " parent" and ":match" when given, and the closing bracket.
@@ -83,7 +84,8 @@ void TagTelBasic::WaitDebugStep() {
         EngineHooks& hooks = TheEngineHooks();
         if (hooks.flushDebugPages) hooks.flushDebugPages(this);
     }
-    while (!stop && IsPaused() && !stepRequest) SleepMs(100);
+    while (!stop && IsPaused() && !stepRequest)
+        SleepMs(100);
     stepRequest = 0;
 }
 
@@ -276,7 +278,8 @@ void ArrangeVarGrid(const std::vector<VarRow>& rows, uint8_t sortByName, uint8_t
         });
     else if (descending)
         std::reverse(vars.begin(), vars.end());
-    for (const VarRow* r : vars) grid.rows.push_back({r->name, r->value, r->note});
+    for (const VarRow* r : vars)
+        grid.rows.push_back({r->name, r->value, r->note});
 }
 
 void FillVarGrid(TagTelBasic& prog, VarGridTable& grid, uint8_t sortByName, uint8_t descending) {

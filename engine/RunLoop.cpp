@@ -81,8 +81,7 @@ int32_t TagTelBasic::Run() {
     SeedLineRandom(GetTickCount() ^ (static_cast<uint32_t>(lineNo) << 16) ^ CurrentThreadId());
     EngineHooks& hooks = TheEngineHooks();
     if (hooks.setLineState) hooks.setLineState(lineNo, "运行");
-    if (!IsCalledProgram())
-        WriteRunLogF("%d Run: tId:[0x%x], '%s'", lineNo, CurrentThreadId(), scriptFile.c_str());
+    if (!IsCalledProgram()) WriteRunLogF("%d Run: tId:[0x%x], '%s'", lineNo, CurrentThreadId(), scriptFile.c_str());
 
     stop = 0;
     endOfRun = 0;

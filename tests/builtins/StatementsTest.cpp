@@ -69,16 +69,20 @@ TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
     constant.InitInt("", "CONST", 2, 1);
     TagTelBasic* u = &unit;
     TagTelBasic* main = &line.main;
-    AppendDo(unit, [u, main] {
-        EXPECT_EQ(u->paramValues[0].GetInt(), 1);
-        EXPECT_EQ(u->paramValues[1].GetInt(), 2);
-        EXPECT_EQ(main->callStack.back(), u);
-        EXPECT_EQ(main->runningUnit.load(), u);
-        u->paramValues[0].SetInt(10);
-        u->paramValues[1].SetInt(20);
-        u->RetVal()->SetStr("done");
-        return 0;
-    }, "body")->kind = 'R'; // the body's result must not overwrite its _retVal
+    AppendDo(
+        unit,
+        [u, main] {
+            EXPECT_EQ(u->paramValues[0].GetInt(), 1);
+            EXPECT_EQ(u->paramValues[1].GetInt(), 2);
+            EXPECT_EQ(main->callStack.back(), u);
+            EXPECT_EQ(main->runningUnit.load(), u);
+            u->paramValues[0].SetInt(10);
+            u->paramValues[1].SetInt(20);
+            u->RetVal()->SetStr("done");
+            return 0;
+        },
+        "body")
+        ->kind = 'R'; // the body's result must not overwrite its _retVal
     TagCall call(&fn, &line.main);
     call.AddPara(&var);
     call.AddPara(&constant);

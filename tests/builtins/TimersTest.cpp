@@ -86,7 +86,8 @@ TEST_F(Timers, ZeroFiresAtEveryCheckAndALongHandlerCountsTheNextPeriodFromItsEnd
     TagStartTimer slow(tickVar, &two, &line.main);
     everyCheck.Run();
     slow.Run();
-    for (int i = 0; i < 3; ++i) table().CheckTimers();
+    for (int i = 0; i < 3; ++i)
+        table().CheckTimers();
     EXPECT_EQ(tocks, 3);
 
     bodyMs = 3000; // longer than its interval

@@ -29,21 +29,21 @@ protected:
         ASSERT_EQ(chdir(dir_.c_str()), 0);
         TagMemKvs::Process().Clear();
         std::ofstream("d.kvs", std::ios::binary) << "function add(a, b)\n"
-                                                   "{\n"
-                                                   "    s = a + b;\n"
-                                                   "    return(s);\n"
-                                                   "}\n"
-                                                   "function two()\n"
-                                                   "{\n"
-                                                   "    return(2);\n"
-                                                   "}\n"
-                                                   "const LIMIT = 3;\n"
-                                                   "x = 1;\n"
-                                                   "while(x < LIMIT)\n"
-                                                   "{\n"
-                                                   "    x = add(x, 1);\n"
-                                                   "}\n"
-                                                   "y = two();\n";
+                                                    "{\n"
+                                                    "    s = a + b;\n"
+                                                    "    return(s);\n"
+                                                    "}\n"
+                                                    "function two()\n"
+                                                    "{\n"
+                                                    "    return(2);\n"
+                                                    "}\n"
+                                                    "const LIMIT = 3;\n"
+                                                    "x = 1;\n"
+                                                    "while(x < LIMIT)\n"
+                                                    "{\n"
+                                                    "    x = add(x, 1);\n"
+                                                    "}\n"
+                                                    "y = two();\n";
         call.lineNo = 2;
         prog = std::make_unique<TagTelBasic>("d.kvs", 2, &call, 0, nullptr);
         ASSERT_EQ(prog->initResult, 0);
@@ -93,7 +93,8 @@ TEST_F(Compiled, TheMainListingHasOneRowPerOperationWithBlockDepthAndLinks) {
     }
     // The loop body is one block deeper than the loop.
     bool deeper = false;
-    for (const std::string& r : rows) deeper = deeper || r.rfind("\tx = add(x, 1);", 0) == 0;
+    for (const std::string& r : rows)
+        deeper = deeper || r.rfind("\tx = add(x, 1);", 0) == 0;
     EXPECT_TRUE(deeper) << text;
 }
 
@@ -109,10 +110,9 @@ TEST_F(Compiled, TheFunctionListingNumbersRowsAcrossUnitsAndBreakpointsFollowThe
     EXPECT_EQ(rows[0], add->defText + " : (d.kvs)");
     EXPECT_EQ(add->rowBase, 1);
     EXPECT_EQ(two->rowBase, 2 + add->OpCount());
-    EXPECT_EQ(rows[1], std::string(static_cast<size_t>(add->Op(0)->depth), '\t') + add->Op(0)->text + "  [0:" +
-                           std::to_string(add->Op(0)->lineNo) + "]");
-    EXPECT_EQ(summary, "主流程: " + std::to_string(prog->OpCount()) + "行; 2个子函数: " + std::to_string(total) +
-                           "行");
+    EXPECT_EQ(rows[1], std::string(static_cast<size_t>(add->Op(0)->depth), '\t') + add->Op(0)->text +
+                           "  [0:" + std::to_string(add->Op(0)->lineNo) + "]");
+    EXPECT_EQ(summary, "主流程: " + std::to_string(prog->OpCount()) + "行; 2个子函数: " + std::to_string(total) + "行");
 
     int32_t local = -1;
     EXPECT_EQ(FindRowUnit(*prog, 0, &local), nullptr); // a header row
@@ -199,26 +199,31 @@ TEST_F(Compiled, TheGridShowsParametersConstantsAndVariablesInTheAskedOrder) {
     FillVarGrid(*two, grid, 0, 0);
     ASSERT_TRUE(grid.Filled());
     EXPECT_EQ(grid.title, (std::array<std::string, 3>{"Name", "Value", "Note"}));
-    for (const auto& r : grid.rows) EXPECT_NE(r[0], "__m99");
+    for (const auto& r : grid.rows)
+        EXPECT_NE(r[0], "__m99");
 
     FillVarGrid(*prog, grid, 0, 0);
     std::vector<std::string> names;
-    for (const auto& r : grid.rows) names.push_back(r[0]);
+    for (const auto& r : grid.rows)
+        names.push_back(r[0]);
     auto pos = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
     EXPECT_LT(pos("LIMIT"), pos("_tempVal")); // constants before variables
     EXPECT_LT(pos("x"), pos("y"));            // variables in creation order
     FillVarGrid(*prog, grid, 0, 1);
     names.clear();
-    for (const auto& r : grid.rows) names.push_back(r[0]);
+    for (const auto& r : grid.rows)
+        names.push_back(r[0]);
     EXPECT_GT(pos("x"), pos("y"));
     FillVarGrid(*prog, grid, 1, 0);
     names.clear();
-    for (const auto& r : grid.rows) names.push_back(r[0]);
+    for (const auto& r : grid.rows)
+        names.push_back(r[0]);
     EXPECT_LT(pos("_retVal"), pos("x"));
     EXPECT_LT(pos("x"), pos("y"));
     FillVarGrid(*prog, grid, 1, 1);
     names.clear();
-    for (const auto& r : grid.rows) names.push_back(r[0]);
+    for (const auto& r : grid.rows)
+        names.push_back(r[0]);
     EXPECT_GT(pos("_retVal"), pos("x"));
 }
 
@@ -291,8 +296,10 @@ TEST(CallStack, ListsTheUnitAndItsCallersAndStopsAtARecursiveUnit) {
 
     // A long chain stops at 31 entries.
     std::vector<TagTelBasic*> units;
-    for (int i = 0; i < 40; ++i) units.push_back(test::AddFunction(main, "h" + std::to_string(i)));
-    for (int i = 1; i < 40; ++i) units[static_cast<size_t>(i)]->caller = units[static_cast<size_t>(i) - 1];
+    for (int i = 0; i < 40; ++i)
+        units.push_back(test::AddFunction(main, "h" + std::to_string(i)));
+    for (int i = 1; i < 40; ++i)
+        units[static_cast<size_t>(i)]->caller = units[static_cast<size_t>(i) - 1];
     units[0]->caller = &main;
     ASSERT_EQ(GetCallStack(units[39], &list), 0);
     EXPECT_EQ(list.size(), 31u);

@@ -54,7 +54,8 @@ inline TagTelBasic* AddFunction(TagTelBasic& main, const std::string& name,
                                 std::initializer_list<const char*> params = {}) {
     auto unit = std::make_unique<TagTelBasic>(main.scriptFile.c_str(), name.c_str(), &main);
     unit->defText = "function " + name + "()";
-    for (const char* p : params) unit->paramNames[unit->paramCount++] = p;
+    for (const char* p : params)
+        unit->paramNames[unit->paramCount++] = p;
     TagTelBasic* u = main.subList.Add(std::move(unit));
     TagVar* fn = nullptr;
     main.FindOrCreateVar(name.c_str(), &fn);

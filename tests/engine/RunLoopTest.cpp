@@ -275,10 +275,10 @@ TEST_F(RunLoop, AnObjectReturnedByAFunctionReachesTheCallerIntact) {
     EXPECT_NE(id, 0);
     EXPECT_EQ(len, 2);
     EXPECT_EQ(b, "two");
-    EXPECT_EQ(local->type, TagVar::kInt);            // the function let go of its own reference
-    EXPECT_EQ(f->RetVal()->type, TagVar::kInt);      // and of the returned value once handed over
-    EXPECT_EQ(x->type, TagVar::kInt);                // the main flow's objects are released at its end
-    EXPECT_EQ(g_mapObjects.Count(id), -1);           // nothing holds the object any more
+    EXPECT_EQ(local->type, TagVar::kInt);       // the function let go of its own reference
+    EXPECT_EQ(f->RetVal()->type, TagVar::kInt); // and of the returned value once handed over
+    EXPECT_EQ(x->type, TagVar::kInt);           // the main flow's objects are released at its end
+    EXPECT_EQ(g_mapObjects.Count(id), -1);      // nothing holds the object any more
 }
 
 TEST_F(RunLoop, HandlerIndexesOutsideTheOperationListAreIgnored) {
@@ -316,11 +316,13 @@ TEST(LineRandom, EachThreadHasItsOwnSequence) {
     auto draw = [](uint32_t seed, int n) {
         SeedLineRandom(seed);
         std::vector<int32_t> out;
-        for (int i = 0; i < n; ++i) out.push_back(LineRandom());
+        for (int i = 0; i < n; ++i)
+            out.push_back(LineRandom());
         return out;
     };
     std::vector<int32_t> ref = draw(7, 200);
-    for (int32_t v : ref) ASSERT_TRUE(v >= 0 && v <= 32767);
+    for (int32_t v : ref)
+        ASSERT_TRUE(v >= 0 && v <= 32767);
     std::vector<int32_t> a, b;
     std::thread ta([&] { a = draw(7, 200); });
     std::thread tb([&] { b = draw(7, 200); });
@@ -344,7 +346,8 @@ TEST(RunLoopDebugger, ThreeStepsRunThreeOperationsAndClearingThePauseRunsOn) {
     main.SetPause(1);
     std::thread t([&] { main.Run(); });
     auto waitFor = [&](int n) {
-        for (int i = 0; i < 2000 && ran.load() < n; ++i) SleepMs(1);
+        for (int i = 0; i < 2000 && ran.load() < n; ++i)
+            SleepMs(1);
     };
     SleepMs(150);
     EXPECT_EQ(ran.load(), 0);
@@ -375,7 +378,8 @@ TEST(RunLoopDebugger, ABreakpointPausesBeforeItsOperationAndStopEndsTheWait) {
     });
     main.SetOpBreak(1, 1);
     std::thread t([&] { main.Run(); });
-    for (int i = 0; i < 2000 && !main.IsPaused(); ++i) SleepMs(1);
+    for (int i = 0; i < 2000 && !main.IsPaused(); ++i)
+        SleepMs(1);
     ASSERT_TRUE(main.IsPaused());
     SleepMs(50);
     EXPECT_EQ(first.load(), 1);
