@@ -312,6 +312,44 @@ TEST_F(RunLoop, DueTimersFireBetweenStatementsButNotInsideTheirOwnFunction) {
     EXPECT_EQ(ticks, 4); // once after each statement, none from inside the timer function
 }
 
+TEST_F(RunLoop, WithoutACallObjectTheFlowEnds) {
+    int work = 0;
+    AppendDo(main, [&] {
+        if (++work == 2) main.pKvCall = nullptr; // the line layer took the call away
+        return 0;
+    });
+    main.Run();
+    EXPECT_EQ(work, 2);
+    EXPECT_EQ(main.stopped, 1);
+
+    HandLine other;
+    other.main.pKvCall = nullptr;
+    int ran = 0;
+    AppendDo(other.main, [&] { return ++ran; });
+    other.main.Run();
+    EXPECT_EQ(ran, 0);
+    EXPECT_EQ(other.main.stopped, 1);
+}
+
+TEST_F(RunLoop, ACalledProgramEndsOnItsCallersQuitAndHandsAHandledHangUpBack) {
+    TagTelBasic called;
+    called.pKvCall = &line.call;
+    called.calledProgram = 1;
+    called.callingProgram = &main;
+    int work = 0;
+    AppendDo(called, [&] {
+        ++work;
+        line.call.callState = kCallClosed; // its own OnDisconn handled a hang-up
+        if (work == 2) main.SetQuit(1);
+        return 0;
+    });
+    line.call.callState = kCallConnected;
+    called.Run();
+    EXPECT_EQ(work, 2);
+    EXPECT_EQ(line.call.callState.load(), kCallReleased); // the caller's handler is due as well
+    EXPECT_EQ(called.GetRoot(), &main);
+}
+
 TEST(LineRandom, EachThreadHasItsOwnSequence) {
     auto draw = [](uint32_t seed, int n) {
         SeedLineRandom(seed);
