@@ -1,0 +1,256 @@
+// The main program object: construction, system variables, loading files into logical lines, the error log
+// and the end-of-compile checks.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "engine/TagMemKvs.h"
+#include "engine/TagTelBasic.h"
+#include "platform/Clock.h"
+#include "telephony/TagKvCall.h"
+
+namespace zz {
+namespace {
+
+class ProgramFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zz_prog_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        ASSERT_EQ(getcwd(old_, sizeof old_), old_);
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        TagMemKvs::Process().Clear();
+        call.lineNo = 3;
+    }
+    void TearDown() override {
+        TagMemKvs::Process().Clear();
+        ASSERT_EQ(chdir(old_), 0);
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    static void Write(const std::string& name, const std::string& text) {
+        std::ofstream(name, std::ios::binary) << text;
+    }
+    static std::string Read(const std::string& name) {
+        std::ifstream f(name, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    static bool Exists(const std::string& name) { return access(name.c_str(), F_OK) == 0; }
+
+    // Compile times print as 0.000 seconds: only sleeps move this clock, and none falls inside a timed compile.
+    VirtualClock clock{1000, true};
+    ScopedClock useClock{&clock};
+    TagKvCall call;
+    std::string dir_;
+    char old_[4096] = {};
+};
+
+TEST_F(ProgramFiles, SystemVariablesComeFirstInTheirOrder) {
+    ASSERT_EQ(system("mkdir -p scripts/sub"), 0);
+    Write("scripts/sub/a.kvs", "x = 1;\n");
+    call.lineKind = kLineSip;
+    TagTelBasic p("scripts/sub/a.kvs", 3, &call, 1, nullptr);
+    ASSERT_EQ(p.initResult, 0);
+    const char* names[] = {"_tempVal", "_retVal", "_lineNo", "_lineType", "_linesCount",
+                           "_kvsFile", "_kvsDir",  "true",    "false",     "NULL"};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(p.Var(i)->name, names[i]) << i;
+    EXPECT_EQ(p.Var(1)->intVal, -1);
+    EXPECT_EQ(p.Var(2)->intVal, 3);
+    EXPECT_EQ(p.Var(3)->intVal, kLineSip);
+    EXPECT_EQ(p.Var(5)->strVal, "a.kvs");
+    EXPECT_EQ(p.Var(6)->strVal, "scripts/sub/");
+    EXPECT_EQ(p.Var(9)->type, TagVar::kEmpty);
+    // Read-only system values stay what they are.
+    TagVar five;
+    five.SetInt(5);
+    for (int i : {2, 7, 8, 9}) {
+        const int32_t type = p.Var(i)->type, value = p.Var(i)->intVal;
+        *p.Var(i) = five;
+        EXPECT_EQ(p.Var(i)->type, type) << names[i];
+        EXPECT_EQ(p.Var(i)->intVal, value) << names[i];
+    }
+    // The split of the symbol table: read-only entries are constants, the rest variables.
+    for (TagVar* v : p.constants) EXPECT_TRUE(v->readOnly);
+    for (TagVar* v : p.variables) EXPECT_FALSE(v->readOnly);
+    EXPECT_EQ(p.variables.size() + p.constants.size(), static_cast<size_t>(p.VarCount()));
+}
+
+TEST_F(ProgramFiles, PathSplitsAtTheLastSeparatorOfEitherKind) {
+    std::string d, f;
+    TagTelBasic::SplitPath("a.kvs", d, f);
+    EXPECT_EQ(d, "");
+    EXPECT_EQ(f, "a.kvs");
+    TagTelBasic::SplitPath("c:\\kvs\\b/c.kvs", d, f);
+    EXPECT_EQ(d, "c:\\kvs\\b/");
+    EXPECT_EQ(f, "c.kvs");
+    TagTelBasic::SplitPath("dir/", d, f);
+    EXPECT_EQ(d, "dir/");
+    EXPECT_EQ(f, "");
+    std::string keys = "1*2.3*";
+    TagTelBasic::StarToPoint(1, keys);
+    EXPECT_EQ(keys, "1.2.3.");
+    TagTelBasic::StarToPoint(0, keys);
+    EXPECT_EQ(keys, "1*2*3*");
+}
+
+TEST_F(ProgramFiles, NoUsableCallObjectCompilesNothing) {
+    Write("a.kvs", "x = 1;\n");
+    Write("errmsg3.txt", "old");
+    TagTelBasic none("a.kvs", 3, nullptr, 1, nullptr);
+    EXPECT_EQ(none.initResult, -2);
+    EXPECT_EQ(none.VarCount(), 0);
+    // The line's old error log goes before anything else is decided.
+    EXPECT_FALSE(Exists("errmsg3.txt"));
+    call.lineNo = -1;
+    TagTelBasic bad("a.kvs", 3, &call, 1, nullptr);
+    EXPECT_EQ(bad.initResult, -2);
+    EXPECT_EQ(bad.OpCount(), 0);
+}
+
+TEST_F(ProgramFiles, AMissingFileIsAnErrorEntryAndASummary) {
+    testing::internal::CaptureStdout();
+    TagTelBasic p("nofile.kvs", 3, &call, 1, nullptr);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(p.initResult, -2);
+    EXPECT_EQ(p.errorCount, 1);
+    EXPECT_NE(out.find("  fBuff==NULL, 打不开文件错误"), std::string::npos);
+    EXPECT_EQ(Read("errmsg3.txt"), "[Error]nofile.kvs(0): 打不开文件错误, nofile.kvs\n"
+                                   "\nnofile.kvs: 总错误数: 1; 总警告数: 0; 编译时间: 0.000秒, 编译结束\n");
+}
+
+TEST_F(ProgramFiles, PhysicalLinesEndInAnyOfTheThreeWays) {
+    const char* texts[] = {"a\nbb\n\nccc", "a\rbb\r\rccc", "a\r\nbb\r\n\r\nccc"};
+    for (const char* t : texts) {
+        std::string s = t;
+        size_t pos = 0;
+        char dest[16];
+        std::vector<std::string> lines;
+        while (TagTelBasic::ReadSourceLine(s.c_str(), s.size(), pos, dest, sizeof dest)) lines.push_back(dest);
+        EXPECT_EQ(lines, (std::vector<std::string>{"a", "bb", "", "ccc"})) << t;
+    }
+    // A line longer than the room goes on as the next line; the destination always ends.
+    std::string longLine(20, 'x');
+    size_t pos = 0;
+    char dest[8];
+    ASSERT_TRUE(TagTelBasic::ReadSourceLine(longLine.c_str(), longLine.size(), pos, dest, sizeof dest));
+    EXPECT_EQ(std::string(dest), "xxxxxxx");
+    EXPECT_EQ(pos, 7u);
+}
+
+// Compiles with the statement compiler: the driver's line counting, joins and error entries.
+TEST_F(ProgramFiles, ContinuationAndLongLinesCountPhysicalLines) {
+    // Line 3 continues onto line 4 (blanks after the backslash allowed); the unknown name is reported at the
+    // last physical line of the joined text.
+    Write("a.kvs", "x = 1;\n// note\ny = \\  \n  q;\nz = 2;\n");
+    TagTelBasic p("a.kvs", 3, &call, 0, nullptr);
+    EXPECT_EQ(p.initResult, -2);
+    std::string log = Read("errmsg3.txt");
+    EXPECT_NE(log.find("[Error]a.kvs(4): "), std::string::npos) << log;
+    // 1500 characters make two logical lines, and the file counts them as two.
+    std::string comment = "//" + std::string(1498, 'c');
+    Write("b.kvs", comment + "\nx = 1;\n");
+    TagTelBasic q("b.kvs", 3, &call, 0, nullptr);
+    EXPECT_EQ(q.initResult, -2) << "the tail of the long comment line is not a statement";
+    EXPECT_NE(Read("errmsg3.txt").find("[Error]b.kvs(2): "), std::string::npos) << Read("errmsg3.txt");
+}
+
+TEST_F(ProgramFiles, AFileIncludedTwiceCompilesOnceWithOneWarning) {
+    Write("inc.kvs", "y = 2;\n");
+    Write("main.kvs", "#include \"inc.kvs\"\n#include <inc.kvs>\nx = y;\n");
+    TagTelBasic p("main.kvs", 3, &call, 0, nullptr);
+    EXPECT_EQ(p.initResult, 0);
+    EXPECT_EQ(p.warningCount, 1);
+    EXPECT_EQ(p.includes, (std::vector<std::string>{"main.kvs", "inc.kvs"}));
+    EXPECT_EQ(p.scriptFile, "main.kvs");
+    EXPECT_EQ(Read("errmsg3.txt"), "[Warning]main.kvs(2): 重复包含文件, inc.kvs\n"
+                                   "\nmain.kvs: 总错误数: 0; 总警告数: 1; 编译时间: 0.000秒, 编译结束\n");
+    // Run mode 1 writes no warnings and, without errors, no summary.
+    std::remove("errmsg3.txt");
+    TagTelBasic q("main.kvs", 3, &call, 1, nullptr);
+    EXPECT_EQ(q.initResult, 0);
+    EXPECT_FALSE(Exists("errmsg3.txt"));
+    // An include of the includer ends the cycle the same way.
+    Write("c1.kvs", "#include \"c2.kvs\"\n");
+    Write("c2.kvs", "#include \"c1.kvs\"\n");
+    TagTelBasic r("c1.kvs", 3, &call, 0, nullptr);
+    EXPECT_EQ(r.initResult, 0);
+    EXPECT_EQ(r.warningCount, 1);
+}
+
+TEST_F(ProgramFiles, NeverCalledFunctionsGoInPasses) {
+    Write("g.kvs",
+          "function inner(a)\n{\nreturn(a);\n}\n"
+          "function lonely(a)\n{\nx = inner(a);\nreturn(x);\n}\n"
+          "function self(a)\n{\nx = self(a);\nreturn(x);\n}\n"
+          "function ping(a)\n{\nreturn(a);\n}\n"
+          "function pong(a)\n{\nx = ping(a);\nreturn(x);\n}\n"
+          "z = pong(1);\n");
+    TagTelBasic p("g.kvs", 3, &call, 0, nullptr);
+    ASSERT_EQ(p.initResult, 0) << Read("errmsg3.txt");
+    std::vector<std::string> kept;
+    for (auto& u : p.subList) kept.push_back(u->unitName);
+    // lonely goes in the first pass, inner (called only by lonely) in the second; self calls only itself.
+    EXPECT_EQ(kept, (std::vector<std::string>{"ping", "pong"}));
+    EXPECT_EQ(p.warningCount, 3);
+    std::string log = Read("errmsg3.txt");
+    EXPECT_NE(log.find("[Warning]g.kvs(1): function inner(a), 该函数从来没有被调用过, 已被优化\n"), std::string::npos)
+        << log;
+    // A function variable never points at a removed unit.
+    TagVar* v = nullptr;
+    ASSERT_GE(p.FindOwnVar("lonely", &v), 0);
+    EXPECT_EQ(v->funcUnit, nullptr);
+}
+
+TEST_F(ProgramFiles, GetRootAndReloadFlags) {
+    Write("a.kvs", "x = 1;\n");
+    TagTelBasic main("a.kvs", 3, &call, 1, nullptr);
+    TagTelBasic started("a.kvs", 3, &call, 1, &main);
+    TagTelBasic fn("a.kvs", "f", &started);
+    EXPECT_EQ(fn.GetRoot(), &main);
+    EXPECT_EQ(started.GetRoot(), &main);
+    EXPECT_EQ(main.GetRoot(), &main);
+    EXPECT_EQ(fn.lineNo, 3);
+
+    // A reload is pending only once allowed, and waits while the line is in a call.
+    call.stopFlag = false;
+    main.SetReload(1);
+    EXPECT_FALSE(main.IsReloadPending());
+    EXPECT_FALSE(call.stopFlag.load());
+    main.SetReloadAllowed(1);
+    call.callState = 1;
+    EXPECT_FALSE(main.IsReloadPending());
+    call.callState = 2;
+    EXPECT_TRUE(main.IsReloadPending());
+    main.SetReload(1);
+    EXPECT_TRUE(call.stopFlag.load());
+}
+
+TEST_F(ProgramFiles, PlayToFileAndTheTemporaryVoiceFiles) {
+    Write("a.kvs", "x = 1;\n");
+    {
+        TagTelBasic p("a.kvs", 3, &call, 1, nullptr);
+        p.voiceDir[0] = "v/";
+        EXPECT_EQ(p.SetPlayToFile(1), -1) << "the directory does not exist";
+        ASSERT_EQ(system("mkdir v"), 0);
+        Write("v/t3.WAV", "old sound");
+        EXPECT_EQ(p.SetPlayToFile(1), 0);
+        EXPECT_EQ(Read("v/t3.WAV"), "");
+        Write("v/tts3.WAV", "speech");
+        call.stopFlag = false;
+    }
+    // The line's temporary files go with its program, and its call's waits end.
+    EXPECT_FALSE(Exists("v/t3.WAV"));
+    EXPECT_FALSE(Exists("v/tts3.WAV"));
+    EXPECT_TRUE(call.stopFlag.load());
+}
+
+} // namespace
+} // namespace zz
