@@ -410,10 +410,13 @@ char ExitLinks(TagTelBasic& p, TagOper* X, TagOper* L) {
     } else if (O == 'e' || ((O == 'i' || O == 'E') && K != 'e' && K != 'E')) {
         // The chain ends: every branch continues after the whole statement.
         if (TagOper* q = X->parent) {
-            q->next = L;
-            if (L && K != '}') L->parent = q->parent;
             auto* qi = dynamic_cast<TagIf*>(q);
             if (qi && q->kind == 'E') qi = qi->head;
+            q->next = L;
+            // An else if has the chain's first if as its parent; what follows the chain belongs where that
+            // first if stands.
+            TagOper* chainHead = qi ? static_cast<TagOper*>(qi) : q;
+            if (L && K != '}') L->parent = chainHead->parent;
             if (qi) {
                 qi->next = L;
                 qi->LinkBranches();
