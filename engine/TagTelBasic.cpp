@@ -167,8 +167,12 @@ void TagTelBasic::AddVar(const TagVar& var) {
         *own = var;
         return;
     }
-    // The copy constructor counts an object's reference, so the caller's object outlives neither program.
-    symbols.Add(std::make_unique<TagVar>(var));
+    // Assignment counts an object's reference, so the called program releasing its copy never frees the
+    // caller's object (a plain copy would share the identifier uncounted).
+    TagVar* v = AppendVar();
+    v->InitInt(var.name.c_str(), var.note.c_str(), 0, 0);
+    *v = var;
+    v->readOnly = var.readOnly;
 }
 
 int32_t TagTelBasic::FindFunc(const char* name, TagTelBasic** unit) {

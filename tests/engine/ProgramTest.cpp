@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "engine/TagMapObject.h"
 #include "engine/TagMemKvs.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
@@ -250,6 +251,40 @@ TEST_F(ProgramFiles, PlayToFileAndTheTemporaryVoiceFiles) {
     EXPECT_FALSE(Exists("v/t3.WAV"));
     EXPECT_FALSE(Exists("v/tts3.WAV"));
     EXPECT_TRUE(call.stopFlag.load());
+}
+
+} // namespace
+} // namespace zz
+
+namespace zz {
+namespace {
+
+TEST_F(ProgramFiles, SharedVariablesCountTheirObjects) {
+    Write("a.kvs", "x = 1;\n");
+    TagTelBasic caller("a.kvs", 3, &call, 1, nullptr);
+    TagVar* list = nullptr;
+    caller.FindOrCreateVar("list", &list);
+    TagVar key, value;
+    key.SetInt(1);
+    value.SetStr("kept");
+    (*list)[key] = value;
+    ASSERT_EQ(list->type, TagVar::kObject);
+    const int32_t id = list->objId;
+    const int32_t refs = g_mapObjects.RefCount(id);
+    caller.shareVars = 1;
+    {
+        TagTelBasic started("a.kvs", 3, &call, 1, &caller);
+        TagVar* copy = nullptr;
+        ASSERT_GE(started.FindOwnVar("list", &copy), 0);
+        EXPECT_EQ(copy->objId, id);
+        EXPECT_EQ(g_mapObjects.RefCount(id), refs + 1);
+        // The started program letting go of its copy (as its run's end does) leaves the caller's object whole.
+        TagVar zero;
+        zero.SetInt(0);
+        *copy = zero;
+    }
+    EXPECT_EQ(g_mapObjects.RefCount(id), refs);
+    EXPECT_EQ(list->Len(), 1);
 }
 
 } // namespace
