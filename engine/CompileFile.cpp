@@ -7,6 +7,7 @@
 #include "engine/TagTelBasic.h"
 #include "telephony/TagKvCall.h"
 #include "platform/Clock.h"
+#include "platform/Gbk.h"
 
 namespace zz {
 
@@ -107,6 +108,13 @@ int32_t TagTelBasic::CompileFile(int32_t includeLine, const char* file) {
             while (k > 0 && (logical[k - 1] == ' ' || logical[k - 1] == '\t')) --k;
             if (k == 0 || logical[k - 1] != '\\') break;
             size_t at = k - 1;
+            // The second byte of a double-byte character (乗 is 0x81 0x5C) is no backslash.
+            size_t c = 0;
+            while (c < at) c += IsGbkLead(static_cast<unsigned char>(logical[c])) &&
+                                        IsGbkTrail(static_cast<unsigned char>(logical[c + 1]))
+                                    ? 2
+                                    : 1;
+            if (c != at) break;
             if (pos >= len) {
                 logical[at] = 0;
                 break;

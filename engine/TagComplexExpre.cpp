@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "platform/Gbk.h"
+
 namespace zz {
 
 namespace {
@@ -75,6 +77,11 @@ int32_t TagComplexExpre::Tokenize(const char* text, std::string* warnOut) {
         unsigned char c = p[i];
         if (inStr) {
             word += static_cast<char>(c);
+            if (!esc && IsGbkLead(c) && IsGbkTrail(p[i + 1])) {
+                // A double-byte character whose second byte is 0x5C is no escape.
+                word += static_cast<char>(p[++i]);
+                continue;
+            }
             if (esc)
                 esc = false;
             else if (c == '\\')

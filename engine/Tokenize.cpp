@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/Gbk.h"
+
 namespace zz {
 
 namespace {
@@ -72,6 +74,11 @@ int32_t Tokenize(TagOperand& left, char& op, TagOperand& right, const char* text
                     t.back() = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : static_cast<char>(c);
                     continue;
                 }
+            } else if (IsGbkLead(c) && IsGbkTrail(static_cast<unsigned char>(p[i + 1]))) {
+                // A double-byte character whose second byte is 0x5C is no escape.
+                t += static_cast<char>(c);
+                t += p[++i];
+                continue;
             } else if (c == '\\') {
                 pendingBackslash = true;
             } else if (c == '"') {
