@@ -2,6 +2,7 @@
 // that hands the line's queued expressions, target and links to the operation it stored.
 #include <cstring>
 
+#include "engine/CompileParts.h"
 #include "engine/TagExpre.h"
 #include "engine/TagTelBasic.h"
 #include "engine/Tokenize.h"
@@ -52,33 +53,20 @@ int32_t TagTelBasic::SplitArgs(const char* text, int32_t maxCount, std::array<st
     const bool blankSep = sep == ' ';
     std::string_view s = text ? text : "";
     int32_t count = 0;
-    bool inStr = false, esc = false, metEnd = false;
+    compiler::QuoteScan quotes;
+    bool metEnd = false;
     size_t start = 0, stop = s.size();
     auto isSep = [&](char c) { return c == sep || (blankSep && c == '\t'); };
     if (blankSep)
         while (start < s.size() && IsBlank(s[start]))
             ++start;
     for (size_t i = start; i < s.size();) {
-        size_t len = GbkCharLen(s, i);
-        char c = s[i];
-        if (len == 2) {
-            esc = false;
-            i += 2;
+        if (size_t n = quotes.Skip(s, i)) {
+            i += n;
             continue;
         }
-        if (inStr) {
-            if (esc)
-                esc = false;
-            else if (c == '\\')
-                esc = true;
-            else if (c == '"')
-                inStr = false;
-            ++i;
-            continue;
-        }
-        if (c == '"') {
-            inStr = true;
-        } else if (c == '{' || c == '}') {
+        const char c = s[i];
+        if (c == '{' || c == '}') {
             return -5;
         } else if (end && c == end && end != sep) {
             stop = i;
@@ -100,7 +88,7 @@ int32_t TagTelBasic::SplitArgs(const char* text, int32_t maxCount, std::array<st
         }
         ++i;
     }
-    if (inStr) return -3;
+    if (quotes.inStr) return -3;
     if (end && end == sep && !metEnd) return -2;
     std::string_view last = s.substr(start, stop - start);
     if (end == 0 || end == ';') StripClosing(last);

@@ -224,28 +224,15 @@ const char* StatementStart(TagTelBasic& prog, const char* text, int32_t line) {
 
 // Cuts the trailing comment off the statement (outside strings) into the comment text.
 void CutComment(TagTelBasic& prog, std::string& stmt, int32_t line) {
-    bool inStr = false, esc = false;
+    compiler::QuoteScan quotes;
     for (size_t i = 0; i < stmt.size();) {
-        if (GbkCharLen(stmt, i) == 2) {
-            esc = false;
-            i += 2;
+        if (size_t skip = quotes.Skip(stmt, i)) {
+            i += skip;
             continue;
         }
         char c = stmt[i];
         char n = i + 1 < stmt.size() ? stmt[i + 1] : 0;
-        if (inStr) {
-            if (esc)
-                esc = false;
-            else if (c == '\\')
-                esc = true;
-            else if (c == '"')
-                inStr = false;
-            ++i;
-            continue;
-        }
-        if (c == '"') {
-            inStr = true;
-        } else if (c == '/' && n == '/') {
+        if (c == '/' && n == '/') {
             prog.commentText = stmt.substr(i + 2);
             stmt.resize(i);
             return;

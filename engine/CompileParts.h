@@ -5,11 +5,40 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Gbk.h"
+
 namespace zz {
 
 class TagTelBasic;
 
 namespace compiler {
+
+// A left-to-right scan that steps over double-quoted strings (a backslash escapes the next byte) and over
+// double-byte characters, whose second byte may look like a backslash or a quote.
+struct QuoteScan {
+    bool inStr = false;
+    bool esc = false;
+    // How many bytes at i belong to a string (its quotes included) or a double-byte character; 0 for a plain
+    // byte outside strings, which the caller looks at.
+    size_t Skip(std::string_view s, size_t i) {
+        if (GbkCharLen(s, i) == 2) {
+            esc = false;
+            return 2;
+        }
+        const char c = s[i];
+        if (inStr) {
+            if (esc)
+                esc = false;
+            else if (c == '\\')
+                esc = true;
+            else if (c == '"')
+                inStr = false;
+            return 1;
+        }
+        if (c == '"') inStr = true;
+        return inStr ? 1 : 0;
+    }
+};
 
 // What the first symbols of a statement say it is.
 enum class Shape { kStatement, kCall, kAssignedCall, kAssign, kDeclaration, kIncDec };
