@@ -6,6 +6,7 @@
 #include "engine/TagMemKvs.h"
 #include "engine/TagTelBasic.h"
 #include "telephony/TagKvCall.h"
+#include "telephony/TagTelDrive.h"
 #include "platform/Clock.h"
 #include "platform/Gbk.h"
 
@@ -88,7 +89,7 @@ int32_t TagTelBasic::CompileFile(int32_t includeLine, const char* file) {
         ++errorCount;
         return -2;
     }
-    if (lineNo >= 1 && runMode == 1 && !calledProgram) WaitCpuIdle(100, 45, pKvCall ? &pKvCall->stopFlag : nullptr);
+    if (lineNo >= 1 && runMode == 1 && !calledProgram) WaitCpuIdleOr(100, 45, pKvCall ? &pKvCall->stopFlag : nullptr);
     scriptFile = name;
 
     const char* buf = text->c_str();

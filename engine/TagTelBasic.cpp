@@ -10,8 +10,8 @@
 #include "media/TagMsTTS.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
-#include "platform/SysTime.h"
 #include "telephony/TagKvCall.h"
+#include "telephony/TagTelDrive.h"
 
 namespace zz {
 
@@ -29,12 +29,6 @@ EngineHooks& TheEngineHooks() {
     return g_hooks;
 }
 
-void WaitCpuIdle(int32_t count, int32_t ms, const std::atomic<bool>* stop) {
-    auto stopped = [stop] { return stop && stop->load(); };
-    for (int32_t i = 0; i < count * 10 && ProcessCpuPercent() >= 55 && !stopped(); ++i) SleepMs(320);
-    if (!stopped() && ProcessCpuPercent() < 55 && ms >= 1) SleepMs(static_cast<uint32_t>(ms));
-}
-
 TagTelBasic::TagTelBasic() : unitName("_main_") {
     timers = std::make_unique<TagSysTimers>();
     CreateUnitVars();
@@ -47,7 +41,7 @@ TagTelBasic::TagTelBasic(const char* file, int32_t line, TagKvCall* call, uint8_
         callingProgram = callerProg;
         calledProgram = 1;
     }
-    if (line >= 1 && mode == 1 && !calledProgram) WaitCpuIdle(20, 45, call ? &call->stopFlag : nullptr);
+    if (line >= 1 && mode == 1 && !calledProgram) WaitCpuIdleOr(20, 45, call ? &call->stopFlag : nullptr);
     runMode = mode;
     lineNo = line;
     stopped = 1;

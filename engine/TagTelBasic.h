@@ -49,11 +49,6 @@ struct EngineHooks {
 };
 EngineHooks& TheEngineHooks();
 
-// Process-wide CPU gate of program construction: while the process uses 55% or more, sleeps 320 ms, at most
-// count x 10 times; then sleeps ms when it is 1 or more. A set stop flag ends the wait at once, so a line
-// being closed never sits out the gate.
-void WaitCpuIdle(int32_t count, int32_t ms, const std::atomic<bool>* stop = nullptr);
-
 class TagTelBasic {
 public:
     static constexpr int32_t kMaxParams = 40;
