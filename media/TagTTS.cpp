@@ -143,23 +143,16 @@ void TagTTS::WorkerThread() {
     }
 }
 
-void SpeechDelayMs(uint32_t ms) {
-    uint32_t start = GetTickCount();
-    do {
-        SleepMs(50);
-    } while (TicksSince(start) < ms);
-}
-
 int32_t SpeakOnSoundCard(const std::string& text, bool mode, bool xml, bool enabled,
                          const std::function<void()>& stopPlay, const std::function<bool()>& stopped) {
     if (!enabled) return -1;
     if (stopPlay) stopPlay();
     TagTTS tts(-1);
     int32_t r = mode ? tts.Speak(xml, text) : tts.SpeakLang(text, true);
-    if (r == 0) SpeechDelayMs(1800);
+    if (r == 0) DelayMs(1800);
     while (!stopped()) {
         if (tts.IsDone()) break;
-        SpeechDelayMs(30);
+        DelayMs(30);
     }
     return r;
 }

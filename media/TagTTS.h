@@ -63,7 +63,4 @@ private:
 int32_t SpeakOnSoundCard(const std::string& text, bool mode, bool xml, bool enabled,
                          const std::function<void()>& stopPlay, const std::function<bool()>& stopped);
 
-// Sleeps 50 ms at a time until at least ms have passed (always once).
-void SpeechDelayMs(uint32_t ms);
-
 } // namespace zz

@@ -55,5 +55,12 @@ inline void SleepMs(uint32_t ms) { GetClock().Sleep(ms); }
 // Elapsed time between two tick counts, correct across the wrap.
 inline uint32_t TicksSince(uint32_t start, uint32_t now) { return now - start; }
 inline uint32_t TicksSince(uint32_t start) { return GetTickCount() - start; }
+// Sleeps 50 ms at a time until ms have passed, at least once (so 30 ms last 50).
+inline void DelayMs(uint32_t ms) {
+    const uint32_t start = GetTickCount();
+    do {
+        SleepMs(50);
+    } while (TicksSince(start) < ms);
+}
 
 } // namespace zz

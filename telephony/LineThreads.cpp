@@ -173,13 +173,6 @@ bool WaitCpuIdleOr(int32_t rounds, int32_t ms, const std::atomic<bool>* stop) {
     return false;
 }
 
-void DelayMs(uint32_t ms) {
-    uint32_t start = GetTickCount();
-    do {
-        SleepMs(50);
-    } while (TicksSince(start) < ms);
-}
-
 bool TagTelDrive::StartWorker(std::function<void(TagTelDrive&)> work) {
     ++workers_;
     bool ok = StartThread([this, work = std::move(work)]() {

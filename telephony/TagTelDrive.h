@@ -155,7 +155,5 @@ bool WaitCpuIdleOr(int32_t rounds, int32_t ms, const std::atomic<bool>* stop);
 // than 399 ms passed); tests may install their own source (nullptr restores the sampler).
 int32_t CpuPercentage();
 void SetCpuPercentSource(std::function<int32_t()> source);
-// Waits, 50 ms at a time, until the tick count has advanced by ms.
-void DelayMs(uint32_t ms);
 
 } // namespace zz
