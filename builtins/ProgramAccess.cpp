@@ -1,6 +1,5 @@
 #include "builtins/ProgramAccess.h"
 
-#include <atomic>
 #include <memory>
 
 #include "builtins/TStdOut.h"
@@ -55,19 +54,6 @@ int32_t ProgramFindDllFunc(TagTelBasic* p, const char* name, int32_t* paramCount
         }
     }
     return -1;
-}
-
-namespace {
-std::atomic<FunctionRunner> g_runner{nullptr};
-} // namespace
-
-void SetFunctionRunner(FunctionRunner runner) {
-    g_runner.store(runner);
-}
-
-int32_t ProgramRunFunction(TagTelBasic* unit, TagTelBasic* caller) {
-    FunctionRunner r = g_runner.load();
-    return r && unit ? r(unit, caller) : 0;
 }
 
 } // namespace zz

@@ -26,10 +26,4 @@ int32_t ProgramAddDllFunc(TagTelBasic* p, const char* name, int32_t paramCount);
 // Index of a declared name or -1; paramCount receives its declared count.
 int32_t ProgramFindDllFunc(TagTelBasic* p, const char* name, int32_t* paramCount);
 
-// Runs a function unit's body on this thread, caller being the unit whose statement calls it; the run loop
-// installs the runner. Without one a call runs no body and gives 0.
-using FunctionRunner = int32_t (*)(TagTelBasic* unit, TagTelBasic* caller);
-void SetFunctionRunner(FunctionRunner runner);
-int32_t ProgramRunFunction(TagTelBasic* unit, TagTelBasic* caller);
-
 } // namespace zz

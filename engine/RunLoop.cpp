@@ -3,7 +3,6 @@
 #include <random>
 
 #include "builtins/BuiltinOper.h"
-#include "builtins/ProgramAccess.h"
 #include "builtins/Statements.h"
 #include "builtins/TStdOut.h"
 #include "builtins/TagSysTimers.h"
@@ -62,9 +61,6 @@ void FireTimers(TagTelBasic& p) {
     TagTelBasic* root = p.GetRoot();
     if (root && root->timers) root->timers->CheckTimers();
 }
-
-// Builtins that run a script function (account callbacks, inter-line calls) reach the body through this.
-[[maybe_unused]] const bool g_runnerInstalled = (SetFunctionRunner(&TagTelBasic::RunFunction), true);
 
 } // namespace
 
