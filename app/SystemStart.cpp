@@ -1,5 +1,7 @@
 #include "app/SystemStart.h"
 
+#include "builtins/BuiltinTable.h"
+#include "builtins/LineSettings.h"
 #include "console/TagMonitor.h"
 #include "data/TagMySqlData.h"
 #include "data/TagSybData.h"
@@ -9,9 +11,9 @@
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/SysTime.h"
+#include "platform/TagWriteLog.h"
 #include "telephony/LinePrograms.h"
 #include "telephony/TagTelDrive.h"
-#include "telephony/TagWriteLog.h"
 
 #include <atomic>
 #include <cstdio>
@@ -57,7 +59,9 @@ int KeyModeOf(int32_t line) {
     TagTelLine* e = d ? d->Line(line) : nullptr;
     if (!e) return -1;
     std::lock_guard<std::mutex> lk(e->programLock);
-    return e->program ? e->program->keyDispMode : -1;
+    if (!e->program) return -1;
+    const LineSettingsState* st = e->program->FindLineState<LineSettingsState>();
+    return st ? st->keyDispMode.load() : 0;
 }
 
 } // namespace
@@ -78,6 +82,7 @@ void MainRunThread(TagTelDrive& drive) {
 }
 
 int32_t InitSystem(const std::string& cfgFile) {
+    RegisterBuiltins();
     SetLinePrograms(&EngineLinePrograms());
     SetDbLibraries({[] { LoadMySqlLibrary(); }, [] { LoadTqrDbLibrary(); }, [] { LoadDbLibrary(); }, FreeTqrDbLibrary,
                     FreeMySqlLibrary, FreeDbLibrary});

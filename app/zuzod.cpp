@@ -7,8 +7,8 @@
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
 #include "platform/NamedEvent.h"
-#include "telephony/TagRunCfg.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagRunCfg.h"
+#include "platform/TagWriteLog.h"
 
 #include <atomic>
 #include <csignal>

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "builtins/BuiltinTable.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
 #include "telephony/TagKvCall.h"
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    RegisterBuiltins();
     TagKvCall call;
     call.lineKind = kLineVirtual;
     call.lineNo = static_cast<int32_t>(line);

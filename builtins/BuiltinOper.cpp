@@ -1,7 +1,8 @@
 #include "builtins/BuiltinOper.h"
 
-#include "builtins/ProgramAccess.h"
-#include "telephony/TagWriteLog.h"
+#include "engine/TagTelBasic.h"
+#include "platform/TagWriteLog.h"
+#include "telephony/TagKvCall.h"
 
 namespace zz {
 
@@ -14,24 +15,7 @@ TagVar& MissingOperand() {
 } // namespace
 
 TagTelBasic* BuiltinRoot(TagTelBasic* prog) {
-    return ProgramRoot(prog);
-}
-
-void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
-    if (op.kind == 'v') {
-        if (op.target.var == &retVal && !op.target.sub) return;
-        TagVar value;
-        op.target.Load(value);
-        if (op.target.var) retVal = value;
-        return;
-    }
-    if (op.kind != 'R' && op.kind != 'r') {
-        TagVar n; // whole-value assignment lets go of an object _retVal held
-        n.SetInt(r);
-        retVal = n;
-    }
-    if (op.target.var == &retVal && !op.target.sub) return;
-    op.StoreResult(retVal);
+    return prog ? prog->GetRoot() : nullptr;
 }
 
 TagBuiltin::TagBuiltin(TagTelBasic* program, std::initializer_list<TagVar*> operands) : program_(program) {
@@ -56,7 +40,8 @@ void TagBuiltin::SetOutText(int32_t i, std::string_view s) const {
 }
 
 TagKvCall* TagBuiltin::Call() const {
-    return ProgramCall(program_);
+    // Every line's call object is a TagKvCall; a bare engine call state (engine tests) has no line operations.
+    return program_ ? dynamic_cast<TagKvCall*>(program_->Call()) : nullptr;
 }
 
 int32_t TagBuiltin::Run() {

@@ -23,8 +23,9 @@ enum : int32_t {
     kBuiltinNoProgram = -3,  // no program loaded on the addressed line
     kBuiltinNoSpeech = -100, // dial string too long; no speech object; preset result of a DLL call
     kBuiltinNoCompile = -999,
-    // What a builtin answers while this build has no run-time behaviour for it (logged once per statement).
-    kBuiltinNotAvailable = -1,
+    // What a builtin answers while this build has no run-time behaviour for it (logged once per statement);
+    // apart from every other result, so that a script can tell it from a bad argument.
+    kBuiltinNotAvailable = -998,
 };
 
 class TagBuiltin : public TagOper {
@@ -70,11 +71,6 @@ private:
     TagTelBasic* program_ = nullptr;
     uint8_t loggedMissing_ = 0;
 };
-
-// What the run loop does with the integer result r of an operation, by its kind: 'v' loads its target into
-// _retVal (the builtin stored its value there itself); 'R' and 'r' store _retVal (set by the callee) into the
-// target; every other kind sets _retVal to r and then stores it into the target.
-void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal);
 
 namespace detail {
 template <size_t> using VarArg = TagVar*;

@@ -6,6 +6,7 @@
 
 namespace zz {
 
+std::span<const BuiltinEntry> StatementBuiltins();
 std::span<const BuiltinEntry> StringsBuiltins();
 std::span<const BuiltinEntry> TextConvertBuiltins();
 std::span<const BuiltinEntry> PatternsBuiltins();

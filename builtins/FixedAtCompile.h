@@ -2,7 +2,8 @@
 // Builtin classes that keep more than their operands (a flag or line number fixed when the line is compiled) or
 // act while the line is compiled; the run loop and tests reach those fields.
 #include "builtins/BuiltinOper.h"
-#include "builtins/ProgramAccess.h"
+#include "builtins/UserDll.h"
+#include "engine/TagTelBasic.h"
 
 namespace zz {
 
@@ -13,7 +14,7 @@ ZZ_BUILTIN_L(TagPcGetKeys, 3);
 class TagPlayNumber final : public TagBuiltin {
 public:
     TagPlayNumber(TagVar* number, TagVar* mode, TagTelBasic* prog, uint8_t onPc)
-        : TagBuiltin(ProgramRoot(prog), {number, mode}), pcFlag(onPc) {}
+        : TagBuiltin((prog ? prog->GetRoot() : nullptr), {number, mode}), pcFlag(onPc) {}
     uint8_t pcFlag;
 };
 
@@ -21,7 +22,7 @@ public:
 class TagTxtSpeak final : public TagBuiltin {
 public:
     TagTxtSpeak(uint8_t onPc, TagVar* text, TagVar* a, TagVar* b, TagTelBasic* prog)
-        : TagBuiltin(ProgramRoot(prog), {text, a, b}), pcFlag(onPc) {}
+        : TagBuiltin((prog ? prog->GetRoot() : nullptr), {text, a, b}), pcFlag(onPc) {}
     uint8_t pcFlag;
 };
 
@@ -47,22 +48,22 @@ public:
 // Keeps the compiling program's parent when it has one, else the program: one level up only.
 class TagRunKvs final : public TagBuiltin {
 public:
-    TagRunKvs(TagVar* file, TagTelBasic* prog) : TagBuiltin(ProgramParentOrSelf(prog), {file}) {}
+    TagRunKvs(TagVar* file, TagTelBasic* prog) : TagBuiltin((prog ? prog->ParentOrSelf() : nullptr), {file}) {}
 };
 
 // Text compiled while the line runs may name any function of the line's program: keep them all.
 class TagRunLine final : public TagBuiltin {
 public:
-    TagRunLine(TagVar* text, TagTelBasic* prog) : TagBuiltin(ProgramRoot(prog), {text}) {
-        ProgramSetOptimize(Program(), 0);
+    TagRunLine(TagVar* text, TagTelBasic* prog) : TagBuiltin((prog ? prog->GetRoot() : nullptr), {text}) {
+        if (Program()) Program()->SetOptimize(0);
     }
 };
 
 // An inter-line request may name any function of the line's program: keep them all.
 class TagInterLineServer final : public TagBuiltin {
 public:
-    TagInterLineServer(TagVar* v, TagTelBasic* prog) : TagBuiltin(ProgramRoot(prog), {v}) {
-        ProgramSetOptimize(Program(), 0);
+    TagInterLineServer(TagVar* v, TagTelBasic* prog) : TagBuiltin((prog ? prog->GetRoot() : nullptr), {v}) {
+        if (Program()) Program()->SetOptimize(0);
     }
 };
 
@@ -71,8 +72,8 @@ public:
 class TagDllFunction final : public TagBuiltin {
 public:
     TagDllFunction(TagVar* handle, TagVar* name, TagVar* count, TagTelBasic* prog)
-        : TagBuiltin(ProgramRoot(prog), {handle, name, count}) {
-        ProgramAddDllFunc(Program(), Text(1), IntVal(2));
+        : TagBuiltin((prog ? prog->GetRoot() : nullptr), {handle, name, count}) {
+        if (Program()) Program()->LineState<UserLibState>().AddFuncName(Text(1), IntVal(2));
     }
 };
 

@@ -1,6 +1,5 @@
 // Mailbox builtins and inter-line calls.
 #include "builtins/Families.h"
-#include "builtins/ProgramAccess.h"
 #include "builtins/FixedAtCompile.h"
 
 namespace zz {

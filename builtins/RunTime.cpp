@@ -1,6 +1,5 @@
 // Builtins that compile and run script text or other scripts while the line runs.
 #include "builtins/Families.h"
-#include "builtins/ProgramAccess.h"
 #include "builtins/FixedAtCompile.h"
 
 namespace zz {

@@ -1,6 +1,5 @@
 // Sound-card, key and speech builtins.
 #include "builtins/Families.h"
-#include "builtins/ProgramAccess.h"
 #include "builtins/FixedAtCompile.h"
 #include "telephony/TagKvCall.h"
 
@@ -18,7 +17,7 @@ namespace {
 // A virtual line takes its keys, numbers and speech on the PC. A program without a call object compiles as a
 // telephone line.
 bool OnVirtualLine(TagTelBasic* prog) {
-    const TagKvCall* call = ProgramCall(prog);
+    const TagCallState* call = prog ? prog->Call() : nullptr;
     return call && call->lineKind == kLineVirtual;
 }
 
@@ -38,7 +37,7 @@ template <bool kAlwaysPc> std::unique_ptr<TagOper> MakeTxtSpeak(TagVar* const* a
 }
 
 template <class C> std::unique_ptr<TagOper> MakeLineShown(TagVar* const* a, TagTelBasic* prog) {
-    return std::make_unique<C>(ProgramLineNo(prog), a[0], a[1]);
+    return std::make_unique<C>((prog ? prog->ParentOrSelf()->lineNo : 0), a[0], a[1]);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
-// Operations of the statement heads that are not control flow: user-function calls and returns, DLL calls, the
-// hang-up and system-quit handlers, and the statement-like builtins.
+// Operations of the statement-like builtins (IsSysQuit, Exit, Assert, StartTimer, StopTimer) and of calls of
+// declared user-library functions.
 #include <array>
 #include <string>
 #include <vector>
@@ -10,61 +10,6 @@
 namespace zz {
 
 class TagSysTimers;
-
-// A call of a user function (kind 'R'): values in, the body run on this thread, changed parameters copied back.
-class TagCall final : public TagOper {
-public:
-    static constexpr int32_t kMaxParams = 40;
-    // The call stack of a line stops growing here: deeper calls are logged and fail with -1.
-    static constexpr size_t kMaxDepth = 30;
-
-    TagCall(TagVar* function, TagTelBasic* caller);
-    // Appends an argument; -1 (nothing stored) beyond 40.
-    int32_t AddPara(TagVar* arg);
-    int32_t Run() override;
-
-    TagVar* funcVar;
-    TagTelBasic* caller;
-    std::array<TagVar*, kMaxParams> params{};
-    int32_t paramCount = 0;
-};
-
-// return(value) (kind 'r'): the unit's _retVal becomes the value, and the running body ends.
-class TagReturn final : public TagOper {
-public:
-    TagReturn(TagVar* value, TagTelBasic* unit) : value_(value), unit_(unit) { kind = 'r'; }
-    int32_t Run() override;
-    TagOper* Next() override { return nullptr; }
-
-private:
-    TagVar* value_;
-    TagTelBasic* unit_;
-};
-
-// Close() and OnDisconn(): the hang-up handler of the line's main flow.
-class TagClose final : public TagOper {
-public:
-    explicit TagClose(TagTelBasic* prog) : unit_(prog) {}
-    // Registers index as the main flow's hang-up handler; a later statement replaces an earlier one. Refused
-    // (-1) in a function unit, whose indexes mean nothing to the main flow.
-    int32_t SetDisconnFlag(int32_t opIndex);
-    // A released call (2) becomes handled (12); the line's last dial-failure word is returned and cleared.
-    int32_t Run() override;
-
-private:
-    TagTelBasic* unit_;
-};
-
-// OnSysQuit(): the system-quit handler of the line's main flow.
-class TagOnSysQuit final : public TagOper {
-public:
-    TagOnSysQuit(int32_t opIndex, TagTelBasic* prog);
-    // Handler state 7: the run loop makes no further handler jumps.
-    int32_t Run() override;
-
-private:
-    TagTelBasic* unit_;
-};
 
 // A call of a name declared with DllFunction.
 class TagDllCall final : public TagBuiltin {
@@ -115,8 +60,5 @@ public:
     TagStopTimer(TagVar* func, TagTelBasic* prog);
     int32_t Run() override;
 };
-
-// The line's timer table (the root program's), created when the program has none yet.
-TagSysTimers& TimersOf(TagTelBasic& prog);
 
 } // namespace zz

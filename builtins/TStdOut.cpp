@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/TagLineState.h"
+
 namespace zz {
 
 class TStdOut {
@@ -25,6 +27,15 @@ public:
 private:
     int32_t mode_ = kClosed;
     FILE* file_ = nullptr;
+};
+
+// The line's print target, closed when the line's main flow stops.
+class PrintState final : public TagLineState {
+public:
+    static constexpr LineFamily kFamily = LineFamily::kPrint;
+    explicit PrintState(TagTelBasic&) {}
+    void OnRunEnd() override { target.Close(); }
+    TStdOut target;
 };
 
 } // namespace zz

@@ -1,6 +1,6 @@
 #include "builtins/TagSysTimers.h"
 
-#include "builtins/Statements.h"
+#include "engine/TagCall.h"
 #include "engine/TagTelBasic.h"
 #include "engine/TagVar.h"
 #include "platform/Clock.h"
@@ -9,8 +9,19 @@ namespace zz {
 
 TagTimer::TagTimer() = default;
 TagTimer::~TagTimer() = default;
-TagSysTimers::TagSysTimers() = default;
-TagSysTimers::~TagSysTimers() = default;
+
+TagSysTimers::TagSysTimers(TagTelBasic& root) : root_(root) {}
+
+TagSysTimers::~TagSysTimers() {
+    root_.timersArmed = 0;
+}
+
+void TagSysTimers::UpdateArmed() {
+    uint8_t armed = 0;
+    for (auto& t : timers_)
+        if (t.second->active) armed = 1;
+    root_.timersArmed = armed;
+}
 
 int32_t TagSysTimers::Add(TagVar* func, TagTelBasic* prog) {
     if (!func || func->type != TagVar::kFunction || !func->funcUnit) return -1;
@@ -29,33 +40,43 @@ int32_t TagSysTimers::Start(TagVar* func, int32_t intervalMs) {
     it->second->active = 1;
     it->second->interval = intervalMs;
     it->second->startTick = GetTickCount();
+    UpdateArmed();
     return 0;
 }
 
 int32_t TagSysTimers::Stop(TagVar* func) {
     if (!func) return -1;
     if (func->type == TagVar::kInt && func->intVal == 0) {
-        for (auto& t : timers_) t.second->active = 0;
+        for (auto& t : timers_)
+            t.second->active = 0;
+        UpdateArmed();
         return 0;
     }
     auto it = timers_.find(func->name);
     if (it == timers_.end()) return -1;
     it->second->active = 0;
+    UpdateArmed();
     return 0;
 }
 
 int32_t TagSysTimers::CheckTimers() {
     if (busy_ || timers_.empty()) return 0;
-    busy_ = 1;
+    // Cleared on every way out, an exception from a timer function included: a flag left set would keep every
+    // timer of the line from firing again.
+    struct Busy {
+        uint8_t& flag;
+        explicit Busy(uint8_t& f) : flag(f) { flag = 1; }
+        ~Busy() { flag = 0; }
+    } busy(busy_);
     for (auto& t : timers_) {
         TagTimer& tm = *t.second;
         if (!tm.active) continue;
         // Signed difference: the tick wraps after 49 days.
         if (static_cast<int32_t>(GetTickCount() - tm.startTick) < tm.interval) continue;
+        tm.startTick = GetTickCount();
         tm.handler->Run();
         tm.startTick = GetTickCount();
     }
-    busy_ = 0;
     return 0;
 }
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "builtins/ProgramAccess.h"
 #include "builtins/TStdOut.h"
+#include "engine/TagTelBasic.h"
 
 namespace zz {
 
@@ -34,9 +34,9 @@ public:
 };
 
 int32_t TagPrint::Run() {
-    TStdOut* out = ProgramPrintTarget(Program());
-    if (!out) return kBuiltinBadArg;
-    int32_t line = ProgramLineNo(Program());
+    if (!Program()) return kBuiltinBadArg;
+    TStdOut* out = &Program()->LineState<PrintState>().target;
+    int32_t line = Program()->lineNo;
     if (!out->IsOpen()) {
         char name[32];
         std::snprintf(name, sizeof name, "_stdout%d.txt", line);
@@ -50,7 +50,7 @@ int32_t TagPrint::Run() {
 }
 
 int32_t TagSetPrintTo::Run() {
-    if (TStdOut* out = ProgramPrintTarget(Program())) out->Open(Text(0));
+    if (Program()) Program()->LineState<PrintState>().target.Open(Text(0));
     return kBuiltinOk;
 }
 

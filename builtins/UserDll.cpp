@@ -1,9 +1,27 @@
 // User-DLL builtins.
+#include "builtins/UserDll.h"
+
 #include "builtins/Families.h"
-#include "builtins/ProgramAccess.h"
 #include "builtins/FixedAtCompile.h"
 
 namespace zz {
+
+int32_t UserLibState::AddFuncName(const char* name, int32_t paramCount) {
+    if (!name || FindFuncName(name, nullptr) >= 0) return -1;
+    names_.emplace_back(name, paramCount);
+    return 0;
+}
+
+int32_t UserLibState::FindFuncName(const char* name, int32_t* paramCount) const {
+    if (!name) return -1;
+    for (size_t i = 0; i < names_.size(); ++i) {
+        if (names_[i].first == name) {
+            if (paramCount) *paramCount = names_[i].second;
+            return static_cast<int32_t>(i);
+        }
+    }
+    return -1;
+}
 
 ZZ_BUILTIN_L(TagDllLoad, 2);
 ZZ_BUILTIN_L(TagDllFree, 1);

@@ -1,7 +1,7 @@
 #include "console/TagMonitor.h"
 
 #include "platform/Clock.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include "data/BackEndLog.h"
 
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

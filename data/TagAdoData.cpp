@@ -11,8 +11,8 @@
 #include "platform/Gbk.h"
 #include "platform/MessageBox.h"
 #include "platform/PathMap.h"
-#include "telephony/TagRunCfg.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagRunCfg.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

@@ -8,7 +8,7 @@
 #include "data/TagLocalData.h"
 #include "platform/Clock.h"
 #include "platform/SysTime.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 
 namespace zz {
 

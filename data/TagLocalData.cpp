@@ -5,7 +5,7 @@
 
 #include "data/TagDbConnectionsCtrl.h"
 #include "platform/Gbk.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

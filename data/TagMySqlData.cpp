@@ -11,7 +11,7 @@
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "platform/Gbk.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

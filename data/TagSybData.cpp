@@ -13,7 +13,7 @@
 #include "data/TagLocalData.h"
 #include "platform/Gbk.h"
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

@@ -9,7 +9,7 @@
 #include "data/TagLocalData.h"
 #include "data/TqrDbApi.h"
 #include "platform/Gbk.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

@@ -103,7 +103,7 @@ int32_t TagTelBasic::SplitArgs(const char* text, int32_t maxCount, std::array<st
 
 int32_t TagTelBasic::CompileArgs(int32_t line, const char* lineText, int32_t count,
                                  const std::array<std::string, kMaxArgs>& texts, TagVar** vars) {
-    pendingArgs.clear();
+    Scratch().pendingArgs.clear();
     if (count > kMaxArgs) count = kMaxArgs;
     for (int32_t i = 0; i < count; ++i) {
         const std::string& text = texts[static_cast<size_t>(i)];
@@ -145,7 +145,7 @@ int32_t TagTelBasic::CompileArgs(int32_t line, const char* lineText, int32_t cou
             return -1;
         }
         vars[i] = e->result;
-        pendingArgs.push_back(std::move(e));
+        Scratch().pendingArgs.push_back(std::move(e));
     }
     return 0;
 }
@@ -159,14 +159,14 @@ TagOper* TagTelBasic::StoreOp(std::unique_ptr<TagOper> op) {
 void TagTelBasic::AppendOp(const char* copy, const char* comment, int32_t line, char kind, const RecKeyword* rec) {
     TagOper* op = ops.Get(opCount);
     if (!op) {
-        pendingArgs.clear();
+        Scratch().pendingArgs.clear();
         return;
     }
-    for (ExprePtr& e : pendingArgs)
+    for (ExprePtr& e : Scratch().pendingArgs)
         op->args.push_back(std::move(e));
-    pendingArgs.clear();
-    if (kind != 'v' || pendingTarget)
-        op->SetTarget(pendingTarget, pendingSub);
+    Scratch().pendingArgs.clear();
+    if (kind != 'v' || Scratch().pendingTarget)
+        op->SetTarget(Scratch().pendingTarget, Scratch().pendingSub);
     else
         op->SetTarget(RetVal(), nullptr);
     op->Init(copy, comment, line, opCount, kind, rec);

@@ -96,7 +96,7 @@ int32_t Fail(TagTelBasic& prog, int32_t line, const char* message, const std::st
 
 void Complete(TagTelBasic& prog, std::unique_ptr<TagOper> op, int32_t line) {
     prog.StoreOp(std::move(op));
-    prog.AppendOp(prog.lineCopy.c_str(), prog.commentText.c_str(), line, '=', nullptr);
+    prog.AppendOp(prog.Scratch().lineCopy.c_str(), prog.Scratch().commentText.c_str(), line, '=', nullptr);
 }
 
 // The subscript of an element target: only its first operand counts.
@@ -117,12 +117,12 @@ int32_t ResolveSubscript(TagTelBasic& prog, const std::string& subText, const st
 // 'x = a + b + c + d;': one sum of all operands.
 int32_t CompilePlusChain(TagTelBasic& prog, const std::string& piece, const std::string& stmt, int32_t line,
                          const std::string& name, TagVar* sub) {
-    int32_t n = prog.SplitArgs(piece.c_str(), TagTelBasic::kMaxArgs, prog.args, '+', ';');
+    int32_t n = prog.SplitArgs(piece.c_str(), TagTelBasic::kMaxArgs, prog.Scratch().args, '+', ';');
     if (n == -3) return Fail(prog, line, "操作符错误: 出现多个操作符", stmt);
     if (n < 3) return Fail(prog, line, "语法错误", stmt);
-    prog.argCount = n;
+    prog.Scratch().argCount = n;
     TagVar* vars[TagTelBasic::kMaxArgs] = {};
-    if (prog.CompileArgs(line, stmt.c_str(), n, prog.args, vars) < 0) return -1;
+    if (prog.CompileArgs(line, stmt.c_str(), n, prog.Scratch().args, vars) < 0) return -1;
     TagVar* dest = nullptr;
     if (prog.FindVar(name.c_str(), &dest) < 0) dest = prog.Var(TagTelBasic::kTempVal);
     Complete(prog, std::make_unique<TagMulPlus>(dest, sub, n, vars), line);
@@ -132,17 +132,17 @@ int32_t CompilePlusChain(TagTelBasic& prog, const std::string& piece, const std:
 // A right side of more than one operator: one ";"-terminated piece, compiled into the target.
 int32_t CompileComplex(TagTelBasic& prog, const std::string& stmt, int32_t line, const std::string& name, TagVar* sub) {
     std::string rhs = stmt.substr(stmt.find('=') + 1);
-    int32_t n = prog.SplitArgs(rhs.c_str(), TagTelBasic::kMaxArgs, prog.args, ';', ';');
+    int32_t n = prog.SplitArgs(rhs.c_str(), TagTelBasic::kMaxArgs, prog.Scratch().args, ';', ';');
     if (n == 0) return Fail(prog, line, "表达式为空", stmt);
     if (n == -5) return Fail(prog, line, "语法错误: '{'或'}'必需单独一行", stmt);
     if (n == -2) return Fail(prog, line, "缺少结束的分号", stmt);
     if (n == -3) return Fail(prog, line, "语法错误: 字符串没有结束", stmt);
     if (n != 1) return Fail(prog, line, "语法错误", stmt);
-    const std::string piece = prog.args[0];
+    const std::string piece = prog.Scratch().args[0];
     if (TagComplexExpre(piece.c_str()).plusOnly) return CompilePlusChain(prog, piece, stmt, line, name, sub);
     std::vector<TagCalculate> steps;
     std::string err, warn;
-    TagComplexExpre(piece.c_str(), &prog, name.c_str(), sub, prog.commentText.c_str(), steps, err, warn);
+    TagComplexExpre(piece.c_str(), &prog, name.c_str(), sub, prog.Scratch().commentText.c_str(), steps, err, warn);
     if (!err.empty()) return Fail(prog, line, err.c_str(), stmt);
     if (!warn.empty()) {
         prog.WriteErrMsg(line, warn.c_str(), stmt.c_str(), 1);
@@ -183,8 +183,8 @@ int32_t CompileAssignment(TagTelBasic& prog, std::string& stmt, int32_t line, co
     char op = 0;
     uint8_t created = 0;
     const std::string body = stmt.substr(static_cast<size_t>(headLen));
-    int32_t rc =
-        prog.CompileSimpleAssign(line, body.c_str(), &target, &left, &op, &right, prog.commentText.c_str(), &created);
+    int32_t rc = prog.CompileSimpleAssign(line, body.c_str(), &target, &left, &op, &right,
+                                          prog.Scratch().commentText.c_str(), &created);
     if (headLen > 0) {
         declared = true;
         return Declare(prog, rc, target, left, op, created, stmt, line);
@@ -192,8 +192,8 @@ int32_t CompileAssignment(TagTelBasic& prog, std::string& stmt, int32_t line, co
     if (target && !created && target->readOnly) return Fail(prog, line, "常量不可以赋值", stmt);
     if (shape.shape == Shape::kAssignedCall) {
         // The call's operation takes the target when it is completed.
-        prog.pendingTarget = target;
-        prog.pendingSub = sub;
+        prog.Scratch().pendingTarget = target;
+        prog.Scratch().pendingSub = sub;
         return 0;
     }
     if (rc == -2) return CompileComplex(prog, stmt, line, name, sub);

@@ -71,21 +71,21 @@ struct Block {
     bool endsFunction = false; // a "}" closed a function body: its symbols are to be split
 
     int32_t Fail(const char* msg, const char* text = nullptr) {
-        p.WriteErrMsg(line, msg, text ? text : p.lineCopy.c_str(), 0);
+        p.WriteErrMsg(line, msg, text ? text : p.Scratch().lineCopy.c_str(), 0);
         return -1;
     }
     // A statement that failed after its op was stored keeps its slot, so later indexes stay in source order,
     // but is not linked into the flow.
     int32_t Abandon(char kind, const char* msg) {
         if (TagOper* op = p.Op(p.opCount)) {
-            op->Init(p.lineCopy.c_str(), p.commentText.c_str(), line, p.opCount, kind, nullptr);
+            op->Init(p.Scratch().lineCopy.c_str(), p.Scratch().commentText.c_str(), line, p.opCount, kind, nullptr);
             op->depth = p.blockDepth;
         }
         ++p.opCount;
         return Fail(msg);
     }
     void Complete(char kind, int32_t ordinal) {
-        p.AppendOp(p.lineCopy.c_str(), p.commentText.c_str(), line, kind, g_keyword.At(ordinal));
+        p.AppendOp(p.Scratch().lineCopy.c_str(), p.Scratch().commentText.c_str(), line, kind, g_keyword.At(ordinal));
     }
 
     int32_t Condition(const std::string& text, std::vector<TagCalculate>& steps);
@@ -110,7 +110,7 @@ int32_t Block::Condition(const std::string& text, std::vector<TagCalculate>& ste
     TagComplexExpre(text.c_str(), &p, "_tempVal", nullptr, "", steps, err, warn);
     if (!err.empty()) return Fail(err.c_str());
     if (!warn.empty()) {
-        p.WriteErrMsg(line, warn.c_str(), p.lineCopy.c_str(), 1);
+        p.WriteErrMsg(line, warn.c_str(), p.Scratch().lineCopy.c_str(), 1);
         ++p.warningCount;
     }
     if (steps.empty()) return Fail(kSyntax);
@@ -148,23 +148,23 @@ int32_t Block::SimpleAssign(const std::string& text, TagVar** target, TagVar** l
 // if( and else if(: the if stack carries the chain; an else if joins the first if of its chain.
 int32_t Block::If(bool elseIf) {
     std::vector<TagCalculate> steps;
-    if (Condition(p.args[0], steps) < 0) return -1;
+    if (Condition(p.Scratch().args[0], steps) < 0) return -1;
     int32_t at = p.opCount;
     auto* op = static_cast<TagIf*>(p.StoreOp(std::make_unique<TagIf>(steps)));
     if (elseIf) {
-        TagOper* top = TopOp(p, p.ifStack);
+        TagOper* top = TopOp(p, p.Scratch().ifStack);
         auto* head = dynamic_cast<TagIf*>(top);
         if (!head || top->depth != p.blockDepth) return Abandon('E', kNoIf);
         head->AddElseIf(op);
         op->head = head;
     }
-    p.ifStack.push_back(at);
+    p.Scratch().ifStack.push_back(at);
     Complete(elseIf ? 'E' : 'i', elseIf ? TagKeyword::kElseIf : TagKeyword::kIf);
     return 0;
 }
 
 int32_t Block::Else() {
-    TagOper* top = TopOp(p, p.ifStack);
+    TagOper* top = TopOp(p, p.Scratch().ifStack);
     if (!top || top->depth != p.blockDepth) return Fail(kNoIf);
     p.StoreOp(std::make_unique<TagNull>());
     Complete('e', TagKeyword::kElse);
@@ -173,10 +173,10 @@ int32_t Block::Else() {
 
 int32_t Block::While() {
     std::vector<TagCalculate> steps;
-    if (Condition(p.args[0], steps) < 0) return -1;
+    if (Condition(p.Scratch().args[0], steps) < 0) return -1;
     int32_t at = p.opCount;
     p.StoreOp(std::make_unique<TagForWhile>(steps));
-    p.loopStack.push_back(at);
+    p.Scratch().loopStack.push_back(at);
     Complete('w', TagKeyword::kWhile);
     return 0;
 }
@@ -185,54 +185,54 @@ int32_t Block::While() {
 int32_t Block::For(int32_t argCount) {
     int32_t at = p.opCount;
     if (argCount == 2) {
-        const std::string& key = p.args[0];
+        const std::string& key = p.Scratch().args[0];
         if (key.empty() || !TagTelBasic::IsValidVarName(key.c_str())) return Fail(kForSyntax);
         TagVar* keyVar = nullptr;
         p.FindOrCreateVar(key.c_str(), &keyVar);
         std::array<std::string, TagTelBasic::kMaxArgs> texts;
-        texts[0] = p.args[1];
+        texts[0] = p.Scratch().args[1];
         TagVar* obj = nullptr;
-        if (p.CompileArgs(line, p.lineCopy.c_str(), 1, texts, &obj) < 0) return -1;
+        if (p.CompileArgs(line, p.Scratch().lineCopy.c_str(), 1, texts, &obj) < 0) return -1;
         p.StoreOp(std::make_unique<TagForIn>(keyVar, obj));
     } else if (argCount == 3) {
         TagVar *iTarget, *iLeft, *iRight, *sTarget, *sLeft, *sRight;
         char iOp, sOp;
         std::vector<TagCalculate> steps;
-        if (SimpleAssign(p.args[0], &iTarget, &iLeft, &iOp, &iRight) < 0) return -1;
-        if (Condition(p.args[1], steps) < 0) return -1;
-        if (SimpleAssign(p.args[2], &sTarget, &sLeft, &sOp, &sRight) < 0) return -1;
+        if (SimpleAssign(p.Scratch().args[0], &iTarget, &iLeft, &iOp, &iRight) < 0) return -1;
+        if (Condition(p.Scratch().args[1], steps) < 0) return -1;
+        if (SimpleAssign(p.Scratch().args[2], &sTarget, &sLeft, &sOp, &sRight) < 0) return -1;
         auto* loop = static_cast<TagForWhile*>(p.StoreOp(std::make_unique<TagForWhile>(steps)));
         loop->SetInit(iTarget, iLeft, iOp, iRight);
         loop->SetStep(sTarget, sLeft, sOp, sRight);
     } else {
         return Fail(kForSyntax);
     }
-    p.loopStack.push_back(at);
+    p.Scratch().loopStack.push_back(at);
     Complete('w', TagKeyword::kFor);
     return 0;
 }
 
 int32_t Block::Switch() {
     TagVar* value = nullptr;
-    if (SingleOperand(p.args[0], &value) < 0) return -1;
+    if (SingleOperand(p.Scratch().args[0], &value) < 0) return -1;
     int32_t at = p.opCount;
     p.StoreOp(std::make_unique<TagSwitch>(value));
-    p.switchStack.push_back(at);
+    p.Scratch().switchStack.push_back(at);
     Complete('s', TagKeyword::kSwitch);
     return 0;
 }
 
 int32_t Block::Case() {
-    if (!TopOp(p, p.switchStack)) return Fail(kNoSwitch);
+    if (!TopOp(p, p.Scratch().switchStack)) return Fail(kNoSwitch);
     TagVar* value = nullptr;
-    if (SingleOperand(p.args[0], &value) < 0) return -1;
+    if (SingleOperand(p.Scratch().args[0], &value) < 0) return -1;
     p.StoreOp(std::make_unique<TagCase>(value));
     Complete('c', TagKeyword::kCase);
     return 0;
 }
 
 int32_t Block::Default() {
-    if (!TopOp(p, p.switchStack)) return Fail(kNoSwitch);
+    if (!TopOp(p, p.Scratch().switchStack)) return Fail(kNoSwitch);
     p.StoreOp(std::make_unique<TagNull>());
     Complete('d', TagKeyword::kDefault);
     return 0;
@@ -247,10 +247,10 @@ int32_t Block::BreakOrContinue(bool isBreak) {
     else
         made = std::make_unique<TagContinue>();
     TagOper* op = p.StoreOp(std::move(made));
-    TagOper* loop = TopOp(p, p.loopStack);
+    TagOper* loop = TopOp(p, p.Scratch().loopStack);
     if (!loop) return Abandon(kind, isBreak ? kNoWhile : kNoLoop);
     op->match = loop;
-    op->Init(p.lineCopy.c_str(), p.commentText.c_str(), line, p.opCount, kind,
+    op->Init(p.Scratch().lineCopy.c_str(), p.Scratch().commentText.c_str(), line, p.opCount, kind,
              g_keyword.At(isBreak ? TagKeyword::kBreak : TagKeyword::kContinue));
     op->depth = p.blockDepth;
     TagOper* prev = OpAt(p, p.opCount - 1);
@@ -267,7 +267,8 @@ int32_t Block::OpenBrace(const char* restOfLine) {
     ++p.blockDepth;
     int32_t at = p.opCount;
     TagOper* brace = p.StoreOp(std::make_unique<TagNull>());
-    brace->Init(p.lineCopy.c_str(), p.commentText.c_str(), line, at, '{', g_keyword.At(TagKeyword::kOpenBrace));
+    brace->Init(p.Scratch().lineCopy.c_str(), p.Scratch().commentText.c_str(), line, at, '{',
+                g_keyword.At(TagKeyword::kOpenBrace));
     brace->depth = p.blockDepth;
     brace->next = nullptr;
     brace->match = nullptr;
@@ -279,7 +280,7 @@ int32_t Block::OpenBrace(const char* restOfLine) {
     case 'i':
     case 'E':
     case 'e': {
-        auto* head = dynamic_cast<TagIf*>(TopOp(p, p.ifStack));
+        auto* head = dynamic_cast<TagIf*>(TopOp(p, p.Scratch().ifStack));
         if (!head) {
             msg = kNoIf;
         } else {
@@ -292,7 +293,7 @@ int32_t Block::OpenBrace(const char* restOfLine) {
         break;
     }
     case 'w': {
-        auto* loop = dynamic_cast<TagWhile*>(TopOp(p, p.loopStack));
+        auto* loop = dynamic_cast<TagWhile*>(TopOp(p, p.Scratch().loopStack));
         if (!loop) {
             msg = kNoWhile;
         } else {
@@ -304,7 +305,7 @@ int32_t Block::OpenBrace(const char* restOfLine) {
     case 's':
     case 'c':
     case 'd': {
-        auto* sw = dynamic_cast<TagSwitch*>(TopOp(p, p.switchStack));
+        auto* sw = dynamic_cast<TagSwitch*>(TopOp(p, p.Scratch().switchStack));
         if (!sw) {
             msg = kNoSwitch;
         } else if (prev->kind == 'c') {
@@ -328,7 +329,7 @@ int32_t Block::OpenBrace(const char* restOfLine) {
         ++p.opCount;
         return Fail(msg);
     }
-    p.braceStack.push_back(at);
+    p.Scratch().braceStack.push_back(at);
     ++p.opCount;
     if (!IsRestEmpty(restOfLine)) Fail(kOpenAlone);
     return 0;
@@ -339,7 +340,8 @@ int32_t Block::OpenBrace(const char* restOfLine) {
 int32_t Block::CloseBrace(const char* restOfLine) {
     int32_t at = p.opCount;
     TagOper* end = p.StoreOp(std::make_unique<TagEnd>());
-    end->Init(p.lineCopy.c_str(), p.commentText.c_str(), line, at, '}', g_keyword.At(TagKeyword::kCloseBrace));
+    end->Init(p.Scratch().lineCopy.c_str(), p.Scratch().commentText.c_str(), line, at, '}',
+              g_keyword.At(TagKeyword::kCloseBrace));
     end->depth = p.blockDepth;
     if (p.blockDepth > 0) --p.blockDepth;
     end->next = nullptr;
@@ -347,14 +349,14 @@ int32_t Block::CloseBrace(const char* restOfLine) {
     end->match = nullptr;
     if (TagOper* prev = OpAt(p, at - 1)) prev->next = end;
 
-    TagOper* brace = TopOp(p, p.braceStack);
+    TagOper* brace = TopOp(p, p.Scratch().braceStack);
     if (!brace) {
-        Pop(p.braceStack);
+        Pop(p.Scratch().braceStack);
         ++p.opCount;
         return Fail(kNoOpenBrace);
     }
-    int32_t open = p.braceStack.back();
-    p.braceStack.pop_back();
+    int32_t open = p.Scratch().braceStack.back();
+    p.Scratch().braceStack.pop_back();
     end->match = brace;
     brace->match = end;
     end->parent = brace->parent;
@@ -363,26 +365,26 @@ int32_t Block::CloseBrace(const char* restOfLine) {
     if (open > 0) {
         switch (KindAt(p, open - 1)) {
         case 'e':
-            if (p.ifStack.empty()) msg = kNoIf;
-            Pop(p.ifStack);
+            if (p.Scratch().ifStack.empty()) msg = kNoIf;
+            Pop(p.Scratch().ifStack);
             break;
         case 'w':
-            if (p.loopStack.empty()) msg = kNoWhile;
-            Pop(p.loopStack);
+            if (p.Scratch().loopStack.empty()) msg = kNoWhile;
+            Pop(p.Scratch().loopStack);
             break;
         case 's':
-            if (p.switchStack.empty()) msg = kNoSwitch;
-            Pop(p.switchStack);
+            if (p.Scratch().switchStack.empty()) msg = kNoSwitch;
+            Pop(p.Scratch().switchStack);
             break;
         case 'E':
-            Pop(p.ifStack);
+            Pop(p.Scratch().ifStack);
             break;
         default:
             break;
         }
-    } else if (p.parent && !p.parent->funcDefStack.empty()) {
+    } else if (p.parent && !p.parent->Scratch().funcDefStack.empty()) {
         endsFunction = true;
-        p.parent->funcDefStack.pop_back();
+        p.parent->Scratch().funcDefStack.pop_back();
     } else {
         msg = kNoFunction;
     }
@@ -474,7 +476,7 @@ int32_t TagTelBasic::LinkPass(int32_t line) {
     const char P = X->kind;
 
     // 1. Directly inside a switch block only labels and their braces may stand.
-    if (TagOper* sw = TopOp(*this, switchStack))
+    if (TagOper* sw = TopOp(*this, Scratch().switchStack))
         if (L->depth == sw->depth + 1 && !IsOneOf(K, "cd{}")) return b.Fail(kOnlyLabels);
 
     // 2. A statement right after a control head is its one-statement body.
@@ -488,16 +490,16 @@ int32_t TagTelBasic::LinkPass(int32_t line) {
             if (!loop) return b.Fail(kNoWhile);
             L->parent = X;
             loop->SetBody(L);
-            Pop(loopStack);
+            Pop(Scratch().loopStack);
         } else {
-            auto* head = dynamic_cast<TagIf*>(TopOp(*this, ifStack));
+            auto* head = dynamic_cast<TagIf*>(TopOp(*this, Scratch().ifStack));
             if (!head) return b.Fail(kNoIf);
             if (P == 'e')
                 head->SetElse(L);
             else
                 head->SetThen(L);
             L->parent = head;
-            if (P != 'i') Pop(ifStack);
+            if (P != 'i') Pop(Scratch().ifStack);
         }
         bodyLinked = true;
     }
@@ -508,15 +510,15 @@ int32_t TagTelBasic::LinkPass(int32_t line) {
     // 4. Exit links of the statement X closed; 5. a finished chain's first if leaves the stack.
     const char owner = ExitLinks(*this, X, L);
     if ((owner == 'i' || owner == 'E') && K != 'e' && K != 'E') {
-        if (ifStack.empty()) return b.Fail(kNoIf);
+        if (Scratch().ifStack.empty()) return b.Fail(kNoIf);
         if (K == 'i') {
             // L is a new if, pushed already: it stays on top.
-            int32_t newest = ifStack.back();
-            ifStack.pop_back();
-            Pop(ifStack);
-            ifStack.push_back(newest);
+            int32_t newest = Scratch().ifStack.back();
+            Scratch().ifStack.pop_back();
+            Pop(Scratch().ifStack);
+            Scratch().ifStack.push_back(newest);
         } else {
-            ifStack.pop_back();
+            Scratch().ifStack.pop_back();
         }
     }
 

@@ -5,9 +5,8 @@
 
 #include "engine/TagMemKvs.h"
 #include "engine/TagTelBasic.h"
-#include "telephony/TagKvCall.h"
-#include "telephony/TagTelDrive.h"
 #include "platform/Clock.h"
+#include "platform/CpuGate.h"
 #include "platform/Gbk.h"
 
 namespace zz {
@@ -106,15 +105,17 @@ int32_t TagTelBasic::CompileFile(int32_t includeLine, const char* file) {
             size_t n = std::strlen(logical);
             if (n <= 1) break;
             size_t k = n;
-            while (k > 0 && (logical[k - 1] == ' ' || logical[k - 1] == '\t')) --k;
+            while (k > 0 && (logical[k - 1] == ' ' || logical[k - 1] == '\t'))
+                --k;
             if (k == 0 || logical[k - 1] != '\\') break;
             size_t at = k - 1;
             // The second byte of a double-byte character (乗 is 0x81 0x5C) is no backslash.
             size_t c = 0;
-            while (c < at) c += IsGbkLead(static_cast<unsigned char>(logical[c])) &&
-                                        IsGbkTrail(static_cast<unsigned char>(logical[c + 1]))
-                                    ? 2
-                                    : 1;
+            while (c < at)
+                c += IsGbkLead(static_cast<unsigned char>(logical[c])) &&
+                             IsGbkTrail(static_cast<unsigned char>(logical[c + 1]))
+                         ? 2
+                         : 1;
             if (c != at) break;
             if (pos >= len) {
                 logical[at] = 0;
@@ -127,7 +128,7 @@ int32_t TagTelBasic::CompileFile(int32_t includeLine, const char* file) {
             ++lines;
         }
         TagTelBasic* unit = this;
-        if (!funcDefStack.empty() && subList.Count() > 0) unit = subList.Get(subList.Count() - 1);
+        if (!Scratch().funcDefStack.empty() && subList.Count() > 0) unit = subList.Get(subList.Count() - 1);
         if (!unit) unit = this;
         if (unit->CompileLine(logical, lines) < 0) ++errorCount;
     }
@@ -137,11 +138,11 @@ int32_t TagTelBasic::CompileFile(int32_t includeLine, const char* file) {
 void TagTelBasic::FinishCompile(int32_t lastLine, uint32_t startTick) {
     LinkAtEndOfFile();
     // An if whose braced block ends the file is complete: nothing follows to pop it.
-    if (!ifStack.empty() && opCount > 0) {
+    if (!Scratch().ifStack.empty() && opCount > 0) {
         TagOper* last = ops.Get(opCount - 1);
         if (last && last->kind == '}' && last->match && last->match->index > 0) {
             TagOper* head = ops.Get(last->match->index - 1);
-            if (head && (head->kind == 'i' || head->kind == 'E')) ifStack.pop_back();
+            if (head && (head->kind == 'i' || head->kind == 'E')) Scratch().ifStack.pop_back();
         }
     }
     char msg[256];
@@ -152,21 +153,21 @@ void TagTelBasic::FinishCompile(int32_t lastLine, uint32_t startTick) {
         WriteErrMsg(lastLine, msg, op ? op->text.c_str() : "", 0);
         ++errorCount;
     };
-    unclosed(ifStack, "if语句没有结束 (行数:%d)");
-    unclosed(loopStack, "while语句没有结束 (行数:%d)");
-    unclosed(switchStack, "switch语句没有结束 (行数:%d)");
-    if (!braceStack.empty()) {
-        TagOper* op = ops.Get(braceStack.back());
+    unclosed(Scratch().ifStack, "if语句没有结束 (行数:%d)");
+    unclosed(Scratch().loopStack, "while语句没有结束 (行数:%d)");
+    unclosed(Scratch().switchStack, "switch语句没有结束 (行数:%d)");
+    if (!Scratch().braceStack.empty()) {
+        TagOper* op = ops.Get(Scratch().braceStack.back());
         std::snprintf(msg, sizeof msg, "{语句没有相应的} (行数:%d)", op ? op->lineNo : 0);
         WriteErrMsg(lastLine, msg, "", 0);
         ++errorCount;
     }
-    if (!commentStack.empty()) {
-        WriteErrMsg(commentStack.back(), "注释没有结束", "", 0);
+    if (!Scratch().commentStack.empty()) {
+        WriteErrMsg(Scratch().commentStack.back(), "注释没有结束", "", 0);
         ++errorCount;
     }
-    if (!funcDefStack.empty()) {
-        std::snprintf(msg, sizeof msg, "函数定义没有结束 (行数:%d)", funcDefStack.back());
+    if (!Scratch().funcDefStack.empty()) {
+        std::snprintf(msg, sizeof msg, "函数定义没有结束 (行数:%d)", Scratch().funcDefStack.back());
         TagTelBasic* last = subList.Count() > 0 ? subList.Get(subList.Count() - 1) : nullptr;
         WriteErrMsg(lastLine, msg, last ? last->defText.c_str() : "", 0);
         ++errorCount;
@@ -180,11 +181,11 @@ void TagTelBasic::FinishCompile(int32_t lastLine, uint32_t startTick) {
                 TagTelBasic* unit = subList.Get(i);
                 if (!unit) continue;
                 bool called = false;
-                for (const auto& c : unit->callerNames)
+                for (const auto& c : unit->Scratch().callerNames)
                     if (c.first != unit->unitName && c.second > 0) called = true;
                 if (called) continue;
                 for (int32_t j = 0; j < subList.Count(); ++j)
-                    if (TagTelBasic* other = subList.Get(j)) other->callerNames.erase(unit->unitName);
+                    if (TagTelBasic* other = subList.Get(j)) other->Scratch().callerNames.erase(unit->unitName);
                 TagOper* first = unit->ops.Get(0);
                 unit->WriteErrMsg(first ? first->lineNo - 1 : 0, unit->defText.c_str(),
                                   "该函数从来没有被调用过, 已被优化", 1);
@@ -207,8 +208,7 @@ void TagTelBasic::FinishCompile(int32_t lastLine, uint32_t startTick) {
         std::snprintf(msg, sizeof msg, "成功完成编译. 编译时间: %.3f秒", secs);
         Disp(msg);
     } else {
-        std::snprintf(msg, sizeof msg, "总错误数: %d; 总警告数: %d; 编译时间: %.3f秒", errorCount, warningCount,
-                      secs);
+        std::snprintf(msg, sizeof msg, "总错误数: %d; 总警告数: %d; 编译时间: %.3f秒", errorCount, warningCount, secs);
         WriteErrMsg(kSummaryLine, msg, "编译结束", 0);
         if (errorCount > 0 && !calledProgram) {
             char detail[128];

@@ -203,16 +203,16 @@ const char* StatementStart(TagTelBasic& prog, const char* text, int32_t line) {
         char c = *p;
         if (!c) return nullptr;
         if (c == '/' && p[1] == '*') {
-            prog.commentStack.push_back(line);
+            prog.Scratch().commentStack.push_back(line);
             p += 2;
         } else if (c == '*' && p[1] == '/') {
-            if (prog.commentStack.empty()) {
+            if (prog.Scratch().commentStack.empty()) {
                 prog.WriteErrMsg(line, kNoCommentStart, text, 0);
                 return nullptr;
             }
-            prog.commentStack.pop_back();
+            prog.Scratch().commentStack.pop_back();
             p += 2;
-        } else if (c == ' ' || c == '\t' || !prog.commentStack.empty()) {
+        } else if (c == ' ' || c == '\t' || !prog.Scratch().commentStack.empty()) {
             p += IsGbkLead(static_cast<unsigned char>(p[0])) && IsGbkTrail(static_cast<unsigned char>(p[1])) ? 2 : 1;
         } else {
             break;
@@ -233,7 +233,7 @@ void CutComment(TagTelBasic& prog, std::string& stmt, int32_t line) {
         char c = stmt[i];
         char n = i + 1 < stmt.size() ? stmt[i + 1] : 0;
         if (c == '/' && n == '/') {
-            prog.commentText = stmt.substr(i + 2);
+            prog.Scratch().commentText = stmt.substr(i + 2);
             stmt.resize(i);
             return;
         } else if (c == '/' && n == '*') {
@@ -241,17 +241,17 @@ void CutComment(TagTelBasic& prog, std::string& stmt, int32_t line) {
             size_t close = rest.find("*/");
             // A comment closed on its own line hides nothing after it.
             if (close == std::string::npos)
-                prog.commentStack.push_back(line);
+                prog.Scratch().commentStack.push_back(line);
             else
                 rest.resize(close);
-            prog.commentText = rest;
+            prog.Scratch().commentText = rest;
             stmt.resize(i);
             return;
         } else if (c == '*' && n == '/') {
-            if (prog.commentStack.empty())
-                prog.WriteErrMsg(line, kNoCommentStart, prog.lineCopy.c_str(), 0);
+            if (prog.Scratch().commentStack.empty())
+                prog.WriteErrMsg(line, kNoCommentStart, prog.Scratch().lineCopy.c_str(), 0);
             else
-                prog.commentStack.pop_back();
+                prog.Scratch().commentStack.pop_back();
             stmt[i] = stmt[i + 1] = ' ';
             i += 2;
             continue;
@@ -286,17 +286,17 @@ bool TagTelBasic::IsValidVarName(const char* name) {
 
 int32_t TagTelBasic::CompileLine(char* text, int32_t line) {
     // Nothing of an earlier line (a failed one included) reaches this one.
-    pendingArgs.clear();
-    pendingTarget = nullptr;
-    pendingSub = nullptr;
-    argCount = 0;
-    lineCopy.clear();
-    commentText.clear();
+    Scratch().pendingArgs.clear();
+    Scratch().pendingTarget = nullptr;
+    Scratch().pendingSub = nullptr;
+    Scratch().argCount = 0;
+    Scratch().lineCopy.clear();
+    Scratch().commentText.clear();
     if (!text) return 0;
     const char* start = StatementStart(*this, text, line);
     if (!start) return 0;
-    lineCopy = BoundedLine(start);
-    std::string stmt = lineCopy;
+    Scratch().lineCopy = BoundedLine(start);
+    std::string stmt = Scratch().lineCopy;
     CutComment(*this, stmt, line);
 
     using compiler::Shape;

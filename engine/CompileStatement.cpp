@@ -5,10 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "builtins/BuiltinTable.h"
-#include "builtins/ProgramAccess.h"
-#include "builtins/Statements.h"
 #include "engine/CompileParts.h"
+#include "engine/TagBuiltinHost.h"
+#include "engine/TagCall.h"
 #include "engine/TagKeyword.h"
 #include "engine/TagTelBasic.h"
 
@@ -29,16 +28,16 @@ int32_t Fail(TagTelBasic& prog, int32_t line, const char* message, const std::st
 
 void Complete(TagTelBasic& prog, std::unique_ptr<TagOper> op, int32_t line, char kind, const RecKeyword* rec) {
     prog.StoreOp(std::move(op));
-    prog.AppendOp(prog.lineCopy.c_str(), prog.commentText.c_str(), line, kind, rec);
+    prog.AppendOp(prog.Scratch().lineCopy.c_str(), prog.Scratch().commentText.c_str(), line, kind, rec);
 }
 
 // Splits a "," list closed by ")" and checks it against an exact count (-1: any count).
 int32_t SplitCallArgs(TagTelBasic& prog, const char* list, int32_t expected, const std::string& stmt, int32_t line) {
-    int32_t n = prog.SplitArgs(list, TagTelBasic::kMaxArgs, prog.args, ',', ')');
+    int32_t n = prog.SplitArgs(list, TagTelBasic::kMaxArgs, prog.Scratch().args, ',', ')');
     if (n < 0) return Fail(prog, line, SplitMessage(n), stmt);
     if (expected >= 0 && n > expected) return Fail(prog, line, kTooMany, stmt);
     if (expected >= 0 && n < expected) return Fail(prog, line, kTooFew, stmt);
-    prog.argCount = n;
+    prog.Scratch().argCount = n;
     return n;
 }
 
@@ -59,25 +58,23 @@ int32_t CompileCall(TagTelBasic& prog, const std::string& stmt, int32_t line) {
         TagTelBasic* unit = fv->type == TagVar::kFunction ? fv->funcUnit : nullptr;
         // A variable without a function is checked when the call runs.
         int32_t n = SplitCallArgs(prog, list, unit ? unit->paramCount : -1, stmt, line);
-        if (n < 0 || prog.CompileArgs(line, stmt.c_str(), n, prog.args, vars) < 0) return -1;
+        if (n < 0 || prog.CompileArgs(line, stmt.c_str(), n, prog.Scratch().args, vars) < 0) return -1;
         auto call = std::make_unique<TagCall>(fv, &prog);
         // Self-calls do not keep a function from being removed as never called.
-        if (unit && unit != &prog) ++unit->callerNames[prog.unitName];
+        if (unit && unit != &prog) ++unit->Scratch().callerNames[prog.unitName];
         for (int32_t i = 0; i < n; ++i)
             call->AddPara(vars[i]);
         Complete(prog, std::move(call), line, 'R', nullptr);
         return 0;
     }
     int32_t declared = 0;
-    if (name.empty() || ProgramFindDllFunc(ProgramRoot(&prog), name.c_str(), &declared) < 0)
+    TagBuiltinHost* host = GetBuiltinHost();
+    if (name.empty() || !host || !host->FindLibFunc(&prog, name.c_str(), &declared))
         return Fail(prog, line, kUnknownKeyword, stmt);
     int32_t n = 0;
     if (declared >= 0) n = SplitCallArgs(prog, list, declared, stmt, line);
-    if (n < 0 || prog.CompileArgs(line, stmt.c_str(), n, prog.args, vars) < 0) return -1;
-    auto call = std::make_unique<TagDllCall>(name.c_str(), &prog);
-    for (int32_t i = 0; i < n; ++i)
-        call->AddPara(vars[i]);
-    Complete(prog, std::move(call), line, 'g', nullptr);
+    if (n < 0 || prog.CompileArgs(line, stmt.c_str(), n, prog.Scratch().args, vars) < 0) return -1;
+    Complete(prog, host->MakeLibCall(name.c_str(), vars, n, &prog), line, 'g', nullptr);
     return 0;
 }
 
@@ -85,12 +82,14 @@ int32_t CompileCall(TagTelBasic& prog, const std::string& stmt, int32_t line) {
 int32_t CompileBuiltin(TagTelBasic& prog, const RecKeyword& rec, const std::string& stmt, int32_t line, int32_t n) {
     TagVar* vars[TagTelBasic::kMaxArgs] = {};
     // AcdListRead has no arguments but still empties the queue of pending expressions.
-    if ((n > 0 || rec.ordinal == kAcdListRead) && prog.CompileArgs(line, stmt.c_str(), n, prog.args, vars) < 0)
+    if ((n > 0 || rec.ordinal == kAcdListRead) &&
+        prog.CompileArgs(line, stmt.c_str(), n, prog.Scratch().args, vars) < 0)
         return -1;
     const char* message = nullptr;
-    std::unique_ptr<TagOper> op = MakeBuiltinOper(rec.ordinal, vars, n, &prog, &message);
+    TagBuiltinHost* host = GetBuiltinHost();
+    std::unique_ptr<TagOper> op = host ? host->MakeBuiltin(rec.ordinal, vars, n, &prog, &message) : nullptr;
     if (!op) {
-        prog.pendingArgs.clear();
+        prog.Scratch().pendingArgs.clear();
         return Fail(prog, line, message ? message : "语法错误", stmt);
     }
     Complete(prog, std::move(op), line, static_cast<char>(rec.kind), &rec);
@@ -100,7 +99,7 @@ int32_t CompileBuiltin(TagTelBasic& prog, const RecKeyword& rec, const std::stri
 // Close, OnDisconn, return, IsSysQuit, Exit, OnSysQuit, Assert, StartTimer and StopTimer.
 int32_t CompileSimple(TagTelBasic& prog, const RecKeyword& rec, const std::string& stmt, int32_t line, int32_t n) {
     TagVar* v[TagTelBasic::kMaxArgs] = {};
-    if (n > 0 && prog.CompileArgs(line, stmt.c_str(), n, prog.args, v) < 0) return -1;
+    if (n > 0 && prog.CompileArgs(line, stmt.c_str(), n, prog.Scratch().args, v) < 0) return -1;
     const int32_t index = prog.opCount;
     std::unique_ptr<TagOper> op;
     switch (rec.ordinal) {
@@ -120,25 +119,25 @@ int32_t CompileSimple(TagTelBasic& prog, const RecKeyword& rec, const std::strin
     case 17: // IsSysQuit
         prog.WriteErrMsg(line, "最好不要使用将来可能不支持的IsSysQuit()函数, 请使用OnSysQuit()函数", "", 1);
         ++prog.warningCount;
-        op = std::make_unique<TagIsSysQuit>(v[0], &prog);
+        [[fallthrough]];
+    case 18: // Exit, Assert, StartTimer and StopTimer are the builtins' own
+    case 21:
+    case 22:
+    case 23: {
+        const char* message = nullptr;
+        TagBuiltinHost* host = GetBuiltinHost();
+        op = host ? host->MakeBuiltin(rec.ordinal, v, n, &prog, &message) : nullptr;
+        if (!op) {
+            prog.Scratch().pendingArgs.clear();
+            return Fail(prog, line, message ? message : kUnknownKeyword, stmt);
+        }
         break;
-    case 18: // Exit
-        op = std::make_unique<TagExit>(v[0]);
-        break;
+    }
     case 20: // OnSysQuit
         op = std::make_unique<TagOnSysQuit>(index, &prog);
         break;
-    case 21: // Assert
-        op = std::make_unique<TagAssert>(v[0], &prog);
-        break;
-    case 22: // StartTimer
-        op = std::make_unique<TagStartTimer>(v[0], v[1], &prog);
-        break;
-    case 23: // StopTimer
-        op = std::make_unique<TagStopTimer>(v[0], &prog);
-        break;
     default:
-        prog.pendingArgs.clear();
+        prog.Scratch().pendingArgs.clear();
         return Fail(prog, line, kUnknownKeyword, stmt);
     }
     Complete(prog, std::move(op), line, static_cast<char>(rec.kind), &rec);
@@ -160,15 +159,15 @@ int32_t DefineFunction(TagTelBasic& prog, const char* rest, const std::string& s
     if (name.empty()) return Fail(prog, line, "函数定义错误: 语法错", stmt);
     if (prog.FindSubFunc(name.c_str()) >= 0) return Fail(prog, line, "函数定义错误: 重复定义", stmt);
     if (IsKeywordHead(name + "(")) return Fail(prog, line, "函数定义错误: 和系统函数重名", stmt);
-    int32_t n = prog.SplitArgs(rest + paren + 1, TagTelBasic::kMaxArgs, prog.args, ',', ')');
+    int32_t n = prog.SplitArgs(rest + paren + 1, TagTelBasic::kMaxArgs, prog.Scratch().args, ',', ')');
     if (n < 0) return Fail(prog, line, "参数不可以为空", stmt);
 
-    prog.ParentOrSelf()->funcDefStack.push_back(line);
+    prog.ParentOrSelf()->Scratch().funcDefStack.push_back(line);
     TagTelBasic* unit = prog.subList.Add(std::make_unique<TagTelBasic>(prog.scriptFile.c_str(), name.c_str(), &prog));
-    unit->defText = prog.lineCopy;
+    unit->defText = prog.Scratch().lineCopy;
     bool badParam = false;
     for (int32_t i = 0; i < n; ++i) {
-        std::string_view p = prog.args[static_cast<size_t>(i)];
+        std::string_view p = prog.Scratch().args[static_cast<size_t>(i)];
         while (!p.empty() && (p.front() == ' ' || p.front() == '\t' || p.front() == '='))
             p.remove_prefix(1);
         while (!p.empty() && (p.back() == ' ' || p.back() == '\t' || p.back() == '\n' || p.back() == '\r'))
@@ -179,7 +178,7 @@ int32_t DefineFunction(TagTelBasic& prog, const char* rest, const std::string& s
     }
     const int32_t existed = prog.FindVar(name.c_str(), nullptr);
     TagVar* fv = prog.symbols.Add(std::make_unique<TagVar>());
-    fv->InitFunc(name.c_str(), prog.commentText.c_str(), unit, 1);
+    fv->InitFunc(name.c_str(), prog.Scratch().commentText.c_str(), unit, 1);
     if (badParam) return Fail(prog, line, "函数定义错误: 参数名不合法", stmt);
     if (existed >= 0) return Fail(prog, line, "函数定义错误: 函数名已经被定义为变量或常量", stmt);
     return 0;
@@ -223,16 +222,17 @@ int32_t CompileStatement(TagTelBasic& prog, std::string& stmt, int32_t line, boo
     int32_t n = 0;
     if (rec->argCount >= 0) {
         const bool block = IsBlockOrdinal(ord);
-        n = prog.SplitArgs(rest, TagTelBasic::kMaxArgs, prog.args, block ? ';' : ',', block ? 0 : ')');
+        n = prog.SplitArgs(rest, TagTelBasic::kMaxArgs, prog.Scratch().args, block ? ';' : ',', block ? 0 : ')');
         if (n < 0) return Fail(prog, line, SplitMessage(n), stmt);
         if (ord == TagKeyword::kFor && n == 1) {
             // 'for(K in OBJ)': K and OBJ are the two arguments.
             std::array<std::string, TagTelBasic::kMaxArgs> words;
-            if (prog.SplitArgs(prog.args[0].c_str(), TagTelBasic::kMaxArgs, words, ' ', 0) != 3 || words[1] != "in")
+            if (prog.SplitArgs(prog.Scratch().args[0].c_str(), TagTelBasic::kMaxArgs, words, ' ', 0) != 3 ||
+                words[1] != "in")
                 return Fail(prog, line, "for语句语法错误", stmt);
-            prog.args[0] = words[0];
-            prog.args[1] = words[2];
-            prog.args[2].clear();
+            prog.Scratch().args[0] = words[0];
+            prog.Scratch().args[1] = words[2];
+            prog.Scratch().args[2].clear();
             n = 2;
         } else if (n > rec->argCount) {
             return Fail(prog, line, kTooMany, stmt);
@@ -240,7 +240,7 @@ int32_t CompileStatement(TagTelBasic& prog, std::string& stmt, int32_t line, boo
             return Fail(prog, line, kTooFew, stmt);
         }
     }
-    prog.argCount = n;
+    prog.Scratch().argCount = n;
     if (ord >= TagKeyword::kFirstBuiltin) return CompileBuiltin(prog, *rec, stmt, line, n);
     if (IsBlockOrdinal(ord) || ord == TagKeyword::kOpenBrace || ord == TagKeyword::kCloseBrace ||
         ord == TagKeyword::kBreak || ord == TagKeyword::kContinue)

@@ -248,8 +248,8 @@ void GetOpVarsText(TagTelBasic& prog, int32_t index, std::string& out) {
 
 void CollectVarRows(TagTelBasic& prog, std::vector<VarRow>& rows) {
     rows.clear();
-    for (int32_t i = 0; i < prog.paramCount && i < TagTelBasic::kMaxParams; ++i)
-        rows.push_back({prog.paramNames[i], GridValue(prog.paramValues[i]), "参数", 0});
+    for (int32_t i = 0; i < prog.paramCount; ++i)
+        rows.push_back({prog.paramNames[static_cast<size_t>(i)], GridValue(prog.ParamValue(i)), "参数", 0});
     for (int32_t pass = 1; pass <= 2; ++pass) {
         for (int32_t i = 0; i < prog.VarCount(); ++i) {
             const TagVar* v = prog.Var(i);

@@ -2,17 +2,13 @@
 // debugger's pause, the script timers and the jumps to the hang-up and system-quit handlers between them.
 #include <random>
 
-#include "builtins/BuiltinOper.h"
-#include "builtins/Statements.h"
-#include "builtins/TStdOut.h"
-#include "builtins/TagSysTimers.h"
 #include "engine/LineRandom.h"
+#include "engine/TagBuiltinHost.h"
+#include "engine/TagCall.h"
 #include "engine/TagTelBasic.h"
-#include "media/TagMsTTS.h"
 #include "platform/Clock.h"
 #include "platform/SysTime.h"
-#include "telephony/TagKvCall.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 
@@ -59,7 +55,8 @@ int32_t RunOne(TagOper& op, TagVar& retVal) {
 
 void FireTimers(TagTelBasic& p) {
     TagTelBasic* root = p.GetRoot();
-    if (root && root->timers) root->timers->CheckTimers();
+    if (!root->timersArmed.load(std::memory_order_relaxed)) return;
+    if (TagBuiltinHost* host = GetBuiltinHost()) host->FireTimers(*root);
 }
 
 } // namespace
@@ -91,7 +88,6 @@ int32_t TagTelBasic::Run() {
     sysQuit = 0;
     if (!IsCalledProgram() && pKvCall) pKvCall->callState = kCallNone;
     runningUnit = this;
-    if (!msTts) msTts = std::make_unique<TagMsTTS>();
 
     TagOper* prevOp = nullptr;
     int32_t result = 0;
@@ -155,7 +151,7 @@ int32_t TagTelBasic::Run() {
         if (hooks.dispCompileMsg) hooks.dispCompileMsg("系统已经停止运行", 0);
         if (hooks.setLineState) hooks.setLineState(lineNo, "已停止");
     }
-    if (printTarget) printTarget->Close();
+    if (lineStates_ && !IsCalledProgram()) lineStates_->OnRunEnd();
     return result;
 }
 
@@ -188,7 +184,7 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
         if (cur->kind == 'r') break;
         FireTimers(*unit);
         cur = cur->Next();
-        TagKvCall* call = unit->Call();
+        TagCallState* call = unit->Call();
         if (!call) break;
         // The main flow decides what happens on a quit or a hang-up: the body returns to it first.
         if (QuitOrReloadPending(*main) && main->handlerState != 7) break;

@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 

@@ -97,4 +97,21 @@ int32_t TagOper::SplitWords(std::map<std::string, int32_t>& words) const {
     return static_cast<int32_t>(words.size());
 }
 
+void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
+    if (op.kind == 'v') {
+        if (op.target.var == &retVal && !op.target.sub) return;
+        TagVar value;
+        op.target.Load(value);
+        if (op.target.var) retVal = value;
+        return;
+    }
+    if (op.kind != 'R' && op.kind != 'r') {
+        TagVar n; // whole-value assignment lets go of an object _retVal held
+        n.SetInt(r);
+        retVal = n;
+    }
+    if (op.target.var == &retVal && !op.target.sub) return;
+    op.StoreResult(retVal);
+}
+
 } // namespace zz

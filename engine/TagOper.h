@@ -97,4 +97,9 @@ protected:
     TagOper& operator=(const TagOper& o);
 };
 
+// What the run loop does with the integer result r of an operation, by its kind: 'v' loads its target into
+// _retVal (the builtin stored its value there itself); 'R' and 'r' store _retVal (set by the callee) into the
+// target; every other kind sets _retVal to r and then stores it into the target.
+void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal);
+
 } // namespace zz

@@ -1,23 +1,19 @@
 #include "engine/TagTelBasic.h"
+#include "platform/CpuGate.h"
 
 #include <cstdio>
 
-#include "builtins/TStdOut.h"
-#include "builtins/TagSysTimers.h"
-#include "data/TagDataSet.h"
 #include "engine/NumText.h"
-#include "media/CGetHypy.h"
-#include "media/TagMsTTS.h"
+#include "engine/TagBuiltinHost.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
-#include "telephony/TagKvCall.h"
-#include "telephony/TagTelDrive.h"
 
 namespace zz {
 
 namespace {
 
 EngineHooks g_hooks;
+std::atomic<TagBuiltinHost*> g_builtinHost{nullptr};
 
 void DispCompileMsg(const char* text) {
     if (g_hooks.dispCompileMsg) g_hooks.dispCompileMsg(text, 0);
@@ -29,14 +25,20 @@ EngineHooks& TheEngineHooks() {
     return g_hooks;
 }
 
-TagTelBasic::TagTelBasic() : unitName("_main_") {
-    timers = std::make_unique<TagSysTimers>();
+void SetBuiltinHost(TagBuiltinHost* host) {
+    g_builtinHost.store(host, std::memory_order_release);
+}
+
+TagBuiltinHost* GetBuiltinHost() {
+    return g_builtinHost.load(std::memory_order_acquire);
+}
+
+TagTelBasic::TagTelBasic() : unitName("_main_"), lineStates_(std::make_unique<TagLineStates>()) {
     CreateUnitVars();
 }
 
-TagTelBasic::TagTelBasic(const char* file, int32_t line, TagKvCall* call, uint8_t mode, TagTelBasic* callerProg)
-    : unitName("_main_") {
-    timers = std::make_unique<TagSysTimers>();
+TagTelBasic::TagTelBasic(const char* file, int32_t line, TagCallState* call, uint8_t mode, TagTelBasic* callerProg)
+    : unitName("_main_"), lineStates_(std::make_unique<TagLineStates>()) {
     if (callerProg) {
         callingProgram = callerProg;
         calledProgram = 1;
@@ -70,6 +72,7 @@ TagTelBasic::TagTelBasic(const char* file, int32_t line, TagKvCall* call, uint8_
     scriptFile = main;
     FinishCompile(lines < 0 ? 0 : lines, start);
     SplitSymbols();
+    DropScratch();
 }
 
 TagTelBasic::TagTelBasic(const char* fileName, const char* funcName, TagTelBasic* par)
@@ -83,28 +86,21 @@ TagTelBasic::TagTelBasic(const char* fileName, const char* funcName, TagTelBasic
 }
 
 TagTelBasic::~TagTelBasic() {
-    msTts.reset();
-    if (!parent && !calledProgram) {
-        for (int32_t lan = 0; lan < kLanguages && pKvCall; ++lan) {
-            std::string base = voiceDir[lan];
-            std::remove((base + "t" + std::to_string(lineNo) + sndExt).c_str());
-            std::remove((base + "tts" + std::to_string(lineNo) + sndExt).c_str());
-        }
-    }
+    // The family records go first, in family order (the voice record removes the line's temporary voice files
+    // before the call's waits are stopped); timer handlers in them point into the symbol table.
+    if (lineStates_) lineStates_->Drop(LineFamily::kVoice);
     stop = 1;
     if (!parent && pKvCall && !calledProgram) pKvCall->stopFlag = true;
-    if (!parent) {
-        for (TagDataSet*& db : dbSlots) {
-            delete db;
-            db = nullptr;
-        }
-    }
-    // Timer handlers and operations point into the symbol table: they go first, the variables last.
-    timers.reset();
+    if (lineStates_) lineStates_->Clear();
     ops.Clear();
     subList.Clear();
     symbols.Clear();
-    printTarget.reset();
+}
+
+void TagTelBasic::DropScratch() {
+    scratch_.reset();
+    for (int32_t i = 0; i < subList.Count(); ++i)
+        if (TagTelBasic* u = subList.Get(i)) u->DropScratch();
 }
 
 void TagTelBasic::CreateUnitVars() {
@@ -192,7 +188,8 @@ int32_t TagTelBasic::FindSubFunc(const char* name) {
 
 int32_t TagTelBasic::AddParam(const char* name) {
     if (paramCount >= kMaxParams) return -1;
-    paramNames[paramCount] = name ? name : "";
+    paramNames.emplace_back(name ? name : "");
+    paramValues.push_back(std::make_unique<TagVar>());
     return ++paramCount;
 }
 
@@ -206,51 +203,13 @@ int32_t TagTelBasic::SetRetVal(const TagVar& value) {
 void TagTelBasic::SetReload(uint8_t on) {
     reloadRequested = on;
     if (IsReloadPending())
-        if (TagKvCall* c = Call()) c->stopFlag = true;
+        if (TagCallState* c = Call()) c->stopFlag = true;
 }
 
 bool TagTelBasic::IsReloadPending() const {
     if (!reloadRequested || !reloadAllowed) return false;
-    TagKvCall* c = Call();
-    return !c || c->callState.load() != 1;
-}
-
-const std::string& TagTelBasic::VoiceDir() const {
-    const TagTelBasic* p = parent ? parent : this;
-    int32_t lan = p->language >= 0 && p->language < kLanguages ? p->language : 0;
-    return p->voiceDir[lan];
-}
-
-int32_t TagTelBasic::SetPlayToFile(uint8_t on) {
-    playToFile = on;
-    if (!on) return 0;
-    std::string path = VoiceDir() + "t" + std::to_string(lineNo) + sndExt;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return -1;
-    std::fclose(f);
-    return 0;
-}
-
-int32_t TagTelBasic::SetSpeechMode(int32_t mode, const char* text1, const char* text2) {
-    speechMode = mode;
-    speechText1 = text1 ? text1 : "";
-    speechText2 = text2 ? text2 : "";
-    if (mode != 1) return 0;
-    hypy = &TheHypy();
-    if (hypy->State() == 0) return 0;
-    return hypy->LoadVocLib(speechText1);
-}
-
-int32_t TagTelBasic::HypySpeak(const char* text, const char* outFile) {
-    if (!hypy) hypy = &TheHypy();
-    if (hypy->State() != 0) hypy->LoadVocLib(speechText1);
-    return hypy->TextToWav(text ? text : "", outFile ? outFile : "");
-}
-
-int32_t TagTelBasic::MsTtsSpeak(const char* text, const char* file, int32_t flag, int32_t format) {
-    TagTelBasic* root = GetRoot();
-    if (!root->msTts) return -100;
-    return root->msTts->SpeakToFile(text ? text : "", file ? file : "", flag != 0, format);
+    TagCallState* c = Call();
+    return !c || c->callState.load() != kCallConnected;
 }
 
 void TagTelBasic::SplitPath(const std::string& path, std::string& dir, std::string& file) {
@@ -262,24 +221,6 @@ void TagTelBasic::SplitPath(const std::string& path, std::string& dir, std::stri
     }
     dir = path.substr(0, cut + 1);
     file = path.substr(cut + 1);
-}
-
-void TagTelBasic::StarToPoint(uint8_t toPoint, std::string& keys) {
-    for (char& c : keys) {
-        if (toPoint && c == '*') c = '.';
-        else if (!toPoint && c == '.') c = '*';
-    }
-}
-
-std::optional<MemStruct> TagTelBasic::FindMemVoc(const char* name) {
-    return ::zz::FindMemVoc(GetRoot()->memVocs, TagMemVocs::Process(), name);
-}
-
-int32_t TagTelBasic::PlayFile(const char* name) {
-    TagKvCall* c = Call();
-    if (!c) return -1;
-    TagTelBasic* root = GetRoot();
-    return ::zz::PlayFile(*c, root->memVocs, TagMemVocs::Process(), name, root->breakOnKey);
 }
 
 void TagTelBasic::ErrorBox(int32_t line, const char* message, const char* detail) {
@@ -315,9 +256,9 @@ int32_t TagTelBasic::FindOwnVar(const char* name, TagVar** var) {
 int32_t TagTelBasic::FindParam(const char* name, TagVar** var) {
     if (var) *var = nullptr;
     if (!name || !*name) return -1;
-    for (int32_t i = 0; i < paramCount && i < kMaxParams; ++i) {
-        if (paramNames[i] == name) {
-            if (var) *var = &paramValues[i];
+    for (int32_t i = 0; i < paramCount; ++i) {
+        if (paramNames[static_cast<size_t>(i)] == name) {
+            if (var) *var = paramValues[static_cast<size_t>(i)].get();
             return i;
         }
     }
@@ -358,7 +299,7 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
         TagVar* v = nullptr;
         int32_t i = FindVar(tok.text.c_str(), &v);
         if (i < 0) return -1;
-        if (v->type == TagVar::kFunction && v->funcUnit) ++v->funcUnit->callerNames[unitName];
+        if (v->type == TagVar::kFunction && v->funcUnit) ++v->funcUnit->Scratch().callerNames[unitName];
         if (var) *var = v;
         return i;
     }

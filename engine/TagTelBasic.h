@@ -1,7 +1,7 @@
 #pragma once
 // The compiled, runnable form of one script unit: the main program of a line (built from a script file) or one
-// user function of it. A main program also carries the per-line state the builtins use: print target, voice
-// settings and cache, database slots, user-DLL names, timers and the handler registrations.
+// user function of it. It holds compile and run state only; what the builtin families keep per line lives in
+// family records (engine/TagLineState.h) that the main program owns.
 //
 // Work is split over several sources: TagTelBasic.cpp (construction, lookups, per-line settings),
 // CompileFile.cpp (reading files, the error log, the end-of-compile checks), CompileLine.cpp and
@@ -9,30 +9,25 @@
 // RunLoop.cpp (Run, RunFunction) and Debugger.cpp (pause, step, breakpoints, listings and views).
 #include <array>
 #include <atomic>
-#include <optional>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/TagCallState.h"
+#include "engine/TagLineState.h"
 #include "engine/TagOper.h"
 #include "engine/TagVar.h"
-#include "engine/TagVocCache.h"
 #include "engine/Tokenize.h"
 #include "engine/pvector.h"
 
 namespace zz {
 
-class TagKvCall;
-class TStdOut;
-class TagSysTimers;
-class TagDataSet;
-class TagMsTTS;
-class CGetHypy;
-class TagTelLine;
 struct RecKeyword;
 struct DebugSnapshot;
+class TagTelLine; // the line layer's entry of a line: only carried here
 
 // What the console shows of the engine's work; every hook is optional (null: nothing is shown).
 struct EngineHooks {
@@ -55,8 +50,6 @@ public:
     static constexpr int32_t kMaxArgs = 40;
     static constexpr int32_t kArgRoom = 1024;     // bytes of one argument text, NUL included
     static constexpr int32_t kLogicalLine = 1024; // characters of a logical line
-    static constexpr int32_t kDbSlots = 1024;
-    static constexpr int32_t kLanguages = 3;
     static constexpr int32_t kSummaryLine = 9999; // WriteErrMsg's line of the compile summary
     // Positions of the system variables every unit starts with.
     static constexpr int32_t kTempVal = 0;
@@ -66,7 +59,7 @@ public:
     // compile lines by hand.
     TagTelBasic();
     // A main program: builds and compiles file for the line; initResult tells whether it may run.
-    TagTelBasic(const char* file, int32_t lineNo, TagKvCall* call, uint8_t runMode, TagTelBasic* caller);
+    TagTelBasic(const char* file, int32_t lineNo, TagCallState* call, uint8_t runMode, TagTelBasic* caller);
     // A function unit of parent (may be null), as the statement compiler builds it.
     TagTelBasic(const char* fileName, const char* funcName, TagTelBasic* parent);
     virtual ~TagTelBasic();
@@ -81,7 +74,7 @@ public:
     // One level up only: the parent, else self.
     TagTelBasic* ParentOrSelf() { return parent ? parent : this; }
     // The call object of the unit, its parent's for a function unit.
-    TagKvCall* Call() const { return parent ? parent->pKvCall : pKvCall; }
+    TagCallState* Call() const { return parent ? parent->pKvCall : pKvCall; }
     // The temporary-name counter: the main program's, shared with all its function units.
     int32_t* TempCounter() { return parent ? parent->TempCounter() : &tempCounter; }
     // "__m%d" with the counter, which is then raised by one.
@@ -108,6 +101,8 @@ public:
     int32_t FindSubFunc(const char* name);
     // Appends a parameter name: the new count, or -1 when 40 are held.
     int32_t AddParam(const char* name);
+    // The value slot of parameter i (0 <= i < paramCount).
+    TagVar& ParamValue(int32_t i) { return *paramValues[static_cast<size_t>(i)]; }
     // _retVal := value; its integer word.
     int32_t SetRetVal(const TagVar& value);
 
@@ -117,9 +112,8 @@ public:
     TagOper* Op(int32_t i) const { return ops.Get(i); }
     int32_t OpCount() const { return opCount; }
 
-    // ---- Per-line settings (TagTelBasic.cpp) ----
+    // ---- Run flags (TagTelBasic.cpp) ----
     void SetOptimize(int32_t on) { optimize = on ? 1 : 0; }
-    void SetSndExt(const char* ext) { sndExt = ext ? ext : ""; }
     void SetQuit(uint8_t on) { sysQuit = on; }
     bool IsQuit() const { return sysQuit != 0; }
     // Requests a reload; once it is pending the call's stop flag ends a waiting operation.
@@ -127,22 +121,20 @@ public:
     void SetReloadAllowed(uint8_t on) { reloadAllowed = on; }
     // Requested and allowed, and the line is not in a call (a call is finished first).
     bool IsReloadPending() const;
-    // With the flag on, creates or empties the line's join file; -1 when it cannot be created.
-    int32_t SetPlayToFile(uint8_t on);
-    // Mode 1 binds the process-wide pinyin converter and loads its syllables from text1 when needed.
-    int32_t SetSpeechMode(int32_t mode, const char* text1, const char* text2);
-    int32_t HypySpeak(const char* text, const char* outFile);
-    int32_t MsTtsSpeak(const char* text, const char* file, int32_t flag, int32_t format);
     // The directory (through the last "\" or "/") and the file part of a path.
     static void SplitPath(const std::string& path, std::string& dir, std::string& file);
-    // "*" to "." (toPoint 1) or back, in place.
-    static void StarToPoint(uint8_t toPoint, std::string& keys);
-    // The voice held in memory under name (the root's cache, then the process's), or null.
-    std::optional<MemStruct> FindMemVoc(const char* name);
-    // Plays a voice from memory when held there, else the file, through the line's call object.
-    int32_t PlayFile(const char* name);
-    // The voice directory of the current language (the parent's for a function unit).
-    const std::string& VoiceDir() const;
+
+    // ---- Family records of the line (engine/TagLineState.h) ----
+    // The record of family T (T::kFamily, constructed from the line's main program), made on first use.
+    template <class T> T& LineState() {
+        TagTelBasic* root = GetRoot();
+        TagLineState* s = root->lineStates_->Get(T::kFamily);
+        if (!s) s = root->lineStates_->Install(T::kFamily, std::make_unique<T>(*root));
+        return static_cast<T&>(*s);
+    }
+    // The record when it has been made, else null.
+    template <class T> T* FindLineState() { return static_cast<T*>(GetRoot()->lineStates_->Get(T::kFamily)); }
+
     // "出错了" box with "%4d: %s,\r%s" (or "%s,\r%s" for the summary line); never for a called program.
     void ErrorBox(int32_t line, const char* message, const char* detail);
 
@@ -158,12 +150,34 @@ public:
     void FinishCompile(int32_t lastLine, uint32_t startTick);
 
     // ---- Statement compiler (CompileLine.cpp, CompileArgs.cpp, CompileBlock.cpp) ----
+    // What the compiler keeps while a unit compiles: block stacks and the pieces of the line at hand. Made on
+    // first use and let go once the program has compiled.
+    struct CompileScratch {
+        // Stacks of operation indexes (function definitions and comments: line numbers).
+        std::vector<int32_t> ifStack, switchStack, loopStack, braceStack, funcDefStack, commentStack;
+        // Per line: argument expressions waiting for the line's operation, and the target of 'x = Call(...)'.
+        std::vector<ExprePtr> pendingArgs;
+        TagVar* pendingTarget = nullptr;
+        TagVar* pendingSub = nullptr;
+        // The line being compiled: its statement copy and comment text, and its argument pieces.
+        std::string lineCopy;
+        std::string commentText;
+        std::array<std::string, kMaxArgs> args;
+        int32_t argCount = 0;
+        // The units whose statements call this unit: one that nobody calls is removed at the end.
+        std::map<std::string, int32_t> callerNames;
+    };
+    CompileScratch& Scratch() {
+        if (!scratch_) scratch_ = std::make_unique<CompileScratch>();
+        return *scratch_;
+    }
+    // Lets go of the scratch of this unit and its function units.
+    void DropScratch();
     // One logical line (may be cut in place): 0, or -1 after an error was written.
     int32_t CompileLine(char* text, int32_t line);
     // Splits an argument text: the piece count, or -1 empty piece, -2 missing end, -3 open string, -4 more
     // than 40 pieces, -5 a brace outside a string. end ')' counts as none.
-    int32_t SplitArgs(const char* text, int32_t maxCount, std::array<std::string, kMaxArgs>& out, char sep,
-                      char end);
+    int32_t SplitArgs(const char* text, int32_t maxCount, std::array<std::string, kMaxArgs>& out, char sep, char end);
     // The first count argument texts into variables; pending expressions are queued for the next operation.
     int32_t CompileArgs(int32_t line, const char* lineText, int32_t count,
                         const std::array<std::string, kMaxArgs>& texts, TagVar** vars);
@@ -213,23 +227,10 @@ public:
     SharedFlag pause;
     SharedFlag stepRequest;
     pvector<TagTelBasic> subList; // the user functions of this program
-    std::map<std::string, int32_t> callerNames;
-    TagOper* curOp = nullptr;
     int32_t blockDepth = 0;
     int32_t errorCount = 0;
     int32_t warningCount = 0;
     SharedFlag sysQuit;
-    // Compile-time stacks of operation indexes (function definitions and comments: line numbers).
-    std::vector<int32_t> ifStack, switchStack, loopStack, braceStack, funcDefStack, commentStack;
-    // Per line: argument expressions waiting for the line's operation, and the target of 'x = Call(...)'.
-    std::vector<ExprePtr> pendingArgs;
-    TagVar* pendingTarget = nullptr;
-    TagVar* pendingSub = nullptr;
-    // The line being compiled: its statement copy and comment text, and its argument pieces.
-    std::string lineCopy;
-    std::string commentText;
-    std::array<std::string, kMaxArgs> args;
-    int32_t argCount = 0;
     pvector<TagOper> ops;
     int32_t opCount = 0;
     SharedFlag reloadRequested;
@@ -237,7 +238,7 @@ public:
     std::atomic<int32_t> handlerState{-1}; // 7: OnSysQuit ran, no further handler jumps
     std::string unitName;
     uint8_t transformed = 0; // the script was stored transformed
-    pvector<TagVar> symbols;  // every variable and constant in creation order
+    pvector<TagVar> symbols; // every variable and constant in creation order
     int32_t initResult = 0;
     SharedFlag stop;
     SharedFlag endOfRun;
@@ -247,42 +248,22 @@ public:
     std::atomic<int32_t> curOpIndex{-1};
     int32_t lineNo = 0;
     std::string scriptFile;
-    uint8_t starToPoint = 1;
-    TagKvCall* pKvCall = nullptr;
+    TagCallState* pKvCall = nullptr;
     TagTelBasic* parent = nullptr;
     TagTelBasic* caller = nullptr; // the unit running this unit's body
-    std::array<TagDataSet*, kDbSlots> dbSlots{};
-    int32_t dbOpened = 0;
-    std::string dbLastError;
-    std::string voiceDir[kLanguages];
-    int32_t language = 0;
-    uint8_t breakOnKey = 1;
-    char endKey = '#';
-    std::string timeoutVoice = "timeout.wav";
-    int32_t timeoutVoiceOn = 1;
     uint8_t runMode = 1;
     int32_t rowBase = 0; // the debugger's row of a function unit's first operation
     void* debugViews[4] = {};
     int32_t paramCount = 0;
-    std::string paramNames[kMaxParams];
-    TagVar paramValues[kMaxParams];
-    std::vector<std::pair<std::string, int32_t>> dllFuncs; // names declared with DllFunction
-    uint8_t playToFile = 0;
-    int32_t speechMode = 0;
-    std::string speechText1, speechText2;
-    CGetHypy* hypy = nullptr;
-    std::unique_ptr<TagMsTTS> msTts;
+    std::vector<std::string> paramNames;
+    std::vector<std::unique_ptr<TagVar>> paramValues; // a slot each, so compiled operations keep their address
     uint8_t calledProgram = 0;
     TagTelBasic* callingProgram = nullptr;
-    TagTelBasic* runningCalled = nullptr; // the program RunKvs is running now
-    std::string sndExt = ".WAV";
-    std::unique_ptr<TStdOut> printTarget;
     uint8_t shareVars = 0;
-    std::unique_ptr<TagSysTimers> timers;
-    TagMemVocs memVocs;
+    // Some script timer is armed: the run loop asks the timers between statements only then.
+    std::atomic<uint8_t> timersArmed{0};
     TagTelLine* lineEntry = nullptr; // the line table entry, set by the line layer
     int32_t dialFailWord = 0;        // set by OutCall/Dial, returned and cleared by OnDisconn
-    int32_t keyDispMode = 0;
     int32_t tempCounter = 0;
     // Names of the user functions running on the line, outermost first (main program only).
     std::vector<TagTelBasic*> callStack;
@@ -292,6 +273,10 @@ public:
     std::shared_ptr<DebugSnapshot> debugSnap;
 
 protected:
+    std::unique_ptr<CompileScratch> scratch_;
+    // The family records; a main program's only (function units reach their parent's).
+    std::unique_ptr<TagLineStates> lineStates_;
+
     TagVar* AppendVar();
     void CreateUnitVars();
     void CreateSystemVars(const char* file);

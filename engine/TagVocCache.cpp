@@ -7,8 +7,7 @@
 #include <string>
 
 #include "platform/PathMap.h"
-#include "telephony/TagKvCall.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 
@@ -107,19 +106,6 @@ int HasFileExt(const char* path) {
 std::optional<MemStruct> FindMemVoc(const TagMemVocs& line, const TagMemVocs& process, const char* name) {
     if (auto voc = line.Find(name)) return voc;
     return process.Find(name);
-}
-
-int PlayFile(TagKvCall& call, const TagMemVocs& line, const TagMemVocs& process, const char* name, int32_t breakOnKey) {
-    if (!name) name = "";
-    // The copy keeps the voice alive for the whole play even when it is unloaded meanwhile.
-    if (auto voc = FindMemVoc(line, process, name)) {
-        return call.PlayMemory(voc->data->data(), 0, voc->length, 0, breakOnKey);
-    }
-    char buf[1024];
-    size_t n = std::min(std::strlen(name), sizeof(buf) - 1);
-    std::memcpy(buf, name, n);
-    buf[n] = '\0';
-    return call.Play(buf, breakOnKey, 0);
 }
 
 } // namespace zz

@@ -12,8 +12,6 @@
 
 namespace zz {
 
-class TagKvCall;
-
 struct MemStruct {
     std::shared_ptr<const std::vector<uint8_t>> data;
     int32_t length = 0;
@@ -47,9 +45,5 @@ int HasFileExt(const char* path);
 
 // The voice from the line's cache, else from the process's; none when neither holds it.
 std::optional<MemStruct> FindMemVoc(const TagMemVocs& line, const TagMemVocs& process, const char* name);
-
-// Plays one voice on the line's call: from memory when a cache holds it, else from the file. Returns what the
-// call returned.
-int PlayFile(TagKvCall& call, const TagMemVocs& line, const TagMemVocs& process, const char* name, int32_t breakOnKey);
 
 } // namespace zz

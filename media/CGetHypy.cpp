@@ -1,7 +1,7 @@
 #include "media/CGetHypy.h"
 
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <cstring>
 #include <new>

@@ -2,7 +2,7 @@
 
 #include "media/SpeechEngine.h"
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <cstdio>
 #include <vector>

@@ -3,7 +3,7 @@
 #include "media/SpeechEngine.h"
 #include "platform/Clock.h"
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,10 +3,10 @@
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/PathMap.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
-#include <cstring>
 #include "media/VocIo.h"
+#include <cstring>
 
 namespace zz {
 
@@ -16,7 +16,6 @@ constexpr int32_t kBufferNamed = 4096;
 constexpr int32_t kBufferMapper = 20480;
 // After a stop the device's ring is emptied into the file, up to this much sound (2 s).
 constexpr int32_t kDrainLimit = 32000;
-
 
 void RecordHeader(uint8_t* h, uint32_t dataLen) {
     memset(h, 0, TagWaveRecord::kHeaderSize);

@@ -3,7 +3,7 @@
 #include "media/G711.h"
 #include "media/TagVocFile.h"
 #include "media/VocIo.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "media/VocMix.h"
 
 #include "media/TagVocFile.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <algorithm>
 

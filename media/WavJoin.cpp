@@ -2,7 +2,7 @@
 
 #include "media/G711.h"
 #include "media/VocIo.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,8 +2,8 @@
 
 #include "platform/Clock.h"
 #include "platform/Gbk.h"
+#include "platform/TagWriteLog.h"
 #include "telephony/TagPcPlayer.h"
-#include "telephony/TagWriteLog.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -48,38 +48,6 @@ void TagKvCall::SetName(const char* text) {
 void TagKvCall::MarkConnected() {
     connectTime = CalendarNow();
     callState = kCallConnected;
-}
-
-// ---- log lines of the line
-
-void TagKvCall::WriteLog(const char* text) const {
-    if (GetLogLevel() == 0) return;
-    WriteLogAlways(text);
-}
-
-void TagKvCall::WriteLogAlways(const char* text) const {
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "lcnt=%d, %s", lineNo, text ? text : "");
-    WriteRunLogAlways(buf);
-}
-
-void TagKvCall::WriteLogF(const char* fmt, ...) const {
-    if (GetLogLevel() == 0) return;
-    char buf[400];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    WriteLogAlways(buf);
-}
-
-void TagKvCall::WriteLogAlwaysF(const char* fmt, ...) const {
-    char buf[400];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    WriteLogAlways(buf);
 }
 
 // ---- raw signalling data

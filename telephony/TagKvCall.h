@@ -5,6 +5,7 @@
 //
 // Used on its line's thread, except the fields marked "shared", which closing, reload, the display timer, the
 // monitor and the link operations of other lines read or write.
+#include "engine/TagCallState.h"
 #include "telephony/TagCfgTones.h"
 
 #include <array>
@@ -37,19 +38,7 @@ enum : int8_t {
     kLineFax = 8,
 };
 
-// Call states.
-enum : int32_t {
-    kCallNone = -1,
-    kCallDialing = 0,
-    kCallConnected = 1,
-    kCallReleased = 2,
-    kCallColorRingFailed = 4,
-    kCallRinging = 6,
-    kCallDialFailed = 11,
-    kCallClosed = 12,
-};
-
-class TagKvCall {
+class TagKvCall : public TagCallState {
 public:
     // Limits of texts that scripts and files can see; implementations cut to them.
     static constexpr size_t kNameLen = 80;
@@ -58,8 +47,6 @@ public:
     static constexpr size_t kSigRawLen = 300; // raw signalling buffer
 
     TagKvCall();
-    TagKvCall(const TagKvCall&) = delete;
-    TagKvCall& operator=(const TagKvCall&) = delete;
 
     // Operations in slot order.
     virtual int ReLoopPlay();                                                         // 0
@@ -183,12 +170,6 @@ public:
     virtual int GetChState();                                                                         // 111
     virtual ~TagKvCall();                                                                             // 112
 
-    // Per-line log lines: "lcnt=%d, %s". WriteLog honours the log level, WriteLogAlways does not.
-    void WriteLog(const char* text) const;
-    void WriteLogAlways(const char* text) const;
-    void WriteLogF(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
-    void WriteLogAlwaysF(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
-
     // Copies the line name, cut to kNameLen bytes without splitting a double-byte character.
     void SetName(const char* name);
     const std::string& Name() const { return name; }
@@ -204,14 +185,11 @@ public:
     std::string TakeSigReceived();
 
     // Fields, in the order of the line's record.
-    std::string name;                          // line name, copied from the line entry
-    std::atomic<bool> stopFlag{false};         // shared: ends every waiting loop of the line
-    int32_t lineNo = 0;                        // global line number
-    std::atomic<int32_t> blockValue{0};        // shared: channel blocked or out of service
-    std::atomic<int32_t> callState{kCallNone}; // shared
-    int32_t prevState = kCallNone;             // state seen by the last IsOnline
-    std::atomic<int32_t> maxTalkTime{0};       // seconds, 0 = none
-    std::atomic<int32_t> connectTime{0};       // shared: calendar seconds when the state became 1
+    std::string name;                    // line name, copied from the line entry
+    std::atomic<int32_t> blockValue{0};  // shared: channel blocked or out of service
+    int32_t prevState = kCallNone;       // state seen by the last IsOnline
+    std::atomic<int32_t> maxTalkTime{0}; // seconds, 0 = none
+    std::atomic<int32_t> connectTime{0}; // shared: calendar seconds when the state became 1
     uint8_t nobkringAns = 0;
     int32_t level[3] = {100, 100, 100}; // first, play (PC player volume), second
     uint8_t lineClosed = 0;
@@ -223,7 +201,6 @@ public:
     std::atomic<int32_t> dialFailMark{0};  // SetDialFailedTo
     std::unique_ptr<TagPcPlayer> pcPlayer; // sound-card player of the base play operations
     TagKvCard* card = nullptr;             // the driver
-    int8_t lineKind = kLineVirtual;
     uint8_t playing = 0;
     std::string playFile; // file of the last loop play
     uint32_t playStartTick = 0;

@@ -1,7 +1,7 @@
 #include "telephony/TagKvCard.h"
 
 #include "platform/Gbk.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,8 +2,8 @@
 
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
+#include "platform/TagWriteLog.h"
 #include "telephony/LinePrograms.h"
-#include "telephony/TagWriteLog.h"
 
 #include <cstdio>
 #include <map>

@@ -6,8 +6,8 @@
 // deletes it itself when it rebuilds or is closed; a program left in the entry by a thread that has ended is
 // freed by the manager. A thread that does not end when its line is closed is left running (logged), never
 // freed under.
+#include "platform/TagRunCfg.h"
 #include "telephony/TagKvCard.h"
-#include "telephony/TagRunCfg.h"
 
 #include <atomic>
 #include <cstdint>
@@ -146,14 +146,5 @@ private:
 // The process's line manager; null when none. The program's start sets and clears it.
 void SetTelDrive(TagTelDrive* drive);
 TagTelDrive* GetTelDrive();
-
-// The processor-load gate: up to rounds x 10 times, while the process uses 55% of a processor or more, sleeps
-// 320 ms; once below, sleeps ms (when 1 or more) and returns true. False when the rounds ran out or stop was
-// set (then without the final sleep).
-bool WaitCpuIdleOr(int32_t rounds, int32_t ms, const std::atomic<bool>* stop);
-// The process's processor use in percent of one processor since the previous sample (resampled when more
-// than 399 ms passed); tests may install their own source (nullptr restores the sampler).
-int32_t CpuPercentage();
-void SetCpuPercentSource(std::function<int32_t()> source);
 
 } // namespace zz

@@ -8,6 +8,7 @@
 #include "app/SystemStart.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
+#include "platform/CpuGate.h"
 #include "telephony/LinePrograms.h"
 #include "telephony/TagTelDrive.h"
 

@@ -2,7 +2,6 @@
 // A line's main program with one function unit, its line number and call object in the program's fields.
 #include <memory>
 
-#include "builtins/ProgramAccess.h"
 #include "engine/TagTelBasic.h"
 #include "telephony/TagKvCall.h"
 

@@ -19,9 +19,8 @@ using test::AppendDo;
 class UserCall : public ::testing::Test {
 protected:
     void SetUp() override {
-        unit.paramCount = 2;
-        unit.paramNames[0] = "a";
-        unit.paramNames[1] = "b";
+        unit.AddParam("a");
+        unit.AddParam("b");
         fn.InitFunc("f", "", &unit, 1);
     }
     // The body: counts its runs and records the deepest call stack.
@@ -72,12 +71,12 @@ TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
     AppendDo(
         unit,
         [u, main] {
-            EXPECT_EQ(u->paramValues[0].GetInt(), 1);
-            EXPECT_EQ(u->paramValues[1].GetInt(), 2);
+            EXPECT_EQ(u->ParamValue(0).GetInt(), 1);
+            EXPECT_EQ(u->ParamValue(1).GetInt(), 2);
             EXPECT_EQ(main->callStack.back(), u);
             EXPECT_EQ(main->runningUnit.load(), u);
-            u->paramValues[0].SetInt(10);
-            u->paramValues[1].SetInt(20);
+            u->ParamValue(0).SetInt(10);
+            u->ParamValue(1).SetInt(20);
             u->RetVal()->SetStr("done");
             return 0;
         },
@@ -99,7 +98,7 @@ TEST_F(UserCall, ObjectsPassInAndAReturnedObjectReachesTheCaller) {
     TagVar arr, other, key;
     key.SetInt(0);
     arr[key].SetInt(7);
-    TagVar* a = &unit.paramValues[0];
+    TagVar* a = &unit.ParamValue(0);
     AppendDo(unit, [a] {
         TagVar k;
         k.SetInt(1);
@@ -111,7 +110,7 @@ TEST_F(UserCall, ObjectsPassInAndAReturnedObjectReachesTheCaller) {
     call.AddPara(&arr);
     call.AddPara(&other);
     call.Run();
-    EXPECT_EQ(unit.paramValues[0].type, TagVar::kInt); // the unit lets go of the object
+    EXPECT_EQ(unit.ParamValue(0).type, TagVar::kInt); // the unit lets go of the object
     EXPECT_EQ(unit.RetVal()->type, TagVar::kInt);
     EXPECT_EQ(arr.type, TagVar::kObject);
     EXPECT_EQ(arr.Len(), 2);
@@ -129,8 +128,8 @@ TEST_F(UserCall, RecursionStopsAtThirtyLevels) {
     CountingBody();
     TagVar x, y;
     auto* again = test::Append(unit, std::make_unique<TagCall>(&fn, &unit));
-    again->AddPara(&unit.paramValues[0]);
-    again->AddPara(&unit.paramValues[1]);
+    again->AddPara(&unit.ParamValue(0));
+    again->AddPara(&unit.ParamValue(1));
     TagCall call(&fn, &line.main);
     call.AddPara(&x);
     call.AddPara(&y);

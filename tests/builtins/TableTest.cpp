@@ -11,6 +11,7 @@
 #include "LineFixture.h"
 #include "builtins/BuiltinTable.h"
 #include "builtins/FixedAtCompile.h"
+#include "builtins/UserDll.h"
 #include "engine/TagKeyword.h"
 
 namespace zz {
@@ -339,7 +340,7 @@ TEST(BuiltinTable, EveryOrdinalBuildsItsClassInItsForm) {
 }
 
 TEST(BuiltinTable, OnlyBuiltinOrdinalsAreInTheTable) {
-    for (int32_t ord : {-1, 0, 13, 23, 282, 1000}) {
+    for (int32_t ord : {-1, 0, 13, 16, 19, 20, 282, 1000}) {
         const char* msg = nullptr;
         EXPECT_EQ(MakeBuiltinOper(ord, nullptr, 0, nullptr, &msg), nullptr);
         EXPECT_STREQ(msg, "语法错误");
@@ -431,11 +432,11 @@ TEST(BuiltinTable, RunKvsProgramsActOnTheCallingLine) {
 TEST(BuiltinTable, RunLineAndInterLineServerKeepNeverCalledFunctions) {
     for (int32_t ord : {222, 269}) {
         test::LineFixture line;
-        EXPECT_EQ(ProgramOptimize(&line.main), 1);
+        EXPECT_EQ(line.main.optimize, 1);
         Args a(1);
         ASSERT_NE(MakeBuiltinOper(ord, a.ptrs.data(), 1, &line.func, nullptr), nullptr);
-        EXPECT_EQ(ProgramOptimize(&line.main), 0);
-        EXPECT_EQ(ProgramOptimize(&line.func), 1);
+        EXPECT_EQ(line.main.optimize, 0);
+        EXPECT_EQ(line.func.optimize, 1);
     }
 }
 
@@ -450,14 +451,15 @@ TEST(BuiltinTable, DllFunctionDeclaresWhileCompilingAndKeepsTheFirstCount) {
     ASSERT_NE(MakeBuiltinOper(217, first, 3, &line.func, nullptr), nullptr);
     ASSERT_NE(MakeBuiltinOper(217, second, 3, &line.main, nullptr), nullptr);
     int32_t n = -1;
-    EXPECT_EQ(ProgramFindDllFunc(&line.main, "Add", &n), 0);
+    UserLibState& lib = line.main.LineState<UserLibState>();
+    EXPECT_EQ(lib.FindFuncName("Add", &n), 0);
     EXPECT_EQ(n, 2);
     name2.SetStr("Mul");
     TagVar* third[] = {&handle, &name2, &count2};
     ASSERT_NE(MakeBuiltinOper(217, third, 3, &line.main, nullptr), nullptr);
-    EXPECT_EQ(ProgramFindDllFunc(&line.main, "Mul", &n), 1);
+    EXPECT_EQ(lib.FindFuncName("Mul", &n), 1);
     EXPECT_EQ(n, 5);
-    EXPECT_EQ(ProgramFindDllFunc(&line.func, "Mul", &n), -1);
+    EXPECT_TRUE(line.func.FindLineState<UserLibState>() == &lib) << "a function unit reaches its line's table";
 }
 
 TEST(BuiltinTable, BuiltinsWithoutBehaviourYetAnswerNotAvailable) {

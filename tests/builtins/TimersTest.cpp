@@ -3,8 +3,10 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include "LineFixture.h"
+#include "builtins/BuiltinTable.h"
 #include "builtins/Statements.h"
 #include "builtins/TagSysTimers.h"
 #include "platform/Clock.h"
@@ -27,7 +29,7 @@ protected:
         tickVar = test::FuncVar(line.main, "tick");
         tockVar = test::FuncVar(line.main, "tock");
     }
-    TagSysTimers& table() { return *line.main.timers; }
+    TagSysTimers& table() { return line.main.LineState<TagSysTimers>(); }
 
     VirtualClock clock{1000, false};
     ScopedClock scoped{&clock};
@@ -151,6 +153,42 @@ TEST_F(Timers, IntervalsOutsideThe32BitRangeAreHeldToIt) {
     TagStartTimer b(tickVar, &nan, &line.main);
     EXPECT_EQ(b.Run(), 0);
     EXPECT_EQ(table().Find("tick")->interval, 0);
+}
+
+TEST_F(Timers, AThrowingTimerFunctionLeavesTheTableFiringAndTheRunLoopAsksOnlyWhileATimerIsArmed) {
+    TagVar zero;
+    zero.SetInt(0);
+    bool boom = true;
+    test::AppendDo(*tock, [&]() -> int32_t {
+        if (boom) throw std::runtime_error("handler failed");
+        return 0;
+    });
+    EXPECT_EQ(line.main.timersArmed, 0);
+    TagStartTimer a(tockVar, &zero, &line.main);
+    a.Run();
+    EXPECT_EQ(line.main.timersArmed, 1);
+    EXPECT_THROW(table().CheckTimers(), std::runtime_error);
+    boom = false;
+    table().CheckTimers();
+    EXPECT_EQ(tocks, 2) << "the table fires again after a failed run";
+    TagStopTimer stop(tockVar, &line.main);
+    stop.Run();
+    EXPECT_EQ(line.main.timersArmed, 0);
+}
+
+TEST_F(Timers, DueTimersFireBetweenStatementsOfTheRunLoopButNotInsideTheirOwnFunction) {
+    RegisterBuiltins();
+    int work = 0;
+    ASSERT_EQ(table().Add(tickVar, &line.main), 1);
+    table().Start(tickVar, 0);
+    bodyMs = 10;
+    test::AppendDo(line.main, [&] {
+        if (++work == 4) line.main.SetQuit(1);
+        return 0;
+    });
+    line.main.Run();
+    EXPECT_EQ(work, 4);
+    EXPECT_EQ(fired, 4); // once after each statement, none from inside the timer function
 }
 
 } // namespace

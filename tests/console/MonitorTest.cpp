@@ -1,6 +1,6 @@
 #include "console/TagMonitor.h"
 #include "platform/Clock.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "builtins/BuiltinTable.h"
 #include "engine/TagFlow.h"
 #include "engine/TagMapObject.h"
 #include "engine/TagTelBasic.h"
@@ -24,6 +25,7 @@ namespace {
 class BlockCompile : public ::testing::Test {
 protected:
     void SetUp() override {
+        RegisterBuiltins();
         old_ = std::filesystem::current_path();
         char tmpl[] = "/tmp/zz-blocks-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -128,8 +130,8 @@ TEST_F(BlockCompile, IfElseBlocksContinueAfterTheWholeStatement) {
     EXPECT_EQ(p.Op(2)->depth, 1);
     EXPECT_EQ(p.Op(8)->depth, 0);
     EXPECT_EQ(p.Op(8)->parent, nullptr);
-    EXPECT_TRUE(p.ifStack.empty());
-    EXPECT_TRUE(p.braceStack.empty());
+    EXPECT_TRUE(p.Scratch().ifStack.empty());
+    EXPECT_TRUE(p.Scratch().braceStack.empty());
     EXPECT_EQ(p.blockDepth, 0);
 
     ASSERT_TRUE(Run(p));
@@ -154,7 +156,7 @@ TEST_F(BlockCompile, BracelessBodiesOfIfAndElse) {
     EXPECT_EQ(ifOp->thenOp, body);
     EXPECT_EQ(body->next, p.Op(2));
     EXPECT_EQ(ifOp->next, p.Op(2));
-    EXPECT_TRUE(p.ifStack.empty());
+    EXPECT_TRUE(p.Scratch().ifStack.empty());
 
     TagTelBasic q;
     Set(q, "a", 0);
@@ -166,7 +168,7 @@ TEST_F(BlockCompile, BracelessBodiesOfIfAndElse) {
     EXPECT_EQ(I(q, "y"), 11);
     // The then statement skips the else and its body.
     EXPECT_EQ(OpOf(q, "x = 1;")->next, OpOf(q, "y = x * 10 + 1;"));
-    EXPECT_TRUE(q.ifStack.empty());
+    EXPECT_TRUE(q.Scratch().ifStack.empty());
 }
 
 TEST_F(BlockCompile, ElseIfChainsTakeTheFirstTrueBranch) {
@@ -187,7 +189,7 @@ TEST_F(BlockCompile, ElseIfChainsTakeTheFirstTrueBranch) {
     EXPECT_EQ(head->elseIfs[0]->next, after);
     EXPECT_EQ(OpOf(p, "r = 30;")->next, after);
     EXPECT_EQ(OpOf(p, "r = 30;")->singleBody, 1);
-    EXPECT_TRUE(p.ifStack.empty());
+    EXPECT_TRUE(p.Scratch().ifStack.empty());
 
     for (int32_t a = 1; a <= 4; ++a) {
         Set(p, "a", a);
@@ -203,7 +205,7 @@ TEST_F(BlockCompile, IfRightAfterAnIfChainStartsANewChain) {
     Set(p, "b", 0);
     ASSERT_EQ(Compile(p, {"if(a)", "{", "x = 1;", "}", "if(b)", "{", "x = 2;", "}", "else", "y = 5;", "z = 6;"}), 0)
         << Log();
-    EXPECT_TRUE(p.ifStack.empty());
+    EXPECT_TRUE(p.Scratch().ifStack.empty());
     auto* second = dynamic_cast<TagIf*>(p.Op(4));
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(p.Op(0)->next, second);
@@ -224,7 +226,7 @@ TEST_F(BlockCompile, BracelessWhileBodyLoopsBack) {
     EXPECT_EQ(p.Op(2)->next, loop);
     EXPECT_EQ(p.Op(2)->parent, loop);
     EXPECT_EQ(loop->next, p.Op(3));
-    EXPECT_TRUE(p.loopStack.empty());
+    EXPECT_TRUE(p.Scratch().loopStack.empty());
     ASSERT_TRUE(Run(p));
     EXPECT_EQ(I(p, "i"), 3);
     EXPECT_EQ(I(p, "done"), 1);
@@ -308,8 +310,8 @@ TEST_F(BlockCompile, NestedLoopsWithBreakAndContinue) {
     EXPECT_EQ(OpOf(p, "break;")->match, inner);
     EXPECT_EQ(outer->next, OpOf(p, "end = 1;"));
     EXPECT_EQ(inner->next, p.Op(p.OpCount() - 2)); // the outer "}"
-    EXPECT_TRUE(p.loopStack.empty());
-    EXPECT_TRUE(p.ifStack.empty());
+    EXPECT_TRUE(p.Scratch().loopStack.empty());
+    EXPECT_TRUE(p.Scratch().ifStack.empty());
     ASSERT_TRUE(Run(p));
     EXPECT_EQ(I(p, "t"), 1 + 3 + 4);
     EXPECT_EQ(I(p, "i"), 4);
@@ -383,7 +385,7 @@ TEST_F(BlockCompile, SwitchWithSharedLabelsAndDefault) {
     ASSERT_NE(sw->defaultOp, nullptr);
     EXPECT_EQ(sw->defaultOp->kind, '{');
     EXPECT_EQ(sw->next, OpOf(p, "done = r + 1;"));
-    EXPECT_TRUE(p.switchStack.empty());
+    EXPECT_TRUE(p.Scratch().switchStack.empty());
     const int32_t want[][2] = {{1, 12}, {2, 12}, {3, 3}, {7, 99}};
     for (auto& w : want) {
         Set(p, "x", w[0]);
@@ -415,10 +417,10 @@ TEST_F(BlockCompile, CaseLabelsUseTheFirstOperandOnly) {
 
 TEST_F(BlockCompile, FunctionBodyBraces) {
     TagTelBasic main;
-    main.funcDefStack.push_back(1);
+    main.Scratch().funcDefStack.push_back(1);
     auto* unit = main.subList.Add(std::make_unique<TagTelBasic>("f.txt", "f", &main));
     ASSERT_EQ(Compile(*unit, {"{", "y = 1;", "z = y;", "}"}), 0) << Log();
-    EXPECT_TRUE(main.funcDefStack.empty());
+    EXPECT_TRUE(main.Scratch().funcDefStack.empty());
     EXPECT_EQ(unit->Op(0)->parent, nullptr);
     EXPECT_EQ(unit->Op(3)->match, unit->Op(0));
     EXPECT_EQ(unit->Op(3)->next, nullptr);
@@ -456,8 +458,8 @@ TEST_F(BlockCompile, FailedLinesKeepWhatTheyStored) {
     EXPECT_EQ(p.Op(1)->kind, 'E');
     EXPECT_EQ(p.Op(0)->next, nullptr);
     EXPECT_EQ(p.blockDepth, 1);
-    EXPECT_TRUE(p.ifStack.empty());
-    EXPECT_TRUE(p.braceStack.empty());
+    EXPECT_TRUE(p.Scratch().ifStack.empty());
+    EXPECT_TRUE(p.Scratch().braceStack.empty());
     // A condition that does not compile reports the expression compiler's text.
     EXPECT_EQ(Errors({"if(a b)"}), 1);
     EXPECT_TRUE(Logged("缺少操作符"));
@@ -545,7 +547,7 @@ TEST_F(BlockCompile, AnySequenceOfBlockLinesIsSafe) {
                         if (pass == 0) p.errorCount = errors;
                     }
                     p.LinkAtEndOfFile();
-                    if (errors == 0 && p.braceStack.empty()) {
+                    if (errors == 0 && p.Scratch().braceStack.empty()) {
                         Run(p, 1000);
                         ++runs;
                     }

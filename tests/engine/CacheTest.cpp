@@ -14,7 +14,6 @@
 
 #include "engine/TagMemKvs.h"
 #include "engine/TagVocCache.h"
-#include "telephony/TagKvCall.h"
 
 namespace fs = std::filesystem;
 
@@ -214,64 +213,6 @@ TEST(VoiceNames, HasFileExt) {
     EXPECT_EQ(HasFileExt("voc\\hello.vox"), 1);
     EXPECT_EQ(HasFileExt(""), 0);
     EXPECT_EQ(HasFileExt(nullptr), 0);
-}
-
-class FakeCall : public TagKvCall {
-public:
-    int Play(const char* file, int32_t breakOnKey, int32_t onPc) override {
-        played.push_back(file);
-        lastBreak = breakOnKey;
-        lastOnPc = onPc;
-        return 11;
-    }
-    int PlayMemory(const uint8_t* data, int32_t offset, int32_t length, int32_t loop, int32_t breakOnKey) override {
-        if (onMemory) onMemory(); // another thread may unload the voice while it plays
-        memory.assign(data, data + length);
-        lastOffset = offset;
-        lastLoop = loop;
-        lastBreak = breakOnKey;
-        return 22;
-    }
-    std::vector<std::string> played;
-    std::vector<uint8_t> memory;
-    std::function<void()> onMemory;
-    int32_t lastBreak = -1, lastOnPc = -1, lastOffset = -1, lastLoop = -1;
-};
-
-TEST_F(CacheTest, PlayFileFromMemoryLineFirstThenProcess) {
-    TagMemVocs line, process;
-    std::string shared = Write("num1.vox", "PROC");
-    ASSERT_EQ(process.Load(shared.c_str(), 0), 4);
-    FakeCall call;
-    EXPECT_EQ(PlayFile(call, line, process, shared.c_str(), 1), 22);
-    EXPECT_EQ(std::string(call.memory.begin(), call.memory.end()), "PROC");
-    EXPECT_EQ(call.lastOffset, 0);
-    EXPECT_EQ(call.lastLoop, 0);
-    EXPECT_EQ(call.lastBreak, 1);
-
-    Write("num1.vox", "LINE!");
-    ASSERT_EQ(line.Load(shared.c_str(), 0), 5);
-    auto found = FindMemVoc(line, process, shared.c_str());
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->length, 5);
-    call.onMemory = [&] { line.Clear(); };
-    EXPECT_EQ(PlayFile(call, line, process, shared.c_str(), 0), 22);
-    EXPECT_EQ(std::string(call.memory.begin(), call.memory.end()), "LINE!");
-    EXPECT_TRUE(call.played.empty());
-    EXPECT_FALSE(FindMemVoc(line, TagMemVocs::Process(), shared.c_str()));
-}
-
-TEST_F(CacheTest, PlayFileFromDiskCutsLongNames) {
-    TagMemVocs line, process;
-    FakeCall call;
-    EXPECT_EQ(PlayFile(call, line, process, "voc\\welcome.vox", 1), 11);
-    ASSERT_EQ(call.played.size(), 1u);
-    EXPECT_EQ(call.played[0], "voc\\welcome.vox");
-    EXPECT_EQ(call.lastBreak, 1);
-    EXPECT_EQ(call.lastOnPc, 0);
-    std::string longName(1500, 'n');
-    EXPECT_EQ(PlayFile(call, line, process, longName.c_str(), 0), 11);
-    EXPECT_EQ(call.played[1].size(), 1023u);
 }
 
 } // namespace

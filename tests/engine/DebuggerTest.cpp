@@ -62,7 +62,7 @@ protected:
 
     VirtualClock clock{1000, false};
     ScopedClock useClock{&clock};
-    TagKvCall call;
+    TagCallState call;
     std::unique_ptr<TagTelBasic> prog;
     std::string dir_;
     char old_[4096] = {};
@@ -156,12 +156,12 @@ TEST_F(Compiled, LookupNameReportsParametersBeforeVariablesAndConstantsWithTheir
     EXPECT_TRUE(kind.empty() && note.empty());
 
     TagTelBasic* add = Unit("add");
-    add->paramValues[0].SetStr("hi");
+    add->ParamValue(0).SetStr("hi");
     TagVar* clash = nullptr;
     add->FindOrCreateVar("clash", &clash);
     clash->SetInt(9);
     add->paramNames[1] = "clash";
-    add->paramValues[1].SetInt(1);
+    add->ParamValue(1).SetInt(1);
     EXPECT_EQ(LookupName(*add, "clash", note, value, kind), 0);
     EXPECT_EQ(kind, "参数: 整型");
     EXPECT_EQ(note, "参数");
@@ -179,8 +179,8 @@ TEST_F(Compiled, TheVariablesOfAnOperationAreLookedUpInTheUnitThenItsParent) {
     ASSERT_GE(loopCall, 0);
     GetOpVarsText(*prog, loopCall, text);
     EXPECT_EQ(text, "add: function add\nx: 0"); // compiled, not run: x is still 0
-    add->paramValues[0].SetInt(4);
-    add->paramValues[1].SetInt(5);
+    add->ParamValue(0).SetInt(4);
+    add->ParamValue(1).SetInt(5);
     int32_t sum = -1;
     for (int32_t i = 0; i < add->OpCount(); ++i)
         if (add->Op(i)->text.find("s = a + b") != std::string::npos) sum = i;
@@ -230,8 +230,7 @@ TEST_F(Compiled, TheGridShowsParametersConstantsAndVariablesInTheAskedOrder) {
 TEST(DebugValues, GridCellsAndTypeNames) {
     std::vector<VarRow> rows;
     TagTelBasic unit;
-    unit.paramNames[0] = "p";
-    unit.paramCount = 1;
+    unit.AddParam("p");
     TagVar *s = nullptr, *d = nullptr, *o = nullptr, *e = nullptr, *c = nullptr;
     unit.FindOrCreateVar("s", &s, "note of s");
     s->SetStr("text");
@@ -313,7 +312,7 @@ TEST(DebugSnapshot, ThePausedLineLeavesItsStackAndValuesForTheWindowThread) {
     TagVar* count = nullptr;
     main.FindOrCreateVar("count", &count);
     std::atomic<bool> quit{false};
-    test::AppendDo(*f, [f] { return f->paramValues[0].SetInt(f->paramValues[0].GetInt() + 1); });
+    test::AppendDo(*f, [f] { return f->ParamValue(0).SetInt(f->ParamValue(0).GetInt() + 1); });
     test::AppendDo(*f, [] { return 0; })->SetBreak(1);
     auto* call = test::Append(main, std::make_unique<TagCall>(test::FuncVar(main, "f"), &main));
     call->AddPara(count);

@@ -6,9 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "builtins/Statements.h"
+#include "engine/TagCall.h"
 #include "engine/TagTelBasic.h"
-#include "telephony/TagKvCall.h"
 
 namespace zz::test {
 
@@ -55,7 +54,7 @@ inline TagTelBasic* AddFunction(TagTelBasic& main, const std::string& name,
     auto unit = std::make_unique<TagTelBasic>(main.scriptFile.c_str(), name.c_str(), &main);
     unit->defText = "function " + name + "()";
     for (const char* p : params)
-        unit->paramNames[unit->paramCount++] = p;
+        unit->AddParam(p);
     TagTelBasic* u = main.subList.Add(std::move(unit));
     TagVar* fn = nullptr;
     main.FindOrCreateVar(name.c_str(), &fn);
@@ -80,7 +79,7 @@ struct HandLine {
     HandLine(const HandLine&) = delete;
     HandLine& operator=(const HandLine&) = delete;
 
-    TagKvCall call;
+    TagCallState call;
     TagTelBasic main;
 };
 

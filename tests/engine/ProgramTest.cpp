@@ -9,11 +9,11 @@
 #include <sstream>
 #include <string>
 
+#include "engine/TagCallState.h"
 #include "engine/TagMapObject.h"
 #include "engine/TagMemKvs.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
-#include "telephony/TagKvCall.h"
 
 namespace zz {
 namespace {
@@ -49,7 +49,7 @@ protected:
     // Compile times print as 0.000 seconds: only sleeps move this clock, and none falls inside a timed compile.
     VirtualClock clock{1000, true};
     ScopedClock useClock{&clock};
-    TagKvCall call;
+    TagCallState call;
     std::string dir_;
     char old_[4096] = {};
 };
@@ -57,15 +57,16 @@ protected:
 TEST_F(ProgramFiles, SystemVariablesComeFirstInTheirOrder) {
     ASSERT_EQ(system("mkdir -p scripts/sub"), 0);
     Write("scripts/sub/a.kvs", "x = 1;\n");
-    call.lineKind = kLineSip;
+    call.lineKind = 6; // a SIP line
     TagTelBasic p("scripts/sub/a.kvs", 3, &call, 1, nullptr);
     ASSERT_EQ(p.initResult, 0);
     const char* names[] = {"_tempVal", "_retVal", "_lineNo", "_lineType", "_linesCount",
-                           "_kvsFile", "_kvsDir",  "true",    "false",     "NULL"};
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(p.Var(i)->name, names[i]) << i;
+                           "_kvsFile", "_kvsDir", "true",    "false",     "NULL"};
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(p.Var(i)->name, names[i]) << i;
     EXPECT_EQ(p.Var(1)->intVal, -1);
     EXPECT_EQ(p.Var(2)->intVal, 3);
-    EXPECT_EQ(p.Var(3)->intVal, kLineSip);
+    EXPECT_EQ(p.Var(3)->intVal, 6);
     EXPECT_EQ(p.Var(5)->strVal, "a.kvs");
     EXPECT_EQ(p.Var(6)->strVal, "scripts/sub/");
     EXPECT_EQ(p.Var(9)->type, TagVar::kEmpty);
@@ -79,8 +80,10 @@ TEST_F(ProgramFiles, SystemVariablesComeFirstInTheirOrder) {
         EXPECT_EQ(p.Var(i)->intVal, value) << names[i];
     }
     // The split of the symbol table: read-only entries are constants, the rest variables.
-    for (TagVar* v : p.constants) EXPECT_TRUE(v->readOnly);
-    for (TagVar* v : p.variables) EXPECT_FALSE(v->readOnly);
+    for (TagVar* v : p.constants)
+        EXPECT_TRUE(v->readOnly);
+    for (TagVar* v : p.variables)
+        EXPECT_FALSE(v->readOnly);
     EXPECT_EQ(p.variables.size() + p.constants.size(), static_cast<size_t>(p.VarCount()));
 }
 
@@ -95,11 +98,6 @@ TEST_F(ProgramFiles, PathSplitsAtTheLastSeparatorOfEitherKind) {
     TagTelBasic::SplitPath("dir/", d, f);
     EXPECT_EQ(d, "dir/");
     EXPECT_EQ(f, "");
-    std::string keys = "1*2.3*";
-    TagTelBasic::StarToPoint(1, keys);
-    EXPECT_EQ(keys, "1.2.3.");
-    TagTelBasic::StarToPoint(0, keys);
-    EXPECT_EQ(keys, "1*2*3*");
 }
 
 TEST_F(ProgramFiles, NoUsableCallObjectCompilesNothing) {
@@ -134,7 +132,8 @@ TEST_F(ProgramFiles, PhysicalLinesEndInAnyOfTheThreeWays) {
         size_t pos = 0;
         char dest[16];
         std::vector<std::string> lines;
-        while (TagTelBasic::ReadSourceLine(s.c_str(), s.size(), pos, dest, sizeof dest)) lines.push_back(dest);
+        while (TagTelBasic::ReadSourceLine(s.c_str(), s.size(), pos, dest, sizeof dest))
+            lines.push_back(dest);
         EXPECT_EQ(lines, (std::vector<std::string>{"a", "bb", "", "ccc"})) << t;
     }
     // A line longer than the room goes on as the next line; the destination always ends.
@@ -187,17 +186,17 @@ TEST_F(ProgramFiles, AFileIncludedTwiceCompilesOnceWithOneWarning) {
 }
 
 TEST_F(ProgramFiles, NeverCalledFunctionsGoInPasses) {
-    Write("g.kvs",
-          "function inner(a)\n{\nreturn(a);\n}\n"
-          "function lonely(a)\n{\nx = inner(a);\nreturn(x);\n}\n"
-          "function self(a)\n{\nx = self(a);\nreturn(x);\n}\n"
-          "function ping(a)\n{\nreturn(a);\n}\n"
-          "function pong(a)\n{\nx = ping(a);\nreturn(x);\n}\n"
-          "z = pong(1);\n");
+    Write("g.kvs", "function inner(a)\n{\nreturn(a);\n}\n"
+                   "function lonely(a)\n{\nx = inner(a);\nreturn(x);\n}\n"
+                   "function self(a)\n{\nx = self(a);\nreturn(x);\n}\n"
+                   "function ping(a)\n{\nreturn(a);\n}\n"
+                   "function pong(a)\n{\nx = ping(a);\nreturn(x);\n}\n"
+                   "z = pong(1);\n");
     TagTelBasic p("g.kvs", 3, &call, 0, nullptr);
     ASSERT_EQ(p.initResult, 0) << Read("errmsg3.txt");
     std::vector<std::string> kept;
-    for (auto& u : p.subList) kept.push_back(u->unitName);
+    for (auto& u : p.subList)
+        kept.push_back(u->unitName);
     // lonely goes in the first pass, inner (called only by lonely) in the second; self calls only itself.
     EXPECT_EQ(kept, (std::vector<std::string>{"ping", "pong"}));
     EXPECT_EQ(p.warningCount, 3);
@@ -233,31 +232,6 @@ TEST_F(ProgramFiles, GetRootAndReloadFlags) {
     main.SetReload(1);
     EXPECT_TRUE(call.stopFlag.load());
 }
-
-TEST_F(ProgramFiles, PlayToFileAndTheTemporaryVoiceFiles) {
-    Write("a.kvs", "x = 1;\n");
-    {
-        TagTelBasic p("a.kvs", 3, &call, 1, nullptr);
-        p.voiceDir[0] = "v/";
-        EXPECT_EQ(p.SetPlayToFile(1), -1) << "the directory does not exist";
-        ASSERT_EQ(system("mkdir v"), 0);
-        Write("v/t3.WAV", "old sound");
-        EXPECT_EQ(p.SetPlayToFile(1), 0);
-        EXPECT_EQ(Read("v/t3.WAV"), "");
-        Write("v/tts3.WAV", "speech");
-        call.stopFlag = false;
-    }
-    // The line's temporary files go with its program, and its call's waits end.
-    EXPECT_FALSE(Exists("v/t3.WAV"));
-    EXPECT_FALSE(Exists("v/tts3.WAV"));
-    EXPECT_TRUE(call.stopFlag.load());
-}
-
-} // namespace
-} // namespace zz
-
-namespace zz {
-namespace {
 
 TEST_F(ProgramFiles, SharedVariablesCountTheirObjects) {
     Write("a.kvs", "x = 1;\n");

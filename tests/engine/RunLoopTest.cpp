@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "builtins/TagSysTimers.h"
 #include "engine/LineRandom.h"
 #include "engine/TagMapObject.h"
 #include "platform/Clock.h"
@@ -217,7 +216,7 @@ TEST_F(RunLoop, UnboundedRecursionStopsAtThirtyLevelsWithMinusOne) {
     TagTelBasic* f = test::AddFunction(main, "f", {"n"});
     int bodies = 0;
     size_t deepest = 0;
-    TagVar* n = &f->paramValues[0];
+    TagVar* n = &f->ParamValue(0);
     AppendDo(*f, [&] {
         ++bodies;
         deepest = std::max(deepest, main.callStack.size());
@@ -294,22 +293,6 @@ TEST_F(RunLoop, HandlerIndexesOutsideTheOperationListAreIgnored) {
     main.sysQuitIndex = 99; // treated as no handler: the quit ends the script
     main.Run();
     EXPECT_EQ(work, 3);
-}
-
-TEST_F(RunLoop, DueTimersFireBetweenStatementsButNotInsideTheirOwnFunction) {
-    TagTelBasic* tick = test::AddFunction(main, "tick");
-    int ticks = 0, work = 0;
-    AppendDo(*tick, [&] { return ++ticks; });
-    AppendDo(*tick, [&] { return clock.Advance(10), 0; });
-    ASSERT_EQ(main.timers->Add(test::FuncVar(main, "tick"), &main), 1);
-    main.timers->Start(test::FuncVar(main, "tick"), 0);
-    AppendDo(main, [&] {
-        if (++work == 4) main.SetQuit(1);
-        return 0;
-    });
-    main.Run();
-    EXPECT_EQ(work, 4);
-    EXPECT_EQ(ticks, 4); // once after each statement, none from inside the timer function
 }
 
 TEST_F(RunLoop, WithoutACallObjectTheFlowEnds) {

@@ -11,9 +11,12 @@
 #include <string>
 
 #include "builtins/BuiltinOper.h"
+#include "builtins/BuiltinTable.h"
 #include "builtins/FixedAtCompile.h"
 #include "builtins/Statements.h"
+#include "builtins/UserDll.h"
 #include "engine/TagCalculate.h"
+#include "engine/TagCall.h"
 #include "engine/TagExpre.h"
 #include "engine/TagFlow.h"
 #include "engine/TagTelBasic.h"
@@ -31,6 +34,7 @@ namespace {
 class StatementCompiler : public ::testing::Test {
 protected:
     void SetUp() override {
+        RegisterBuiltins();
         old_ = std::filesystem::current_path();
         char tmpl[] = "/tmp/zz-stmt-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -97,13 +101,13 @@ TEST_F(StatementCompiler, OpenCommentHidesLinesUntilItCloses) {
     EXPECT_EQ(Line("still */ y = 2;", 3), 0);
     EXPECT_EQ(Var("x"), nullptr);
     ASSERT_NE(Var("y"), nullptr);
-    EXPECT_TRUE(prog.commentStack.empty());
+    EXPECT_TRUE(prog.Scratch().commentStack.empty());
 
     // A comment closed on the line of a statement hides nothing after it.
     EXPECT_EQ(Line("z = 1; /* note */", 4), 0);
     EXPECT_EQ(Line("w = 2;", 5), 0);
     EXPECT_NE(Var("w"), nullptr);
-    EXPECT_TRUE(prog.commentStack.empty());
+    EXPECT_TRUE(prog.Scratch().commentStack.empty());
     EXPECT_EQ(Var("z")->note, " note ");
 }
 
@@ -260,7 +264,7 @@ TEST_F(StatementCompiler, ShapesThatAreNoAssignmentStoreNothing) {
     EXPECT_EQ(prog.Op(1)->singleBody, 1);
     EXPECT_EQ(prog.Op(1)->depth, 1);
     EXPECT_EQ(prog.Op(2)->depth, 0);
-    EXPECT_TRUE(prog.ifStack.empty());
+    EXPECT_TRUE(prog.Scratch().ifStack.empty());
     EXPECT_EQ(Log(), "");
 }
 
@@ -359,7 +363,7 @@ TEST_F(StatementCompiler, BuiltinCallsAndTheirTargets) {
     EXPECT_EQ(Line("Print(f + 1);"), 0);
     ASSERT_EQ(Last()->args.size(), 1u);
     EXPECT_NE(Var("__m0"), nullptr);
-    EXPECT_TRUE(prog.pendingArgs.empty());
+    EXPECT_TRUE(prog.Scratch().pendingArgs.empty());
 }
 
 TEST_F(StatementCompiler, ArgumentListMessages) {
@@ -400,7 +404,7 @@ TEST_F(StatementCompiler, FailedLineLeavesNoPendingState) {
 }
 
 TEST_F(StatementCompiler, SplitOfArgumentTexts) {
-    auto& a = prog.args;
+    auto& a = prog.Scratch().args;
     EXPECT_EQ(prog.SplitArgs(")", 40, a, ',', ')'), 0);
     EXPECT_EQ(prog.SplitArgs(" x ,  y);", 40, a, ',', ')'), 2);
     EXPECT_EQ(a[0], "x ");
@@ -446,15 +450,15 @@ TEST_F(StatementCompiler, UserFunctionsDefinitionsAndCalls) {
     EXPECT_EQ(foo->paramCount, 2);
     EXPECT_EQ(foo->paramNames[1], "b");
     EXPECT_EQ(foo->defText, "function Foo(a, b) // adds");
-    ASSERT_EQ(prog.funcDefStack.size(), 1u);
-    EXPECT_EQ(prog.funcDefStack.back(), 2);
+    ASSERT_EQ(prog.Scratch().funcDefStack.size(), 1u);
+    EXPECT_EQ(prog.Scratch().funcDefStack.back(), 2);
     TagVar* fv = Var("Foo");
     ASSERT_NE(fv, nullptr);
     EXPECT_EQ(fv->type, TagVar::kFunction);
     EXPECT_EQ(fv->funcUnit, foo);
     EXPECT_TRUE(fv->readOnly);
     EXPECT_EQ(prog.OpCount(), 0);
-    prog.funcDefStack.clear();
+    prog.Scratch().funcDefStack.clear();
 
     EXPECT_EQ(Line("Foo(1, 2, 3);"), -1);
     EXPECT_LOGGED("操作参数太多");
@@ -467,7 +471,7 @@ TEST_F(StatementCompiler, UserFunctionsDefinitionsAndCalls) {
     EXPECT_EQ(call->funcVar, fv);
     EXPECT_EQ(call->paramCount, 2);
     EXPECT_EQ(call->target.var, Var("r"));
-    EXPECT_EQ(foo->callerNames["_main_"], 1);
+    EXPECT_EQ(foo->Scratch().callerNames["_main_"], 1);
 }
 
 TEST_F(StatementCompiler, FunctionDefinitionMessages) {
@@ -496,14 +500,13 @@ TEST_F(StatementCompiler, FunctionDefinitionMessages) {
 
 TEST_F(StatementCompiler, CallsInsideAFunctionUnit) {
     TagTelBasic unit("a.kvs", "f", &prog);
-    unit.paramNames[0] = "p";
-    unit.paramCount = 1;
+    unit.AddParam("p");
     Line(unit, "x = p + 1;");
     ASSERT_EQ(unit.OpCount(), 1);
     Line("function g()");
-    prog.funcDefStack.clear();
+    prog.Scratch().funcDefStack.clear();
     EXPECT_EQ(Line(unit, "g();"), 0);
-    EXPECT_EQ(prog.subList.Get(0)->callerNames["f"], 1);
+    EXPECT_EQ(prog.subList.Get(0)->Scratch().callerNames["f"], 1);
 
     // Temporaries count across the main program and its functions.
     EXPECT_EQ(Line(unit, "Print(p * 2);"), 0);
@@ -594,9 +597,9 @@ TEST_F(StatementCompiler, IncludeLines) {
 TEST_F(StatementCompiler, ForHeadsSplitForTheBlocks) {
     Assign("obj", 0);
     EXPECT_EQ(Line("for(k in obj)"), 0);
-    EXPECT_EQ(prog.argCount, 2);
-    EXPECT_EQ(prog.args[0], "k");
-    EXPECT_EQ(prog.args[1], "obj");
+    EXPECT_EQ(prog.Scratch().argCount, 2);
+    EXPECT_EQ(prog.Scratch().args[0], "k");
+    EXPECT_EQ(prog.Scratch().args[1], "obj");
     EXPECT_EQ(Line("for(k of obj)"), -1);
     EXPECT_LOGGED("for语句语法错误");
     EXPECT_EQ(Line("for(i = 0; i < 3)"), -1);
@@ -670,9 +673,9 @@ TEST_F(BuiltinBranch, ProgramsTheOperationsKeep) {
     EXPECT_EQ(prog.optimize, 0);
 
     EXPECT_EQ(Line(func, "DllFunction(a, \"Mul\", 2);"), 0);
-    ASSERT_EQ(prog.dllFuncs.size(), 1u);
-    EXPECT_EQ(prog.dllFuncs[0], std::make_pair(std::string("Mul"), 2));
-    EXPECT_TRUE(func.dllFuncs.empty());
+    const auto& names = prog.LineState<UserLibState>().Names();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], std::make_pair(std::string("Mul"), 2));
     EXPECT_EQ(Line("Mul(a, a);"), 0);
     EXPECT_NE(LastAs<TagDllCall>(), nullptr);
     EXPECT_EQ(Line("AcdListRead();"), 0);
@@ -747,8 +750,8 @@ TEST_F(StatementCompiler, SurvivesMalformedLines) {
         EXPECT_TRUE(rc == 0 || rc == -1) << line;
         // A failed line counts, and stops the linking as a compilation would.
         if (rc < 0) ++prog.errorCount;
-        prog.commentStack.clear();
-        prog.funcDefStack.clear();
+        prog.Scratch().commentStack.clear();
+        prog.Scratch().funcDefStack.clear();
     }
     std::string huge = "x = \"" + std::string(5000, 'q') + "\";";
     EXPECT_EQ(Line(huge), -1); // cut to one logical line, the string no longer closes

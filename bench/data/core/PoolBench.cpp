@@ -9,7 +9,7 @@
 
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 
 using namespace zz;
 

@@ -11,7 +11,7 @@
 #include "data/TagAdoData.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 
 using namespace zz;
 using zztest::DataDir;

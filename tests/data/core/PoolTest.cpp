@@ -11,7 +11,7 @@
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "platform/Clock.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 
 using namespace zz;
 

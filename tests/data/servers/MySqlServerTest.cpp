@@ -15,9 +15,9 @@
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "data/TagMySqlData.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 #include "tests/data/servers/ServerEnv.h"
-#include "tests/telephony/TestDir.h"
+#include "tests/support/TestDir.h"
 
 using namespace zz;
 using namespace zz::test;

@@ -7,7 +7,7 @@
 
 #include "data/TagMySqlData.h"
 #include "tests/data/servers/ServerEnv.h"
-#include "tests/telephony/TestDir.h"
+#include "tests/support/TestDir.h"
 
 using namespace zz;
 using namespace zz::test;

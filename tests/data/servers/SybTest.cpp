@@ -13,9 +13,9 @@
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "data/TagSybData.h"
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 #include "tests/data/servers/ServerEnv.h"
-#include "tests/telephony/TestDir.h"
+#include "tests/support/TestDir.h"
 
 using namespace zz;
 using namespace zz::test;

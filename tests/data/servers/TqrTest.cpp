@@ -10,7 +10,7 @@
 #include "data/TagLocalData.h"
 #include "data/TagTqrDbData.h"
 #include "tests/data/servers/ServerEnv.h"
-#include "tests/telephony/TestDir.h"
+#include "tests/support/TestDir.h"
 
 using namespace zz;
 using namespace zz::test;

@@ -1,7 +1,7 @@
 #pragma once
 // Files, logs and the sox peer for the voice-file tests.
 #include "media/VocIo.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "LinePattern.h"
-#include "TestDir.h"
+#include "platform/TagWriteLog.h"
 #include "telephony/TagKvCall.h"
-#include "telephony/TagWriteLog.h"
+#include "tests/support/LinePattern.h"
+#include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "TestDir.h"
 #include "platform/Clock.h"
 #include "platform/audio/FakeAudio.h"
 #include "telephony/TagKvCall.h"
 #include "telephony/TagPcPlayer.h"
+#include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 

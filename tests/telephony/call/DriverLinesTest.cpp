@@ -1,6 +1,6 @@
-#include "TestDir.h"
+#include "platform/TagWriteLog.h"
 #include "telephony/TagKvCard.h"
-#include "telephony/TagWriteLog.h"
+#include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 

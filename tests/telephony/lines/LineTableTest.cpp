@@ -1,7 +1,7 @@
 #include "LineFakes.h"
-#include "TestDir.h"
 #include "platform/MessageBox.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
+#include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #include "LineFakes.h"
-#include "TestDir.h"
+#include "platform/CpuGate.h"
 #include "platform/MessageBox.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
+#include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -196,7 +197,9 @@ TEST_F(LineThreads, CloseAllForcesAScriptDeafToQuitAfter35Seconds) {
     drive->CloseAllTelLine();
     uint32_t took = TicksSince(start);
     EXPECT_GE(took, 35000u);
-    EXPECT_LT(took, 60000u);
+    // The clock runs 50 times faster than real time, so a loaded machine stretches the force's moment; the
+    // bound only tells "forced" from "waited for ever".
+    EXPECT_LT(took, 35000u + 600000u);
     EXPECT_EQ(programs.Live(), 0u);
     EXPECT_FALSE(drive->Line(1)->abandoned.load());
     ExpectCleanRun();

@@ -1,11 +1,12 @@
 // Real scripts on the line threads: the engine compiles and runs them while the manager reloads and closes.
 #include "LineFakes.h"
-#include "TestDir.h"
 #include "app/SystemStart.h"
 #include "console/TagMonitor.h"
 #include "engine/TagTelBasic.h"
+#include "platform/CpuGate.h"
 #include "platform/MessageBox.h"
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
+#include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 

@@ -43,8 +43,8 @@ public:
     int32_t loadDelay = 125;    // LOAD_DELAY, ms
     int32_t dispDelay = 500;    // DISP_DELAY, ms
     std::string logFile = "msg_log.txt";
-    int32_t logSize = 2100000;  // LOG_SIZE, bytes
-    int32_t maxMsgNum = 2048;   // MAX_MSG_NUM
+    int32_t logSize = 2100000; // LOG_SIZE, bytes
+    int32_t maxMsgNum = 2048;  // MAX_MSG_NUM
 
     TagRunCfg();
 
@@ -56,11 +56,11 @@ public:
 TagRunCfg& RunCfg();
 
 // Process-wide values set by ReadCfgFile outside the object.
-int32_t DbMaxConn();           // DB_MAX_CONN
+int32_t DbMaxConn(); // DB_MAX_CONN
 void SetDbMaxConn(int32_t n);
-bool DbBitfieldIsDigit();      // DB_BITFIELD_IS_DIGIT
+bool DbBitfieldIsDigit(); // DB_BITFIELD_IS_DIGIT
 void SetDbBitfieldIsDigit(bool on);
-int32_t MsgListLimit();        // MAX_MSG_NUM
+int32_t MsgListLimit(); // MAX_MSG_NUM
 void SetMsgListLimit(int32_t n);
 
 } // namespace zz

@@ -1,9 +1,9 @@
-#include "telephony/TagRunCfg.h"
+#include "platform/TagRunCfg.h"
 
 #include "platform/Gbk.h"
 #include "platform/MessageBox.h"
+#include "platform/TagWriteLog.h"
 #include "platform/audio/Audio.h"
-#include "telephony/TagWriteLog.h"
 
 #include <atomic>
 #include <climits>
@@ -19,12 +19,24 @@ std::atomic<int32_t> g_msgLimit{2048};
 constexpr size_t kMaxCfgLine = 512;
 } // namespace
 
-int32_t DbMaxConn() { return g_dbMaxConn.load(std::memory_order_relaxed); }
-void SetDbMaxConn(int32_t n) { g_dbMaxConn.store(n, std::memory_order_relaxed); }
-bool DbBitfieldIsDigit() { return g_dbBitDigit.load(std::memory_order_relaxed); }
-void SetDbBitfieldIsDigit(bool on) { g_dbBitDigit.store(on, std::memory_order_relaxed); }
-int32_t MsgListLimit() { return g_msgLimit.load(std::memory_order_relaxed); }
-void SetMsgListLimit(int32_t n) { g_msgLimit.store(n, std::memory_order_relaxed); }
+int32_t DbMaxConn() {
+    return g_dbMaxConn.load(std::memory_order_relaxed);
+}
+void SetDbMaxConn(int32_t n) {
+    g_dbMaxConn.store(n, std::memory_order_relaxed);
+}
+bool DbBitfieldIsDigit() {
+    return g_dbBitDigit.load(std::memory_order_relaxed);
+}
+void SetDbBitfieldIsDigit(bool on) {
+    g_dbBitDigit.store(on, std::memory_order_relaxed);
+}
+int32_t MsgListLimit() {
+    return g_msgLimit.load(std::memory_order_relaxed);
+}
+void SetMsgListLimit(int32_t n) {
+    g_msgLimit.store(n, std::memory_order_relaxed);
+}
 
 TagRunCfg& RunCfg() {
     static TagRunCfg cfg;
@@ -130,8 +142,10 @@ static bool ReadLine(FILE* f, std::string& line, bool& tooLong) {
     while ((c = fgetc(f)) != EOF) {
         any = true;
         if (c == '\n') break;
-        if (line.size() < kMaxCfgLine * 4) line.push_back(char(c));
-        else tooLong = true;
+        if (line.size() < kMaxCfgLine * 4)
+            line.push_back(char(c));
+        else
+            tooLong = true;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() >= kMaxCfgLine) tooLong = true;

@@ -1,4 +1,4 @@
-#include "telephony/TagWriteLog.h"
+#include "platform/TagWriteLog.h"
 
 #include "platform/Gbk.h"
 #include "platform/SysTime.h"
@@ -11,13 +11,19 @@
 
 namespace zz {
 
+// One thread's pending lines: the thread alone appends at head; whoever holds the log's lock drains from tail, so
+// lines leave in the order they were written and a writer never waits for another thread's lines.
 struct TagWriteLog::Ring {
     struct Slot {
-        std::atomic<uint8_t> used{0};
         char head[kHeadLen + 1]{};
         char text[kTextLen + 1]{};
     };
     Slot slots[kSlots];
+    std::atomic<uint32_t> head{0}; // written by the owning thread
+    std::atomic<uint32_t> tail{0}; // written under the log's lock
+    bool Full() const {
+        return head.load(std::memory_order_relaxed) - tail.load(std::memory_order_acquire) >= uint32_t(kSlots);
+    }
 };
 
 namespace {
@@ -45,10 +51,17 @@ struct RingOwner {
 };
 thread_local RingOwner t_owner;
 
+// The ring this thread used last, so that a line costs no lookup under the lock.
+struct RingCache {
+    uint64_t logId = 0;
+    TagWriteLog::Ring* ring = nullptr;
+};
+thread_local RingCache t_cache;
+
 void FormatHead(char* out, size_t size) {
     LocalTime t = GetLocalTime();
-    snprintf(out, size, "%d-%02d-%02d %02d:%02d:%02d.%03d 0x%x [", t.year, t.month, t.day, t.hour, t.minute,
-             t.second, t.millisecond, CurrentThreadId());
+    snprintf(out, size, "%d-%02d-%02d %02d:%02d:%02d.%03d 0x%x [", t.year, t.month, t.day, t.hour, t.minute, t.second,
+             t.millisecond, CurrentThreadId());
 }
 
 } // namespace
@@ -128,8 +141,7 @@ void TagWriteLog::OpenFile() {
     if (!fixedName_) {
         LocalTime t = GetLocalTime();
         char stamp[32];
-        snprintf(stamp, sizeof stamp, "%d%02d%02d_%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
-                 t.second);
+        snprintf(stamp, sizeof stamp, "%d%02d%02d_%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
         fullName_ += stamp;
         fullName_ += ext_;
     }
@@ -148,7 +160,8 @@ void TagWriteLog::OpenFile() {
             if (in && out) {
                 char buf[65536];
                 size_t n;
-                while ((n = fread(buf, 1, sizeof buf, in)) > 0) fwrite(buf, 1, n, out);
+                while ((n = fread(buf, 1, sizeof buf, in)) > 0)
+                    fwrite(buf, 1, n, out);
             }
             if (in) fclose(in);
             if (out) fclose(out);
@@ -158,38 +171,46 @@ void TagWriteLog::OpenFile() {
 }
 
 TagWriteLog::Ring* TagWriteLog::RingOfThisThread() {
+    if (t_cache.logId == id_ && t_cache.ring) return t_cache.ring;
     uint32_t tid = CurrentThreadId();
     std::lock_guard<std::recursive_mutex> lk(lock_);
     auto it = rings_.find(tid);
-    if (it != rings_.end()) return it->second.get();
-    auto ring = std::make_shared<Ring>();
-    Ring* r = ring.get();
-    rings_[tid] = std::move(ring);
-    t_owner.logs.push_back(id_);
+    Ring* r;
+    if (it != rings_.end()) {
+        r = it->second.get();
+    } else {
+        auto ring = std::make_shared<Ring>();
+        r = ring.get();
+        rings_[tid] = std::move(ring);
+        t_owner.logs.push_back(id_);
+    }
+    t_cache = {id_, r};
     return r;
 }
 
 int TagWriteLog::AddLine(const char* text) {
     Ring* ring = RingOfThisThread();
-    Ring::Slot* slot = nullptr;
-    for (auto& s : ring->slots) {
-        if (s.used.load(std::memory_order_acquire) == 0) {
-            slot = &s;
-            break;
-        }
+    if (ring->Full()) {
+        std::lock_guard<std::recursive_mutex> lk(lock_);
+        // Without a file the oldest pending line gives way.
+        if (DrainLocked(*ring) < 0)
+            ring->tail.fetch_add(1, std::memory_order_release);
+        else
+            EndWriteLocked();
     }
-    if (!slot) {
-        Flush();
-        slot = &ring->slots[0];
-        slot->used.store(0, std::memory_order_release);
-    }
-    FormatHead(slot->head, sizeof slot->head);
+    uint32_t h = ring->head.load(std::memory_order_relaxed);
+    Ring::Slot& slot = ring->slots[h % kSlots];
+    FormatHead(slot.head, sizeof slot.head);
     std::string_view t(text ? text : "");
     size_t n = GbkSafeCut(t, kTextLen);
-    memcpy(slot->text, t.data(), n);
-    slot->text[n] = 0;
-    slot->used.store(1, std::memory_order_release);
-    if (immediate_) Flush();
+    memcpy(slot.text, t.data(), n);
+    slot.text[n] = 0;
+    ring->head.store(h + 1, std::memory_order_release);
+    if (immediate_) {
+        // Only this thread's lines: a busy installation's every line must not walk every other thread's ring.
+        std::lock_guard<std::recursive_mutex> lk(lock_);
+        if (DrainLocked(*ring) > 0) EndWriteLocked();
+    }
     return 0;
 }
 
@@ -198,46 +219,63 @@ int32_t TagWriteLog::Flush() {
     return FlushLocked();
 }
 
+int32_t TagWriteLog::DrainLocked(Ring& ring) {
+    if (!file_) return -1;
+    int32_t count = 0;
+    uint32_t head = ring.head.load(std::memory_order_acquire);
+    for (uint32_t t = ring.tail.load(std::memory_order_relaxed); t != head; ++t, ++count) {
+        const Ring::Slot& s = ring.slots[t % kSlots];
+        fputs(s.head, file_);
+        fputs(s.text, file_);
+        fputs("]\n", file_);
+    }
+    ring.tail.store(head, std::memory_order_release);
+    return count;
+}
+
+void TagWriteLog::EndWriteLocked() {
+    fflush(file_);
+    if (sizeLimit_ > 0 && ftell(file_) > sizeLimit_) {
+        if (fixedName_)
+            fseek(file_, 0, SEEK_SET);
+        else
+            OpenFile();
+    }
+}
+
 int32_t TagWriteLog::FlushLocked() {
     if (!file_) return -1;
     int32_t count = 0;
-    for (auto& [tid, ring] : rings_) {
-        for (auto& s : ring->slots) {
-            if (s.used.load(std::memory_order_acquire) == 0) continue;
-            fputs(s.head, file_);
-            fputs(s.text, file_);
-            fputs("]\n", file_);
-            s.used.store(0, std::memory_order_release);
-            ++count;
-        }
-    }
-    if (count > 0) {
-        fflush(file_);
-        if (sizeLimit_ > 0 && ftell(file_) > sizeLimit_) {
-            if (fixedName_)
-                fseek(file_, 0, SEEK_SET);
-            else
-                OpenFile();
-        }
-    }
+    for (auto& [tid, ring] : rings_)
+        count += DrainLocked(*ring);
+    if (count > 0) EndWriteLocked();
     return count;
 }
 
 void TagWriteLog::ReleaseRing(uint32_t threadId) {
     std::lock_guard<std::recursive_mutex> lk(lock_);
-    FlushLocked();
     auto it = rings_.find(threadId);
     if (it == rings_.end()) return;
+    Ring& ring = *it->second;
+    if (DrainLocked(ring) > 0) EndWriteLocked();
     // Lines that could not be written (no file) are kept with the ring until the log goes.
-    for (auto& s : it->second->slots)
-        if (s.used.load(std::memory_order_acquire)) return;
+    if (ring.head.load(std::memory_order_acquire) != ring.tail.load(std::memory_order_acquire)) return;
+    if (t_cache.ring == &ring) t_cache = {};
     rings_.erase(it);
 }
 
-void SetLogLevel(int level) { g_logLevel.store(level, std::memory_order_relaxed); }
-int GetLogLevel() { return g_logLevel.load(std::memory_order_relaxed); }
-void SetRunLog(TagWriteLog* log) { g_runLog.store(log, std::memory_order_release); }
-TagWriteLog* GetRunLog() { return g_runLog.load(std::memory_order_acquire); }
+void SetLogLevel(int level) {
+    g_logLevel.store(level, std::memory_order_relaxed);
+}
+int GetLogLevel() {
+    return g_logLevel.load(std::memory_order_relaxed);
+}
+void SetRunLog(TagWriteLog* log) {
+    g_runLog.store(log, std::memory_order_release);
+}
+TagWriteLog* GetRunLog() {
+    return g_runLog.load(std::memory_order_acquire);
+}
 
 void WriteRunLogAlways(const char* text) {
     if (TagWriteLog* log = GetRunLog()) log->AddLine(text);

@@ -1,6 +1,7 @@
 #pragma once
-// The run log: every thread queues lines into a ring of its own; the rings are written out in bulk by the
-// display tick, when a ring fills, or at once in immediate mode. RawLog.txt takes start-up and shutdown progress.
+// The run log: every thread queues lines into a ring of its own; the display tick writes every ring out in bulk,
+// and a thread writes its own ring when it fills, when the thread ends, or at once in immediate mode. RawLog.txt takes
+// start-up and shutdown progress.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +38,10 @@ private:
     void OpenFile();
     Ring* RingOfThisThread();
     int32_t FlushLocked();
+    // Writes ring's pending lines (no flush): the count, or -1 without a file.
+    int32_t DrainLocked(Ring& ring);
+    // Flushes the file and rotates it at the size limit.
+    void EndWriteLocked();
 
     std::map<uint32_t, std::shared_ptr<Ring>> rings_;
     std::recursive_mutex lock_;

@@ -1,7 +1,7 @@
+#include "platform/TagRunCfg.h"
+#include "platform/TagWriteLog.h"
 #include "platform/audio/Audio.h"
-#include "telephony/TagRunCfg.h"
-#include "telephony/TagWriteLog.h"
-#include "TestDir.h"
+#include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +67,8 @@ TEST_F(ReadCfg, DefaultsStandWhenKeysAreMissing) {
     EXPECT_EQ(cfg.dispDelay, 500);
     EXPECT_EQ(cfg.logFile, "msg_log.txt");
     EXPECT_EQ(cfg.logSize, 2100000);
-    EXPECT_EQ(cfg.title[0], "\xD3\xC3\xBB\xA7\xCF\xFB\xCF\xA2" "1"); // 用户消息1 in GBK
+    EXPECT_EQ(cfg.title[0], "\xD3\xC3\xBB\xA7\xCF\xFB\xCF\xA2"
+                            "1"); // 用户消息1 in GBK
 }
 
 TEST_F(ReadCfg, ClampsAndTruthWords) {

@@ -1,7 +1,8 @@
-#include "telephony/TagWriteLog.h"
-#include "LinePattern.h"
-#include "TestDir.h"
+#include "platform/TagWriteLog.h"
+#include "tests/support/LinePattern.h"
+#include "tests/support/TestDir.h"
 
+#include <future>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -9,7 +10,8 @@ using namespace zz;
 
 static int CountLines(const std::string& s, const std::string& needle) {
     int n = 0;
-    for (size_t p = 0; (p = s.find(needle, p)) != std::string::npos; ++p) ++n;
+    for (size_t p = 0; (p = s.find(needle, p)) != std::string::npos; ++p)
+        ++n;
     return n;
 }
 
@@ -22,25 +24,55 @@ TEST(RunLog, LineHasTheExactHeadAndIsCutAt127Characters) {
     std::string s = TestDir::Read("msg_log.txt");
     size_t start = s.find("\n", 1) + 1;
     std::string line = s.substr(start, s.find('\n', start) - start);
-    EXPECT_TRUE(MatchLinePattern(("9999-99-99 99:99:99.999 0xh [" + std::string(127, 'x') + "]").c_str(),
-                                 line.c_str()))
+    EXPECT_TRUE(MatchLinePattern(("9999-99-99 99:99:99.999 0xh [" + std::string(127, 'x') + "]").c_str(), line.c_str()))
         << line;
     EXPECT_EQ(s.rfind("\nSystem Start...\n", 0), 0u);
     EXPECT_NE(s.find("]\nSystem Closed.\n"), std::string::npos);
 }
 
-TEST(RunLog, FortyFirstLineFlushesEveryThreadFirst) {
+TEST(RunLog, AFullRingWritesItsOwnThreadsLinesOnly) {
     TestDir d("runlog41");
     TagWriteLog log("msg_log.txt", 0, false, true);
-    std::thread other([&] { log.AddLine("other thread"); });
-    other.join();
-    for (int i = 0; i < 40; ++i) log.AddLine(("line " + std::to_string(i)).c_str());
+    std::promise<void> written, done;
+    std::thread other([&] {
+        log.AddLine("other thread");
+        written.set_value();
+        done.get_future().wait(); // keeps its line pending while this thread fills its ring
+    });
+    written.get_future().wait();
+    for (int i = 0; i < 40; ++i)
+        log.AddLine(("line " + std::to_string(i)).c_str());
     EXPECT_EQ(CountLines(TestDir::Read("msg_log.txt"), "line "), 0);
     log.AddLine("line 40");
     std::string s = TestDir::Read("msg_log.txt");
     EXPECT_EQ(CountLines(s, "line "), 40);
-    EXPECT_EQ(CountLines(s, "other thread"), 1);
-    EXPECT_EQ(log.Flush(), 1);
+    EXPECT_EQ(CountLines(s, "other thread"), 0) << "another thread's ring is the display tick's to write";
+    EXPECT_EQ(log.Flush(), 2);
+    done.set_value();
+    other.join();
+}
+
+TEST(RunLog, ImmediateModeWritesEachLineInOrderWithoutOtherThreadsLines) {
+    TestDir d("runlogimm");
+    TagWriteLog log("msg_log.txt", 0, true, true);
+    std::promise<void> written, done;
+    TagWriteLog quiet("quiet.txt", 0, false, true);
+    std::thread other([&] {
+        quiet.AddLine("pending elsewhere");
+        written.set_value();
+        done.get_future().wait();
+    });
+    written.get_future().wait();
+    for (int i = 0; i < 100; ++i)
+        log.AddLine(("n" + std::to_string(i)).c_str());
+    std::string s = TestDir::Read("msg_log.txt");
+    EXPECT_EQ(CountLines(s, " [n"), 100);
+    EXPECT_LT(s.find("[n9]"), s.find("[n10]"));
+    EXPECT_LT(s.find("[n98]"), s.find("[n99]"));
+    EXPECT_EQ(log.Flush(), 0);
+    EXPECT_EQ(TestDir::Read("quiet.txt").find("pending elsewhere"), std::string::npos);
+    done.set_value();
+    other.join();
 }
 
 TEST(RunLog, EndedThreadsLinesAreWrittenWithoutAFlush) {
@@ -73,7 +105,8 @@ TEST(RunLog, DatedNameCarriesTheOpeningTimeAndSwitchesWhenFull) {
     TagWriteLog log2("logs.d/msg_log.txt", 200, true, false);
     EXPECT_TRUE(MatchLinePattern(name, log2.FileName().c_str())) << log2.FileName();
     std::string first = log2.FileName();
-    for (int i = 0; i < 5; ++i) log2.AddLine("a line long enough to pass the limit soon");
+    for (int i = 0; i < 5; ++i)
+        log2.AddLine("a line long enough to pass the limit soon");
     EXPECT_GT(std::filesystem::file_size(first), 200u);
 }
 

@@ -11,7 +11,8 @@ inline bool MatchLinePattern(const char* p, const char* s) {
         } else if (*p == 'h') {
             auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
             if (!hex(*s)) return false;
-            while (hex(*s)) ++s;
+            while (hex(*s))
+                ++s;
         } else if (*p == '*') {
             for (const char* t = s;; ++t) {
                 if (MatchLinePattern(p + 1, t)) return true;

@@ -27,9 +27,7 @@ public:
         ss << in.rdbuf();
         return ss.str();
     }
-    static void Write(const std::filesystem::path& p, const std::string& s) {
-        std::ofstream(p, std::ios::binary) << s;
-    }
+    static void Write(const std::filesystem::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
 
 private:
     static int& counter() {

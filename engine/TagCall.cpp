@@ -1,0 +1,137 @@
+#include "engine/TagCall.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "engine/TagTelBasic.h"
+#include "platform/Clock.h"
+#include "platform/TagWriteLog.h"
+
+namespace zz {
+
+namespace {
+
+// Call failures are logged whatever the log level.
+__attribute__((format(printf, 1, 2))) void LogAlways(const char* fmt, ...) {
+    char buf[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    WriteRunLogAlways(buf);
+}
+
+// Whole-value assignment, so that an object the variable held loses its reference.
+void AssignInt(TagVar& v, int32_t n) {
+    TagVar tmp;
+    tmp.SetInt(n);
+    v = tmp;
+}
+
+TagTelBasic* RootOf(TagTelBasic* prog) {
+    return prog ? prog->GetRoot() : nullptr;
+}
+
+} // namespace
+
+TagCall::TagCall(TagVar* function, TagTelBasic* callerUnit) : funcVar(function), caller(callerUnit) {
+    kind = 'R';
+}
+
+int32_t TagCall::AddPara(TagVar* arg) {
+    if (paramCount >= kMaxParams) return -1;
+    params[static_cast<size_t>(paramCount++)] = arg;
+    return 0;
+}
+
+int32_t TagCall::Run() {
+    TagVar* callerRet = caller ? caller->RetVal() : nullptr;
+    auto fail = [&](int32_t code) {
+        if (callerRet) AssignInt(*callerRet, code);
+        return code;
+    };
+    TagTelBasic* unit = funcVar && funcVar->type == TagVar::kFunction ? funcVar->funcUnit : nullptr;
+    if (!unit) {
+        LogAlways("Var : '%s' is not function-type : [LINE=%d:%s]", funcVar ? funcVar->name.c_str() : "", lineNo,
+                  text.c_str());
+        return fail(-1);
+    }
+    const char* file = caller ? caller->scriptFile.c_str() : "";
+    if (unit->paramCount != paramCount) {
+        LogAlways("function calling err: '%s()' must '%d' paras, real paras only: %d. [FILE=%s:LINE=%d:%s]",
+                  unit->unitName.c_str(), unit->paramCount, paramCount, file, lineNo, text.c_str());
+        return fail(-2);
+    }
+    TagTelBasic* root = RootOf(caller ? caller : unit);
+    std::vector<TagTelBasic*>& stack = root->callStack;
+    const size_t depth = stack.size();
+    if (depth >= kMaxDepth) {
+        LogAlways("function calling err: '%s()' nested deeper than %d calls. [FILE=%s:LINE=%d:%s]",
+                  unit->unitName.c_str(), static_cast<int>(kMaxDepth), file, lineNo, text.c_str());
+        return fail(-1);
+    }
+    for (int32_t i = 0; i < paramCount; ++i)
+        unit->ParamValue(i) = params[static_cast<size_t>(i)] ? *params[static_cast<size_t>(i)] : g_nullVar;
+
+    TagTelBasic* main = unit->ParentOrSelf();
+    TagTelBasic* outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
+    stack.push_back(unit);
+    main->runningUnit = unit;
+    TagTelBasic::RunFunction(unit, caller);
+    unit->caller = outerCaller;
+    main->runningUnit = caller ? caller : main;
+    if (stack.size() > depth) stack.resize(depth);
+
+    for (int32_t i = 0; i < paramCount; ++i) {
+        TagVar* arg = params[static_cast<size_t>(i)];
+        if (arg && !arg->readOnly) *arg = unit->ParamValue(i);
+        if (unit->ParamValue(i).type == TagVar::kObject) AssignInt(unit->ParamValue(i), 0);
+    }
+    // The value is handed over before the unit lets go of an object it returned.
+    TagVar* ret = unit->RetVal();
+    int32_t r = ret ? ret->intVal : 0;
+    if (callerRet && ret && callerRet != ret) {
+        *callerRet = *ret;
+        if (ret->type == TagVar::kObject) AssignInt(*ret, 0);
+    }
+    return r;
+}
+
+int32_t TagReturn::Run() {
+    TagVar* ret = unit_ ? unit_->RetVal() : nullptr;
+    const TagVar& v = value_ ? *value_ : g_nullVar;
+    if (ret && ret != &v) *ret = v;
+    return v.GetInt();
+}
+
+int32_t TagClose::SetDisconnFlag(int32_t opIndex) {
+    if (!unit_ || unit_->parent) return -1;
+    unit_->disconnIndex = opIndex;
+    return 0;
+}
+
+int32_t TagClose::Run() {
+    if (TagCallState* call = unit_ ? unit_->Call() : nullptr) {
+        int32_t released = kCallReleased;
+        call->callState.compare_exchange_strong(released, kCallClosed);
+    }
+    int32_t r = 0;
+    if (TagTelBasic* root = RootOf(unit_)) {
+        r = root->dialFailWord;
+        root->dialFailWord = 0;
+    }
+    SleepMs(50);
+    return r;
+}
+
+TagOnSysQuit::TagOnSysQuit(int32_t opIndex, TagTelBasic* prog) : unit_(prog) {
+    if (prog && !prog->parent) prog->sysQuitIndex = opIndex;
+}
+
+int32_t TagOnSysQuit::Run() {
+    if (unit_) unit_->ParentOrSelf()->handlerState = 7;
+    return 0;
+}
+
+} // namespace zz
