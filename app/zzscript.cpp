@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
                 // Asked again until the run ends, as the line manager does: a run just starting clears the flags.
                 if (quitAfter >= 0 && elapsed >= static_cast<uint32_t>(quitAfter)) {
                     prog->SetQuit(1);
-                    call.stopFlag = true;
+                    call.RequestStop();
                 }
             }
             SleepMs(10);

@@ -90,7 +90,7 @@ TagTelBasic::~TagTelBasic() {
     // before the call's waits are stopped); timer handlers in them point into the symbol table.
     if (lineStates_) lineStates_->Drop(LineFamily::kVoice);
     stop = 1;
-    if (!parent && pKvCall && !calledProgram) pKvCall->stopFlag = true;
+    if (!parent && pKvCall && !calledProgram) pKvCall->RequestStop();
     if (lineStates_) lineStates_->Clear();
     ops.Clear();
     subList.Clear();
@@ -203,7 +203,7 @@ int32_t TagTelBasic::SetRetVal(const TagVar& value) {
 void TagTelBasic::SetReload(uint8_t on) {
     reloadRequested = on;
     if (IsReloadPending())
-        if (TagCallState* c = Call()) c->stopFlag = true;
+        if (TagCallState* c = Call()) c->RequestStop();
 }
 
 bool TagTelBasic::IsReloadPending() const {

@@ -114,7 +114,11 @@ public:
 
     // ---- Run flags (TagTelBasic.cpp) ----
     void SetOptimize(int32_t on) { optimize = on ? 1 : 0; }
-    void SetQuit(uint8_t on) { sysQuit = on; }
+    // A quit request wakes the line's waits, which then see the flag.
+    void SetQuit(uint8_t on) {
+        sysQuit = on;
+        if (TagCallState* c = on ? Call() : nullptr) c->wake.Signal();
+    }
     bool IsQuit() const { return sysQuit != 0; }
     // Requests a reload; once it is pending the call's stop flag ends a waiting operation.
     void SetReload(uint8_t on);

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <thread>
+#include <vector>
 
 namespace zz {
 
@@ -12,7 +13,13 @@ uint32_t RealClock::Ticks() {
     return uint32_t(ms);
 }
 
-void RealClock::Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealClock::Sleep(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void RealClock::WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) {
+    cv.wait_for(lk, std::chrono::milliseconds(ms));
+}
 
 void VirtualClock::Sleep(uint32_t ms) {
     if (auto_) {
@@ -25,10 +32,56 @@ void VirtualClock::Sleep(uint32_t ms) {
     cv_.wait(lk, [&] { return uint32_t(Ticks() - start) >= ms; });
 }
 
+void VirtualClock::WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) {
+    if (auto_) {
+        lk.unlock();
+        Advance(ms);
+        std::this_thread::yield();
+        lk.lock();
+        return;
+    }
+    const uint32_t start = Ticks();
+    std::list<Waiter>::iterator me;
+    {
+        std::lock_guard<std::mutex> g(m_);
+        me = waiters_.insert(waiters_.end(), Waiter{lk.mutex(), &cv});
+    }
+    cv_.notify_all(); // a test waiting for Waiters() to grow
+    // Advance notifies cv under the caller's mutex, which the caller holds until cv.wait releases it: a move of
+    // the clock after this check is not lost.
+    if (uint32_t(Ticks() - start) < ms) cv.wait(lk);
+    lk.unlock();
+    {
+        std::unique_lock<std::mutex> g(m_);
+        cv_.wait(g, [&] { return me->pins == 0; });
+        waiters_.erase(me);
+    }
+    lk.lock();
+}
+
+int32_t VirtualClock::Waiters() {
+    std::lock_guard<std::mutex> g(m_);
+    return int32_t(waiters_.size());
+}
+
 void VirtualClock::Advance(uint32_t ms) {
+    std::vector<Waiter*> pinned;
     {
         std::lock_guard<std::mutex> lk(m_);
         now_.fetch_add(ms, std::memory_order_acq_rel);
+        for (Waiter& w : waiters_) {
+            ++w.pins;
+            pinned.push_back(&w);
+        }
+    }
+    for (Waiter* w : pinned) {
+        std::lock_guard<std::mutex> g(*w->m);
+        w->cv->notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        for (Waiter* w : pinned)
+            --w->pins;
     }
     cv_.notify_all();
 }
@@ -38,7 +91,11 @@ RealClock g_realClock;
 std::atomic<Clock*> g_clock{&g_realClock};
 } // namespace
 
-Clock& GetClock() { return *g_clock.load(std::memory_order_acquire); }
-void SetClock(Clock* clock) { g_clock.store(clock ? clock : &g_realClock, std::memory_order_release); }
+Clock& GetClock() {
+    return *g_clock.load(std::memory_order_acquire);
+}
+void SetClock(Clock* clock) {
+    g_clock.store(clock ? clock : &g_realClock, std::memory_order_release);
+}
 
 } // namespace zz

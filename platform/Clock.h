@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <list>
 #include <mutex>
 
 namespace zz {
@@ -11,8 +12,11 @@ namespace zz {
 class Clock {
 public:
     virtual ~Clock() = default;
-    virtual uint32_t Ticks() = 0;            // milliseconds, wraps at 2^32
-    virtual void Sleep(uint32_t ms) = 0;     // blocks the caller for ms of this clock's time
+    virtual uint32_t Ticks() = 0;        // milliseconds, wraps at 2^32
+    virtual void Sleep(uint32_t ms) = 0; // blocks the caller for ms of this clock's time
+    // Blocks on cv (lk held, as for cv.wait) until it is notified or up to ms of this clock's time have passed.
+    // May return early; callers wait in a loop on their own condition and deadline.
+    virtual void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) = 0;
 };
 
 // CLOCK_MONOTONIC based.
@@ -20,27 +24,39 @@ class RealClock : public Clock {
 public:
     uint32_t Ticks() override;
     void Sleep(uint32_t ms) override;
+    void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) override;
 };
 
-// Time moves only when Advance is called, or, in auto mode, by the amount every Sleep asks for.
+// Time moves only when Advance is called, or, in auto mode, by the amount every Sleep or WaitOn asks for (a
+// wait in auto mode times out at once unless its condition already holds). In manual mode a wait ends when its
+// own condition variable is notified or when Advance moves the clock.
 class VirtualClock : public Clock {
 public:
     explicit VirtualClock(uint32_t start = 0, bool autoAdvance = true) : now_(start), auto_(autoAdvance) {}
     uint32_t Ticks() override { return now_.load(std::memory_order_acquire); }
     void Sleep(uint32_t ms) override;
+    void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) override;
     void Advance(uint32_t ms);
     void SetAuto(bool on) { auto_ = on; }
+    // Threads blocked in WaitOn now (tests hand-shake on it before they advance the clock).
+    int32_t Waiters();
 
 private:
+    struct Waiter {
+        std::mutex* m;
+        std::condition_variable* cv;
+        int pins = 0; // Advance is notifying it: the waiter stays registered until it is done
+    };
     std::atomic<uint32_t> now_;
     std::atomic<bool> auto_;
     std::mutex m_;
     std::condition_variable cv_;
+    std::list<Waiter> waiters_; // under m_
 };
 
 // The clock in force for the process. Never null; tests install theirs with ScopedClock.
 Clock& GetClock();
-void SetClock(Clock* clock);  // nullptr restores the real clock
+void SetClock(Clock* clock); // nullptr restores the real clock
 
 class ScopedClock {
 public:
@@ -50,11 +66,19 @@ public:
     ScopedClock& operator=(const ScopedClock&) = delete;
 };
 
-inline uint32_t GetTickCount() { return GetClock().Ticks(); }
-inline void SleepMs(uint32_t ms) { GetClock().Sleep(ms); }
+inline uint32_t GetTickCount() {
+    return GetClock().Ticks();
+}
+inline void SleepMs(uint32_t ms) {
+    GetClock().Sleep(ms);
+}
 // Elapsed time between two tick counts, correct across the wrap.
-inline uint32_t TicksSince(uint32_t start, uint32_t now) { return now - start; }
-inline uint32_t TicksSince(uint32_t start) { return GetTickCount() - start; }
+inline uint32_t TicksSince(uint32_t start, uint32_t now) {
+    return now - start;
+}
+inline uint32_t TicksSince(uint32_t start) {
+    return GetTickCount() - start;
+}
 // Sleeps 50 ms at a time until ms have passed, at least once (so 30 ms last 50).
 inline void DelayMs(uint32_t ms) {
     const uint32_t start = GetTickCount();

@@ -32,7 +32,9 @@ void ShowMessage(const std::string& text, const std::string& caption) {
         toStderr = g_stderr;
     }
     if (toStderr) {
-        std::string line = "[" + GbkToUtf8(caption) + "] " + GbkToUtf8(text) + "\n";
+        // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on a chain of operator+ at -O2.
+        std::string line = "[";
+        line.append(GbkToUtf8(caption)).append("] ").append(GbkToUtf8(text)).append("\n");
         fputs(line.c_str(), stderr);
     }
     if (sink) sink(text, caption);

@@ -364,11 +364,11 @@ void TagTelDrive::CloseAllTelLine() {
             ops->SetReload(line.program, false);
             ops->RequestQuit(line.program);
         }
-        if (line.call && (line.program || line.threads.load() > 0)) line.call->stopFlag = true;
+        if (line.call && (line.program || line.threads.load() > 0)) line.call->RequestStop();
     };
     auto force = [&](TagTelLine& line) {
         if (line.threads.load() == 0) return;
-        if (line.call) line.call->stopFlag = true;
+        if (line.call) line.call->RequestStop();
         std::lock_guard<std::mutex> plk(line.programLock);
         if (line.program && ops) ops->ForceEnd(line.program);
     };

@@ -15,8 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "builtins/BuiltinTable.h"
+#include "engine/TagCallState.h"
 #include "engine/TagTelBasic.h"
-#include "telephony/TagKvCall.h"
 
 namespace {
 
@@ -104,7 +105,8 @@ std::string LuaKindScript(const KindLoop& k) {
 
 int64_t ExpectedTotal() {
     int64_t total = 0;
-    for (int64_t i = 0; i < kPasses; ++i) total += 2 * ((i * 3 + 7) % 11) + 3;
+    for (int64_t i = 0; i < kPasses; ++i)
+        total += 2 * ((i * 3 + 7) % 11) + 3;
     return total;
 }
 
@@ -138,7 +140,8 @@ struct Workspace {
                 << " = \"b\";\n}\n"
                 << "arr[w" << g << "] = v" << g << ";\n";
         }
-        for (int line = (kGeneratedLines - 1) / 10 * 10; line < kGeneratedLines - 1; ++line) big << "x = 1;\n";
+        for (int line = (kGeneratedLines - 1) / 10 * 10; line < kGeneratedLines - 1; ++line)
+            big << "x = 1;\n";
         big << "return(0);\n";
     }
     ~Workspace() {
@@ -154,8 +157,9 @@ Workspace& Work() {
 }
 
 // A program on a virtual line numbered 0, so that building it never waits for an idle processor.
-std::unique_ptr<TagTelBasic> Build(TagKvCall& call, const std::string& file) {
-    call.lineKind = kLineVirtual;
+std::unique_ptr<TagTelBasic> Build(TagCallState& call, const std::string& file) {
+    RegisterBuiltins();
+    call.lineKind = 0; // a virtual line
     call.lineNo = 0;
     return std::make_unique<TagTelBasic>(file.c_str(), 0, &call, 1, nullptr);
 }
@@ -188,7 +192,7 @@ void BM_EngineLoop(benchmark::State& state) {
     const int64_t want = ExpectedTotal();
     for (auto _ : state) {
         state.PauseTiming();
-        TagKvCall call;
+        TagCallState call;
         auto prog = Build(call, w.loopFile);
         state.ResumeTiming();
         int32_t got = prog->initResult == 0 ? prog->Run() : -1;
@@ -226,7 +230,7 @@ void BM_LoopEngineVsLua(benchmark::State& state) {
     const int64_t want = ExpectedTotal();
     double engineNs = 0, luaNs = 0;
     for (auto _ : state) {
-        TagKvCall call;
+        TagCallState call;
         auto prog = Build(call, w.loopFile);
         double t0 = NowNs();
         int32_t got = prog->initResult == 0 ? prog->Run() : -1;
@@ -258,7 +262,7 @@ void BM_KindEngineVsLua(benchmark::State& state) {
     Lua lua(luaText.c_str());
     double engineNs = 0, luaNs = 0;
     for (auto _ : state) {
-        TagKvCall call;
+        TagCallState call;
         auto prog = Build(call, w.kindFiles[state.range(0)]);
         double t0 = NowNs();
         int32_t got = prog->initResult == 0 ? prog->Run() : -1;
@@ -280,12 +284,15 @@ void BM_KindEngineVsLua(benchmark::State& state) {
         state.counters["engine/lua"] = engineNs / luaNs;
     }
 }
-BENCHMARK(BM_KindEngineVsLua)->DenseRange(0, static_cast<int>(std::size(kKinds)) - 1)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_KindEngineVsLua)
+    ->DenseRange(0, static_cast<int>(std::size(kKinds)) - 1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 void BM_Compile10kLines(benchmark::State& state) {
     Workspace& w = Work();
     for (auto _ : state) {
-        TagKvCall call;
+        TagCallState call;
         auto prog = Build(call, w.bigFile);
         state.PauseTiming();
         bool ok = prog->initResult == 0;
@@ -296,8 +303,8 @@ void BM_Compile10kLines(benchmark::State& state) {
             break;
         }
     }
-    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kGeneratedLines,
-                                                   benchmark::Counter::kIsRate);
+    state.counters["lines/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kGeneratedLines, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Compile10kLines)->Unit(benchmark::kMillisecond);
 
@@ -319,8 +326,8 @@ void BM_LuaCompile10kLines(benchmark::State& state) {
         lua_pop(L, 1);
     }
     lua_close(L);
-    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kGeneratedLines,
-                                                   benchmark::Counter::kIsRate);
+    state.counters["lines/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kGeneratedLines, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LuaCompile10kLines)->Unit(benchmark::kMillisecond);
 

@@ -67,7 +67,7 @@ public:
         p->stopped = 0;
         p->pKvCall->stopFlag = false;
         while (!p->IsQuit() && !p->endOfRun && !p->IsReloadPending())
-            p->pKvCall->WaitRing(1);
+            static_cast<TagKvCall*>(p->pKvCall)->WaitRing(1);
         p->stopped = 1;
         return 0;
     }

@@ -1,6 +1,8 @@
 #include "platform/Clock.h"
 #include "platform/SysTime.h"
+#include "platform/WakeEvent.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -28,7 +30,8 @@ TEST(Clock, ManualVirtualClockWakesSleeperOnAdvance) {
         SleepMs(1000);
         woke = true;
     });
-    while (!started) std::this_thread::yield();
+    while (!started)
+        std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let it reach its wait
     vc.Advance(500);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -49,4 +52,37 @@ TEST(SysTime, CpuPercentStaysInRange) {
     int p = ProcessCpuPercent();
     EXPECT_GE(p, 0);
     EXPECT_LE(p, 100);
+}
+
+// A line's wait: woken by a signal from another thread, timed out by the clock, never by real time.
+TEST(WakeEvent, ASignalEndsTheWaitAndTheClockTimesItOut) {
+    zz::VirtualClock clock(0, false);
+    zz::ScopedClock scoped(&clock);
+    zz::WakeEvent ev;
+    std::atomic<bool> news{false};
+    std::thread t([&] {
+        while (clock.Waiters() == 0)
+            std::this_thread::yield();
+        news = true;
+        ev.Signal();
+    });
+    EXPECT_TRUE(ev.WaitFor(zz::WakeEvent::kForever, [&] { return news.load(); }));
+    t.join();
+
+    bool result = true;
+    std::thread w([&] { result = ev.WaitFor(10000, [] { return false; }); });
+    while (clock.Waiters() == 0)
+        std::this_thread::yield();
+    clock.Advance(9999);
+    while (clock.Waiters() == 0)
+        std::this_thread::yield(); // it waits again for the last millisecond
+    clock.Advance(1);
+    w.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(clock.Ticks(), 10000u);
+
+    zz::VirtualClock autoClock;
+    zz::ScopedClock scopedAuto(&autoClock);
+    EXPECT_FALSE(ev.WaitFor(500, [] { return false; }));
+    EXPECT_EQ(autoClock.Ticks(), 500u) << "an auto clock takes the whole time-out at once";
 }

@@ -3,12 +3,14 @@
 //                lock, 4 when the lock file failed, 5 when the Show signal found no owner).
 //   first NAME:  takes the lock, creates "NAME Quit", prints "ready", and exits 0 once Quit is signalled
 //                (6 after 20 s without it, 7 when the lock or the event could not be had).
+//   hold NAME:   as first, but never reads Quit: it waits to be killed, so a signal stays pending in it.
 #include "platform/InstanceLock.h"
 #include "platform/NamedEvent.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
@@ -24,6 +26,9 @@ int main(int argc, char** argv) {
     if (got != 1 || !quit.Create(name + " Quit")) return 7;
     std::printf("ready\n");
     std::fflush(stdout);
+    if (std::strcmp(argv[1], "hold") == 0)
+        for (;;)
+            pause();
     for (int i = 0; i < 20000 / 30; ++i)
         if (quit.Wait(30)) return 0;
     return 6;

@@ -108,7 +108,8 @@ TEST(SingleInstance, QuitEventStopsTheRunningCopyAndFreesItsNames) {
 TEST(SingleInstance, AKilledCopyLeavesNeitherLockNorPendingQuit) {
     std::string name = UniqueName("killed");
     {
-        Child first("first", name);
+        // A copy that never reads its Quit, so the signal is surely pending in it when it dies.
+        Child first("hold", name);
         ASSERT_GT(first.pid, 0);
         ASSERT_EQ(first.ReadLine(), "ready");
         EXPECT_TRUE(NamedEvent::Signal(name + " Quit"));

@@ -27,6 +27,9 @@ public:
         return uint32_t(uint64_t(us.count()) * kScale / 1000);
     }
     void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / kScale)); }
+    void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) override {
+        cv.wait_for(lk, std::chrono::microseconds(ms * 1000 / kScale));
+    }
 
 private:
     std::chrono::steady_clock::time_point start_;
