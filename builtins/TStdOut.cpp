@@ -16,7 +16,7 @@ int32_t TStdOut::Open(const char* path) {
     }
     mode_ = kFile;
     std::string mapped = MapPath(path);
-    file_ = std::fopen(mapped.c_str(), "wb");
+    file_ = FileHandle::Open(mapped.c_str(), "wb");
     return file_ ? 0 : -1;
 }
 
@@ -28,8 +28,8 @@ int32_t TStdOut::Print(int32_t number, const char* text) {
         return 0;
     }
     if (mode_ == kFile && file_) {
-        std::fwrite(text, 1, std::strlen(text), file_);
-        std::fflush(file_);
+        std::fwrite(text, 1, std::strlen(text), file_.get());
+        std::fflush(file_.get());
         return 0;
     }
     WriteRunLog("TStdOut::Print() Err: not open.");
@@ -37,8 +37,7 @@ int32_t TStdOut::Print(int32_t number, const char* text) {
 }
 
 void TStdOut::Close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
+    file_.Close();
     mode_ = kClosed;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/TagLineState.h"
+#include "platform/FileHandle.h"
 
 namespace zz {
 
@@ -26,7 +27,7 @@ public:
 
 private:
     int32_t mode_ = kClosed;
-    FILE* file_ = nullptr;
+    FileHandle file_;
 };
 
 // The line's print target, closed when the line's main flow stops.

@@ -7,6 +7,7 @@
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
 #include "platform/CpuGate.h"
+#include "platform/FileHandle.h"
 #include "platform/Gbk.h"
 
 namespace zz {
@@ -55,7 +56,8 @@ void TagTelBasic::WriteErrMsg(int32_t line, const char* message, const char* tex
     if (!text) text = "";
     Disp(message);
     const char* kindWord = isWarning ? "Warning" : "Error";
-    FILE* f = std::fopen(ErrLogName(lineNo).c_str(), "ab");
+    FileHandle fFile = FileHandle::Open(ErrLogName(lineNo).c_str(), "ab");
+    FILE* f = fFile.get();
     if (!f) return;
     if (line == kSummaryLine)
         std::fprintf(f, "\n%s: %s, %s\n", scriptFile.c_str(), message, text);
@@ -63,7 +65,7 @@ void TagTelBasic::WriteErrMsg(int32_t line, const char* message, const char* tex
         std::fprintf(f, "[%s]%s(%d): %s\n\n", kindWord, scriptFile.c_str(), line, message);
     else
         std::fprintf(f, "[%s]%s(%d): %s, %s\n", kindWord, scriptFile.c_str(), line, message, text);
-    std::fclose(f);
+    fFile.Close();
 }
 
 int32_t TagTelBasic::CompileFile(int32_t includeLine, const char* file) {

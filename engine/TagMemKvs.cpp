@@ -1,4 +1,5 @@
 #include "engine/TagMemKvs.h"
+#include "platform/FileHandle.h"
 
 #include <sys/stat.h>
 
@@ -41,7 +42,8 @@ namespace {
 
 // The whole file, or false when it cannot be opened, is empty or is too long for a script length.
 bool ReadWholeFile(const std::string& path, std::string& out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FileHandle fFile = FileHandle::Open(path.c_str(), "rb");
+    FILE* f = fFile.get();
     if (!f) return false;
     bool ok = false;
     if (std::fseek(f, 0, SEEK_END) == 0) {
@@ -53,7 +55,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
             ok = got > 0;
         }
     }
-    std::fclose(f);
+    fFile.Close();
     return ok;
 }
 

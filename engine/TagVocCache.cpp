@@ -1,4 +1,5 @@
 #include "engine/TagVocCache.h"
+#include "platform/FileHandle.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,7 +19,8 @@ constexpr size_t kReadPiece = 2048;
 // The whole voice file: its length, -2 when it cannot be opened (logged), -3 when it is empty or too long.
 int32_t LoadMemStruct(const char* name, int32_t word, MemStruct& out) {
     if (out.data || out.length) return -1;
-    FILE* f = std::fopen(ResolvePath(name).c_str(), "rb");
+    FileHandle fFile = FileHandle::Open(ResolvePath(name).c_str(), "rb");
+    FILE* f = fFile.get();
     if (!f) {
         std::string line = " LoadVocFile() error : ";
         line += name;
@@ -28,7 +30,7 @@ int32_t LoadMemStruct(const char* name, int32_t word, MemStruct& out) {
     long size = -1;
     if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
     if (size <= 0 || size > INT32_MAX || std::fseek(f, 0, SEEK_SET) != 0) {
-        std::fclose(f);
+        fFile.Close();
         return -3;
     }
     out.word = word;
@@ -40,7 +42,7 @@ int32_t LoadMemStruct(const char* name, int32_t word, MemStruct& out) {
         if (n == 0) break;
         got += n;
     }
-    std::fclose(f);
+    fFile.Close();
     data->resize(got);
     out.length = static_cast<int32_t>(got);
     out.data = std::move(data);

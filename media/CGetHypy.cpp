@@ -1,4 +1,6 @@
 #include "media/CGetHypy.h"
+#include "platform/FileHandle.h"
+#include "platform/LittleEndian.h"
 
 #include "platform/PathMap.h"
 #include "platform/TagWriteLog.h"
@@ -10,25 +12,9 @@ namespace zz {
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) fclose(f);
-    }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 void LogLoadFault(const std::string& path, const char* what) {
     std::string text = "Syllable library '" + path + "' refused: " + what;
@@ -55,7 +41,7 @@ int CGetHypy::LoadVocLib(const std::string& directory) {
     directory_ = directory;
     if (!directory_.empty() && directory_.back() != '\\' && directory_.back() != '/') directory_ += '\\';
     path_ = directory_ + "ReVivIra.dat";
-    File f(fopen(ResolvePath(path_).c_str(), "rb"));
+    FileHandle f = FileHandle::Open(ResolvePath(path_).c_str(), "rb");
     if (!f) return -1;
     fseek(f.get(), 0, SEEK_END);
     long fileLength = ftell(f.get());
@@ -65,7 +51,7 @@ int CGetHypy::LoadVocLib(const std::string& directory) {
         LogLoadFault(path_, "short header");
         return -1;
     }
-    uint64_t count = Le32(head), start = Le32(head + 4), length = Le32(head + 8);
+    uint64_t count = GetLe32(head), start = GetLe32(head + 4), length = GetLe32(head + 8);
     // Every part must lie inside the file, or later reads would run past it.
     if (12 + 16 * count > uint64_t(fileLength) || start + length > uint64_t(fileLength)) {
         LogLoadFault(path_, "index or sound area beyond the end of the file");
@@ -79,7 +65,7 @@ int CGetHypy::LoadVocLib(const std::string& directory) {
         char name[9] = {};
         for (int k = 0; k < 8; ++k)
             name[k] = char(VocNameByte(e[k]));
-        uint32_t offset = Le32(e + 8), size = Le32(e + 12);
+        uint32_t offset = GetLe32(e + 8), size = GetLe32(e + 12);
         if (uint64_t(offset) + size > length) {
             LogLoadFault(path_, "sound beyond the sound area");
             return -1;
@@ -227,13 +213,13 @@ bool CGetHypy::Lookup(const std::string& name, std::pair<uint32_t, uint32_t>& wh
 
 void CGetHypy::WriteWavHeader(FILE* out, uint32_t dataLength) {
     uint8_t h[46] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 18, 0, 0, 0, 6, 0, 1, 0};
-    Put32(h + 4, dataLength + 38);
-    Put32(h + 24, 8000);
-    Put32(h + 28, 8000);
+    PutLe32(h + 4, dataLength + 38);
+    PutLe32(h + 24, 8000);
+    PutLe32(h + 28, 8000);
     h[32] = 1;
     h[34] = 8;
     memcpy(h + 38, "data", 4);
-    Put32(h + 42, dataLength);
+    PutLe32(h + 42, dataLength);
     fseek(out, 0, SEEK_SET);
     fwrite(h, 1, sizeof h, out);
 }
@@ -243,7 +229,7 @@ int CGetHypy::TextToWav(std::string_view text, const std::string& file) {
     bool header = n > 4 && (file.compare(n - 4, 4, ".wav") == 0 || file.compare(n - 4, 4, ".WAV") == 0);
     std::vector<std::string> list;
     if (TextToSyllables(text, list) <= 0) return -1;
-    File out(fopen(ResolvePath(file).c_str(), "wb"));
+    FileHandle out = FileHandle::Open(ResolvePath(file).c_str(), "wb");
     if (!out) {
         printf("Create '%s' failed!\n", file.c_str());
         return -1;
@@ -256,7 +242,7 @@ int CGetHypy::TextToWav(std::string_view text, const std::string& file) {
         path = path_;
         start = soundStart_;
     }
-    File lib(fopen(ResolvePath(path).c_str(), "rb"));
+    FileHandle lib = FileHandle::Open(ResolvePath(path).c_str(), "rb");
     if (!lib) {
         printf("Open '%s' Error.\n", path.c_str());
         return -2;

@@ -1,4 +1,5 @@
 #include "media/DrawMem.h"
+#include "platform/FileHandle.h"
 
 #include "media/Big5Text.h"
 #include "platform/PathMap.h"
@@ -20,7 +21,8 @@ DrawMem::DrawMem(const std::string& fontDirectory) : fontDir_(fontDirectory.subs
 DrawMem::~DrawMem() = default;
 
 bool DrawMem::LoadFontFile(const std::string& fileName) {
-    FILE* f = fopen(ResolvePath(fontDir_ + fileName).c_str(), "rb");
+    FileHandle fFile = FileHandle::Open(ResolvePath(fontDir_ + fileName).c_str(), "rb");
+    FILE* f = fFile.get();
     if (!f) return false;
     size_t start = used_;
     uint8_t piece[1024];
@@ -36,7 +38,7 @@ bool DrawMem::LoadFontFile(const std::string& fileName) {
         used_ += n;
         if (n < sizeof piece) break;
     }
-    fclose(f);
+    fFile.Close();
     if (!fits) used_ = start;
     return fits;
 }

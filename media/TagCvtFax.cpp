@@ -3,9 +3,9 @@
 #include "platform/Gbk.h"
 #include "platform/PathMap.h"
 
+#include "media/VocIo.h"
 #include <cstring>
 #include <new>
-#include "media/VocIo.h"
 
 namespace zz {
 
@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kCodeBytes = 200; // the part of the buffer the coder uses
 constexpr int kFlushBits = 1280;
-
 
 std::string JoinDir(const std::string& dir, const char* name) {
     if (dir.empty() || dir.back() == '\\' || dir.back() == '/') return dir + name;
@@ -37,7 +36,8 @@ bool CodeUsable(const FaxCode& c) {
 
 TagCvtFax::TagCvtFax(const std::string& directory) {
     std::string path = ResolvePath(JoinDir(directory, "huffman.cod"));
-    FILE* f = fopen(path.c_str(), "rb");
+    FileHandle file = FileHandle::Open(path.c_str(), "rb");
+    FILE* f = file.get();
     if (!f) {
         status_ = -1;
         return;
@@ -51,7 +51,6 @@ TagCvtFax::TagCvtFax(const std::string& directory) {
     if (ok) {
         table_.reset(new (std::nothrow) FaxCode[size_t(count)]);
         if (!table_) {
-            fclose(f);
             status_ = -2;
             return;
         }
@@ -61,7 +60,6 @@ TagCvtFax::TagCvtFax(const std::string& directory) {
     for (int i = 0; ok && i < kMinCodes; ++i)
         ok = CodeUsable(table_[i]);
     ok = ok && eol_.whiteLen >= 1 && eol_.whiteLen <= 16;
-    fclose(f);
     if (!ok) {
         table_.reset();
         status_ = -1;
@@ -70,11 +68,12 @@ TagCvtFax::TagCvtFax(const std::string& directory) {
 
 TagCvtFax::~TagCvtFax() = default;
 
-FILE* TagCvtFax::Open(const std::string& fileName) {
+FileHandle TagCvtFax::Open(const std::string& fileName) {
     lineCount_ = 0;
     isTiff_ = GbkUpper(std::string_view(fileName).substr(0, 256)).find(".TIF") != std::string::npos;
-    FILE* f = fopen(ResolvePath(fileName).c_str(), "w+b");
-    if (!f) return nullptr;
+    FileHandle file = FileHandle::Open(ResolvePath(fileName).c_str(), "w+b");
+    FILE* f = file.get();
+    if (!f) return file;
     if (isTiff_) {
         WriteTiffHead(f);
     } else {
@@ -83,7 +82,7 @@ FILE* TagCvtFax::Open(const std::string& fileName) {
     }
     static const uint8_t eol[2] = {0x00, 0x80};
     fwrite(eol, 1, 2, f);
-    return f;
+    return file;
 }
 
 int TagCvtFax::WriteTiffHead(FILE* file) {
@@ -149,7 +148,8 @@ int TagCvtFax::EncodeLine(const uint8_t* line, int length, FILE* file) {
     return 0;
 }
 
-void TagCvtFax::Close(FILE* file) {
+void TagCvtFax::Close(FileHandle& handle) {
+    FILE* file = handle.get();
     if (!file) return;
     static const uint8_t rtc[9] = {0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80};
     fwrite(rtc, 1, sizeof rtc, file);
@@ -194,7 +194,7 @@ void TagCvtFax::Close(FILE* file) {
         fseek(file, 0, SEEK_SET);
         fwrite(head, 1, sizeof head, file);
     }
-    fclose(file);
+    handle.Close();
 }
 
 } // namespace zz

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/FileHandle.h"
+
 namespace zz {
 
 // One 38-byte record of huffman.cod: lengths and codes (one byte a bit) for white and black.
@@ -30,10 +32,12 @@ public:
     TagCvtFax(const TagCvtFax&) = delete;
     TagCvtFax& operator=(const TagCvtFax&) = delete;
 
-    FILE* Open(const std::string& fileName);
+    // Creates the fax file with its head and first end-of-line; an empty handle when it cannot be created.
+    FileHandle Open(const std::string& fileName);
     int EncodeLine(const uint8_t* line, int length, FILE* file);
     int WriteTiffHead(FILE* file);
-    void Close(FILE* file);
+    // Ends the page, fills in the head's sizes and closes the file.
+    void Close(FileHandle& file);
 
     int Status() const { return status_; }
     uint32_t LineCount() const { return lineCount_; }

@@ -20,7 +20,7 @@ TagMsTTS::~TagMsTTS() {
 
 int32_t TagMsTTS::Init() {
     voice_ = false;
-    stream_ = nullptr;
+    stream_.Close();
     int32_t hr = SpeechEngineInit();
     if (hr != kHrOk) {
         char text[96];
@@ -41,7 +41,7 @@ int32_t TagMsTTS::Init() {
 
 int32_t TagMsTTS::BindFile(const std::string& fileName, int formatCode) {
     CloseStream();
-    stream_ = fopen(MapPath(fileName).c_str(), "wb");
+    stream_ = FileHandle::Open(MapPath(fileName).c_str(), "wb");
     if (!stream_) {
         WriteRunLogF("MS TTS: BindToFile(%s), hr=%d", fileName.c_str(), kHrAccessDenied);
         return kHrAccessDenied;
@@ -61,7 +61,7 @@ int32_t TagMsTTS::SpeakToFile(const std::string& text, const std::string& fileNa
     hr = SpeechSynthesize(WrapLang(text, chinese), SpeechLang::Auto, true, samples);
     // A failed speech still leaves a well-formed (empty) voice file, as the bound stream would.
     if (hr != kHrOk) samples.clear();
-    int32_t written = WriteSpeechWav(stream_, samples, format_);
+    int32_t written = WriteSpeechWav(stream_.get(), samples, format_);
     if (hr == kHrOk) hr = written;
     CloseStream();
     return hr;
@@ -72,8 +72,7 @@ void TagMsTTS::Purge() {}
 
 void TagMsTTS::CloseStream() {
     Purge();
-    if (stream_) fclose(stream_);
-    stream_ = nullptr;
+    stream_.Close();
 }
 
 void TagMsTTS::Release() {

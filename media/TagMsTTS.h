@@ -1,6 +1,7 @@
 #pragma once
 // Speaks a text into a voice file: 8 kHz mono in one of four formats. The root program keeps one for its line;
 // between speeches it holds only the voice, every speech binds, fills and closes its own file.
+#include "platform/FileHandle.h"
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -29,7 +30,7 @@ public:
 
 private:
     bool voice_ = false;
-    FILE* stream_ = nullptr;
+    FileHandle stream_;
     int format_ = 0;
     int32_t init_;
 };

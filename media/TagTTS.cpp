@@ -1,4 +1,5 @@
 #include "media/TagTTS.h"
+#include "platform/FileHandle.h"
 
 #include "media/SpeechEngine.h"
 #include "platform/Clock.h"
@@ -59,14 +60,15 @@ int32_t TagTTS::SpeakLang(const std::string& text, bool chinese) {
 int32_t TagTTS::Speak(bool xml, const std::string& text) {
     if (xml) return Queue(text, true, true);
     if (setup_ != kHrOk) return setup_;
-    FILE* f = fopen(ResolvePath(text).c_str(), "rb");
+    FileHandle fFile = FileHandle::Open(ResolvePath(text).c_str(), "rb");
+    FILE* f = fFile.get();
     if (!f) return kHrFileNotFound;
     std::string content;
     char buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0)
         content.append(buf, n);
-    fclose(f);
+    fFile.Close();
     bool markup = StartsWithMarkup(content);
     return Queue(std::move(content), markup, false);
 }

@@ -48,36 +48,33 @@ int TagTxtCvtFax::DetectTextKind(const unsigned char* head, size_t length) {
 bool TagTxtCvtFax::WriteUtf16AsGbk(const std::string& textFile, std::string& tmpName) {
     std::string raw;
     char piece[4096];
-    fseek(text_, 2, SEEK_SET);
+    fseek(text_.get(), 2, SEEK_SET);
     size_t n;
-    while ((n = fread(piece, 1, sizeof piece, text_)) > 0)
+    while ((n = fread(piece, 1, sizeof piece, text_.get())) > 0)
         raw.append(piece, n);
-    fclose(text_);
-    text_ = nullptr;
+    text_.Close();
     std::string gbk;
     ConvertCodePage(raw, "UTF-16LE", "GBK", gbk);
     tmpName = textFile + ".tmp";
-    FILE* tmp = fopen(ResolvePath(tmpName).c_str(), "wb");
+    FileHandle tmp = FileHandle::Open(ResolvePath(tmpName).c_str(), "wb");
     if (!tmp) return false;
-    bool ok = fwrite(gbk.data(), 1, gbk.size(), tmp) == gbk.size();
-    return fclose(tmp) == 0 && ok;
+    bool ok = fwrite(gbk.data(), 1, gbk.size(), tmp.get()) == gbk.size();
+    return tmp.Close() == 0 && ok;
 }
 
 int TagTxtCvtFax::Open(const std::string& textFile, const std::string& faxFile) {
-    text_ = fopen(ResolvePath(textFile).c_str(), "rb");
+    text_ = FileHandle::Open(ResolvePath(textFile).c_str(), "rb");
     if (!text_) return -1;
     unsigned char head[80];
-    size_t got = fread(head, 1, sizeof head, text_);
+    size_t got = fread(head, 1, sizeof head, text_.get());
     textKind_ = DetectTextKind(head, got);
     if (textKind_ == kRefused || textKind_ == kUtf8) {
-        fclose(text_);
-        text_ = nullptr;
+        text_.Close();
         return -100;
     }
     std::string readName = textFile;
     if (textKind_ == kUtf16 && !WriteUtf16AsGbk(textFile, readName)) return -1;
-    if (text_) fclose(text_);
-    text_ = fopen(ResolvePath(readName).c_str(), "r");
+    text_ = FileHandle::Open(ResolvePath(readName).c_str(), "r");
     if (!text_) return -1;
     fax_ = cvt_->Open(faxFile);
     return fax_ ? 0 : -2;
@@ -85,7 +82,7 @@ int TagTxtCvtFax::Open(const std::string& textFile, const std::string& faxFile) 
 
 bool TagTxtCvtFax::ConvertLine() {
     char raw[216];
-    if (!text_ || !fgets(raw, sizeof raw, text_)) return false;
+    if (!text_ || !fgets(raw, sizeof raw, text_.get())) return false;
     std::string line(5, ' ');
     for (const char* p = raw; *p && *p != '\r' && *p != '\n' && line.size() <= 216; ++p) {
         if (*p == '\t')
@@ -120,18 +117,17 @@ bool TagTxtCvtFax::ConvertLine() {
 void TagTxtCvtFax::EncodeBand() {
     uint8_t* band = draw_->Band();
     for (int r = 0; r < 16; ++r)
-        cvt_->EncodeLine(band + r * DrawMem::kRowBytes, DrawMem::kRowBytes, fax_);
+        cvt_->EncodeLine(band + r * DrawMem::kRowBytes, DrawMem::kRowBytes, fax_.get());
     memset(band, 0, DrawMem::kRowBytes);
-    cvt_->EncodeLine(band, DrawMem::kRowBytes, fax_);
+    cvt_->EncodeLine(band, DrawMem::kRowBytes, fax_.get());
 }
 
 void TagTxtCvtFax::Finish() {
     if (finished_) return;
     finished_ = true;
     if (fax_ && cvt_) cvt_->Close(fax_);
-    fax_ = nullptr;
-    if (text_) fclose(text_);
-    text_ = nullptr;
+    fax_.Close();
+    text_.Close();
 }
 
 } // namespace zz

@@ -35,9 +35,9 @@ private:
 
     std::unique_ptr<TagCvtFax> cvt_;
     std::unique_ptr<DrawMem> draw_;
-    FILE* text_ = nullptr;
+    FileHandle text_;
     int textKind_ = kAnsi;
-    FILE* fax_ = nullptr;
+    FileHandle fax_;
     int result_ = kDone;
     bool finished_ = false;
 };

@@ -1,4 +1,6 @@
 #include "media/TagWavePlay.h"
+#include "platform/FileHandle.h"
+#include "platform/LittleEndian.h"
 
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
@@ -17,13 +19,6 @@ constexpr int32_t kMinPlayBytes = 100;
 constexpr int32_t kBlockNamed = 2048;
 constexpr int32_t kBlockMapper = 0x14000;
 
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t Le16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-
 // An error the original raised in a modal box: never block the line, say it in the run log and the console.
 void ReportError(const char* text, const char* caption) {
     WriteRunLogAlways(text);
@@ -40,7 +35,7 @@ TagWavePlay::TagWavePlay(const std::string& path, int volume, uint32_t deviceId,
         return;
     }
     curPos_ = dataStart_ + std::max<int32_t>(startOffset, 0);
-    fseek(file_, curPos_, SEEK_SET);
+    fseek(file_.get(), curPos_, SEEK_SET);
     try {
         thread_ = std::thread(&TagWavePlay::WorkerThread, this);
         threadId_ = 0;
@@ -97,7 +92,7 @@ int TagWavePlay::Play(const std::string& path, int volume, int /*unused*/, int32
         return status;
     }
     curPos_ = dataStart_ + std::max<int32_t>(startOffset, 0);
-    fseek(file_, curPos_, SEEK_SET);
+    fseek(file_.get(), curPos_, SEEK_SET);
     int r = thread_.joinable() ? OpenDevice() : kAudioError;
     if (r != kAudioOk) {
         WriteRunLogF("waveOutOpen Err. [%d], id=%d", r, int(deviceId_));
@@ -115,7 +110,8 @@ int TagWavePlay::Play(const std::string& path, int volume, int /*unused*/, int32
 int TagWavePlay::OpenFile(const std::string& rawPath, int cannotOpen, int tooShort) {
     std::string path = IsVoxName(rawPath) ? ResolveVoxFile(rawPath) : rawPath;
     stopReq_ = finished_ = closing_ = inStop_ = loop_ = 0;
-    FILE* f = fopen(ResolvePath(path).c_str(), "rb");
+    FileHandle fFile = FileHandle::Open(ResolvePath(path).c_str(), "rb");
+    FILE* f = fFile.get();
     if (!f) {
         WriteRunLogF("打不开'%s'", path.c_str());
         return cannotOpen;
@@ -123,7 +119,7 @@ int TagWavePlay::OpenFile(const std::string& rawPath, int cannotOpen, int tooSho
     fseek(f, 0, SEEK_END);
     long len = ftell(f);
     if (len < kTailBytes + kMinPlayBytes || len > 0x7FFFFFFF) {
-        fclose(f);
+        fFile.Close();
         return tooShort;
     }
     endPos_ = int32_t(len) - kTailBytes;
@@ -136,39 +132,39 @@ int TagWavePlay::OpenFile(const std::string& rawPath, int cannotOpen, int tooSho
         format_ = AudioFormat{6, 1, 8000, 8000, 1, 8};
         dataStart_ = 0;
     } else {
-        uint32_t fmtSize = Le32(head + 16);
+        uint32_t fmtSize = GetLe32(head + 16);
         uint8_t fmt[18] = {};
         fseek(f, 20, SEEK_SET);
         size_t n = fread(fmt, 1, std::min<uint32_t>(fmtSize, 18), f);
         (void)n;
-        format_ = AudioFormat{Le16(fmt), Le16(fmt + 2), Le32(fmt + 4), Le32(fmt + 8), Le16(fmt + 12), Le16(fmt + 14)};
+        format_ = AudioFormat{GetLe16(fmt),     GetLe16(fmt + 2),  GetLe32(fmt + 4),
+                              GetLe32(fmt + 8), GetLe16(fmt + 12), GetLe16(fmt + 14)};
         long pos = 20 + long(std::min<uint32_t>(fmtSize, 0x7FFFFF00u));
         uint8_t chunk[8] = {};
         fseek(f, pos, SEEK_SET);
         if (fread(chunk, 1, 8, f) == 8 && memcmp(chunk, "data", 4) != 0) {
-            pos += 8 + long(std::min<uint32_t>(Le32(chunk + 4), 0x7FFFFF00u));
+            pos += 8 + long(std::min<uint32_t>(GetLe32(chunk + 4), 0x7FFFFF00u));
             fseek(f, pos, SEEK_SET);
             memset(chunk, 0, sizeof chunk);
             if (fread(chunk, 1, 8, f) != 8) memset(chunk, 0, sizeof chunk);
         }
         dataStart_ = int32_t(std::min<long>(pos + 8, 0x7FFFFFFF));
-        endPos_ = int32_t(std::min<int64_t>(int64_t(dataStart_) + Le32(chunk + 4), 0x7FFFFFFF));
+        endPos_ = int32_t(std::min<int64_t>(int64_t(dataStart_) + GetLe32(chunk + 4), 0x7FFFFFFF));
     }
     std::lock_guard<std::mutex> lk(fileLock_);
-    file_ = f;
+    file_ = std::move(fFile);
     block_.resize(size_t(blockSize_));
     return 0;
 }
 
 void TagWavePlay::CloseFile() {
     std::lock_guard<std::mutex> lk(fileLock_);
-    if (file_) fclose(file_);
-    file_ = nullptr;
+    file_.Close();
 }
 
 void TagWavePlay::Rewind() {
     curPos_ = dataStart_;
-    fseek(file_, curPos_, SEEK_SET);
+    fseek(file_.get(), curPos_, SEEK_SET);
 }
 
 int TagWavePlay::ReadBlock() {
@@ -179,7 +175,7 @@ int TagWavePlay::ReadBlock() {
         Rewind();
         return -2;
     }
-    size_t n = fread(block_.data(), 1, size_t(len), file_);
+    size_t n = fread(block_.data(), 1, size_t(len), file_.get());
     if (n == 0) {
         Rewind();
         return -3;

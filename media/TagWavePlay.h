@@ -1,6 +1,7 @@
 #pragma once
 // Plays a voice file (RIFF WAV, or headerless 8 kHz A-law) on a sound-card output. One worker thread per player
 // feeds the device block by block; the line thread polls IsFinished. A ".VOX" file plays through a cached WAV.
+#include "platform/FileHandle.h"
 #include "platform/audio/Audio.h"
 
 #include <atomic>
@@ -65,7 +66,7 @@ private:
     // The file: opened and closed on the owner's thread while the worker is idle, read by the worker; fileLock_
     // covers a Stop that gave up waiting.
     std::mutex fileLock_;
-    FILE* file_ = nullptr;
+    FileHandle file_;
     int32_t endPos_ = 0, curPos_ = 0, dataStart_ = 0;
     int32_t blockSize_ = 2048;
     AudioFormat format_;

@@ -39,7 +39,7 @@ void RecordHeader(uint8_t* h, uint32_t dataLen) {
 TagWaveRecord::TagWaveRecord(const std::string& path, uint32_t deviceId)
     : deviceId_(deviceId), bufferSize_(deviceId == kWaveMapper ? kBufferMapper : kBufferNamed) {
     std::string mapped = MapPath(path);
-    file_ = fopen(mapped.c_str(), "w+b");
+    file_ = FileHandle::Open(mapped.c_str(), "w+b");
     if (!file_) {
         char text[600];
         snprintf(text, sizeof text, "无法创建'%s'", path.c_str());
@@ -50,7 +50,7 @@ TagWaveRecord::TagWaveRecord(const std::string& path, uint32_t deviceId)
     }
     uint8_t head[kHeaderSize];
     RecordHeader(head, 0);
-    fwrite(head, 1, sizeof head, file_);
+    fwrite(head, 1, sizeof head, file_.get());
 }
 
 TagWaveRecord::~TagWaveRecord() {
@@ -62,10 +62,10 @@ TagWaveRecord::~TagWaveRecord() {
     if (len > 0) {
         uint8_t head[kHeaderSize];
         RecordHeader(head, uint32_t(len));
-        fseek(file_, 0, SEEK_SET);
-        fwrite(head, 1, sizeof head, file_);
+        fseek(file_.get(), 0, SEEK_SET);
+        fwrite(head, 1, sizeof head, file_.get());
     }
-    fclose(file_);
+    file_.Close();
 }
 
 bool TagWaveRecord::DeviceOpen() {
@@ -145,7 +145,7 @@ void TagWaveRecord::WorkerThread() {
                 WriteRunLogF("waveIn read Err. [%d]", n);
                 break;
             }
-            if (n > 0 && fwrite(buffer_.data(), 1, size_t(n), file_) == size_t(n)) dataBytes_ += n;
+            if (n > 0 && fwrite(buffer_.data(), 1, size_t(n), file_.get()) == size_t(n)) dataBytes_ += n;
             if (stopReq_) {
                 drained += n;
                 if (n < bufferSize_ || drained >= kDrainLimit) break;

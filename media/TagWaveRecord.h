@@ -1,6 +1,7 @@
 #pragma once
 // Records a sound-card input into a 16-bit 8 kHz mono WAV file. A worker thread takes the device's buffers and
 // appends them to the file; the header gets its sizes when the recorder is destroyed.
+#include "platform/FileHandle.h"
 #include "platform/audio/Audio.h"
 
 #include <atomic>
@@ -41,7 +42,7 @@ private:
     bool DeviceOpen();
 
     uint32_t deviceId_;
-    FILE* file_ = nullptr;
+    FileHandle file_;
     int32_t bufferSize_;
     std::vector<uint8_t> buffer_;
     std::atomic<int32_t> dataBytes_{0};

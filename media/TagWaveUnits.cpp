@@ -1,4 +1,5 @@
 #include "media/TagWaveUnits.h"
+#include "platform/FileHandle.h"
 
 #include "media/G711.h"
 #include "media/TagVocFile.h"
@@ -15,11 +16,6 @@ namespace {
 constexpr int32_t kFrameSamples = 20;
 constexpr int32_t kVoicedLevel = 450;
 constexpr int32_t kMinFrames = 21;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 struct OpenStretch {
     TagVocUnit unit;
@@ -41,7 +37,7 @@ struct OpenStretch {
 int64_t LoadSamples(const std::string& path, voc::BigArray<uint8_t>& buf, int32_t& bytes, uint8_t& vType,
                     int64_t minLen) {
     bytes = 0;
-    FilePtr f(std::fopen(path.c_str(), "rbe"));
+    FileHandle f = FileHandle::Open(path.c_str(), "rb");
     if (!f) return -1;
     int64_t len = voc::FileLength(f.get());
     if (len < minLen) return len;
@@ -135,14 +131,14 @@ int32_t WriteTrimmedWave(const TagWaveUnits& w, const std::string& outPath) {
         to *= 2;
     }
     if (from < 0 || from >= bytes || to <= from || to > bytes) return -3;
-    FilePtr out(std::fopen(outPath.c_str(), "wbe"));
+    FileHandle out = FileHandle::Open(outPath.c_str(), "wb");
     if (!out) return -4;
     uint32_t span = static_cast<uint32_t>(to - from);
     voc::WavFormat fmt{1, 1, 8000, 16000, 2, 16};
     if (vType != kVocPcm16) fmt = {static_cast<uint16_t>(vType == kVocMulaw ? 7 : 6), 1, 8000, 8000, 1, 8};
     auto head = voc::MakeHeader46(fmt, span);
     if (std::fwrite(head.data(), 1, head.size(), out.get()) != head.size() ||
-        std::fwrite(buf.get() + from, 1, span, out.get()) != span || std::fclose(out.release()) != 0)
+        std::fwrite(buf.get() + from, 1, span, out.get()) != span || out.Close() != 0)
         return -4;
     return static_cast<int32_t>(w.units.size()) - 1;
 }

@@ -159,19 +159,18 @@ FILE* PendingFile::Open(const std::string& target) {
     target_ = target;
     temp_ = ReserveTempName(target);
     if (temp_.empty()) return nullptr;
-    file_ = std::fopen(temp_.c_str(), "w+be");
+    file_ = FileHandle::Open(temp_.c_str(), "w+b");
     if (!file_) {
         std::remove(temp_.c_str());
         temp_.clear();
     }
-    return file_;
+    return file_.get();
 }
 
 bool PendingFile::Commit() {
     if (!file_) return false;
-    bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
-    ok = std::fclose(file_) == 0 && ok;
-    file_ = nullptr;
+    bool ok = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+    ok = file_.Close() == 0 && ok;
     ok = ok && std::rename(temp_.c_str(), target_.c_str()) == 0;
     if (!ok) std::remove(temp_.c_str());
     temp_.clear();
@@ -179,8 +178,7 @@ bool PendingFile::Commit() {
 }
 
 void PendingFile::Discard() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
+    file_.Close();
     if (!temp_.empty()) std::remove(temp_.c_str());
     temp_.clear();
 }

@@ -7,22 +7,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/FileHandle.h"
+#include "platform/LittleEndian.h"
+
 namespace zz::voc {
 
-inline void PutLe16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void PutLe32(uint8_t* p, uint32_t v) {
-    PutLe16(p, v);
-    PutLe16(p + 2, v >> 16);
-}
-inline uint16_t GetLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t GetLe32(const uint8_t* p) {
-    return GetLe16(p) | (static_cast<uint32_t>(GetLe16(p + 2)) << 16);
-}
+using ::zz::GetLe16;
+using ::zz::GetLe32;
+using ::zz::PutLe16;
+using ::zz::PutLe32;
 
 struct WavFormat {
     uint16_t tag = 0;
@@ -65,14 +58,14 @@ public:
 
     // Opens the temporary file for reading and writing; null on failure.
     FILE* Open(const std::string& target);
-    FILE* File() const { return file_; }
+    FILE* File() const { return file_.get(); }
     const std::string& TempName() const { return temp_; }
     // Flushes, closes and renames; false (temporary removed) on any failure.
     bool Commit();
     void Discard();
 
 private:
-    FILE* file_ = nullptr;
+    FileHandle file_;
     std::string target_, temp_;
 };
 

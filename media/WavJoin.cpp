@@ -1,4 +1,5 @@
 #include "media/WavJoin.h"
+#include "platform/FileHandle.h"
 
 #include "media/G711.h"
 #include "media/VocIo.h"
@@ -12,11 +13,6 @@
 namespace zz {
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 constexpr size_t kCopyPiece = 65536;
 
@@ -62,7 +58,7 @@ bool RewriteSizes(FILE* out, const voc::WavLayout& lay, uint32_t dataSize) {
 } // namespace
 
 int32_t JoinWavFiles(FILE* out, const std::string& inPath) {
-    FilePtr in(std::fopen(inPath.c_str(), "rbe"));
+    FileHandle in = FileHandle::Open(inPath.c_str(), "rb");
     if (!in) {
         LogAlwaysF("Open file error: %s", inPath);
         return -1;
@@ -123,7 +119,7 @@ int32_t JoinWavFiles(FILE* out, const std::string& inPath) {
 }
 
 int32_t ConvertPcmWavToAlaw(const std::string& inPath, const std::string& outPath) {
-    FilePtr in(std::fopen(inPath.c_str(), "rbe"));
+    FileHandle in = FileHandle::Open(inPath.c_str(), "rb");
     if (!in) return -1;
     voc::WavLayout lay;
     std::string why;

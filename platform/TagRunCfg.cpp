@@ -1,4 +1,5 @@
 #include "platform/TagRunCfg.h"
+#include "platform/FileHandle.h"
 
 #include "platform/Gbk.h"
 #include "platform/MessageBox.h"
@@ -154,7 +155,7 @@ static bool ReadLine(FILE* f, std::string& line, bool& tooLong) {
 
 int TagRunCfg::ReadCfgFile(const std::string& fileName, TagRunCfg* cfg) {
     if (!cfg) return -1;
-    FILE* f = fopen(fileName.c_str(), "r");
+    FileHandle f = FileHandle::Open(fileName.c_str(), "r");
     if (!f) {
         RawLog("ReadCfgFile Err");
         return -2;
@@ -163,7 +164,7 @@ int TagRunCfg::ReadCfgFile(const std::string& fileName, TagRunCfg* cfg) {
     std::string raw, key, value;
     bool tooLong;
     int lineNo = 0;
-    while (ReadLine(f, raw, tooLong)) {
+    while (ReadLine(f.get(), raw, tooLong)) {
         ++lineNo;
         if (tooLong) {
             // A longer line would have been read in pieces; refuse it whole instead of applying a fragment.
@@ -187,7 +188,6 @@ int TagRunCfg::ReadCfgFile(const std::string& fileName, TagRunCfg* cfg) {
             for (int32_t n : list.lines) {
                 if (!seen.insert(n).second) {
                     ShowMessage("Error : ZuZodRun.Cfg : lines overlap", "Karvelian System");
-                    fclose(f);
                     return -3;
                 }
             }
@@ -246,7 +246,6 @@ int TagRunCfg::ReadCfgFile(const std::string& fileName, TagRunCfg* cfg) {
             ApplyAudioCfgKey(k, value);
         }
     }
-    fclose(f);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/TagWriteLog.h"
 
+#include "platform/FileHandle.h"
 #include "platform/Gbk.h"
 #include "platform/SysTime.h"
 
@@ -78,8 +79,8 @@ TagWriteLog::TagWriteLog(const std::string& fileName, int32_t sizeLimit, bool im
     std::lock_guard<std::recursive_mutex> lk(lock_);
     OpenFile();
     if (file_) {
-        fputs("\nSystem Start...\n", file_);
-        fflush(file_);
+        fputs("\nSystem Start...\n", file_.get());
+        fflush(file_.get());
     }
 }
 
@@ -93,9 +94,8 @@ TagWriteLog::~TagWriteLog() {
     std::lock_guard<std::recursive_mutex> lk(lock_);
     FlushLocked();
     if (file_) {
-        fputs("System Closed.\n", file_);
-        fclose(file_);
-        file_ = nullptr;
+        fputs("System Closed.\n", file_.get());
+        file_.Close();
     }
     rings_.clear();
 }
@@ -134,8 +134,7 @@ static FILE* OpenForUpdate(const std::string& name, bool truncate) {
 void TagWriteLog::OpenFile() {
     if (baseName_.empty()) return;
     if (file_) {
-        fclose(file_);
-        file_ = nullptr;
+        file_.Close();
     }
     fullName_ = baseName_;
     if (!fixedName_) {
@@ -145,28 +144,26 @@ void TagWriteLog::OpenFile() {
         fullName_ += stamp;
         fullName_ += ext_;
     }
-    file_ = OpenForUpdate(fullName_, false);
+    file_ = FileHandle(OpenForUpdate(fullName_, false));
     if (!file_) return;
-    fseek(file_, 0, SEEK_END);
+    fseek(file_.get(), 0, SEEK_END);
     // A dated log reopened within the same second keeps growing until the name changes; only the fixed name
     // is moved aside.
-    if (fixedName_ && sizeLimit_ > 0 && ftell(file_) > sizeLimit_) {
-        fclose(file_);
+    if (fixedName_ && sizeLimit_ > 0 && ftell(file_.get()) > sizeLimit_) {
+        file_.Close();
         std::string bak = baseName_ + ".bak";
         if (::rename(fullName_.c_str(), bak.c_str()) != 0) {
             // Cannot move (another file system): copy, then start the log afresh.
-            FILE* in = fopen(fullName_.c_str(), "rb");
-            FILE* out = fopen(bak.c_str(), "wb");
+            FileHandle in = FileHandle::Open(fullName_.c_str(), "rb");
+            FileHandle out = FileHandle::Open(bak.c_str(), "wb");
             if (in && out) {
                 char buf[65536];
                 size_t n;
-                while ((n = fread(buf, 1, sizeof buf, in)) > 0)
-                    fwrite(buf, 1, n, out);
+                while ((n = fread(buf, 1, sizeof buf, in.get())) > 0)
+                    fwrite(buf, 1, n, out.get());
             }
-            if (in) fclose(in);
-            if (out) fclose(out);
         }
-        file_ = OpenForUpdate(fullName_, true);
+        file_ = FileHandle(OpenForUpdate(fullName_, true));
     }
 }
 
@@ -225,19 +222,19 @@ int32_t TagWriteLog::DrainLocked(Ring& ring) {
     uint32_t head = ring.head.load(std::memory_order_acquire);
     for (uint32_t t = ring.tail.load(std::memory_order_relaxed); t != head; ++t, ++count) {
         const Ring::Slot& s = ring.slots[t % kSlots];
-        fputs(s.head, file_);
-        fputs(s.text, file_);
-        fputs("]\n", file_);
+        fputs(s.head, file_.get());
+        fputs(s.text, file_.get());
+        fputs("]\n", file_.get());
     }
     ring.tail.store(head, std::memory_order_release);
     return count;
 }
 
 void TagWriteLog::EndWriteLocked() {
-    fflush(file_);
-    if (sizeLimit_ > 0 && ftell(file_) > sizeLimit_) {
+    fflush(file_.get());
+    if (sizeLimit_ > 0 && ftell(file_.get()) > sizeLimit_) {
         if (fixedName_)
-            fseek(file_, 0, SEEK_SET);
+            fseek(file_.get(), 0, SEEK_SET);
         else
             OpenFile();
     }
@@ -308,12 +305,11 @@ void RawLog(const char* text) {
     FormatHead(head, sizeof head);
     std::lock_guard<std::mutex> lk(g_rawLock);
     std::string name = g_rawDir.empty() ? "RawLog.txt" : g_rawDir + "/RawLog.txt";
-    FILE* f = fopen(name.c_str(), "a");
+    FileHandle f = FileHandle::Open(name.c_str(), "a");
     if (!f) return;
-    fputs(head, f);
-    fputs(text ? text : "", f);
-    fputs("]\n", f);
-    fclose(f);
+    fputs(head, f.get());
+    fputs(text ? text : "", f.get());
+    fputs("]\n", f.get());
 }
 
 void RawLogF(const char* fmt, ...) {

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/FileHandle.h"
+
 namespace zz {
 
 class TagWriteLog {
@@ -49,7 +51,7 @@ private:
     bool immediate_;
     bool fixedName_;
     std::string baseName_, ext_, fullName_;
-    FILE* file_ = nullptr;
+    FileHandle file_;
     uint64_t id_;
 };
 

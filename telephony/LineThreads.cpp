@@ -2,6 +2,7 @@
 // start of a large installation.
 #include "platform/Clock.h"
 #include "platform/CpuGate.h"
+#include "platform/FileHandle.h"
 #include "platform/MessageBox.h"
 #include "platform/TagWriteLog.h"
 #include "telephony/LinePrograms.h"
@@ -138,7 +139,8 @@ int32_t TagTelDrive::Run(const char* cfgFile) {
     WriteRunLog("Run Start ...");
     int32_t delay = cfg_ ? cfg_->loadDelay : 125;
     if (delay < 1000) SystemClosing() = false;
-    FILE* f = std::fopen(cfgFile, "r");
+    FileHandle fFile = FileHandle::Open(cfgFile, "r");
+    FILE* f = fFile.get();
     if (!f) {
         char text[600];
         std::snprintf(text, sizeof text, "Open cfg file error: %s", cfgFile);
@@ -186,7 +188,7 @@ int32_t TagTelDrive::Run(const char* cfgFile) {
             ReloadLine(k, value.c_str(), true);
         }
     }
-    std::fclose(f);
+    fFile.Close();
     if (shared_->shutting.load()) {
         // The manager is going: the lines handed out must not start running.
         RawLog("Run: stopped, the line manager is closing.");

@@ -1,4 +1,5 @@
 #include "telephony/TagTelDrive.h"
+#include "platform/FileHandle.h"
 
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
@@ -340,7 +341,8 @@ const char* TagTelDrive::GetLineTypeName(int8_t kind) {
 }
 
 int32_t TagTelDrive::WriteLinesList(const char* path) {
-    FILE* f = std::fopen(path, "wb");
+    FileHandle fFile = FileHandle::Open(path, "wb");
+    FILE* f = fFile.get();
     if (!f) {
         WriteRunLogAlways("LinesList.txt: cannot be created");
         return -1;
@@ -377,7 +379,7 @@ int32_t TagTelDrive::WriteLinesList(const char* path) {
     for (auto& [key, text] : groups)
         std::fprintf(f, "%s\n", text.c_str());
     std::fputs(equals, f);
-    return std::fclose(f) == 0 ? 0 : -1;
+    return fFile.Close() == 0 ? 0 : -1;
 }
 
 } // namespace zz

@@ -8,6 +8,7 @@
 //           arrived in Big5 and was converted to simplified GBK before drawing.
 //
 // usage: zz_make_fonts OUTPUT_DIR [UNIFONT_HEX]
+#include "platform/FileHandle.h"
 #include <opencc/opencc.h>
 
 #include <cstdio>
@@ -77,9 +78,10 @@ void Put16(const Glyphs& g, unsigned cp, unsigned char* out) {
 }
 
 bool Save(const std::string& path, const std::vector<unsigned char>& data) {
-    FILE* f = fopen(path.c_str(), "wb");
+    zz::FileHandle fFile = zz::FileHandle::Open(path.c_str(), "wb");
+    FILE* f = fFile.get();
     bool ok = f && fwrite(data.data(), 1, data.size(), f) == data.size();
-    if (f) ok = fclose(f) == 0 && ok;
+    if (f) ok = fFile.Close() == 0 && ok;
     if (!ok) perror(path.c_str());
     return ok;
 }

@@ -4,6 +4,7 @@
 // 0-63, entries 64-90 the make-up codes of runs 64-1728, then one more record whose white half is the EOL.
 //
 // usage: zz_make_huffman OUTPUT_FILE
+#include "platform/FileHandle.h"
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -76,8 +77,9 @@ int main(int argc, char** argv) {
     for (unsigned k = 0; k < 27; ++k)
         PutRecord(out, 64 * (k + 1), kWhiteMakeUp[k], kBlackMakeUp[k]);
     PutRecord(out, 0, kEol, "");
-    FILE* f = fopen(argv[1], "wb");
-    if (!f || fwrite(out.data(), 1, out.size(), f) != out.size() || fclose(f) != 0) {
+    zz::FileHandle fFile = zz::FileHandle::Open(argv[1], "wb");
+    FILE* f = fFile.get();
+    if (!f || fwrite(out.data(), 1, out.size(), f) != out.size() || fFile.Close() != 0) {
         perror(argv[1]);
         return 1;
     }

@@ -16,6 +16,8 @@
 // usage: zz_make_voclib OUTPUT_DIR [TERRA_PINYIN_DICT_YAML]
 #include <espeak-ng/speak_lib.h>
 
+#include "platform/FileHandle.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -192,8 +194,8 @@ int main(int argc, char** argv) {
     espeak_Terminate();
 
     std::string raw = dir + "/.voclib.s16", alaw = dir + "/.voclib.al";
-    FILE* f = fopen(raw.c_str(), "wb");
-    if (!f || fwrite(stream.data(), 2, stream.size(), f) != stream.size() || fclose(f) != 0) {
+    zz::FileHandle rawFile = zz::FileHandle::Open(raw.c_str(), "wb");
+    if (!rawFile || fwrite(stream.data(), 2, stream.size(), rawFile.get()) != stream.size() || rawFile.Close() != 0) {
         perror(raw.c_str());
         return 1;
     }
@@ -238,8 +240,8 @@ int main(int argc, char** argv) {
     Put32(out, uint32_t(area.size()));
     out += index + area + table;
     std::string path = dir + "/ReVivIra.dat";
-    f = fopen(path.c_str(), "wb");
-    if (!f || fwrite(out.data(), 1, out.size(), f) != out.size() || fclose(f) != 0) {
+    zz::FileHandle lib = zz::FileHandle::Open(path.c_str(), "wb");
+    if (!lib || fwrite(out.data(), 1, out.size(), lib.get()) != out.size() || lib.Close() != 0) {
         perror(path.c_str());
         return 1;
     }

@@ -1,4 +1,5 @@
 #include "platform/audio/Audio.h"
+#include "platform/FileHandle.h"
 
 #include "platform/audio/AlsaAudio.h"
 
@@ -111,10 +112,10 @@ bool ApplyAudioCfgKey(const std::string& rawKey, const std::string& rawValue) {
 }
 
 bool LoadAudioCfgFile(const std::string& fileName) {
-    FILE* f = fopen(fileName.c_str(), "r");
+    FileHandle f = FileHandle::Open(fileName.c_str(), "r");
     if (!f) return false;
     char line[1024];
-    while (fgets(line, sizeof line, f)) {
+    while (fgets(line, sizeof line, f.get())) {
         std::string s = line;
         size_t c = s.find("//");
         if (c != std::string::npos) s.resize(c);
@@ -122,7 +123,6 @@ bool LoadAudioCfgFile(const std::string& fileName) {
         if (eq == std::string::npos) continue;
         ApplyAudioCfgKey(s.substr(0, eq), s.substr(eq + 1));
     }
-    fclose(f);
     return true;
 }
 

@@ -48,7 +48,8 @@ printf 'FORM_TITLE=%s\nIS_WRITE_LOG=2\nLANGUAGE_TYPE=EN\nVIR_LINES_NUM=3\nLOG_FI
 printf 'n = 0\nwhile (1)\n{\n    n = n + 1\n}\n' > loop.kvs
 printf 'n = = 1\n' > bad.kvs
 
-in_logs() { cat lines*.txt RawLog.txt 2>/dev/null | grep -qF -- "$1"; }
+# grep reads the files itself: "cat | grep -q" fails under pipefail when grep stops before cat has written all.
+in_logs() { grep -qF -- "$1" lines*.txt RawLog.txt 2>/dev/null; }
 wait_logs() {
     for _ in $(seq 300); do in_logs "$1" && return 0; sleep 0.05; done
     echo "missing in the logs: $1"; cat lines*.txt RawLog.txt 2>/dev/null | tail -40; exit 1

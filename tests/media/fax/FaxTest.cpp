@@ -2,6 +2,7 @@
 #include "media/DrawMem.h"
 #include "media/TagCvtFax.h"
 #include "media/TagTxtCvtFax.h"
+#include "platform/FileHandle.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -97,7 +98,8 @@ TEST(HuffmanCodeTable, BuilderWritesTheMhTable) {
 TEST_F(FaxFiles, WhiteScanLineCodesAsMakeUp1728AndWhiteZero) {
     TagCvtFax cvt(dir.Path());
     ASSERT_EQ(cvt.Status(), 0);
-    FILE* f = cvt.Open(dir / "w.fax");
+    FileHandle fh = cvt.Open(dir / "w.fax");
+    FILE* f = fh.get();
     ASSERT_NE(f, nullptr);
     long before = ftell(f);
     uint8_t white[216] = {};
@@ -105,7 +107,7 @@ TEST_F(FaxFiles, WhiteScanLineCodesAsMakeUp1728AndWhiteZero) {
     // A short line is padded with white and codes the same.
     EXPECT_EQ(cvt.EncodeLine(white, 10, f), 0);
     long after = ftell(f);
-    cvt.Close(f);
+    cvt.Close(fh);
     std::string expected = Bytes({0xB2, 0x59, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80});
     std::string data = ReadFile(dir / "w.fax");
     EXPECT_EQ(after - before, 48);
@@ -116,10 +118,11 @@ TEST_F(FaxFiles, WhiteScanLineCodesAsMakeUp1728AndWhiteZero) {
 
 TEST_F(FaxFiles, LineStartingBlackBeginsWithWhiteZero) {
     TagCvtFax cvt(dir.Path());
-    FILE* f = cvt.Open(dir / "b.fax");
+    FileHandle fh = cvt.Open(dir / "b.fax");
+    FILE* f = fh.get();
     uint8_t line[216] = {0x80};
     ASSERT_EQ(cvt.EncodeLine(line, 216, f), 0);
-    cvt.Close(f);
+    cvt.Close(fh);
     std::string data = ReadFile(dir / "b.fax");
     // white 0 = 00110101, first bit in the lowest bit of the byte
     EXPECT_EQ((unsigned char)data[2050], 0xAC);
@@ -234,10 +237,11 @@ TEST_F(FaxFiles, EveryRunLengthDecodesBack) {
     }
     lines.push_back(std::vector<uint8_t>(216, 0xFF));
     TagCvtFax cvt(dir.Path());
-    FILE* f = cvt.Open(dir / "runs.tif");
+    FileHandle fh = cvt.Open(dir / "runs.tif");
+    FILE* f = fh.get();
     for (auto& l : lines)
         ASSERT_EQ(cvt.EncodeLine(l.data(), 216, f), 0);
-    cvt.Close(f);
+    cvt.Close(fh);
     Rows rows = DecodeTiff(dir, dir / "runs.tif");
     ASSERT_EQ(rows.size(), lines.size());
     for (size_t i = 0; i < lines.size(); ++i)
@@ -280,11 +284,12 @@ TEST(FaxCodeTableFaults, EolThatCannotEndOnAByteIsDropped) {
     WriteFile(dir / "huffman.cod", cod);
     TagCvtFax cvt(dir.Path());
     ASSERT_EQ(cvt.Status(), 0);
-    FILE* f = cvt.Open(dir / "p.fax");
+    FileHandle fh = cvt.Open(dir / "p.fax");
+    FILE* f = fh.get();
     uint8_t white[216] = {};
     EXPECT_EQ(cvt.EncodeLine(white, 216, f), 5);
     EXPECT_EQ(cvt.LineCount(), 0u);
-    cvt.Close(f);
+    cvt.Close(fh);
     EXPECT_EQ(ReadFile(dir / "p.fax").size(), 2048u + 11);
 }
 
