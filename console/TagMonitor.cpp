@@ -1,6 +1,5 @@
 #include "console/TagMonitor.h"
 
-#include "platform/Clock.h"
 #include "platform/TagRunCfg.h"
 
 #include <cstring>
@@ -15,9 +14,6 @@ namespace {
 bool ColorIndexOk(int32_t i) {
     return i >= 0 && i < 16;
 }
-
-constexpr int kFlushBatch = 20;
-constexpr uint32_t kFlushPauseMs = 60;
 
 } // namespace
 
@@ -44,7 +40,13 @@ void TagMonitor::RecomputeStateColor(TagLineRec& r) {
 }
 
 void TagMonitor::Notify(int32_t line, int32_t field, int32_t fg, int32_t bg) {
-    if (TagFieldNotify* n = notify_.load(std::memory_order_acquire)) n->NotifyField(line, field, fg, bg);
+    std::shared_lock<std::shared_mutex> g(notifyLock_);
+    if (notify_) notify_->NotifyField(line, field, fg, bg);
+}
+
+void TagMonitor::SetNotify(TagFieldNotify* notify) {
+    std::unique_lock<std::shared_mutex> g(notifyLock_);
+    notify_ = notify;
 }
 
 void TagMonitor::SetField(int32_t line, const std::string& text, int32_t field) {
@@ -176,7 +178,6 @@ void TagMonitor::Flush() {
     int32_t groups = ColGroups();
     int32_t top, visRows, left, visCols;
     grid->GetVisible(top, visRows, left, visCols);
-    int written = 0;
     for (int32_t line = 0; line < LineCount(); ++line) {
         int32_t col, row;
         CellOf(line, 0, groups, col, row);
@@ -193,16 +194,10 @@ void TagMonitor::Flush() {
                 take[f] = true;
             }
         }
-        for (int f = 0; f < TagLineRec::kFields; ++f) {
-            if (!take[f]) continue;
-            grid->SetCell(col + f, row, texts[f]);
-            ++written;
-        }
-        // Keeps the window thread responsive while a whole grid changes at once.
-        if (written > kFlushBatch) {
-            SleepMs(kFlushPauseMs);
-            written = 0;
-        }
+        // No pause between batches of cells: the view repaints after the tick, so sleeping here would only
+        // freeze the window thread.
+        for (int f = 0; f < TagLineRec::kFields; ++f)
+            if (take[f]) grid->SetCell(col + f, row, texts[f]);
     }
 }
 

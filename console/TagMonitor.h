@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,8 @@ public:
     int32_t SelectedLine() const;
     GridCells* Grid() const { return grid_.load(std::memory_order_acquire); }
 
-    void SetNotify(TagFieldNotify* notify) { notify_.store(notify, std::memory_order_release); }
+    // Returns once no notification to the previous receiver is under way, so it may be deleted.
+    void SetNotify(TagFieldNotify* notify);
 
     // Column and row of a line's field for a number of column groups.
     static void CellOf(int32_t line, int32_t field, int32_t groups, int32_t& col, int32_t& row);
@@ -87,7 +89,9 @@ private:
     std::vector<TagLineRec> rows_;
     std::atomic<int32_t> groups_{1};
     std::atomic<GridCells*> grid_{nullptr};
-    std::atomic<TagFieldNotify*> notify_{nullptr};
+    // Held shared while a receiver is told, exclusively while it is replaced.
+    mutable std::shared_mutex notifyLock_;
+    TagFieldNotify* notify_ = nullptr;
 };
 
 // The process's table; null when none. The console sets and clears it.

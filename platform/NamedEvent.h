@@ -18,6 +18,8 @@ public:
     // Creates the event, not signalled. False when the name is taken by a live owner or the socket fails.
     bool Create(const std::string& name);
     bool IsOpen() const { return fd_ >= 0; }
+    // Readable while the event is signalled (for poll() and event loops); -1 when not open.
+    int Fd() const { return fd_; }
     // True when the event is or becomes signalled within ms; it is then reset.
     bool Wait(uint32_t ms);
     // Drops a pending signal.
