@@ -1,125 +1,93 @@
 // zuzod: the platform's process. Reads ZuZodRun.cfg in the working directory, runs as a single instance per
-// FORM_TITLE, keeps the run log, builds the lines and runs their scripts, and stops in order on SIGTERM/SIGINT
-// or the named "Quit" event. It runs headless: message boxes go to standard error and the run log.
+// FORM_TITLE, keeps the run log, builds the lines and runs their scripts. With a display it shows the operator
+// window and its tray icon; without one (or with --headless) it runs everything but the window. SIGTERM, SIGINT,
+// SIGHUP, the named "Quit" event and a script's Exit() stop it in order; SIGUSR1 reloads every script.
 #include "app/SystemStart.h"
 #include "builtins/Statements.h"
+#include "console/ConsoleRun.h"
+#include "console/TagConsole.h"
 #include "platform/Clock.h"
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
 #include "platform/NamedEvent.h"
 #include "platform/TagRunCfg.h"
-#include "platform/TagWriteLog.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <pthread.h>
 #include <string>
+#include <sys/signalfd.h>
 
 using namespace zz;
 
 namespace {
 
-std::atomic<bool> g_stop{false};
-
-void OnSignal(int) {
-    g_stop.store(true);
-}
-
-// A script's Exit(): the quit message of the windowed program, here the same orderly stop as the Quit event.
-void OnScriptExit() {
-    RawLog("Exit()!");
-    g_stop.store(true);
-}
-
-const char* kCfgFile = "ZuZodRun.cfg";
-
 void Usage() {
-    fputs("usage: zuzod [--config FILE]\n"
-          "Runs the platform on the configuration file (default ZuZodRun.cfg in the working directory).\n",
+    fputs("usage: zuzod [--headless] [--config FILE]\n"
+          "Runs the platform on the configuration file (default ZuZodRun.cfg in the working directory).\n"
+          "--headless runs without the window, as happens anyway when there is no display.\n",
           stderr);
+}
+
+// The stop and reload signals, blocked in every thread from the start: the event loop reads them from a
+// signalfd, so one that arrives during start-up waits for it instead of killing the process.
+int BlockSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string cfgFile = kCfgFile;
+    int signalFd = BlockSignals();
+    ConsoleStart start;
+    start.signalFd = signalFd;
+    bool headless = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--config") && i + 1 < argc) {
-            cfgFile = argv[++i];
+            start.cfgFile = argv[++i];
+        } else if (!strcmp(argv[i], "--headless")) {
+            headless = true;
         } else {
             Usage();
             return 2;
         }
     }
 
+    // Only the names are needed here; the line manager reads the file again and reports what is wrong with it.
     TagRunCfg& cfg = RunCfg();
-    int rc = TagRunCfg::ReadCfgFile(cfgFile, &cfg);
-    if (rc == -2) ShowMessage("\"" + cfgFile + "\" File Open Error.", "Karvelian System");
-
+    SetMessageStderr(false);
+    TagRunCfg::ReadCfgFile(start.cfgFile, &cfg);
+    SetMessageStderr(true);
     std::string instance = cfg.formTitle.empty() ? "ZuZod from Karvelian" : cfg.formTitle;
-    std::string showName = cfg.formTitle.empty() ? "ZuZod Show" : cfg.showEventName;
-    std::string quitName = cfg.formTitle.empty() ? "ZuZod Quit" : cfg.quitEventName;
+    start.showEvent = cfg.formTitle.empty() ? "ZuZod Show" : cfg.showEventName;
+    start.quitEvent = cfg.formTitle.empty() ? "ZuZod Quit" : cfg.quitEventName;
 
     InstanceLock lock;
     if (lock.Acquire(instance) != 1) {
         ShowMessage("程序已经启动！", "青岚舟自动语音系统平台");
-        // Ask the running copy to show itself, as a second start does.
-        NamedEvent::Signal(showName);
+        // Ask the running copy to show itself.
+        NamedEvent::Signal(start.showEvent);
         SleepMs(130);
         return 1;
     }
 
-    NamedEvent quitEvent, showEvent;
-    quitEvent.Create(quitName);
-    showEvent.Create(showName);
-
-    std::unique_ptr<TagWriteLog> runLog =
-        std::make_unique<TagWriteLog>(cfg.logFile, cfg.logSize, cfg.immediateLog != 0, cfg.writeLog < 1);
-    SetRunLog(runLog.get());
-    SetMessageSink([](const std::string& text, const std::string& caption) {
-        WriteRunLogAlways((caption + ": " + text).c_str());
+    PrepareSystem();
+    TagConsole console;
+    SetConsole(&console);
+    SetExitRoutine([] {
+        if (TagConsole* c = GetConsole()) c->Exit();
     });
-    RawLog("zuzod started.");
-    WriteRunLogAlways(("zuzod started, instance \"" + instance + "\"").c_str());
-    if (rc == -3) WriteRunLogAlways("ZuZodRun.cfg: line lists overlap");
-
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    SetExitRoutine(OnScriptExit);
-    InitSystem(cfgFile);
-    RawLog("InitSystem() OK.");
-
-    // The display tick: flush the run log, watch the named events.
-    uint32_t lastFlush = GetTickCount();
-    while (!g_stop.load()) {
-        if (quitEvent.Wait(30)) {
-            WriteRunLogAlways("Quit event received");
-            break;
-        }
-        if (showEvent.Wait(0)) WriteRunLogAlways("Show event received: running without a window");
-        if (TicksSince(lastFlush) >= uint32_t(cfg.dispDelay)) {
-            runLog->Flush();
-            lastFlush = GetTickCount();
-        }
-        SleepMs(20);
-    }
-
-    WriteRunLogAlways("zuzod closing");
-    CloseSystem();
+    int code = headless ? RunHeadless(argc, argv, console, start) : RunConsoleWindow(argc, argv, console, start);
     SetExitRoutine(nullptr);
-    runLog->Flush();
-    RawLog("delete _logFp ...");
-    SetMessageSink(nullptr);
-    SetRunLog(nullptr);
-    runLog.reset();
-    quitEvent.Close();
-    showEvent.Close();
+    SetConsole(nullptr);
     lock.Release();
-    return 0;
+    return code;
 }

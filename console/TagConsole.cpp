@@ -2,6 +2,7 @@
 
 #include "console/TagMonitor.h"
 #include "console/TagRemoteCtrl.h"
+#include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/NamedEvent.h"
@@ -36,10 +37,14 @@ std::string Format(const char* fmt, int32_t a) {
     return text;
 }
 
-void MainRunThread(TagTelDrive& drive) {
-    RawLog("MainRunThread()...");
-    WriteRunLog("MainRunThread()...");
-    drive.Run(drive.CfgFile().c_str());
+int32_t ScriptedLines(TagTelDrive& drive) {
+    int32_t n = 0;
+    for (int32_t i = 0; i < drive.LineCount(); ++i) {
+        TagTelLine* e = drive.Line(i);
+        std::lock_guard<std::mutex> lk(e->programLock);
+        if (!e->scriptFile.empty()) ++n;
+    }
+    return n;
 }
 
 } // namespace
@@ -52,7 +57,13 @@ TagConsole* GetConsole() {
     return g_console.load();
 }
 
-TagConsole::TagConsole() : quitEvent_(std::make_unique<NamedEvent>()), showEvent_(std::make_unique<NamedEvent>()) {}
+TagConsole::TagConsole() : quitEvent_(std::make_unique<NamedEvent>()), showEvent_(std::make_unique<NamedEvent>()) {
+    // The grid's eight columns as the window first shows them.
+    const int32_t widths[TagLineRec::kFields] = {124, 108, 56, 76, 204, 83, 57, 62};
+    grid_.SetSize(TagLineRec::kFields, 1);
+    for (int32_t c = 0; c < TagLineRec::kFields; ++c)
+        grid_.SetColWidth(c, widths[c]);
+}
 
 TagConsole::~TagConsole() {
     if (GetConsole() == this) SetConsole(nullptr);
@@ -125,6 +136,8 @@ int32_t TagConsole::Start(const std::string& cfgFile, const std::string& quitEve
         SetDefaultPost(g, w, h, cfg.colGroups, cfg.dispSentence);
     }
     if (view_) view_->SetGeometry(g);
+    for (int32_t c = 0; c < FormGeometry::kCols; ++c)
+        if (g.colWidth[c] > 0) grid_.SetColWidth(c, g.colWidth[c]);
 
     int32_t status = InitSystem();
     RawLog("InitSystem() OK.");
@@ -169,7 +182,13 @@ int32_t TagConsole::InitSystem() {
     DispMonitor();
     RawLog("DispMonitor().");
     TagTelDrive* d = drive.release();
-    if (!d->StartWorker(MainRunThread)) WriteRunLogAlways("MainRunThread could not be started");
+    bool started = d->StartWorker([this](TagTelDrive& drive) {
+        RawLog("MainRunThread()...");
+        WriteRunLog("MainRunThread()...");
+        int32_t result = drive.Run(drive.CfgFile().c_str());
+        if (view_ && !shutOnce_.load()) view_->RunDone(result, ScriptedLines(drive));
+    });
+    if (!started) WriteRunLogAlways("MainRunThread could not be started");
     RawLog("Create : MainRunThread..");
     return status_;
 }
@@ -285,6 +304,11 @@ void TagConsole::Tick() {
     }
     if (RunCfg().immediateLog == 0 && runLog_) runLog_->Flush();
     if (drive) StatusLine(*drive);
+    if (view_) view_->Ticked();
+}
+
+std::string TagConsole::LogFileName() const {
+    return runLog_ ? runLog_->FileName() : std::string();
 }
 
 void TagConsole::CheckEvents() {
@@ -384,6 +408,29 @@ bool TagConsole::CanOpenDebug(int32_t line) const {
     if (!e) return false;
     std::lock_guard<std::mutex> lk(e->programLock);
     return e->program != nullptr;
+}
+
+} // namespace zz
+
+namespace zz {
+
+void InstallDebugHooks() {
+    EngineHooks& h = TheEngineHooks();
+    h.debugLineHook = [](TagTelBasic* prog, int32_t index, const char* text, int32_t) {
+        if (SystemClosing().load() || !prog) return;
+        DispRunInfo(index, text, prog->lineNo);
+        if (TagConsole* c = GetConsole()) c->Pages().OnLine(prog, index);
+    };
+    h.debugFuncHook = [](TagTelBasic* unit, int32_t index, const char* text, int32_t, const char*, bool cur,
+                         bool prev) {
+        if (SystemClosing().load() || !unit) return;
+        DispRunInfo(index, text, unit->lineNo);
+        if (TagConsole* c = GetConsole()) c->Pages().OnFunc(unit, index, cur, prev);
+    };
+    h.flushDebugPages = [](TagTelBasic* prog) {
+        if (SystemClosing().load()) return;
+        if (TagConsole* c = GetConsole()) c->Pages().OnPause(prog);
+    };
 }
 
 } // namespace zz

@@ -33,6 +33,8 @@ public:
     virtual void TrayChanged() {}
     virtual void RemoveTray() {}
     virtual void ShowWindow() {}
+    // A display tick has copied its changes into the grid.
+    virtual void Ticked() {}
     // The grid's size or titles changed.
     virtual void GridReset() {}
     virtual bool Geometry(FormGeometry&) { return false; }
@@ -42,6 +44,8 @@ public:
     virtual void CloseWindow() {}
     // Any thread: the quit message, queued to the window's thread, which then calls TagConsole::Shutdown.
     virtual void PostQuit() {}
+    // The main run thread has handed out the lines: Run's result and how many lines were given a script.
+    virtual void RunDone(int32_t /*result*/, int32_t /*scripted*/) {}
 };
 
 class TagConsole {
@@ -55,6 +59,7 @@ public:
     TagConsole& operator=(const TagConsole&) = delete;
 
     void SetView(ConsoleView* view) { view_ = view; }
+    void SetCfgFile(const std::string& file) { cfgFile_ = file; }
 
     // The main window's creation: the named events, the configuration read again, the run log, the window
     // position, InitSystem and the tray. Returns InitSystem's status (negative: no line manager).
@@ -102,6 +107,8 @@ public:
     TagMonitor* Monitor() const { return monitor_.get(); }
     TagRemoteCtrl* Remote() const { return remote_.get(); }
     const std::string& CfgFile() const { return cfgFile_; }
+    // The run log's current file, empty without one.
+    std::string LogFileName() const;
     int32_t Status() const { return status_; }
     bool English() const;
 

@@ -4,33 +4,17 @@
 #include "platform/TagRunCfg.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace zz {
-
-namespace {
-
-// One line as the file's rules read it: blanks and tabs dropped, a "//" where the first "/" stands ends it.
-std::string CleanLine(const char* piece) {
-    std::string s;
-    for (const char* p = piece; *p && *p != '\n'; ++p)
-        if (*p != ' ' && *p != '\t' && *p != '\r') s.push_back(*p);
-    size_t slash = s.find('/');
-    if (slash != std::string::npos && slash + 1 < s.size() && s[slash + 1] == '/') s.resize(slash);
-    return s;
-}
-
-} // namespace
 
 bool TagMapCfg::Load() {
     FileHandle f = FileHandle::Open(file_.c_str(), "rb");
     if (!f) return false;
     char piece[512];
     while (std::fgets(piece, sizeof piece, f.get())) {
-        std::string line = CleanLine(piece);
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        map_[line.substr(0, eq)] = line.substr(eq + 1);
+        // The configuration file's line rules: blanks dropped, "//" comments cut, "key=value".
+        std::string key, value;
+        if (SplitCfgLine(piece, key, value)) map_[key] = value;
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "platform/Gbk.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <iconv.h>
 
 namespace zz {
@@ -70,10 +71,46 @@ static std::string MapAscii(std::string_view s, bool upper) {
     return r;
 }
 
-std::string GbkUpper(std::string_view s) { return MapAscii(s, true); }
-std::string GbkLower(std::string_view s) { return MapAscii(s, false); }
+std::string GbkUpper(std::string_view s) {
+    return MapAscii(s, true);
+}
+std::string GbkLower(std::string_view s) {
+    return MapAscii(s, false);
+}
 bool GbkEqualNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && GbkUpper(a) == GbkUpper(b);
+}
+
+} // namespace zz
+
+namespace zz {
+
+namespace {
+
+std::string TerminalCodeSet() {
+    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* v = std::getenv(var);
+        if (!v || !*v) continue;
+        std::string locale = v;
+        size_t dot = locale.find('.');
+        if (dot == std::string::npos) break;
+        std::string set = locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
+        return set.empty() ? "UTF-8" : set;
+    }
+    return "UTF-8";
+}
+
+} // namespace
+
+std::string GbkToTerminal(std::string_view gbk) {
+    static const std::string codeSet = TerminalCodeSet();
+    std::string text(gbk);
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) text[i] = ' ';
+    if (GbkEqualNoCase(codeSet, "GBK") || GbkEqualNoCase(codeSet, "GB2312")) return text;
+    std::string out;
+    // A code set iconv does not know falls back to UTF-8.
+    return ConvertCodePage(text, "GBK", codeSet.c_str(), out) ? out : GbkToUtf8(text);
 }
 
 } // namespace zz

@@ -6,8 +6,12 @@
 
 namespace zz {
 
-inline bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-inline bool IsGbkTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+inline bool IsGbkLead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+inline bool IsGbkTrail(unsigned char c) {
+    return c >= 0x40 && c <= 0xFE && c != 0x7F;
+}
 
 // Length in bytes of the character starting at s[i]: 2 for a lead byte followed by a trail byte, else 1
 // (0 at the end).
@@ -25,6 +29,9 @@ size_t GbkSafeCut(std::string_view s, size_t maxBytes);
 bool ConvertCodePage(std::string_view in, const char* from, const char* to, std::string& out);
 
 std::string GbkToUtf8(std::string_view gbk);
+// GBK text in the terminal's encoding: the code set of LC_ALL, LC_CTYPE or LANG ("zh_CN.GBK"), UTF-8 when none
+// names one; a bare carriage return becomes a blank, so a message stays on its line.
+std::string GbkToTerminal(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 
 // ASCII-only case helpers that leave double-byte characters alone.

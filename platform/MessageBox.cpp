@@ -34,7 +34,7 @@ void ShowMessage(const std::string& text, const std::string& caption) {
     if (toStderr) {
         // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on a chain of operator+ at -O2.
         std::string line = "[";
-        line.append(GbkToUtf8(caption)).append("] ").append(GbkToUtf8(text)).append("\n");
+        line.append(GbkToTerminal(caption)).append("] ").append(GbkToTerminal(text)).append("\n");
         fputs(line.c_str(), stderr);
     }
     if (sink) sink(text, caption);

@@ -70,7 +70,7 @@ bool CfgTruth(const std::string& value) {
     return u == "YES" || u == "TRUE" || u == "1";
 }
 
-bool SplitCfgLine(const std::string& rawLine, std::string& key, std::string& value) {
+std::string CleanCfgLine(const std::string& rawLine) {
     std::string line;
     line.reserve(rawLine.size());
     for (char c : rawLine) {
@@ -79,6 +79,11 @@ bool SplitCfgLine(const std::string& rawLine, std::string& key, std::string& val
     }
     size_t slash = line.find('/');
     if (slash != std::string::npos && slash + 1 < line.size() && line[slash + 1] == '/') line.resize(slash);
+    return line;
+}
+
+bool SplitCfgLine(const std::string& rawLine, std::string& key, std::string& value) {
+    std::string line = CleanCfgLine(rawLine);
     size_t eq = line.find('=');
     if (eq == std::string::npos) return false;
     key = line.substr(0, eq);
@@ -160,6 +165,7 @@ int TagRunCfg::ReadCfgFile(const std::string& fileName, TagRunCfg* cfg) {
         RawLog("ReadCfgFile Err");
         return -2;
     }
+    cfg->badLines = cfg->lineLists = 0;
     std::set<int32_t> seen;
     std::string raw, key, value;
     bool tooLong;
@@ -174,8 +180,12 @@ int TagRunCfg::ReadCfgFile(const std::string& fileName, TagRunCfg* cfg) {
             WriteRunLogAlways(msg);
             continue;
         }
-        if (!SplitCfgLine(raw, key, value)) continue;
+        if (!SplitCfgLine(raw, key, value)) {
+            if (!CleanCfgLine(raw).empty()) ++cfg->badLines;
+            continue;
+        }
         if (!key.empty() && key[0] >= '0' && key[0] <= '9') {
+            ++cfg->lineLists;
             TagLineList list;
             ParseLineList(key, list);
             if (list.truncated) {

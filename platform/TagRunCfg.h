@@ -15,7 +15,9 @@ struct TagLineList {
 // Fills out from the text of a line-list key ("1,5-7", "0+9", "0*9").
 void ParseLineList(const std::string& text, TagLineList& out);
 
-// Applies the file's line syntax: blanks and tabs removed, "//" comment cut. Returns false for a line without
+// The file's line syntax: blanks and tabs removed, the line cut at "//" when its first "/" starts one.
+std::string CleanCfgLine(const std::string& rawLine);
+// Applies the file's line syntax (CleanCfgLine). Returns false for a line without
 // "=" (skipped); otherwise key and value.
 bool SplitCfgLine(const std::string& rawLine, std::string& key, std::string& value);
 
@@ -45,6 +47,9 @@ public:
     std::string logFile = "msg_log.txt";
     int32_t logSize = 2100000; // LOG_SIZE, bytes
     int32_t maxMsgNum = 2048;  // MAX_MSG_NUM
+    // What the last ReadCfgFile found: line lists, and lines that are neither KEY=value, blank nor comment.
+    int32_t lineLists = 0;
+    int32_t badLines = 0;
 
     TagRunCfg();
 

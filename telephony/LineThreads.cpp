@@ -287,7 +287,8 @@ void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
     std::snprintf(text, sizeof text, "%d Loaded.", n);
     RawLog(text);
     try {
-        if (prog) RunLoaded(line, prog, *ops, *shared);
+        // A script that did not compile ends its loading thread here: no run thread is started for it.
+        if (prog && ops->InitResult(prog) == 0) RunLoaded(line, prog, *ops, *shared);
     } catch (const std::exception& e) {
         WriteRunLogAlways(e.what());
     } catch (...) {
@@ -308,9 +309,9 @@ bool TagTelDrive::WaitToRun(TagTelLine* line, const Shared& shared) {
 // The run thread: runs the program, and rebuilds it from the line's script file on a reload request.
 void TagTelDrive::RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, const Shared& shared) {
     int32_t n = line->lineNo;
+    RawLog("LineRunThread...");
+    WriteRunLog("LineRunThread...");
     for (;;) {
-        RawLog("LineRunThread...");
-        WriteRunLog("LineRunThread...");
         RawLogF("pBasic->initRet=%d", ops.InitResult(prog));
         if (ops.InitResult(prog) != 0) return;
         if (!WaitToRun(line, shared)) return;

@@ -136,10 +136,14 @@ TagTelDrive::TagTelDrive(const char* cfgFile, TagRunCfg* cfg) {
     status = -1;
     cfg_ = cfg;
     cfgFile_ = cfgFile ? cfgFile : "ZuZodRun.cfg";
-    if (cfgFile && cfg && TagRunCfg::ReadCfgFile(cfgFile, cfg) < 0) {
-        char text[600];
-        std::snprintf(text, sizeof text, "\"%s\" File Open Error.", cfgFile);
-        ShowMessage(text, "Karvelian System");
+    int rc = cfgFile && cfg ? TagRunCfg::ReadCfgFile(cfgFile, cfg) : 0;
+    if (rc < 0) {
+        // The reader has named an overlap of line lists itself; only a file that cannot be read is an open error.
+        if (rc == -2) {
+            char text[600];
+            std::snprintf(text, sizeof text, "\"%s\" File Open Error.", cfgFile);
+            ShowMessage(text, "Karvelian System");
+        }
         status = -100;
         return;
     }

@@ -1,0 +1,120 @@
+#include "console/ConsoleLoop.h"
+
+#include "console/TagConsole.h"
+#include "console/TagRemoteCtrl.h"
+#include "platform/MessageBox.h"
+#include "platform/TagRunCfg.h"
+#include "platform/TagWriteLog.h"
+#include "telephony/TagTelDrive.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace zz {
+
+ConsoleLoop::ConsoleLoop(TagConsole& console, ConsoleView& view) : console_(console), view_(view) {
+    QObject::connect(&tick_, &QTimer::timeout, this, [this] { console_.Tick(); });
+}
+
+int32_t ConsoleLoop::Start(const ConsoleStart& start) {
+    signalFd_ = start.signalFd;
+    if (signalFd_ >= 0) {
+        signals_ = std::make_unique<QSocketNotifier>(signalFd_, QSocketNotifier::Read);
+        QObject::connect(signals_.get(), &QSocketNotifier::activated, this, [this] { OnSignal(); });
+    }
+    int32_t status = console_.Start(start.cfgFile, start.quitEvent, start.showEvent);
+    for (auto [fd, notifier] : {std::pair{console_.QuitEventFd(), &quit_}, std::pair{console_.ShowEventFd(), &show_}}) {
+        if (fd < 0) continue;
+        *notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(notifier->get(), &QSocketNotifier::activated, this, [this] { console_.CheckEvents(); });
+    }
+    tick_.start(RunCfg().dispDelay);
+    return status;
+}
+
+void ConsoleLoop::OnSignal() {
+    signalfd_siginfo info;
+    while (::read(signalFd_, &info, sizeof info) == ssize_t(sizeof info)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Signal %u received.", info.ssi_signo);
+        RawLog(text);
+        WriteRunLogAlways(text);
+        if (info.ssi_signo == SIGUSR1)
+            console_.Reload();
+        else
+            view_.PostQuit();
+    }
+}
+
+std::string ConsoleLoop::StartLine(TagConsole& console) {
+    int32_t ex = 0, in = 0, vir = 0, ip = 0, all = 0;
+    if (TagTelDrive* d = GetTelDrive()) all = d->GetLinesNum(ex, in, vir, ip);
+    char monitor[64] = "monitor off";
+    if (TagRemoteCtrl* r = console.Remote(); r && r->Running())
+        std::snprintf(monitor, sizeof monitor, "monitor port %d", r->BoundPort());
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "zuzod: %d lines (external %d, internal %d, virtual %d, IP %d); log %s; %s; stop with Ctrl-C or "
+                  "kill -TERM %d, reload with kill -USR1 %d\n",
+                  all, ex, in, vir, ip, console.LogFileName().c_str(), monitor, int(::getpid()), int(::getpid()));
+    return text;
+}
+
+namespace {
+
+class HeadlessView : public ConsoleView {
+public:
+    explicit HeadlessView(TagConsole& console) : console_(console) {}
+    void ShowWindow() override { WriteRunLogAlways("Show event received: running without a window"); }
+    void PostQuit() override {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this] { console_.Shutdown(); }, Qt::QueuedConnection);
+    }
+    void CloseWindow() override { QCoreApplication::exit(failed_.load() ? 1 : 0); }
+    void RunDone(int32_t result, int32_t scripted) override {
+        if (result >= 0 && scripted > 0) return;
+        if (result >= 0) {
+            std::string text = "\"" + console_.CfgFile() + "\" gives no line a script: nothing to run";
+            if (int32_t bad = RunCfg().badLines; bad > 0)
+                text += " (" + std::to_string(bad) + " lines of it are not KEY=value)";
+            ShowMessage(text, "Karvelian System");
+        }
+        failed_ = true;
+        PostQuit();
+    }
+
+private:
+    TagConsole& console_;
+    std::atomic<bool> failed_{false};
+};
+
+} // namespace
+
+int RunHeadless(int argc, char** argv, TagConsole& console, const ConsoleStart& start) {
+    QCoreApplication app(argc, argv);
+    HeadlessView view(console);
+    console.SetView(&view);
+    SetMessageSink([](const std::string& text, const std::string& caption) {
+        WriteRunLogAlways((caption + ": " + text).c_str());
+    });
+    ConsoleLoop loop(console, view);
+    int code;
+    if (loop.Start(start) < 0) {
+        // Nothing runs: stop in order at once, so a service manager sees the failure.
+        console.Shutdown();
+        code = 1;
+    } else {
+        std::fputs(ConsoleLoop::StartLine(console).c_str(), stderr);
+        code = app.exec();
+    }
+    console.SetView(nullptr);
+    SetMessageSink(nullptr);
+    return code;
+}
+
+} // namespace zz
