@@ -129,6 +129,9 @@ int32_t TagConsole::Start(const std::string& cfgFile, const std::string& quitEve
 
     FormGeometry g;
     if (view_) view_->Geometry(g);
+    // The widths come from the file or the grid's own, never from a view that has not been sized yet.
+    for (int32_t& w : g.colWidth)
+        w = 0;
     formPos_.Load();
     if (!LoadPost(formPos_, g)) {
         int32_t w, h;

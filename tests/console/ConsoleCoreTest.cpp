@@ -17,7 +17,8 @@ std::vector<std::string> RawLogTexts() {
     std::string line;
     while (std::getline(in, line)) {
         size_t open = line.find('[');
-        if (open != std::string::npos && line.size() > open + 1) out.push_back(line.substr(open + 1, line.size() - open - 2));
+        if (open != std::string::npos && line.size() > open + 1)
+            out.push_back(line.substr(open + 1, line.size() - open - 2));
     }
     return out;
 }
@@ -99,10 +100,10 @@ TEST_F(ConsoleTest, ShutdownRunsOnceInOrderAndEndsRawLogWithCloseOk) {
     EXPECT_EQ(GetRunLog(), nullptr);
 
     std::vector<std::string> texts = RawLogTexts();
-    const std::vector<std::string> order = {"InitSystem() OK.", "Exit()!",         "isCloseing = true;",
-                                            "delete pCtrlPages...", "ModifyTrayIcon()...", "SavePost()...",
-                                            "delete pTelDrive;", "Driver Closed.", "delete pRemoteCtrl;",
-                                            "delete pMonitor;",  "delete _logFp ...", "Close Ok."};
+    const std::vector<std::string> order = {
+        "InitSystem() OK.",    "Exit()!",          "isCloseing = true;", "delete pCtrlPages...",
+        "ModifyTrayIcon()...", "SavePost()...",    "delete pTelDrive;",  "Driver Closed.",
+        "delete pRemoteCtrl;", "delete pMonitor;", "delete _logFp ...",  "Close Ok."};
     size_t at = 0;
     for (const std::string& t : texts)
         if (at < order.size() && t == order[at]) ++at;
