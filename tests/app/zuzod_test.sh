@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The process: a second copy signals the first's "Show" event and exits; the "Quit" event, SIGTERM and SIGINT
-# each stop it in order and free the instance. Then the lines: scripts load and run on virtual lines, and the
-# Quit event, or SIGTERM while lines are still being handed out, closes every line in order.
+# zuzod as a service manager and an operator see it, without a display: the single instance and its "Show" and
+# "Quit" events; SIGTERM, SIGINT and SIGHUP stop it in order and exit 0, SIGUSR1 reloads the scripts, a SIGTERM
+# during start-up is kept for the loop; a start that cannot run anything exits 1 at once and says why; the one
+# line on standard error; the line table, a script that does not compile, Exit(), and RawLog.txt's last lines.
 set -euo pipefail
 ZUZOD="$1"
 SIGNAL="$2"
@@ -9,86 +10,105 @@ DIR=$(mktemp -d)
 PID=""
 trap '[[ -n "$PID" ]] && kill $PID 2>/dev/null; rm -rf "$DIR"' EXIT
 cd "$DIR"
+export LANG=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
 TITLE="ZzTest$$"
-printf 'FORM_TITLE=%s\nIS_WRITE_LOG=0\nIS_IMMEDIATE_LOG=1\nLOG_FILE=run.txt\n' "$TITLE" > ZuZodRun.cfg
 
-wait_for() {
-    for _ in $(seq 200); do grep -q "$1" run.txt 2>/dev/null && return 0; sleep 0.05; done
-    echo "missing in the run log: $1"; cat run.txt; exit 1
+fail() { echo "FAIL: $*"; for f in err.txt RawLog.txt; do [[ -e $f ]] && { echo "--- $f"; tail -30 $f; }; done; exit 1; }
+# Waits (bounded) until a file holds a text; the process writes it when the awaited step has happened.
+wait_text() {
+    for _ in $(seq 600); do grep -qF -- "$2" $1 2>/dev/null && return 0; sleep 0.05; done
+    fail "missing in $1: $2"
 }
-stopped() { grep -c "System Closed." run.txt; }
-
-"$ZUZOD" & PID=$!
-wait_for "zuzod started"
-if "$ZUZOD" 2>err.txt; then echo "a second copy did not refuse"; exit 1; fi
-wait_for "Show event received"
-
-"$SIGNAL" "$TITLE Quit"
-wait $PID
-PID=""
-wait_for "Quit event received"
-[[ $(stopped) == 1 ]] || { echo "not closed in order"; exit 1; }
-
-n=1
-for sig in TERM INT; do
-    n=$((n + 1))
-    "$ZUZOD" & PID=$!
-    for _ in $(seq 200); do [[ $(grep -c "zuzod started" run.txt) -ge $n ]] && break; sleep 0.05; done
-    sleep 0.2
-    kill -$sig $PID
-    wait $PID
+start() { "$ZUZOD" "$@" >out.txt 2>err.txt & PID=$!; }
+stop_with() {
+    kill -"$1" $PID
+    local rc=0
+    wait $PID || rc=$?
     PID=""
-done
-[[ $(stopped) == 3 ]] || { echo "SIGTERM/SIGINT did not close in order"; cat run.txt; exit 1; }
+    [[ $rc == 0 ]] || fail "SIG$1: exit status $rc"
+}
+last_raw() { tail -1 RawLog.txt | sed 's/^[^[]*\[\(.*\)\]$/\1/'; }
 
-# ---- Lines ----
-mkdir lines && cd lines
 printf 'FORM_TITLE=%s\nIS_WRITE_LOG=2\nLANGUAGE_TYPE=EN\nVIR_LINES_NUM=3\nLOG_FILE=lines.txt\nLOAD_DELAY=5\n0-1=loop.kvs\n2=bad.kvs\n' \
     "$TITLE" > ZuZodRun.cfg
 printf 'n = 0\nwhile (1)\n{\n    n = n + 1\n}\n' > loop.kvs
 printf 'n = = 1\n' > bad.kvs
 
-# grep reads the files itself: "cat | grep -q" fails under pipefail when grep stops before cat has written all.
-in_logs() { grep -qF -- "$1" lines*.txt RawLog.txt 2>/dev/null; }
-wait_logs() {
-    for _ in $(seq 300); do in_logs "$1" && return 0; sleep 0.05; done
-    echo "missing in the logs: $1"; cat lines*.txt RawLog.txt 2>/dev/null | tail -40; exit 1
-}
-
-"$ZUZOD" >out.txt 2>err.txt & PID=$!
-wait_logs "0 Run: tId"
-wait_logs "1 Run: tId"
-wait_logs "2: new TagTelBasic(bad.kvs) OK. ret=-2"
+# ---- the one line on standard error, a second copy, the Quit event, the line table and RawLog's end
+start
+wait_text err.txt "zuzod: 3 lines (external 0, internal 0, virtual 3, IP 0); log lines"
+[[ $(grep -c "^zuzod: " err.txt) == 1 ]] || fail "more than one start line"
+grep -q "monitor off; stop with Ctrl-C or kill -TERM $PID" err.txt || fail "the start line does not say how to stop"
+if "$ZUZOD" 2>err2.txt; then fail "a second copy did not refuse"; fi
+grep -q "程序已经启动！" err2.txt || fail "the second copy's message is not in the terminal's encoding"
+wait_text "lines*.txt" "Show event received"
+wait_text "lines*.txt" "1 Run: tId"
+wait_text RawLog.txt "2: new TagTelBasic(bad.kvs) OK. ret=-2"
 expected=$'linesCount: 3\n'$(printf '\xcf\xdf\xc2\xb7\xba\xc5  \xc0\xe0\xd0\xcd  \xc3\xfb\xb3\xc6')$'\n------------------------------------\n     0  VIR   VirtualLine0#\n     1  VIR   VirtualLine1#\n     2  VIR   VirtualLine2#\n==============================================\n'$(printf '\xcf\xdf\xc2\xb7\xcd\xb3\xbc\xc6\xa3\xba')$'\n0-2 = VIR  (3)\n=============================================='
-[[ "$(cat LinesList.txt)" == "$expected" ]] || { echo "LinesList.txt differs"; od -c LinesList.txt | head -20; exit 1; }
+[[ "$(cat LinesList.txt)" == "$expected" ]] || { od -c LinesList.txt | head -20; fail "LinesList.txt differs"; }
 "$SIGNAL" "$TITLE Quit"
-wait $PID
-PID=""
-for t in "CloseAllTelLine(): 4" "pVirCard->FreeLine() OK." "Driver Closed." "Close Ok." "System Closed."; do
-    in_logs "$t" || { echo "not closed in order: $t"; exit 1; }
-done
-in_logs "did not stop" && { echo "a line was left running"; exit 1; }
+rc=0; wait $PID || rc=$?; PID=""
+[[ $rc == 0 ]] || fail "Quit event: exit status $rc"
+grep -q "HasQuitEvent!" RawLog.txt || fail "the Quit event was not taken"
+# The script that does not compile ends its loading thread: only the two good lines have run threads.
+[[ $(grep -c "\[LineRunThread...\]" RawLog.txt) == 2 ]] || fail "a line that did not compile logged a run thread"
+grep -q "initRet=-2" RawLog.txt && fail "a line that did not compile logged its run thread's init result"
+grep -q $'\r' err.txt && fail "a bare carriage return reached the terminal"
+[[ "$(last_raw)" == "Close Ok." ]] || fail "RawLog.txt does not end with Close Ok."
+grep -B1 "\[Close Ok.\]" RawLog.txt | grep -q "delete _logFp" || fail "the run log is not closed just before Close Ok."
+grep -q "CloseAllTelLine(): 4" RawLog.txt || fail "the lines were not closed"
 
-# A script's Exit() stops the process in order, as the Quit event does.
-rm -f lines*.txt RawLog.txt
+# ---- signals: each stops in order; SIGUSR1 reloads
+for sig in TERM INT HUP; do
+    rm -f RawLog.txt lines*.txt
+    start
+    wait_text err.txt "zuzod: "
+    stop_with $sig
+    [[ "$(last_raw)" == "Close Ok." ]] || fail "SIG$sig did not stop in order"
+done
+rm -f RawLog.txt lines*.txt
+start
+wait_text "lines*.txt" "0 Run: tId"
+kill -USR1 $PID
+# Line 2 does not compile, so the reload runs the whole hand-out again.
+for _ in $(seq 600); do (( $(grep -c "\[Run Start ...\]" RawLog.txt) >= 2 )) && break; sleep 0.05; done
+(( $(grep -c "\[Run Start ...\]" RawLog.txt) >= 2 )) || fail "SIGUSR1 did not reload"
+stop_with TERM
+
+# A SIGTERM as soon as the signals are blocked, long before the lines run, waits for the loop and stops in order.
+rm -f RawLog.txt
+start
+for _ in $(seq 600); do
+    mask=$(awk '/^SigBlk/ {print $2}' /proc/$PID/status 2>/dev/null || echo 0)
+    (( (16#$mask >> 14) & 1 )) && break
+    sleep 0.01
+done
+stop_with TERM
+[[ "$(last_raw)" == "Close Ok." ]] || fail "an early SIGTERM did not stop in order"
+
+# ---- Exit() in a script stops in order, exit status 0
 printf 'n = 0\nExit(0)\nwhile (1)\n{\n    n = n + 1\n}\n' > exit.kvs
 sed -i 's/^2=bad.kvs/2=exit.kvs/' ZuZodRun.cfg
-"$ZUZOD" >out.txt 2>err.txt & PID=$!
-for _ in $(seq 200); do kill -0 $PID 2>/dev/null || break; sleep 0.05; done
-kill -0 $PID 2>/dev/null && { echo "Exit() did not stop zuzod"; exit 1; }
-wait $PID
-PID=""
-for t in "Exit()!" "Driver Closed." "Close Ok."; do in_logs "$t" || { echo "Exit(): missing $t"; exit 1; }; done
+rm -f RawLog.txt
+start
+rc=0; wait $PID || rc=$?; PID=""
+[[ $rc == 0 ]] || fail "Exit(): exit status $rc"
+grep -q "Exit()!" RawLog.txt || fail "Exit() not logged"
+[[ "$(last_raw)" == "Close Ok." ]] || fail "Exit() did not stop in order"
 
-# SIGTERM while lines are still handed out (about a second apart): the rest are not loaded, none starts running.
-rm -f lines*.txt RawLog.txt
-sed -i 's/^LOAD_DELAY=.*/LOAD_DELAY=4000/' ZuZodRun.cfg
-"$ZUZOD" >out.txt 2>err.txt & PID=$!
-wait_logs "0: new TagTelBasic(loop.kvs) OK. ret=0"
-kill -TERM $PID
-wait $PID
-PID=""
-in_logs "Driver Closed." || { echo "not closed in order after SIGTERM"; exit 1; }
-in_logs "Run: tId" && { echo "a line ran although the hand-out was stopped"; exit 1; }
-in_logs "2: new TagTelBasic" && { echo "the hand-out went on after SIGTERM"; exit 1; }
+# ---- starts that cannot run anything: exit 1 at once, and the message names the cause
+mkdir bad && cd bad
+expect_fail() {
+    local rc=0
+    "$ZUZOD" >out.txt 2>err.txt || rc=$?
+    [[ $rc == 1 ]] || fail "$1: exit status $rc"
+    grep -qF -- "$2" err.txt || fail "$1: the message does not say: $2"
+}
+expect_fail "no configuration file" '"ZuZodRun.cfg" File Open Error.'
+printf 'FORM_TITLE=%s\nVIR_LINES_NUM=2\n0-1=a.kvs\n1=b.kvs\n' "$TITLE" > ZuZodRun.cfg
+expect_fail "overlapping lists" "lines overlap"
+grep -q "File Open Error" err.txt && fail "an overlap reported as a file open error"
+head -c 3000 /dev/urandom | tr -d '=' > ZuZodRun.cfg
+expect_fail "a garbage file" "gives no line a script"
 exit 0
