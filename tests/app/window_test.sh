@@ -17,7 +17,7 @@ printf 'n = 0\nwhile (1)\n{\n    n = n + 1\n}\n' > loop.kvs
 cat > inside.sh <<INNER
 set -euo pipefail
 "$ZUZOD" >out.txt 2>err.txt & PID=\$!
-for _ in \$(seq 600); do cat run*.txt 2>/dev/null | grep -q "1 Run: tId" && break; sleep 0.05; done
+for _ in \$(seq 600); do grep -qs "1 Run: tId" run*.txt && break; sleep 0.05; done
 WID=""
 for _ in \$(seq 600); do WID=\$(xdotool search --name "ZzWindow$$" 2>/dev/null | head -1) && [[ -n "\$WID" ]] && break; sleep 0.05; done
 [[ -n "\$WID" ]] || { echo "FAIL: no window"; cat err.txt; kill \$PID; exit 1; }
