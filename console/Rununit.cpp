@@ -347,6 +347,13 @@ void TForm1::closeEvent(QCloseEvent* e) {
     e->ignore();
 }
 
+void TForm1::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && tray_)
+        QMetaObject::invokeMethod(
+            this, [this] { hide(); }, Qt::QueuedConnection);
+}
+
 void TForm1::O1Click() {
     showNormal();
     raise();

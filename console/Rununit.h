@@ -67,6 +67,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    // A minimised window lives in the tray only.
+    void changeEvent(QEvent* e) override;
 
 private:
     QAction* AddItem(QMenu* menu, const char* name, std::function<void()> fn, const QKeySequence& key = {});

@@ -90,7 +90,7 @@ void TagConsole::SetPanelText(Panel p, const std::string& gbk) {
         std::lock_guard<std::mutex> g(textLock_);
         panels_[size_t(p)] = gbk;
     }
-    if (view_) view_->PanelChanged(p);
+    if (ConsoleView* v = view_.load()) v->PanelChanged(p);
 }
 
 std::string TagConsole::TrayHint() const {
@@ -107,7 +107,7 @@ void TagConsole::SetBlockAlarm(bool normal) {
             trayHint_ = English() ? "Err: Lines Block or Quit!" : "注意: 脚本退出或线路堵塞";
     }
     trayImage_ = normal ? kTrayNormal : kTrayAlarm;
-    if (view_) view_->TrayChanged();
+    if (ConsoleView* v = view_.load()) v->TrayChanged();
 }
 
 void TagConsole::ShowConnCount(int32_t count) {
@@ -128,17 +128,17 @@ int32_t TagConsole::Start(const std::string& cfgFile, const std::string& quitEve
     TagRemoteCtrl::SetConnCountSink(&TagConsole::ShowConnCount);
 
     FormGeometry g;
-    if (view_) view_->Geometry(g);
+    if (ConsoleView* v = view_.load()) v->Geometry(g);
     // The widths come from the file or the grid's own, never from a view that has not been sized yet.
     for (int32_t& w : g.colWidth)
         w = 0;
     formPos_.Load();
     if (!LoadPost(formPos_, g)) {
-        int32_t w, h;
-        if (view_) view_->ScreenSize(w, h);
+        int32_t w = 1024, h = 768;
+        if (ConsoleView* v = view_.load()) v->ScreenSize(w, h);
         SetDefaultPost(g, w, h, cfg.colGroups, cfg.dispSentence);
     }
-    if (view_) view_->SetGeometry(g);
+    if (ConsoleView* v = view_.load()) v->SetGeometry(g);
     for (int32_t c = 0; c < FormGeometry::kCols; ++c)
         if (g.colWidth[c] > 0) grid_.SetColWidth(c, g.colWidth[c]);
 
@@ -189,7 +189,7 @@ int32_t TagConsole::InitSystem() {
         RawLog("MainRunThread()...");
         WriteRunLog("MainRunThread()...");
         int32_t result = drive.Run(drive.CfgFile().c_str());
-        if (view_ && !shutOnce_.load()) view_->RunDone(result, ScriptedLines(drive));
+        if (ConsoleView* v = view_.load(); v && !shutOnce_.load()) v->RunDone(result, ScriptedLines(drive));
     });
     if (!started) WriteRunLogAlways("MainRunThread could not be started");
     RawLog("Create : MainRunThread..");
@@ -227,7 +227,7 @@ void TagConsole::DispMonitor() {
             SetLineState(n, english ? "Running" : "运行");
     }
     m->InitGrid(&grid_);
-    if (view_) view_->GridReset();
+    if (ConsoleView* v = view_.load()) v->GridReset();
 }
 
 // ---- the display tick
@@ -307,7 +307,7 @@ void TagConsole::Tick() {
     }
     if (RunCfg().immediateLog == 0 && runLog_) runLog_->Flush();
     if (drive) StatusLine(*drive);
-    if (view_) view_->Ticked();
+    if (ConsoleView* v = view_.load()) v->Ticked();
 }
 
 std::string TagConsole::LogFileName() const {
@@ -315,10 +315,11 @@ std::string TagConsole::LogFileName() const {
 }
 
 void TagConsole::CheckEvents() {
-    if (showEvent_->Wait(0) && view_) view_->ShowWindow();
+    ConsoleView* v = view_.load();
+    if (showEvent_->Wait(0) && v) v->ShowWindow();
     if (quitEvent_->Wait(0)) {
         RawLog("HasQuitEvent!");
-        if (view_) view_->PostQuit();
+        if (v) v->PostQuit();
     }
 }
 
@@ -334,7 +335,7 @@ int TagConsole::ShowEventFd() const {
 
 void TagConsole::Exit() {
     RawLog("Exit()!");
-    if (view_) view_->PostQuit();
+    if (ConsoleView* v = view_.load()) v->PostQuit();
 }
 
 void TagConsole::DeleteSystem(uint32_t pauseMs) {
@@ -363,11 +364,11 @@ void TagConsole::Shutdown() {
     RawLog("delete pCtrlPages...");
     pages_.CloseAll();
     RawLog("ModifyTrayIcon()...");
-    if (view_) view_->RemoveTray();
+    if (ConsoleView* v = view_.load()) v->RemoveTray();
     RawLog("SavePost()...");
     FormGeometry g;
     // Without a window there is no position to keep.
-    if (view_ && view_->Geometry(g)) SavePost(formPos_, g);
+    if (ConsoleView* v = view_.load(); v && v->Geometry(g)) SavePost(formPos_, g);
     DeleteSystem(kCloseDriveMs);
     RawLog("delete _logFp ...");
     SetRunLog(nullptr);
@@ -375,7 +376,7 @@ void TagConsole::Shutdown() {
     RawLog("Close Ok.");
     quitEvent_->Close();
     showEvent_->Close();
-    if (view_) view_->CloseWindow();
+    if (ConsoleView* v = view_.load()) v->CloseWindow();
 }
 
 void TagConsole::Reset() {

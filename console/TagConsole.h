@@ -58,7 +58,7 @@ public:
     TagConsole(const TagConsole&) = delete;
     TagConsole& operator=(const TagConsole&) = delete;
 
-    void SetView(ConsoleView* view) { view_ = view; }
+    void SetView(ConsoleView* view) { view_.store(view); }
     void SetCfgFile(const std::string& file) { cfgFile_ = file; }
 
     // The main window's creation: the named events, the configuration read again, the run log, the window
@@ -120,7 +120,8 @@ private:
     // Shows a window-thread text for the monitor connection count.
     static void ShowConnCount(int32_t count);
 
-    ConsoleView* view_ = nullptr;
+    // Read by the monitor server's threads too (the connection count).
+    std::atomic<ConsoleView*> view_{nullptr};
     std::string cfgFile_ = "ZuZodRun.cfg";
     int32_t status_ = -1;
     std::unique_ptr<TagWriteLog> runLog_;

@@ -161,3 +161,18 @@ TEST(FormPos, FileRulesAndRoundTrip) {
     EXPECT_EQ(back.height, 500);
     EXPECT_EQ(back.colWidth[7], 18);
 }
+
+TEST_F(ConsoleTest, ResetBuildsANewLineManagerAndTableAndOpensTheDisplayAgain) {
+    ASSERT_EQ(Start(2, "LOAD_DELAY=5\n"), 0);
+    {
+        std::lock_guard<std::mutex> g(view.m);
+        view.runDone = false;
+    }
+    console.Reset();
+    view.WaitRunDone();
+    EXPECT_NE(GetTelDrive(), nullptr);
+    EXPECT_NE(console.PanelText(Panel::Info), "正在重新初始化...");
+    EXPECT_EQ(GetMonitor(), console.Monitor());
+    EXPECT_FALSE(SystemClosing().load());
+    EXPECT_EQ(console.Monitor()->Text(1, 0), "1 : VirtualLine1");
+}
