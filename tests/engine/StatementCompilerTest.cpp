@@ -616,6 +616,11 @@ protected:
         prog.lineNo = 0;
         Assign("a", 1);
     }
+    // The call is this fixture's and goes before the base's program, whose destructor would stop it.
+    void TearDown() override {
+        prog.pKvCall = nullptr;
+        StatementCompiler::TearDown();
+    }
     TagKvCall call;
     TagTelBasic func{"a.kvs", "f", &prog};
 };

@@ -30,14 +30,6 @@ std::filesystem::path g_shots;
 
 class Window : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "zz_console_window_tests";
-        static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
-        g_shots = std::filesystem::current_path();
-    }
     Window() : dir_("window") {
         saved_ = RunCfg();
         SetLinePrograms(&programs_);
@@ -150,4 +142,13 @@ TEST_F(Window, TheCloseButtonHidesTheWindowAndTheQuitMessageShutsDownInOrder) {
     EXPECT_TRUE(console_.ShutdownStarted());
     EXPECT_EQ(GetTelDrive(), nullptr);
     EXPECT_FALSE(form_->isVisible());
+}
+
+// The application object lives for the whole run and goes before Qt's own globals.
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    g_shots = std::filesystem::current_path();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
