@@ -616,6 +616,11 @@ protected:
         prog.lineNo = 0;
         Assign("a", 1);
     }
+    // The program stops its call's waits when it goes: it must not outlive the call with a pointer to it.
+    void TearDown() override {
+        prog.pKvCall = nullptr;
+        StatementCompiler::TearDown();
+    }
     TagKvCall call;
     TagTelBasic func{"a.kvs", "f", &prog};
 };
