@@ -18,6 +18,12 @@ inline bool IsWordByte(unsigned char c) {
 
 } // namespace
 
+// Kept out of line and cold, so the step count costs the elements no more than an increment and two compares.
+__attribute__((noinline, cold)) void AbandonSearch(const CContext* ctx) {
+    throw RegexAbandoned{ctx->m_nSteps > kMatchStepLimit ? RegexAbandoned::kTooManySteps
+                                                         : RegexAbandoned::kStackExhausted};
+}
+
 // ---- string
 
 CStringElxT::CStringElxT(std::string text, bool rightleft, bool ignorecase)

@@ -83,12 +83,15 @@ struct RegexAbandoned {
     enum Reason { kTooManySteps, kStackExhausted } reason;
 };
 
+[[noreturn]] void AbandonSearch(const CContext* ctx);
+
 // Counted by every element that calls other elements: backtracking that runs away, or recursion that would
 // overflow the thread's stack, ends the search here.
 inline void CountStep(CContext* ctx) {
-    if (++ctx->m_nSteps > kMatchStepLimit) throw RegexAbandoned{RegexAbandoned::kTooManySteps};
-    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < ctx->m_stackFloor)
-        throw RegexAbandoned{RegexAbandoned::kStackExhausted};
+    if (__builtin_expect(++ctx->m_nSteps > kMatchStepLimit ||
+                             reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < ctx->m_stackFloor,
+                         0))
+        AbandonSearch(ctx);
 }
 
 class ElxInterface {

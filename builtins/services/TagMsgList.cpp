@@ -1,5 +1,7 @@
 #include "builtins/services/TagMsgList.h"
 
+#include <iterator>
+
 #include "builtins/services/HeldValue.h"
 #include "platform/TagRunCfg.h"
 
@@ -90,9 +92,17 @@ int32_t TagMsgList::Add(const TagMsgFields& rec) {
     const uint32_t n = uint32_t(records_.size());
     const uint32_t limit = uint32_t(MsgListLimit());
     if (limit != 0 && n > limit) return 0;
-    records_.push_back(rec);
-    // Sorted before the lock is let go, so no other line ever takes from a list in arrival order by mistake.
-    SortLocked();
+    if (order_.empty() || !sorted_) {
+        records_.push_back(rec);
+        // Sorted before the lock is let go, so no other line ever takes from a list in arrival order by mistake.
+        SortLocked();
+    } else {
+        // Into a list already in order: after the last record it does not go before, as a stable sort puts it.
+        auto it = records_.end();
+        while (it != records_.begin() && CompareByMsgFields(order_, rec, *std::prev(it)))
+            --it;
+        records_.insert(it, rec);
+    }
     return int32_t(n + 1);
 }
 
@@ -239,6 +249,7 @@ int32_t TagMsgList::SetOrderBy(int32_t column, int32_t direction) {
     auto it = order_.begin();
     while (it != order_.end() && it->column != column)
         ++it;
+    sorted_ = false;
     if (direction >= 0) {
         if (it != order_.end())
             it->descending = direction != 0;
@@ -254,6 +265,7 @@ void TagMsgList::SortLocked() {
     if (order_.empty()) return;
     // std::list::sort is a stable merge sort: records equal on every column keep their arrival order.
     records_.sort([this](const TagMsgFields& a, const TagMsgFields& b) { return CompareByMsgFields(order_, a, b); });
+    sorted_ = true;
 }
 
 int32_t TagMsgList::Sort() {

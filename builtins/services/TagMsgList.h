@@ -98,6 +98,7 @@ private:
     std::recursive_mutex lock_;
     std::list<TagMsgFields> records_;
     std::vector<TagOrderCol> order_;
+    bool sorted_ = false; // the records stand in the order of the current columns
 };
 
 } // namespace zz
