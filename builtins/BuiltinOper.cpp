@@ -39,6 +39,14 @@ void TagBuiltin::SetOutText(int32_t i, std::string_view s) const {
     Operand(i).SetStrN(s.data(), static_cast<int32_t>(n));
 }
 
+void TagBuiltin::SetOutItemText(int32_t i, int32_t key, std::string_view s) const {
+    TagVar k, text;
+    k.SetInt(key);
+    size_t n = s.size() > static_cast<size_t>(TagVar::kMaxStrLen) ? TagVar::kMaxStrLen : s.size();
+    text.SetStrN(s.data(), static_cast<int32_t>(n));
+    Operand(i)[k] = text; // whole-value assignment lets go of an object the element held
+}
+
 TagKvCall* TagBuiltin::Call() const {
     // Every line's call object is a TagKvCall; a bare engine call state (engine tests) has no line operations.
     return program_ ? dynamic_cast<TagKvCall*>(program_->Call()) : nullptr;

@@ -65,6 +65,8 @@ public:
     TagInterLineServer(TagVar* v, TagTelBasic* prog) : TagBuiltin((prog ? prog->GetRoot() : nullptr), {v}) {
         if (Program()) Program()->SetOptimize(0);
     }
+    // Serves at most one waiting request of the slot (builtins/Messages.cpp).
+    int32_t Run() override;
 };
 
 // Declares the function in the line's DLL table while compiling, with the values the operands hold then;

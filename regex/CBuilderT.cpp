@@ -8,7 +8,7 @@ namespace zz {
 namespace {
 
 constexpr int kUnlimited = 2147483647;
-constexpr int kMaxDepth = 64;          // group nesting; deeper groups match nothing
+constexpr int kMaxDepth = 64;          // group nesting; a deeper group refuses the pattern
 constexpr int kMaxQuantifierChain = 4; // quantifiers stacked on one atom beyond this are ignored
 
 bool IsHex(int c) {
@@ -131,10 +131,10 @@ ElxInterface* CBuilderT::GetStockElx(int k) {
     CRangeElxT* r = Make<CRangeElxT>(rtl, positive);
     switch (kind) {
     case 1:
-        r->AddRange(-128, 127);
+        r->AddRange(0, 255);
         break;
     case 2:
-        r->AddRange(-128, 9), r->AddRange(11, 127);
+        r->AddRange(0, 9), r->AddRange(11, 255);
         break;
     case 3:
     case 4:
@@ -502,17 +502,9 @@ void CBuilderT::CloseGroup() {
 
 // group := '(' ( '?' header )? alternation ')'
 ElxInterface* CBuilderT::ParseGroup(int& flags, int depth) {
-    if (depth >= kMaxDepth) { // too deep: skip the group's text; it matches nothing
-        int level = 1;
-        while (m_pos < m_pattern.size() && level > 0) {
-            char c = m_pattern[m_pos++];
-            if (c == '\\' && m_pos < m_pattern.size())
-                ++m_pos;
-            else if (c == '(')
-                ++level;
-            else if (c == ')')
-                --level;
-        }
+    if (depth >= kMaxDepth) { // too deep: the pattern is refused; parsing stops here
+        m_bRefused = true;
+        m_pos = m_pattern.size();
         return Nothing(flags);
     }
     int local = flags;
@@ -709,14 +701,14 @@ ElxInterface* CBuilderT::ParseClass(int flags) {
             if (dash.special && dash.ch == '-') {
                 Token hi = Next(true);
                 if (!hi.special && !(hi.ch & kEsc)) {
-                    r->AddRange((signed char)t.ch, (signed char)hi.ch);
+                    r->AddRange(t.ch & 0xFF, hi.ch & 0xFF);
                     continue;
                 }
             }
             m_pos = pos;
             m_quote = quote;
         }
-        r->AddChar((signed char)t.ch);
+        r->AddChar(t.ch & 0xFF);
     }
     r->Finish();
     return r;

@@ -1,7 +1,7 @@
 #pragma once
-// The pattern compiler: turns a pattern text into a tree of matching elements. Every pattern compiles; malformed
-// constructs are read in fixed, documented ways (an unmatched ')' ends the pattern, an open class or group runs to
-// the end).
+// The pattern compiler: turns a pattern text into a tree of matching elements. Malformed constructs are read in
+// fixed, documented ways (an unmatched ')' ends the pattern, an open class or group runs to the end); only groups
+// nested deeper than 64 refuse the pattern (m_bRefused), since the matcher's C++ recursion follows the nesting.
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +19,7 @@ public:
 
     void Build(const char* pattern, int length, int flags);
     int GetNamedNumber(std::string_view name) const; // -1 when no group has that name
+    const std::string& Pattern() const { return m_pattern; }
 
     ElxInterface* m_pTopElx = nullptr;
     int m_nFlags = 0;
@@ -31,6 +32,7 @@ public:
     ByteSet m_firstSet;
     bool m_bUseFirst = false;
     bool m_bAnchored = false;
+    bool m_bRefused = false;
 
 private:
     struct Token {

@@ -1,12 +1,59 @@
 // Search over a subject and the results it reports.
 #include "regex/CRegexpT.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/TagWriteLog.h"
 #include "regex/CBuilderT.h"
 
 namespace zz {
+
+namespace {
+
+// Stack a search leaves unused below its deepest frame: room for the unwinding and for the caller.
+constexpr uintptr_t kStackReserve = 64 * 1024;
+// Depth allowed when the system cannot tell where the thread's stack ends.
+constexpr uintptr_t kStackBudgetUnknown = 160 * 1024;
+
+// The lowest address of this thread's stack, 0 when the system does not tell; asked once per thread.
+uintptr_t ThreadStackLow() {
+    thread_local const uintptr_t low = [] {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0) return uintptr_t(0);
+        void* addr = nullptr;
+        size_t size = 0;
+        const int rc = pthread_attr_getstack(&attr, &addr, &size);
+        pthread_attr_destroy(&attr);
+        return rc == 0 ? reinterpret_cast<uintptr_t>(addr) : uintptr_t(0);
+    }();
+    return low;
+}
+
+// The lowest frame address a search starting at frame `here` may reach on this thread.
+uintptr_t StackFloor(uintptr_t here) {
+    const uintptr_t low = ThreadStackLow();
+    if (low != 0 && here > low) return low + kStackReserve; // past it already: the first step gives up
+    return here > kStackBudgetUnknown ? here - kStackBudgetUnknown : 0;
+}
+
+void LogRefused(const std::string& pattern) {
+    char text[192];
+    std::snprintf(text, sizeof text, "Regexp refused, groups nested deeper than 64: %s", pattern.c_str());
+    WriteRunLogAlways(text);
+}
+
+void LogAbandoned(RegexAbandoned::Reason why, const std::string& pattern) {
+    char text[192];
+    std::snprintf(text, sizeof text, "Regexp gave up (%s), no match: %s",
+                  why == RegexAbandoned::kTooManySteps ? "match limit" : "stack", pattern.c_str());
+    WriteRunLogAlways(text);
+}
+
+} // namespace
 
 CRegexpT::CRegexpT() = default;
 CRegexpT::CRegexpT(const char* pattern, int flags) {
@@ -26,6 +73,10 @@ void CRegexpT::Compile(const char* pattern, int length, int flags) {
     if (!pattern) return;
     auto b = std::make_unique<CBuilderT>();
     b->Build(pattern, length, flags);
+    if (b->m_bRefused) {
+        LogRefused(b->Pattern());
+        return;
+    }
     m_builder = std::move(b);
 }
 
@@ -40,6 +91,7 @@ int CRegexpT::Flags() const {
 }
 
 CContext* CRegexpT::PrepareMatch(const char* text, int length, int start, CContext* ctx) const {
+    if (!ctx) return nullptr;
     ctx->m_nCloseCount = 0;
     ctx->m_nLastBeginPos = -1;
     ctx->m_nLastEmptyPos = -1;
@@ -63,10 +115,20 @@ MatchResultT CRegexpT::Match(const char* text, int length, int start, CContext* 
 }
 
 MatchResultT CRegexpT::Match(CContext* ctx) const {
+    if (!m_builder || !ctx || !ctx->m_pMatchString) return MatchResultT(); // a context never prepared
+    ctx->m_nSteps = 0;
+    ctx->m_stackFloor = StackFloor(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+    try {
+        return Search(ctx);
+    } catch (const RegexAbandoned& e) {
+        LogAbandoned(e.reason, m_builder->Pattern());
+        return MatchResultT();
+    }
+}
+
+MatchResultT CRegexpT::Search(CContext* ctx) const {
     MatchResultT result;
-    if (!m_builder || !ctx || !ctx->m_pMatchString) return result; // a context never prepared
     const CBuilderT& b = *m_builder;
-    ctx->m_stackBase = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     const bool rtl = (b.m_nFlags & RIGHTTOLEFT) != 0;
     const int len = ctx->m_nMatchLength, groups = b.m_nMaxNumber;
     const unsigned char* s = ctx->m_pMatchString;

@@ -31,13 +31,18 @@ public:
     CRegexpT(const CRegexpT&) = delete;
     CRegexpT& operator=(const CRegexpT&) = delete;
 
+    // A pattern with groups nested deeper than 64 is refused (run-log line): nothing is compiled, every search
+    // fails and Replace returns null.
     void Compile(const char* pattern, int flags = NO_FLAG);
     void Compile(const char* pattern, int length, int flags);
+    bool IsCompiled() const { return m_builder != nullptr; }
 
     // Search from start (negative: the text start, or its end right to left). Without a context, a fresh one.
+    // A search that takes more than kMatchStepLimit steps, or would overflow the thread's stack, gives up with no
+    // match and a run-log line naming the pattern.
     MatchResultT Match(const char* text, int start = -1, CContext* ctx = nullptr) const;
     MatchResultT Match(const char* text, int length, int start, CContext* ctx = nullptr) const;
-    // Successive searches over one prepared context go on where the previous match ended.
+    // Successive searches over one prepared context go on where the previous match ended. Null without a context.
     CContext* PrepareMatch(const char* text, int length, int start, CContext* ctx) const;
     MatchResultT Match(CContext* ctx) const;
 
@@ -54,6 +59,9 @@ public:
     int Flags() const;
 
 private:
+    // The search loop over the start positions (ctx prepared, limits set).
+    MatchResultT Search(CContext* ctx) const;
+
     std::unique_ptr<CBuilderT> m_builder;
 };
 

@@ -16,10 +16,13 @@ inline bool IsWordByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// Recursion gives up before it takes more than this much of the thread's stack (line threads have 512 KiB).
-constexpr uintptr_t kRecursionStackBudget = 160 * 1024;
-
 } // namespace
+
+// Kept out of line and cold, so the step count costs the elements no more than an increment and two compares.
+__attribute__((noinline, cold)) void AbandonSearch(const CContext* ctx) {
+    throw RegexAbandoned{ctx->m_nSteps > kMatchStepLimit ? RegexAbandoned::kTooManySteps
+                                                         : RegexAbandoned::kStackExhausted};
+}
 
 // ---- string
 
@@ -93,11 +96,11 @@ FirstKind CByteElx::First(ByteSet& set) const {
 }
 
 bool CRangeElxT::Contains(unsigned char c) const {
-    const int sc = (signed char)c; // ranges compare bytes as signed values
+    const int uc = c;
     for (size_t i = 0; i + 1 < m_ranges.size(); i += 2)
-        if (sc >= m_ranges[i] && sc <= m_ranges[i + 1]) return true;
+        if (uc >= m_ranges[i] && uc <= m_ranges[i + 1]) return true;
     for (int ch : m_chars)
-        if (ch == sc) return true;
+        if (ch == uc) return true;
     for (const CByteElx* e : m_embeds)
         if (e->Test(c)) return true;
     return false;
@@ -166,10 +169,12 @@ int CListElxT::Forward(CContext* ctx, int i) const {
 }
 
 int CListElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     return Forward(ctx, 0);
 }
 
 int CListElxT::MatchNext(CContext* ctx) const {
+    CountStep(ctx);
     const int n = int(m_elxlist.size());
     int i = n;
     for (;;) {
@@ -190,6 +195,7 @@ FirstKind CListElxT::First(ByteSet& set) const {
 }
 
 int CAlternativeElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     for (int i = 0; i < int(m_elxlist.size()); ++i) {
         if (m_elxlist[i]->Match(ctx)) {
             ctx->m_stack.Push(i);
@@ -200,6 +206,7 @@ int CAlternativeElxT::Match(CContext* ctx) const {
 }
 
 int CAlternativeElxT::MatchNext(CContext* ctx) const {
+    CountStep(ctx);
     int i = ctx->m_stack.Pop();
     if (m_elxlist[i]->MatchNext(ctx)) {
         ctx->m_stack.Push(i);
@@ -311,6 +318,7 @@ int CRepeatBase::ExtendGreedy(CContext* ctx, int limit) const {
 }
 
 int CRepeatElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     if (m_bSingle) {
         if (Avail(ctx) < m_nMin) return 0;
         int pos = ctx->m_nCurrentPos;
@@ -326,6 +334,7 @@ int CRepeatElxT::Match(CContext* ctx) const {
 }
 
 int CRepeatElxT::MatchNext(CContext* ctx) const {
+    CountStep(ctx);
     if (m_bSingle) {
         ctx->m_nCurrentPos += m_bRight ? m_nMin : -m_nMin;
         return 0;
@@ -344,6 +353,7 @@ inline int SingleMax(int minimum, int variable, int avail) {
 } // namespace
 
 int CGreedyElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     if (m_bSingle) {
         const int pos = ctx->m_nCurrentPos, max = SingleMax(m_nMin, m_nVar, Avail(ctx));
         const unsigned char* s = ctx->m_pMatchString;
@@ -367,6 +377,7 @@ int CGreedyElxT::Match(CContext* ctx) const {
 }
 
 int CGreedyElxT::MatchNext(CContext* ctx) const {
+    CountStep(ctx);
     const int dir = m_bRight ? -1 : 1;
     if (m_bSingle) {
         int i = ctx->m_stack.Pop();
@@ -399,6 +410,7 @@ int CGreedyElxT::MatchNext(CContext* ctx) const {
 }
 
 int CReluctantElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     if (m_bSingle) {
         if (Avail(ctx) < m_nMin) return 0;
         int pos = ctx->m_nCurrentPos;
@@ -416,6 +428,7 @@ int CReluctantElxT::Match(CContext* ctx) const {
 }
 
 int CReluctantElxT::MatchNext(CContext* ctx) const {
+    CountStep(ctx);
     const int dir = m_bRight ? -1 : 1;
     if (m_bSingle) {
         int i = ctx->m_stack.Pop();
@@ -460,6 +473,7 @@ int CReluctantElxT::MatchNext(CContext* ctx) const {
 }
 
 int CPossessiveElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     if (m_bSingle) {
         const int pos = ctx->m_nCurrentPos, max = SingleMax(m_nMin, m_nVar, Avail(ctx));
         const unsigned char* s = ctx->m_pMatchString;
@@ -584,6 +598,7 @@ int CBackrefElxT::MatchNext(CContext* ctx) const {
 }
 
 int CAssertElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     const int stackSize = ctx->m_stack.GetSize(), capSize = ctx->m_capturestack.GetSize();
     const int p0 = ctx->m_nCurrentPos;
     const int r = m_pelx->Match(ctx);
@@ -605,6 +620,7 @@ int CAssertElxT::MatchNext(CContext* ctx) const {
 }
 
 int CIndependentElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     const int stackSize = ctx->m_stack.GetSize(), capSize = ctx->m_capturestack.GetSize();
     const int p0 = ctx->m_nCurrentPos;
     if (!m_pelx->Match(ctx)) return 0;
@@ -636,6 +652,7 @@ bool CConditionElxT::Holds(CContext* ctx) const {
 }
 
 int CConditionElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     const int capSize = ctx->m_capturestack.GetSize();
     const int branch = Holds(ctx) ? 1 : 0;
     ElxInterface* e = branch ? m_pYes : m_pNo;
@@ -649,6 +666,7 @@ int CConditionElxT::Match(CContext* ctx) const {
 }
 
 int CConditionElxT::MatchNext(CContext* ctx) const {
+    CountStep(ctx);
     const int capSize = ctx->m_stack.Pop();
     const int branch = ctx->m_stack.Pop();
     ElxInterface* e = branch ? m_pYes : m_pNo;
@@ -671,13 +689,12 @@ FirstKind CConditionElxT::First(ByteSet& set) const {
 // ---- recursion
 
 int CDelegateElxT::Match(CContext* ctx) const {
+    CountStep(ctx);
     if (!m_pelx) return 1;
     const int pos = ctx->m_nCurrentPos;
     // entering the same target again at the same position would never end: that way fails
     for (int i = 0; i + 1 < ctx->m_recursion.GetSize(); i += 2)
         if (ctx->m_recursion[i] == m_nnumber && ctx->m_recursion[i + 1] == pos) return 0;
-    const uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    if (ctx->m_stackBase > here && ctx->m_stackBase - here > kRecursionStackBudget) return 0;
     ctx->m_recursion.Push(m_nnumber);
     ctx->m_recursion.Push(pos);
     const int r = m_pelx->Match(ctx);
@@ -687,6 +704,7 @@ int CDelegateElxT::Match(CContext* ctx) const {
 }
 
 int CDelegateElxT::MatchNext(CContext* ctx) const {
+    CountStep(ctx);
     if (!m_pelx) return 0;
     const int pos = ctx->m_stack.Pop();
     ctx->m_recursion.Push(m_nnumber);

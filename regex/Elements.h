@@ -40,8 +40,10 @@ public:
     int m_nLastEmptyPos = -1;
     // Recursions being entered: pairs of target id and position, to refuse a recursion that makes no progress.
     CBufferT<int> m_recursion;
-    // Frame address where the search began: recursion stops before it uses too much of a thread's stack.
-    uintptr_t m_stackBase = 0;
+    // Matcher steps taken by the search under way, and the lowest frame address it may reach on this thread's
+    // stack; past either the search is abandoned (RegexAbandoned) rather than hang the line or overflow.
+    int64_t m_nSteps = 0;
+    uintptr_t m_stackFloor = 0;
 
     // Cut the capture stack back to size, pointing each group back at the record it had before.
     void CutCaptures(int size) {
@@ -72,6 +74,25 @@ struct ByteSet {
 };
 
 enum FirstKind { FIRST_CONSUMES, FIRST_NULLABLE, FIRST_UNKNOWN };
+
+// Steps one search may take before it gives up with no match (PCRE2's default match limit).
+constexpr int64_t kMatchStepLimit = 10000000;
+
+// Thrown out of the elements when a search must stop at once; the search reports no match.
+struct RegexAbandoned {
+    enum Reason { kTooManySteps, kStackExhausted } reason;
+};
+
+[[noreturn]] void AbandonSearch(const CContext* ctx);
+
+// Counted by every element that calls other elements: backtracking that runs away, or recursion that would
+// overflow the thread's stack, ends the search here.
+inline void CountStep(CContext* ctx) {
+    if (__builtin_expect(++ctx->m_nSteps > kMatchStepLimit ||
+                             reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < ctx->m_stackFloor,
+                         0))
+        AbandonSearch(ctx);
+}
 
 class ElxInterface {
 public:
@@ -136,7 +157,7 @@ public:
     bool Contains(unsigned char c) const override;
 
 private:
-    std::vector<int> m_ranges; // lo, hi pairs, compared as signed bytes
+    std::vector<int> m_ranges; // lo, hi pairs of unsigned bytes (0-255)
     std::vector<int> m_chars;
     std::vector<const CByteElx*> m_embeds;
 };

@@ -140,6 +140,13 @@ int main(int argc, char** argv) {
                 benchmark::DoNotOptimize(CountPcre(pcres[i], md, cases[i].subject));
         });
     }
+    // A pattern that backtracks without end on 28 bytes: the time our engine takes to give up at its step limit.
+    benchmark::RegisterBenchmark("runaway_gives_up/ours", [](benchmark::State& st) {
+        static const zz::CRegexpT runaway("(a*)*b");
+        static const std::string subject = std::string(28, 'a') + "c";
+        for (auto _ : st)
+            benchmark::DoNotOptimize(runaway.Match(subject.c_str()).IsMatched());
+    })->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

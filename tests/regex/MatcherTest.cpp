@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "platform/TagWriteLog.h"
 #include "tests/regex/RegexTestUtil.h"
+#include "tests/support/TestDir.h"
 
 using namespace zz;
 using namespace zz::regextest;
@@ -192,15 +194,56 @@ TEST(RegexMatcher, LongSubjectOnLineThreadStack) {
         all = all && Find("(?>a|b)*c", subject).size() == subject.size();
         all = all && Find("(?:a|b)*+c", subject).size() == subject.size();
         all = all && Find("\\A(?:a|b)*d", subject) == kNone;
-        std::string nested(3000, '(');
-        nested += std::string(3000, ')');
-        return all && Find("\\((?:[^()]|(?R))*\\)", nested) != ""; // recursion gives up before the stack runs out
+        return all;
+    }));
+}
+
+// A search that would run for minutes, or overflow the thread's stack, gives up with no match and a run-log line
+// naming the pattern; it never reports a span it did not match.
+class RegexGivingUp : public ::testing::Test {
+protected:
+    RegexGivingUp() : dir_("regexlimits"), log_("msg_log.txt", 0, true, true) { SetRunLog(&log_); }
+    ~RegexGivingUp() override { SetRunLog(nullptr); }
+    std::string Log() {
+        log_.Flush();
+        return TestDir::Read("msg_log.txt");
+    }
+    TestDir dir_;
+    TagWriteLog log_;
+};
+
+TEST_F(RegexGivingUp, RunawayBacktrackingStopsAtTheStepLimit) {
+    CRegexpT re("(a*)*b");
+    // 2^28 ways to cut the a's before the c says no: abandoned after the step limit
+    EXPECT_EQ(Group(re, std::string(28, 'a') + "c"), kNone);
+    EXPECT_NE(Log().find("Regexp gave up (match limit), no match: (a*)*b"), std::string::npos);
+    EXPECT_EQ(Group(re, "aaab"), "aaab"); // the limit is per search
+}
+
+TEST_F(RegexGivingUp, RecursionPastTheStackFailsTheWholeMatch) {
+    const std::string subject = std::string(500, 'a') + std::string(500, 'b');
+    std::string span;
+    auto search = [&] {
+        CRegexpT re("(a(?1)?b)");
+        MatchResultT m = re.Match(subject.c_str());
+        span = m.IsMatched() ? std::to_string(m.GetStart()) + ".." + std::to_string(m.GetEnd()) : kNone;
+        return true;
+    };
+    ASSERT_TRUE(OnThreadStack(64u << 20, search));
+    EXPECT_EQ(span, "0..1000");
+    ASSERT_TRUE(OnThreadStack(128u << 10, search)); // too little stack for 500 levels: no match, not 12..988
+    EXPECT_EQ(span, kNone);
+    EXPECT_NE(Log().find("Regexp gave up (stack), no match: (a(?1)?b)"), std::string::npos);
+    ASSERT_TRUE(OnLineThreadStack([] {
+        std::string nested = std::string(3000, '(') + std::string(3000, ')');
+        return Find("\\((?:[^()]|(?R))*\\)", nested) == kNone;
     }));
 }
 
 TEST(RegexMatcher, UnpreparedContextFindsNothing) {
     CRegexpT re("");
     CContext ctx;
+    EXPECT_EQ(re.PrepareMatch("abc", 3, 0, nullptr), nullptr);
     EXPECT_FALSE(re.Match(&ctx).IsMatched());
     EXPECT_FALSE(re.Match(static_cast<CContext*>(nullptr)).IsMatched());
     EXPECT_EQ(re.Match(static_cast<const char*>(nullptr), 0).GetStart(), 0); // no text is the empty text

@@ -38,15 +38,15 @@ inline std::string Repl(const char* pattern, const std::string& s, const std::st
     return r;
 }
 
-// Runs body on a thread with the 512 KiB stack of a line thread; its result, or false when no thread starts.
-inline bool OnLineThreadStack(const std::function<bool()>& body) {
+// Runs body on a thread with a stack of stackBytes; its result, or false when no thread starts.
+inline bool OnThreadStack(size_t stackBytes, const std::function<bool()>& body) {
     struct Job {
         const std::function<bool()>* body;
         bool ok = false;
     } job{&body};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 512 * 1024);
+    pthread_attr_setstacksize(&attr, stackBytes);
     pthread_t t;
     const int rc = pthread_create(
         &t, &attr,
@@ -60,6 +60,11 @@ inline bool OnLineThreadStack(const std::function<bool()>& body) {
     if (rc != 0) return false;
     pthread_join(t, nullptr);
     return job.ok;
+}
+
+// The 512 KiB stack of a line thread.
+inline bool OnLineThreadStack(const std::function<bool()>& body) {
+    return OnThreadStack(512 * 1024, body);
 }
 
 } // namespace zz::regextest

@@ -43,20 +43,25 @@ TEST(RegexSyntax, Quantifiers) {
     EXPECT_EQ(Find("*a", "a"), "a"); // a quantifier with nothing before it repeats nothing
 }
 
-TEST(RegexSyntax, ClassesAndSignedRanges) {
+TEST(RegexSyntax, ClassesAndUnsignedRanges) {
     EXPECT_EQ(Find("[a-]+", "x-a-"), "-a-"); // a '-' before ']' makes no range
     EXPECT_EQ(Find("[^a-c]+", "abcxyz"), "xyz");
     EXPECT_EQ(Find("[abc", "xxcab"), "c"); // an open class runs to the end
     EXPECT_EQ(Find("[\\d_]+", "a1_2b"), "1_2");
     EXPECT_EQ(Find("[\\b]", "a\bb"), "\b");
     EXPECT_EQ(Find("[]a]", "a]"), kNone); // ']' first closes the class at once (unlike PCRE)
-    // bytes compare as signed values: 0x80..0xFF lie below 0..0x7F
+    // class ranges run over unsigned bytes 0..255: GBK high bytes lie above ASCII
     EXPECT_EQ(Find("[\\x80-\\xff]+", "ab\xb0\xa1z"), "\xb0\xa1");
-    EXPECT_EQ(Find("[a-\\xff]", "abc"), kNone);
-    EXPECT_EQ(Find("[\\x00-\\xff]", "abc"), kNone);
-    EXPECT_EQ(Find("[\\xff-a]+", "\xb0"
-                                 "a"),
-              "a"); // -1..97 holds 0xFF and the low bytes
+    EXPECT_EQ(Find("[\\x00-\\xff]+", std::string("a\0\xff", 3)), std::string("a\0\xff", 3));
+    EXPECT_EQ(Find("[\\x20-\\xff]+", "\x01"
+                                     "ab\xb0\xa1\n"),
+              "ab\xb0\xa1");
+    EXPECT_EQ(Find("[a-\\xff]+", "Zab\xfe"), "ab\xfe");
+    EXPECT_EQ(Find("[^\\x80-\\xff]+", "\xb0\xa1ok\xb0"), "ok");
+    EXPECT_EQ(Find("[\\xff-a]", "\xb0"
+                                "a"),
+              kNone); // a reversed range holds nothing
+    EXPECT_EQ(Find(".+", "\xb0\xa1"), "\xb0\xa1");
     EXPECT_EQ(Find("[[:alpha:]]+", "12ab3"), "ab");
     EXPECT_EQ(Find("[[:^digit:]x]+", "12ab3"), "ab");
     EXPECT_EQ(Find("[:digit:]+", "ab12"), "12"); // a POSIX class alone
@@ -154,19 +159,23 @@ TEST(RegexSyntax, BackReferencesAreNeverOctal) {
     EXPECT_EQ(Find("(a)\\1", "aA", IGNORECASE), "aA");
 }
 
-TEST(RegexSyntax, DeepNestingIsBounded) {
+TEST(RegexSyntax, GroupsNestedDeeperThan64AreRefused) {
+    auto nested = [](int depth) { return std::string(size_t(depth), '(') + "a" + std::string(size_t(depth), ')'); };
+    CRegexpT ok(nested(64).c_str());
+    EXPECT_TRUE(ok.IsCompiled());
+    EXPECT_TRUE(ok.Match("a").IsMatched());
+    CRegexpT deep(nested(65).c_str());
+    EXPECT_FALSE(deep.IsCompiled()); // refused: nothing compiled, every search fails, no replacement is made
+    EXPECT_FALSE(deep.Match("a").IsMatched());
+    int len = 0;
+    EXPECT_EQ(deep.Replace("a", 1, "b", 1, len), nullptr);
     EXPECT_TRUE(OnLineThreadStack([] {
-        std::string deep(5000, '(');
-        deep += "a|(?:b";
-        deep += std::string(5000, ')');
-        CRegexpT re(deep.c_str());
-        return !re.Match("a").IsMatched() && !re.Match("b").IsMatched();
+        std::string deeper(5000, '(');
+        deeper += "a|(?:b";
+        deeper += std::string(5000, ')');
+        CRegexpT re(deeper.c_str());
+        return !re.IsCompiled() && !re.Match("a").IsMatched();
     }));
-    std::string deep(5000, '(');
-    deep += "a";
-    deep += std::string(5000, ')');
-    CRegexpT re(deep.c_str());
-    EXPECT_FALSE(re.Match("a").IsMatched()); // too deep to build: matches nothing, never crashes
     std::string stacked = "a";
     for (int i = 0; i < 5000; ++i)
         stacked += "{1,2}";
