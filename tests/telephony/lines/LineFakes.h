@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -33,6 +34,25 @@ public:
 
 private:
     std::chrono::steady_clock::time_point start_;
+};
+
+// Time moves only by the sleeps of the thread under test, and only once the lines have settled (quiet() holds):
+// a deadline that others must meet in time then never depends on how loaded the machine is. Waits with a time-out
+// wait for their event alone.
+class SettledClock : public Clock {
+public:
+    explicit SettledClock(std::function<bool()> quiet) : quiet_(std::move(quiet)) {}
+    uint32_t Ticks() override { return now_.load(); }
+    void Sleep(uint32_t ms) override {
+        while (!quiet_())
+            std::this_thread::yield();
+        now_ += ms;
+    }
+    void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t) override { cv.wait(lk); }
+
+private:
+    std::function<bool()> quiet_;
+    std::atomic<uint32_t> now_{0};
 };
 
 class FakeCall : public TagKvCall {
@@ -79,8 +99,10 @@ struct ScopedDrivers {
 // A program. Its script file names its behaviour:
 //   "bad..."   does not compile (init result -2);
 //   "end..."   runs once and ends;
-//   "wait..."  waits for a call (on the call's stop flag), like a driver wait, and honours quit and reload;
+//   "wait..."  waits for a call (on the line's wake event, ended by the stop flag), like a driver wait, and
+//              honours quit and reload;
 //   "deaf..."  ignores quit, reload and the stop flag; only the end-of-run flag ends it;
+// Waiting programs are "parked" while they block, so a test clock can tell that every line has settled.
 //   "hung..."  never returns until the test releases it.
 struct FakeProgram {
     std::string file;
@@ -90,6 +112,9 @@ struct FakeProgram {
     TagTelLine* entry = nullptr;
     std::atomic<bool> quit{false}, stop{false}, endOfRun{false}, stopped{true}, reload{false}, reloadAllowed{false};
     std::atomic<int32_t> runs{0};
+    // Parked: blocked in Park with no wake-up sent since it last looked (wakeups counts those sent).
+    std::atomic<bool> parked{false};
+    std::atomic<uint64_t> wakeups{0}, parkedAt{0};
 };
 
 class FakePrograms : public LinePrograms {
@@ -132,18 +157,15 @@ public:
         if (p->file.rfind("end", 0) == 0) {
             SleepMs(100);
         } else if (p->file.rfind("deaf", 0) == 0) {
-            while (!p->endOfRun)
-                SleepMs(200);
+            Park(*p, [p] { return p->endOfRun.load(); });
         } else if (p->file.rfind("hung", 0) == 0) {
             ++hungInside;
             while (!release)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
         } else {
             // One "statement" at a time: a wait for a call that returns on the stop flag, then the flag checks.
-            while (!p->quit && !p->endOfRun && !(p->reload && p->reloadAllowed)) {
-                for (int i = 0; i < 25 && !p->call->stopFlag; ++i)
-                    SleepMs(200);
-            }
+            while (!p->quit && !p->endOfRun && !(p->reload && p->reloadAllowed))
+                Park(*p, [p] { return p->call->stopFlag.load() || p->quit || p->endOfRun; });
         }
         {
             std::lock_guard<std::mutex> lk(m_);
@@ -159,16 +181,48 @@ public:
     void SetReload(TagTelBasic* tp, bool on) override {
         FakeProgram* p = F(tp);
         p->reload = on;
-        if (on && p->reloadAllowed) p->call->stopFlag = true;
+        if (on && p->reloadAllowed) {
+            ++p->wakeups;
+            p->call->RequestStop();
+        }
     }
     bool ReloadRequested(TagTelBasic* p) override { return F(p)->reload; }
     void RequestQuit(TagTelBasic* p) override {
         F(p)->quit = true;
         F(p)->stop = true;
+        ++F(p)->wakeups;
+        F(p)->call->wake.Signal();
     }
-    void ForceEnd(TagTelBasic* p) override { F(p)->endOfRun = true; }
+    void ForceEnd(TagTelBasic* p) override {
+        F(p)->endOfRun = true;
+        ++F(p)->wakeups;
+        F(p)->call->wake.Signal();
+    }
     bool Stopped(TagTelBasic* p) override { return F(p)->stopped; }
     void ClearScriptCache() override { ++cacheClears; }
+
+    // Blocks on the line's wake event until done() holds. A wake-up sent after the program last looked keeps it
+    // from counting as parked, so a settled clock never takes a woken thread that has not run yet for settled.
+    template <class Done> static void Park(FakeProgram& p, Done done) {
+        p.call->wake.WaitFor(WakeEvent::kForever, [&] {
+            const uint64_t seen = p.wakeups.load();
+            const bool d = done();
+            if (!d) {
+                p.parkedAt = seen;
+                p.parked = true;
+            }
+            return d;
+        });
+        p.parked = false;
+    }
+    // Programs blocked in Park now.
+    int32_t Parked() {
+        std::lock_guard<std::mutex> lk(m_);
+        int32_t n = 0;
+        for (FakeProgram* p : running_)
+            if (p->parked && p->parkedAt == p->wakeups) ++n;
+        return n;
+    }
 
     size_t Live() {
         std::lock_guard<std::mutex> lk(m_);
