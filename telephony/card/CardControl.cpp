@@ -1,0 +1,240 @@
+#include "telephony/card/CardControl.h"
+
+#include "telephony/card/CardSim.h"
+#include "telephony/card/CardSimChan.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <vector>
+
+namespace zz {
+
+namespace {
+
+constexpr size_t kMaxClients = 16;
+constexpr size_t kMaxLine = 4096;
+
+std::string Hex(const std::vector<uint8_t>& b) {
+    static const char* d = "0123456789ABCDEF";
+    std::string s;
+    for (uint8_t x : b) {
+        s += d[x >> 4];
+        s += d[x & 15];
+    }
+    return s;
+}
+
+bool ParseHex(const std::string& s, std::vector<uint8_t>& out) {
+    out.clear();
+    std::string h;
+    for (char c : s)
+        if (c != ' ' && c != ':') h += c;
+    if (h.empty() || h.size() % 2) return false;
+    for (size_t i = 0; i < h.size(); i += 2) {
+        char* end = nullptr;
+        std::string byte = h.substr(i, 2);
+        long v = std::strtol(byte.c_str(), &end, 16);
+        if (*end) return false;
+        out.push_back(uint8_t(v));
+    }
+    return true;
+}
+
+std::string Answer(int32_t r) {
+    return r >= 0 ? "OK" : "ERR refused";
+}
+
+std::string Join(const std::vector<std::string>& items) {
+    std::string s;
+    for (const std::string& i : items)
+        s += (s.empty() ? "" : " ") + i;
+    return s;
+}
+
+} // namespace
+
+CardControl::CardControl(CardSim& sim) : sim_(sim) {}
+
+CardControl::~CardControl() {
+    if (stopFd_ >= 0) {
+        uint64_t one = 1;
+        (void)!write(stopFd_, &one, sizeof one);
+    }
+    if (thread_.joinable()) thread_.join();
+    if (listen_ >= 0) close(listen_);
+    if (stopFd_ >= 0) close(stopFd_);
+}
+
+int32_t CardControl::Start(int32_t port) {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    stopFd_ = eventfd(0, EFD_CLOEXEC);
+    if (listen_ < 0 || stopFd_ < 0) return -1;
+    int one = 1;
+    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0 || ::listen(listen_, 8) < 0 ||
+        getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) < 0)
+        return -1;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+    return port_;
+}
+
+void CardControl::Serve() {
+    struct Client {
+        int fd;
+        std::string in;
+    };
+    std::vector<Client> clients;
+    for (;;) {
+        std::vector<pollfd> fds = {{stopFd_, POLLIN, 0}, {listen_, POLLIN, 0}};
+        for (const Client& c : clients)
+            fds.push_back({c.fd, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), -1) < 0) continue;
+        if (fds[0].revents) break;
+        if (fds[1].revents & POLLIN) {
+            int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0 && clients.size() < kMaxClients) clients.push_back({fd, {}});
+            else if (fd >= 0) close(fd);
+        }
+        for (size_t i = 0; i < clients.size(); ++i) {
+            if (!(fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            Client& c = clients[i];
+            char buf[1024];
+            ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+            bool drop = n <= 0;
+            if (n > 0) c.in.append(buf, size_t(n));
+            size_t nl;
+            while (!drop && (nl = c.in.find('\n')) != std::string::npos) {
+                std::string line = c.in.substr(0, nl);
+                c.in.erase(0, nl + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                std::string reply = Execute(line) + "\n";
+                drop = send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL) < 0;
+            }
+            if (c.in.size() > kMaxLine) drop = true;
+            if (drop) {
+                close(c.fd);
+                c.fd = -1;
+            }
+        }
+        std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
+    }
+    for (const Client& c : clients)
+        close(c.fd);
+}
+
+std::string CardControl::Execute(const std::string& line) {
+    std::istringstream in(line);
+    std::string cmd;
+    in >> cmd;
+    for (char& ch : cmd)
+        ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    if (cmd.empty()) return "ERR empty";
+    if (cmd == "JOURNAL") {
+        size_t n = 0;
+        in >> n;
+        std::string s = "OK";
+        for (const std::string& e : sim_.Journal(n ? n : 50))
+            s += " | " + e;
+        return s;
+    }
+    if (cmd == "FAIL") {
+        std::string fn;
+        int32_t result = -1, times = 1;
+        in >> fn >> result >> times;
+        if (fn.empty()) return "ERR usage: FAIL function result [times]";
+        sim_.Fail(fn, result, times);
+        return "OK";
+    }
+    if (cmd == "CLEARFAIL") {
+        sim_.ClearFailures();
+        return "OK";
+    }
+    int32_t ch = -1;
+    if (!(in >> ch)) return "ERR usage: " + cmd + " channel ...";
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    std::istringstream args(rest);
+    std::string a, b;
+    args >> a >> b;
+    std::vector<uint8_t> bytes;
+
+    if (cmd == "RING") return Answer(sim_.Ring(ch, a == "-" ? "" : a, b));
+    if (cmd == "RINGISUP") return ParseHex(rest, bytes) ? Answer(sim_.RingIsup(ch, bytes)) : "ERR hex bytes";
+    if (cmd == "RINGFSK") return ParseHex(rest, bytes) ? Answer(sim_.RingFsk(ch, bytes)) : "ERR hex bytes";
+    if (cmd == "DTMF") return Answer(sim_.SendDtmf(ch, a));
+    if (cmd == "HANGUP") return Answer(sim_.FarHangup(ch));
+    if (cmd == "ALERT") return Answer(sim_.FarAlert(ch));
+    if (cmd == "ANSWER") return Answer(sim_.FarAnswer(ch));
+    if (cmd == "REJECT") return Answer(sim_.FarReject(ch, std::atoi(a.c_str())));
+    if (cmd == "BUSY") return Answer(sim_.FarBusy(ch));
+    if (cmd == "NOANSWER") return Answer(sim_.FarNoAnswer(ch));
+    if (cmd == "NODIALTONE") return Answer(sim_.FarNoDialTone(ch));
+    if (cmd == "POLARITY") return Answer(sim_.PolarityReversal(ch));
+    if (cmd == "ACM") return ParseHex(rest, bytes) ? Answer(sim_.FarAcm(ch, bytes)) : "ERR hex bytes";
+    if (cmd == "OFFHOOK") return Answer(sim_.SetHook(ch, true));
+    if (cmd == "ONHOOK") return Answer(sim_.SetHook(ch, false));
+    if (cmd == "FSK") {
+        std::string text;
+        std::getline(args >> std::ws, text);
+        int type = std::atoi(a.c_str());
+        std::string data = b + (text.empty() ? "" : " " + text);
+        std::vector<uint8_t> frame = {uint8_t(type), uint8_t(data.size() > 255 ? 255 : data.size())};
+        frame.insert(frame.end(), data.begin(), data.begin() + frame[1]);
+        uint8_t sum = 0;
+        for (uint8_t x : frame)
+            sum = uint8_t(sum + x);
+        frame.push_back(uint8_t(0x100 - sum));
+        return Answer(sim_.DeliverFsk(ch, frame));
+    }
+    if (cmd == "FSKHEX") return ParseHex(rest, bytes) ? Answer(sim_.DeliverFsk(ch, bytes)) : "ERR hex bytes";
+    if (cmd == "AUDIO") return sim_.FeedAudio(ch, rest) >= 0 ? "OK" : "ERR cannot read " + rest;
+    if (cmd == "NOISE") {
+        // Loud A-law bytes (code 0xAA decodes far from zero) for the given milliseconds.
+        int ms = std::atoi(a.c_str());
+        return Answer(sim_.FeedBytes(ch, std::vector<uint8_t>(MsToBytes(uint32_t(ms < 0 ? 0 : ms)), 0xAA)));
+    }
+    if (cmd == "FAX") return Answer(sim_.QueueFax(ch, rest));
+    if (cmd == "SAVE") {
+        std::vector<uint8_t> out = sim_.TakeOutput(ch);
+        return WriteAlawWav(rest, out) ? "OK " + std::to_string(out.size()) : "ERR cannot write " + rest;
+    }
+    auto r = sim_.Channel(ch);
+    if (!r) return "ERR no channel " + std::to_string(ch);
+    if (cmd == "STATE") return "OK " + std::to_string(r->state) + " type=" + std::to_string(r->type);
+    if (cmd == "PLAYED") return "OK" + std::string(r->played.empty() ? "" : " ") + Join(r->played);
+    if (cmd == "DIALED") return "OK " + r->dialled;
+    if (cmd == "CALLERID") return "OK " + r->txCallerId;
+    if (cmd == "RINGTEXT") return "OK " + r->ringText;
+    if (cmd == "KEYSSENT") return "OK " + r->dtmfSent;
+    if (cmd == "FAXSENT") return "OK" + std::string(r->faxSent.empty() ? "" : " ") + Join(r->faxSent);
+    if (cmd == "ISUP" || cmd == "FSKSENT") {
+        std::vector<std::string> hex;
+        for (const auto& m : cmd == "ISUP" ? r->isupSent : r->fskSent)
+            hex.push_back(Hex(m));
+        return "OK" + std::string(hex.empty() ? "" : " ") + Join(hex);
+    }
+    if (cmd == "LINKS") {
+        std::string s = "OK talk=";
+        for (size_t i = 0; i < r->talk.size(); ++i)
+            s += (i ? "," : "") + std::to_string(r->talk[i]);
+        return s + " group=" + std::to_string(r->group) + " mode=" + std::to_string(r->groupMode);
+    }
+    return "ERR unknown command " + cmd;
+}
+
+} // namespace zz
