@@ -66,7 +66,7 @@ void PrepareSystem() {
     SetLinePrograms(&EngineLinePrograms());
     SetDbLibraries({[] { LoadMySqlLibrary(); }, [] { LoadTqrDbLibrary(); }, [] { LoadDbLibrary(); }, FreeTqrDbLibrary,
                     FreeMySqlLibrary, FreeDbLibrary});
-    SetLineDisplay({SetLineState, DispScriptFile});
+    SetLineDisplay({SetLineState, DispScriptFile, DispKeys});
     TheEngineHooks().linesCount = LinesCountHook;
     TheEngineHooks().setLineState = [](int32_t line, const char* state) { SetLineState(line, state); };
     SetKeyModeLookup(KeyModeOf);

@@ -57,6 +57,7 @@ private:
 struct LineDisplay {
     int (*setLineState)(int32_t line, const char* status) = nullptr;
     int (*dispScriptFile)(int32_t line, const char* text) = nullptr;
+    void (*dispKeys)(int32_t line, const char* keys) = nullptr; // the Keys column
 };
 void SetLineDisplay(const LineDisplay& display);
 LineDisplay CurrentLineDisplay();

@@ -583,6 +583,10 @@ int32_t CardSim::SsmTxDtmf(int32_t ch, const char* digits) {
     SIM_CHAN(SsmTxDtmf, ch, digits);
     c->txDtmf = digits ? digits : "";
     c->dtmfSent += c->txDtmf;
+    for (Chan* h : HearersOf(*c)) {
+        h->rxDtmf += c->txDtmf;
+        Notify(*h);
+    }
     // 100 ms of tone and 100 ms of pause per digit.
     c->txDtmfEnd = GetTickCount() + uint32_t(c->txDtmf.size()) * 200;
     return Note("SsmTxDtmf", 0, ch, digits);

@@ -162,17 +162,16 @@ int64_t CardSim::NextDue(int32_t ch) {
     return best;
 }
 
-// The channels that hear ch: its talk partners and, unless it only listens, the rest of its group.
-static std::vector<CardSim::Chan*> Hearers(CardSim::Chan& c, const std::map<int32_t, std::vector<int32_t>>& groups,
-                                          const std::function<CardSim::Chan*(int32_t)>& at) {
+// The channels that hear c: its talk partners and, unless it only listens, the rest of its group.
+std::vector<CardSim::Chan*> CardSim::HearersOf(Chan& c) {
     std::set<int32_t> ids(c.talk.begin(), c.talk.end());
-    auto g = groups.find(c.group);
-    if (g != groups.end() && c.groupMode != 2)
+    auto g = groups_.find(c.group);
+    if (g != groups_.end() && c.groupMode != 2)
         for (int32_t m : g->second)
             if (m != c.no) ids.insert(m);
-    std::vector<CardSim::Chan*> out;
+    std::vector<Chan*> out;
     for (int32_t id : ids)
-        if (CardSim::Chan* h = at(id)) out.push_back(h);
+        if (Chan* h = At(id)) out.push_back(h);
     return out;
 }
 
@@ -190,7 +189,7 @@ int32_t CardSim::SsmPlayFile(int32_t ch, const char* file, int32_t format, int32
     size_t e = to < 0 ? bytes.size() : std::min(bytes.size(), size_t(to));
     if (e < b) e = b;
     c->output.insert(c->output.end(), bytes.begin() + long(b), bytes.begin() + long(e));
-    for (Chan* h : Hearers(*c, groups_, [this](int32_t i) { return At(i); }))
+    for (Chan* h : HearersOf(*c))
         h->input.insert(h->input.end(), bytes.begin() + long(b), bytes.begin() + long(e));
     c->played.push_back(file ? file : "");
     c->playOn = true;
@@ -574,7 +573,7 @@ int32_t CardSim::SsmStartSendFSK(int32_t ch, const uint8_t* buf, int32_t len) {
     if (!buf || len <= 0) return Note("SsmStartSendFSK", 0, ch, buf, len);
     std::vector<uint8_t> frame(buf, buf + len);
     c->fskSent.push_back(frame);
-    for (Chan* h : Hearers(*c, groups_, [this](int32_t i) { return At(i); })) {
+    for (Chan* h : HearersOf(*c)) {
         h->fskIn.push_back(frame);
         Notify(*h);
     }
