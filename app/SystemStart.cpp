@@ -11,6 +11,7 @@
 #include "engine/TagTelBasic.h"
 #include "telephony/LinePrograms.h"
 #include "telephony/TagTelDrive.h"
+#include "telephony/card/TagShDrive.h"
 
 #include <mutex>
 
@@ -63,6 +64,10 @@ LinePrograms& EngineLinePrograms() {
 
 void PrepareSystem() {
     RegisterBuiltins();
+    // Card lines run on the simulated card; a maker installed before (tests) stays.
+    DriverMakers makers = GetDriverMakers();
+    if (!makers.card) makers.card = [](TagRunCfg*) { return MakeCardDrive(); };
+    SetDriverMakers(makers);
     SetLinePrograms(&EngineLinePrograms());
     SetDbLibraries({[] { LoadMySqlLibrary(); }, [] { LoadTqrDbLibrary(); }, [] { LoadDbLibrary(); }, FreeTqrDbLibrary,
                     FreeMySqlLibrary, FreeDbLibrary});

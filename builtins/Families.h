@@ -19,6 +19,7 @@ std::span<const BuiltinEntry> SipBuiltins();
 std::span<const BuiltinEntry> InstantMessagesBuiltins();
 std::span<const BuiltinEntry> ConferenceBuiltins();
 std::span<const BuiltinEntry> FaxBuiltins();
+std::span<const BuiltinEntry> SignallingBuiltins();
 std::span<const BuiltinEntry> SocketsBuiltins();
 std::span<const BuiltinEntry> FilesBuiltins();
 std::span<const BuiltinEntry> UserDllBuiltins();

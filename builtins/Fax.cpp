@@ -1,13 +1,58 @@
-// Fax builtins.
+// Fax builtins: the line's fax operations (card lines send and receive through the card's fax channels; other
+// lines answer with the call interface's defaults) and text-to-fax conversion.
 #include "builtins/Families.h"
+#include "media/TagTxtCvtFax.h"
+#include "telephony/TagKvCall.h"
 
 namespace zz {
 
-ZZ_BUILTIN_L(TagSetFaxLocalId, 1);
-ZZ_BUILTIN_L(TagGetFaxResource, 2);
-ZZ_BUILTIN_L(TagSendFax, 1);
-ZZ_BUILTIN_L(TagRecvFax, 1);
-ZZ_BUILTIN_P(TagTxt2FaxFile, 3);
+#define ZZ_FAX_BUILTIN(Cls, N)                                                                                         \
+    class Cls final : public BuiltinL<N> {                                                                             \
+    public:                                                                                                            \
+        using Base = BuiltinL<N>;                                                                                      \
+        using Base::Base;                                                                                              \
+        int32_t Run() override;                                                                                        \
+    }
+
+ZZ_FAX_BUILTIN(TagSetFaxLocalId, 1);
+ZZ_FAX_BUILTIN(TagGetFaxResource, 2);
+ZZ_FAX_BUILTIN(TagSendFax, 1);
+ZZ_FAX_BUILTIN(TagRecvFax, 1);
+
+class TagTxt2FaxFile final : public BuiltinP<3> {
+public:
+    using Base = BuiltinP<3>;
+    using Base::Base;
+    int32_t Run() override;
+};
+
+int32_t TagSetFaxLocalId::Run() {
+    if (TagKvCall* c = Call()) c->SetFaxLocalId(Text(0));
+    return kBuiltinOk;
+}
+
+int32_t TagGetFaxResource::Run() {
+    int32_t total = 0, busy = 0;
+    if (TagKvCall* c = Call()) c->GetFaxResource(total, busy);
+    SetOutInt(0, total);
+    SetOutInt(1, busy);
+    return kBuiltinOk;
+}
+
+int32_t TagSendFax::Run() {
+    TagKvCall* c = Call();
+    return c ? c->SendFax(Text(0)) : kBuiltinBadArg;
+}
+
+int32_t TagRecvFax::Run() {
+    TagKvCall* c = Call();
+    return c ? c->RecvFax(Text(0)) : kBuiltinBadArg;
+}
+
+int32_t TagTxt2FaxFile::Run() {
+    TagTxtCvtFax converter(Text(2), Text(0), Text(1));
+    return converter.Result();
+}
 
 std::span<const BuiltinEntry> FaxBuiltins() {
     static const BuiltinEntry rows[] = {

@@ -1,4 +1,4 @@
-// Line settings, line state and signalling builtins.
+// Line settings and line state builtins.
 #include "builtins/Families.h"
 
 namespace zz {
@@ -22,15 +22,9 @@ ZZ_BUILTIN_L(TagSetFirstCalleeId, 2);
 ZZ_BUILTIN_L(TagSetSubAddr, 2);
 ZZ_BUILTIN_L(TagSetCharge, 1);
 ZZ_BUILTIN_L(TagGetCurSndDir, 2);
-ZZ_BUILTIN_L(TagSetHangupCause, 1);
-ZZ_BUILTIN_L(TagSetCallType, 1);
-ZZ_BUILTIN_L(TagSetRecPos, 1);
 ZZ_BUILTIN_L(TagSetMaxTalkTime, 1);
 ZZ_BUILTIN_L(TagGetSigRawData, 1);
 ZZ_BUILTIN_L(TagSetSigRawData, 2);
-ZZ_BUILTIN_L(TagSetSigPara, 2);
-ZZ_BUILTIN_L(TagSendFskMsg, 3);
-ZZ_BUILTIN_L(TagRecvFskMsg, 3);
 
 std::span<const BuiltinEntry> LineSettingsBuiltins() {
     static const BuiltinEntry rows[] = {
@@ -53,15 +47,9 @@ std::span<const BuiltinEntry> LineSettingsBuiltins() {
         ZZ_ROW_L(82, TagSetSubAddr, 2),        // SetSubAddr
         ZZ_ROW_L(83, TagSetCharge, 1),         // SetCharge
         ZZ_ROW_L(84, TagGetCurSndDir, 2),      // GetCurSndDir
-        ZZ_ROW_L(85, TagSetHangupCause, 1),    // SetHangupCause
-        ZZ_ROW_L(86, TagSetCallType, 1),       // SetCallType
-        ZZ_ROW_L(87, TagSetRecPos, 1),         // SetRecPos
         ZZ_ROW_L(275, TagSetMaxTalkTime, 1),   // SetMaxTalkTime
         ZZ_ROW_L(276, TagGetSigRawData, 1),    // GetSigRawData
         ZZ_ROW_L(277, TagSetSigRawData, 2),    // SetSigRawData
-        ZZ_ROW_L(278, TagSetSigPara, 2),       // SetSigPara
-        ZZ_ROW_L(280, TagSendFskMsg, 3),       // SendFskMsg
-        ZZ_ROW_L(281, TagRecvFskMsg, 3),       // RecvFskMsg
     };
     return rows;
 }

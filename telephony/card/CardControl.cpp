@@ -154,10 +154,10 @@ std::string CardControl::Execute(const std::string& line) {
     }
     if (cmd == "FAIL") {
         std::string fn;
-        int32_t result = -1, times = 1;
-        in >> fn >> result >> times;
-        if (fn.empty()) return "ERR usage: FAIL function result [times]";
-        sim_.Fail(fn, result, times);
+        int32_t result = -1, times = 1, skip = 0;
+        in >> fn >> result >> times >> skip;
+        if (fn.empty()) return "ERR usage: FAIL function result [times [skip]]";
+        sim_.Fail(fn, result, times, skip);
         return "OK";
     }
     if (cmd == "CLEARFAIL") {

@@ -173,15 +173,19 @@ int32_t CardSim::BadChannel(const char* fn, int32_t ch) {
 std::optional<int32_t> CardSim::Injected(const char* fn) {
     auto it = failures_.find(fn);
     if (it == failures_.end()) return std::nullopt;
+    if (it->second.skip > 0) {
+        --it->second.skip;
+        return std::nullopt;
+    }
     int32_t r = it->second.result;
     if (it->second.times > 0 && --it->second.times == 0) failures_.erase(it);
     lastError_ = std::string(fn) + " failed (injected)";
     return r;
 }
 
-void CardSim::Fail(const std::string& function, int32_t result, int32_t times) {
+void CardSim::Fail(const std::string& function, int32_t result, int32_t times, int32_t skip) {
     Lock lk(m_);
-    failures_[function] = {result, times};
+    failures_[function] = {result, times, skip};
 }
 
 void CardSim::ClearFailures() {

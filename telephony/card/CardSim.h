@@ -61,8 +61,9 @@ public:
     int32_t FeedBytes(int32_t ch, const std::vector<uint8_t>& alaw);
     int32_t QueueFax(int32_t ch, const std::string& tiff);
     int32_t PolarityReversal(int32_t ch);
-    // Error injection: the next `times` calls of the function return result (times 0: every call).
-    void Fail(const std::string& function, int32_t result, int32_t times);
+    // Error injection: after `skip` more calls, the next `times` calls of the function return result (times 0:
+    // every call).
+    void Fail(const std::string& function, int32_t result, int32_t times, int32_t skip = 0);
     void ClearFailures();
 
     // ---- What the channel did
@@ -211,7 +212,7 @@ private:
     std::map<int32_t, std::vector<int32_t>> groups_; // conference group -> members
     int32_t nextGroup_ = 1;
     struct Failure {
-        int32_t result, times;
+        int32_t result, times, skip;
     };
     std::map<std::string, Failure> failures_;
     std::deque<std::string> journal_;
