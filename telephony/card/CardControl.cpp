@@ -107,8 +107,10 @@ void CardControl::Serve() {
         if (fds[0].revents) break;
         if (fds[1].revents & POLLIN) {
             int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0 && clients.size() < kMaxClients) clients.push_back({fd, {}});
-            else if (fd >= 0) close(fd);
+            if (fd >= 0 && clients.size() < kMaxClients)
+                clients.push_back({fd, {}});
+            else if (fd >= 0)
+                close(fd);
         }
         for (size_t i = 0; i < clients.size(); ++i) {
             if (!(fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))) continue;

@@ -129,8 +129,8 @@ public:
                                  int32_t limitMs, int32_t mode, CardBlockFn cb, void* data) = 0;
     virtual int32_t SsmCheckRecord(int32_t ch) = 0; // non-zero when the recording has ended
     virtual int32_t SsmStopRecord(int32_t ch) = 0;
-    virtual int32_t SsmSpyRecToFile(int32_t ch, int32_t what, const char* file, int32_t format, int32_t a,
-                                    int32_t b, int32_t limitMs, int32_t mode) = 0;
+    virtual int32_t SsmSpyRecToFile(int32_t ch, int32_t what, const char* file, int32_t format, int32_t a, int32_t b,
+                                    int32_t limitMs, int32_t mode) = 0;
     virtual int32_t SsmStopSpyRecord(int32_t ch) = 0;
     virtual int32_t SsmSetRecMixer(int32_t ch, int32_t on, int32_t gain) = 0;
     // Records into the caller's buffer (the colour-ring check).
@@ -157,8 +157,7 @@ public:
     virtual int32_t SsmStopTalkWith(int32_t ch, int32_t other) = 0;
     virtual int32_t SsmCreateConfGroup(int32_t a, int32_t b, int32_t c, int32_t d) = 0;
     virtual int32_t SsmFreeConfGroup(int32_t group) = 0;
-    virtual int32_t SsmJoinConfGroup(int32_t group, int32_t ch, int32_t mode, int32_t gain, int32_t a,
-                                     int32_t b) = 0;
+    virtual int32_t SsmJoinConfGroup(int32_t group, int32_t ch, int32_t mode, int32_t gain, int32_t a, int32_t b) = 0;
     virtual int32_t SsmExitConfGroup(int32_t ch, int32_t a) = 0;
 
     // ---- Fax channels

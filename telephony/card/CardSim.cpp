@@ -227,11 +227,16 @@ void CardSim::ReadConfig(const std::string& file) {
         size_t eq = s.find('=');
         if (eq == std::string::npos) continue;
         std::string key = s.substr(0, eq), val = s.substr(eq + 1);
-        if (key == "ChannelTypes") types = ParseTypes(val);
-        else if (key == "ControlPort") controlPortWanted_ = std::atoi(val.c_str());
-        else if (key == "PendingMode") pendingMode_ = std::atoi(val.c_str());
-        else if (key == "FaxPageMs") faxPageMs_ = std::max(1, std::atoi(val.c_str()));
-        else if (key == "Journal" && !val.empty()) journalFile_ = val[0] == '/' ? val : folder_ + val;
+        if (key == "ChannelTypes")
+            types = ParseTypes(val);
+        else if (key == "ControlPort")
+            controlPortWanted_ = std::atoi(val.c_str());
+        else if (key == "PendingMode")
+            pendingMode_ = std::atoi(val.c_str());
+        else if (key == "FaxPageMs")
+            faxPageMs_ = std::max(1, std::atoi(val.c_str()));
+        else if (key == "Journal" && !val.empty())
+            journalFile_ = val[0] == '/' ? val : folder_ + val;
     }
     for (size_t i = 0; i < types.size(); ++i) {
         auto c = std::make_unique<Chan>();
@@ -355,9 +360,8 @@ int32_t CardSim::SsmAnswer(int32_t ch, int32_t charge) {
     c->state = kChTalking;
     if (c->type == 11 && c->iamIn.size() >= 10) {
         // The answer message goes back on the circuit of the offered call.
-        std::vector<uint8_t> anm = {c->iamIn[0], c->iamIn[4], c->iamIn[5], c->iamIn[6],
-                                    c->iamIn[1], c->iamIn[2], c->iamIn[3], c->iamIn[7],
-                                    c->iamIn[8], c->iamIn[9], 0x09, 0x00};
+        std::vector<uint8_t> anm = {c->iamIn[0], c->iamIn[4], c->iamIn[5], c->iamIn[6], c->iamIn[1], c->iamIn[2],
+                                    c->iamIn[3], c->iamIn[7], c->iamIn[8], c->iamIn[9], 0x09,        0x00};
         c->isupSent.push_back(anm);
     }
     return Note("SsmAnswer", 0, ch, charge);
@@ -749,8 +753,10 @@ int32_t CardSim::FarAlert(int32_t ch) {
     Lock lk(m_);
     Chan* c = At(ch);
     if (!c || c->progress == 0) return -1;
-    if (IsDigital(c->type)) c->state = kChAddressComplete;
-    else c->progress = kDialRingback;
+    if (IsDigital(c->type))
+        c->state = kChAddressComplete;
+    else
+        c->progress = kDialRingback;
     Notify(*c);
     return 0;
 }
@@ -833,8 +839,10 @@ int32_t CardSim::SetHook(int32_t ch, bool offHook) {
     Chan* c = At(ch);
     if (!c) return -1;
     c->hook = offHook ? 1 : 0;
-    if (offHook) ++c->hookCount;
-    else c->ringText.clear();
+    if (offHook)
+        ++c->hookCount;
+    else
+        c->ringText.clear();
     Notify(*c);
     return 0;
 }

@@ -134,8 +134,7 @@ public:
     int32_t SsmPlayFile(int32_t ch, const char* file, int32_t format, int32_t from, int32_t to) override;
     int32_t SsmCheckPlay(int32_t ch) override;
     int32_t SsmStopPlay(int32_t ch) override;
-    int32_t SsmPlayMem(int32_t ch, int32_t format, const uint8_t* data, int32_t len, int32_t from,
-                       int32_t to) override;
+    int32_t SsmPlayMem(int32_t ch, int32_t format, const uint8_t* data, int32_t len, int32_t from, int32_t to) override;
     int32_t SsmStopPlayMem(int32_t ch) override;
     int32_t SsmSetPlayNoBreak(int32_t ch, int32_t on) override;
     int32_t SsmSetBreakOnKey(int32_t ch, int32_t on) override;

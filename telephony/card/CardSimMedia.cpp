@@ -21,9 +21,9 @@ namespace zz {
 
 namespace {
 
-constexpr uint32_t kRecBlockMs = 500;    // the record callback gets a block every half second
-constexpr uint32_t kMemRecStepMs = 125;  // the colour-ring buffer fills in steps of 1000 bytes
-constexpr uint32_t kBlockTickMs = 40;    // memory blocks of 320 bytes circulate every 40 ms
+constexpr uint32_t kRecBlockMs = 500;      // the record callback gets a block every half second
+constexpr uint32_t kMemRecStepMs = 125;    // the colour-ring buffer fills in steps of 1000 bytes
+constexpr uint32_t kBlockTickMs = 40;      // memory blocks of 320 bytes circulate every 40 ms
 constexpr uint32_t kFaxRecvWaitMs = 60000; // a receive with nothing to receive fails after a minute
 
 // Tick a is at or after tick b (across the wrap).
@@ -341,8 +341,7 @@ int32_t CardSim::SsmRecordMemBlock(int32_t ch, int32_t format, uint8_t* block, i
     return Note("SsmRecordMemBlock", 0, ch, format, block, size);
 }
 
-int32_t CardSim::SsmPlayMemBlock(int32_t ch, int32_t format, uint8_t* block, int32_t size, CardBlockFn cb,
-                                 void* data) {
+int32_t CardSim::SsmPlayMemBlock(int32_t ch, int32_t format, uint8_t* block, int32_t size, CardBlockFn cb, void* data) {
     SIM_CHAN(SsmPlayMemBlock, ch, format, block, size);
     if (!block || size <= 0 || !cb) return Note("SsmPlayMemBlock", -1, ch, format, block, size);
     c->playBlocks.push_back({block, size, cb, data});
@@ -516,8 +515,10 @@ void CardSim::EndFax(Chan& c) {
     for (int32_t t : c.talk)
         if (Chan* line = At(t); !inbox && line && !line->faxInbox.empty()) inbox = &line->faxInbox;
     if (!inbox) {
-        if (c.faxMs < kFaxRecvWaitMs) c.faxMs += uint32_t(faxPageMs_);
-        else c.faxEnd = kFaxFailed;
+        if (c.faxMs < kFaxRecvWaitMs)
+            c.faxMs += uint32_t(faxPageMs_);
+        else
+            c.faxEnd = kFaxFailed;
         return;
     }
     std::error_code ec;

@@ -8,8 +8,8 @@ namespace zz {
 
 namespace {
 
-constexpr size_t kNumberDigits = 29;  // what a number field of the message object holds
-constexpr int32_t kMaxParamLen = 20;  // optional parameters longer than this end the scan
+constexpr size_t kNumberDigits = 29; // what a number field of the message object holds
+constexpr int32_t kMaxParamLen = 20; // optional parameters longer than this end the scan
 constexpr uint8_t kLabel = 0x85;
 
 uint8_t DigitCode(char c) {
@@ -185,8 +185,8 @@ std::vector<uint8_t> BuildIam(const IsupCallFields& f, const uint8_t dpc[3], con
             if (r > 0) r = obj.ReplaceCalled(dialled);
             if (log) {
                 char text[160];
-                std::snprintf(text, sizeof text, "localCallerId=%s, iam0.Init(): %d|ReplCaller(%s): %d",
-                              caller.c_str(), init, caller.c_str(), r);
+                std::snprintf(text, sizeof text, "localCallerId=%s, iam0.Init(): %d|ReplCaller(%s): %d", caller.c_str(),
+                              init, caller.c_str(), r);
                 *log = text;
             }
             // A failed replacement keeps the script's own message.

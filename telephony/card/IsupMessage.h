@@ -26,10 +26,10 @@ void CircuitBytes(int32_t ch, uint8_t out[3]);
 struct IsupCallFields {
     int32_t channel = 0;
     std::string dialled, callerToSend, originalCalled;
-    int32_t redirection = 0;  // counter sent with the original called number
-    int32_t nature = 1;       // nature of address of the calling number
-    bool restricted = false;  // presentation restricted
-    bool charge = true;       // ACM: charge indicator
+    int32_t redirection = 0; // counter sent with the original called number
+    int32_t nature = 1;      // nature of address of the calling number
+    bool restricted = false; // presentation restricted
+    bool charge = true;      // ACM: charge indicator
 };
 
 class IsupMessage {

@@ -52,8 +52,10 @@ int32_t TagShCall::PollChState() {
     int32_t s = Lib().SsmGetChState(channel);
     if (s != lastChState) WriteLogF("chState=%d", s);
     lastChState = s;
-    if (s == kChIdle) blockValue = 0;
-    else if (s == kChBlocked) blockValue = 1;
+    if (s == kChIdle)
+        blockValue = 0;
+    else if (s == kChBlocked)
+        blockValue = 1;
     return s;
 }
 
@@ -362,8 +364,10 @@ int TagShCall::CheckDial() {
     if (st == kChPending || st == kChReleased) {
         int32_t rc = Lib().SsmGetReleaseCause(channel);
         if (rc > 0) {
-            if (signalling == kSigOther) cause = rc > 100 ? rc - 100 : rc;
-            else if (rc == 66) cause = Lib().SsmGetIsupCause(channel);
+            if (signalling == kSigOther)
+                cause = rc > 100 ? rc - 100 : rc;
+            else if (rc == 66)
+                cause = Lib().SsmGetIsupCause(channel);
             WriteLogF("REL causeId : _causeId = 0x%x", cause);
             ReleaseRecord();
             WriteLog("对方拒接或接续不成功!");
@@ -434,9 +438,12 @@ int TagShCall::CheckDial() {
             return -5;
         }
     }
-    int res = pr == kDialNoDialTone ? -1 : pr == kDialBusy ? -3 : pr == kDialNoAnswer ? -2 : pr == kDialRejected ? -5
-                                                                                      : pr < 1           ? -6
-                                                                                                         : -4;
+    int res = pr == kDialNoDialTone ? -1
+              : pr == kDialBusy     ? -3
+              : pr == kDialNoAnswer ? -2
+              : pr == kDialRejected ? -5
+              : pr < 1              ? -6
+                                    : -4;
     ReleaseRecord();
     Hangup();
     return res;

@@ -32,21 +32,32 @@ struct KindOfType {
 
 KindOfType KindOf(int32_t type, int32_t protocol) {
     switch (type) {
-    case 0: return {kLineAnalogTrunk, kSigNone};
+    case 0:
+        return {kLineAnalogTrunk, kSigNone};
     case 1:
-    case 2: return {kLineExtension, kSigNone};
+    case 2:
+        return {kLineExtension, kSigNone};
     case 3:
-    case 12: return {kLineRecording, kSigNone};
-    case 11: return {kLineDigitalTrunk, kSigIsup};
-    case 6: return {kLineDigitalTrunk, kSigTup};
-    case 4: return {kLineDigitalTrunk, kSigSs1};
+    case 12:
+        return {kLineRecording, kSigNone};
+    case 11:
+        return {kLineDigitalTrunk, kSigIsup};
+    case 6:
+        return {kLineDigitalTrunk, kSigTup};
+    case 4:
+        return {kLineDigitalTrunk, kSigSs1};
     case 7:
-    case 8: return {kLineDigitalTrunk, kSigOther};
-    case 15: return {kLineH323, kSigNone};
-    case 16: return {kLineSip, kSigNone};
+    case 8:
+        return {kLineDigitalTrunk, kSigOther};
+    case 15:
+        return {kLineH323, kSigNone};
+    case 16:
+        return {kLineSip, kSigNone};
     case 5:
-    case 9: return {kLineFax, kSigNone};
-    default: return {kLineDigitalTrunk, protocol};
+    case 9:
+        return {kLineFax, kSigNone};
+    default:
+        return {kLineDigitalTrunk, protocol};
     }
 }
 
@@ -172,13 +183,11 @@ int TagShCall::IsRinging(std::string& caller, std::string& called) {
 void TagShCall::ReadCallNumbers() {
     std::string caller, called, sub;
     Lib().SsmGetCallerId(channel, caller);
-    if (signalling == kSigOther && Lib().SsmGetCallerSubAddr(channel, sub) >= 0 && !sub.empty())
-        caller += "-" + sub;
+    if (signalling == kSigOther && Lib().SsmGetCallerSubAddr(channel, sub) >= 0 && !sub.empty()) caller += "-" + sub;
     if (IsIsup() && !iam.calling.empty()) caller = iam.calling;
     Lib().SsmGetCalleeId(channel, called);
     sub.clear();
-    if (signalling == kSigOther && Lib().SsmGetCalleeSubAddr(channel, sub) >= 0 && !sub.empty())
-        called += "-" + sub;
+    if (signalling == kSigOther && Lib().SsmGetCalleeSubAddr(channel, sub) >= 0 && !sub.empty()) called += "-" + sub;
     if (IsIsup() && !iam.called.empty()) called = iam.called;
     callerId = caller.substr(0, kNumberLen);
     calleeId = called.substr(0, kNumberLen);
@@ -281,8 +290,10 @@ static int32_t ReadUserPart(TagShCall& c, CardLib& lib, int32_t kind, uint8_t* b
         std::snprintf(name, sizeof name, kind == kIsupIam ? "iam%02d_%d.dat" : "acm%02d_%d.dat", c.channel,
                       g_dumpNo.fetch_add(1) + 1);
         FileHandle f = FileHandle::Open(name, "w+b");
-        if (f) std::fwrite(buf, 1, size_t(len), f.get());
-        else c.WriteLog(name);
+        if (f)
+            std::fwrite(buf, 1, size_t(len), f.get());
+        else
+            c.WriteLog(name);
     }
     return len;
 }

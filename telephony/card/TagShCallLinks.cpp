@@ -229,8 +229,10 @@ int TagShCall::AddToConf(int32_t ch, int32_t mode, bool listen) {
     const int32_t group = confGroup, gain = MixerGain();
     int32_t r = Lib().SsmJoinConfGroup(group, ch, listen ? 2 : 0, gain, 0, 0);
     char text[128];
-    if (listen) std::snprintf(text, sizeof text, "[%d] : AddListenChnl(%d, %d), ret=%d", channel, group, ch, r);
-    else std::snprintf(text, sizeof text, "AddChnl(%d, %d, %d), ret=%d", group, ch, gain, r);
+    if (listen)
+        std::snprintf(text, sizeof text, "[%d] : AddListenChnl(%d, %d), ret=%d", channel, group, ch, r);
+    else
+        std::snprintf(text, sizeof text, "AddChnl(%d, %d, %d), ret=%d", group, ch, gain, r);
     if (r == 0) {
         {
             std::lock_guard<std::recursive_mutex> g(drive->ConfLock());
@@ -252,10 +254,13 @@ int TagShCall::LeaveMember(int32_t ch) {
     const bool listen = confList[size_t(idx)].listen;
     confList.erase(confList.begin() + idx);
     int32_t r = Lib().SsmExitConfGroup(ch, 0);
-    if (r != 0) WriteLogAlwaysF(listen ? "SubListenChnl(%d, %d), ret=%d" : "SubChnl(%d, %d), ret=%d", confGroup.load(), ch, r);
+    if (r != 0)
+        WriteLogAlwaysF(listen ? "SubListenChnl(%d, %d), ret=%d" : "SubChnl(%d, %d), ret=%d", confGroup.load(), ch, r);
     if (ch != channel) drive->SetConfFields(ch, -1, -1);
-    if (confList.empty()) FreeConfId(false);
-    else if (confList.size() == 1 && confList[0].ch == channel) FreeConfId(true);
+    if (confList.empty())
+        FreeConfId(false);
+    else if (confList.size() == 1 && confList[0].ch == channel)
+        FreeConfId(true);
     return -r;
 }
 

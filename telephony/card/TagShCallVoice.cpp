@@ -39,8 +39,10 @@ int RecordSilenceBlock(int32_t, int32_t, uint8_t* block, int32_t count, void* da
             sum += std::abs(ExpandCardSample(block[i + k]));
         loud = sum / 20 >= kLoudMean;
     }
-    if (loud) call->muteCount = 0;
-    else ++call->muteCount;
+    if (loud)
+        call->muteCount = 0;
+    else
+        ++call->muteCount;
     call->wake.Signal();
     return 1;
 }
@@ -326,8 +328,10 @@ int TagShCall::SpyRec(const char* file, int32_t seconds) {
         r = Lib().SsmRecToFile(channel, file, kVocFormat, recFormat, recPos, seconds * 1000, 1, nullptr, nullptr);
         std::snprintf(text, sizeof text, "Record(%s, %d) : %d", file ? file : "", seconds, r);
     }
-    if (r < 0) WriteLogAlways(text);
-    else WriteLog(text);
+    if (r < 0)
+        WriteLogAlways(text);
+    else
+        WriteLog(text);
     return r;
 }
 

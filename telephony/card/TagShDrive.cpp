@@ -46,8 +46,10 @@ std::string Upper(std::string s) {
 
 // YES/TRUE/1 set the flag, NO/FALSE/0 clear it, anything else leaves it.
 template <class Flag> void SetFlag(Flag& flag, const std::string& v) {
-    if (v == "YES" || v == "TRUE" || v == "1") flag = true;
-    else if (v == "NO" || v == "FALSE" || v == "0") flag = false;
+    if (v == "YES" || v == "TRUE" || v == "1")
+        flag = true;
+    else if (v == "NO" || v == "FALSE" || v == "0")
+        flag = false;
 }
 
 std::string ProgramFolder() {
@@ -69,13 +71,20 @@ std::string CardAppPath() {
 
 std::string CardChannelName(int32_t type, int32_t ch) {
     const char* fmt = "E:%d";
-    if (type == 0) fmt = "A:%d";
-    else if (type == 1 || type == 2) fmt = "U:%d";
-    else if (type == 3 || type == 12) fmt = "R:%d";
-    else if (type == 15) fmt = "H323:%d";
-    else if (type == 16) fmt = "SIP:%d";
-    else if (type == 5 || type == 9) fmt = "FAX:%d";
-    else if (type >= 20) fmt = "Non:%d";
+    if (type == 0)
+        fmt = "A:%d";
+    else if (type == 1 || type == 2)
+        fmt = "U:%d";
+    else if (type == 3 || type == 12)
+        fmt = "R:%d";
+    else if (type == 15)
+        fmt = "H323:%d";
+    else if (type == 16)
+        fmt = "SIP:%d";
+    else if (type == 5 || type == 9)
+        fmt = "FAX:%d";
+    else if (type >= 20)
+        fmt = "Non:%d";
     char name[32];
     std::snprintf(name, sizeof name, fmt, ch);
     return name;
@@ -88,9 +97,10 @@ int32_t TagShDrive::ReadProtocolIni(const char* path) {
     while (f && ReadIniLine(f.get(), line)) {
         if (line.empty()) continue;
         line = Upper(line);
-        kind = line.rfind("ISUP", 0) == 0 ? kSigIsup : line.rfind("TUP", 0) == 0 ? kSigTup
-                                                   : line.rfind("SS1", 0) == 0   ? kSigSs1
-                                                                                  : 0;
+        kind = line.rfind("ISUP", 0) == 0  ? kSigIsup
+               : line.rfind("TUP", 0) == 0 ? kSigTup
+               : line.rfind("SS1", 0) == 0 ? kSigSs1
+                                           : 0;
     }
     return kind;
 }
@@ -106,9 +116,12 @@ int32_t TagShDrive::ReadCardIni(const char* path) {
         if (eq == std::string::npos) continue;
         ++lines;
         std::string key = line.substr(0, eq), val = line.substr(eq + 1);
-        if (key == "CONF") SetFlag(_isConfEnable, val);
-        else if (key == "CALLER_IS_NATION_NUM") SetFlag(CardCfg().callerIsNational, val);
-        else if (key == "MAKE_SIP_CONF") SetFlag(CardCfg().makeSipConf, val);
+        if (key == "CONF")
+            SetFlag(_isConfEnable, val);
+        else if (key == "CALLER_IS_NATION_NUM")
+            SetFlag(CardCfg().callerIsNational, val);
+        else if (key == "MAKE_SIP_CONF")
+            SetFlag(CardCfg().makeSipConf, val);
     }
     return lines;
 }

@@ -53,8 +53,8 @@ TEST(IsupMessageTest, PackingCircuitsAndNumberRewrites) {
     EXPECT_EQ(UnpackDigits(packed, 3, 1), "12345");
 
     // An IAM without label parses from byte 0: called 1234, calling 8001.
-    std::vector<uint8_t> m = {0x01, 0, 0x60, 0, 0x0A, 0x03, 0x02, 0x06, 0x04, 0x03, 0x10, 0x21, 0x43,
-                              0x0A, 0x04, 0x03, 0x13, 0x08, 0x10, 0x00};
+    std::vector<uint8_t> m = {0x01, 0,    0x60, 0,    0x0A, 0x03, 0x02, 0x06, 0x04, 0x03,
+                              0x10, 0x21, 0x43, 0x0A, 0x04, 0x03, 0x13, 0x08, 0x10, 0x00};
     IsupMessage iam;
     ASSERT_EQ(iam.Init(m.data(), int32_t(m.size())), 0);
     EXPECT_EQ(iam.called, "1234");
@@ -88,8 +88,8 @@ TEST(IsupMessageTest, AcmParseAndImagesStayWithinTheirBytes) {
     AcmResult a = ParseAcm(acm.data(), int32_t(acm.size()), false, dpc, opc, known);
     EXPECT_EQ(a.cause, 0x11);
     EXPECT_EQ(a.status, 0);
-    std::vector<uint8_t> div = {0x85, 1, 2, 3, 4, 5, 6, 1, 1, 0, 0x06, 0x16, 0x14, 0x01,
-                                0x36, 0x01, 0x10, 0x0C, 0x04, 0x03, 0x10, 0x00, 0x10, 0x00};
+    std::vector<uint8_t> div = {0x85, 1,    2,    3,    4,    5,    6,    1,    1,    0,    0x06, 0x16,
+                                0x14, 0x01, 0x36, 0x01, 0x10, 0x0C, 0x04, 0x03, 0x10, 0x00, 0x10, 0x00};
     div[21] = 0x08; // 8001 packed: 0x08 0x10
     a = ParseAcm(div.data(), int32_t(div.size()), false, dpc, opc, known);
     EXPECT_EQ(a.divertCase, 2);
@@ -111,9 +111,9 @@ TEST(IsupMessageTest, AcmParseAndImagesStayWithinTheirBytes) {
 TEST_F(CardTest, IncomingIsupCallParsesTheIamAndSendsAcmAndAnswer) {
     Start();
     // Called 12345 (odd), calling 8001, from the exchange at point code 000002 to us at 000001.
-    std::vector<uint8_t> iam = {0x85, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x01, 0x02, 0x00, 0x01, 0x00, 0x60,
-                                0x00, 0x0A, 0x03, 0x02, 0x07, 0x05, 0x83, 0x10, 0x21, 0x43, 0xF5, 0x0A, 0x04,
-                                0x03, 0x13, 0x08, 0x10, 0x00};
+    std::vector<uint8_t> iam = {0x85, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x01, 0x02, 0x00, 0x01,
+                                0x00, 0x60, 0x00, 0x0A, 0x03, 0x02, 0x07, 0x05, 0x83, 0x10, 0x21,
+                                0x43, 0xF5, 0x0A, 0x04, 0x03, 0x13, 0x08, 0x10, 0x00};
     ASSERT_EQ(sim_->RingIsup(kIsup, iam), 0);
     TagShCall& c = Line(kIsup);
     EXPECT_EQ(c.WaitRing(1), 0);
@@ -122,8 +122,12 @@ TEST_F(CardTest, IncomingIsupCallParsesTheIamAndSendsAcmAndAnswer) {
     EXPECT_EQ(c.calleeId, "12345");
     auto sent = sim_->Channel(kIsup)->isupSent;
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(Hex(sent[0]), "85000002000001010200" "061214013701" "0C290101" "00");
-    EXPECT_EQ(Hex(sent[1]), "85000002000001010200" "0900");
+    EXPECT_EQ(Hex(sent[0]), "85000002000001010200"
+                            "061214013701"
+                            "0C290101"
+                            "00");
+    EXPECT_EQ(Hex(sent[1]), "85000002000001010200"
+                            "0900");
     EXPECT_EQ(Calls("SsmAnswer").size(), 1u);
     // The IAM is kept from its type byte for the script.
     EXPECT_EQ(c.sigRecvLen, int32_t(iam.size()) - 10);
@@ -190,9 +194,23 @@ TEST_F(CardTest, DialOutcomes) {
     EXPECT_EQ(outcome(kIsup, "12345", [&] { sim_->FarAnswer(kIsup); }), 0);
     EXPECT_EQ(Line(kIsup).callState, kCallConnected);
     EXPECT_EQ(Line(kIsup).sigRecvLen, 1); // the answer record
-    EXPECT_EQ(Hex(sim_->Channel(kIsup)->isupSent.at(0)),
-              "85000000000000010200" "010060" "00F1" "0302" "07" "05" "8310" "2143F5" "370103" "31020000"
-              "0A" "04" "0113" "0810" "080100" "390237C0" "00");
+    EXPECT_EQ(Hex(sim_->Channel(kIsup)->isupSent.at(0)), "85000000000000010200"
+                                                         "010060"
+                                                         "00F1"
+                                                         "0302"
+                                                         "07"
+                                                         "05"
+                                                         "8310"
+                                                         "2143F5"
+                                                         "370103"
+                                                         "31020000"
+                                                         "0A"
+                                                         "04"
+                                                         "0113"
+                                                         "0810"
+                                                         "080100"
+                                                         "390237C0"
+                                                         "00");
     Line(kIsup).Hangup();
     EXPECT_EQ(outcome(2, "12345", [&] { sim_->FarReject(2, 21); }), -6);
     EXPECT_EQ(Line(2).cause, 21);

@@ -53,9 +53,9 @@ protected:
     static constexpr int32_t kAnalog = 0, kIsup = 1, kFax = 8, kExt = 10;
 
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("zzcard_" + std::to_string(getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ =
+            std::filesystem::temp_directory_path() / ("zzcard_" + std::to_string(getpid()) + "_" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
         old_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);

@@ -208,7 +208,8 @@ TEST_F(CardTest, FskFramesBothWays) {
     _isConfEnable = false;
     ASSERT_EQ(Line(1).LinkTo(2, 0), 0);
     EXPECT_EQ(Line(1).SendFskMsg(1, "abc", 0), 6);
-    EXPECT_EQ(Hex(sim_->Channel(1)->fskSent.at(0)), "01036162" "63D6");
+    EXPECT_EQ(Hex(sim_->Channel(1)->fskSent.at(0)), "01036162"
+                                                    "63D6");
     int32_t type = 0;
     std::string text;
     EXPECT_EQ(Line(2).RecvFskMsg(type, text, 10), 3);
