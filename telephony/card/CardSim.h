@@ -228,6 +228,7 @@ private:
     std::mutex pumpM_;
     std::condition_variable pumpCv_;
     bool pumpStop_ = false; // under pumpM_
+    uint64_t pumpKick_ = 0; // under pumpM_: grows with every block handed over
 };
 
 } // namespace zz

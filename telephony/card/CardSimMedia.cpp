@@ -337,7 +337,7 @@ int32_t CardSim::SsmRecordMemBlock(int32_t ch, int32_t format, uint8_t* block, i
     SIM_CHAN(SsmRecordMemBlock, ch, format, block, size);
     if (!block || size <= 0 || !cb) return Note("SsmRecordMemBlock", -1, ch, format, block, size);
     c->recBlocks.push_back({block, size, cb, data});
-    WakePump();
+    later.fns.push_back([this] { WakePump(); });
     return Note("SsmRecordMemBlock", 0, ch, format, block, size);
 }
 
@@ -345,7 +345,7 @@ int32_t CardSim::SsmPlayMemBlock(int32_t ch, int32_t format, uint8_t* block, int
     SIM_CHAN(SsmPlayMemBlock, ch, format, block, size);
     if (!block || size <= 0 || !cb) return Note("SsmPlayMemBlock", -1, ch, format, block, size);
     c->playBlocks.push_back({block, size, cb, data});
-    WakePump();
+    later.fns.push_back([this] { WakePump(); });
     return Note("SsmPlayMemBlock", 0, ch, format, block, size);
 }
 
@@ -366,24 +366,31 @@ int32_t CardSim::SsmStopRecordMemBlock(int32_t ch) {
     return Note("SsmStopRecordMemBlock", 0, ch);
 }
 
+// Called without the card's lock: the pump takes the card's lock while it holds none of its own.
 void CardSim::WakePump() {
     std::lock_guard<std::mutex> g(pumpM_);
     if (!pump_.joinable()) pump_ = std::thread([this] { PumpBlocks(); });
+    ++pumpKick_;
     pumpCv_.notify_all();
 }
 
 void CardSim::PumpBlocks() {
-    std::unique_lock<std::mutex> pl(pumpM_);
     uint32_t last = GetTickCount();
+    std::unique_lock<std::mutex> pl(pumpM_);
     while (!pumpStop_) {
+        const uint64_t kick = pumpKick_;
+        pl.unlock();
         bool any = false;
         {
             Lock lk(m_);
             for (auto& c : chans_)
                 any = any || !c->recBlocks.empty() || !c->playBlocks.empty();
         }
+        pl.lock();
+        if (pumpStop_) break;
         if (!any) {
-            pumpCv_.wait(pl); // nothing circulates: nothing is due
+            // Nothing circulates, so nothing is due: sleep until a block is handed over.
+            pumpCv_.wait(pl, [&] { return pumpStop_ || pumpKick_ != kick; });
             last = GetTickCount();
             continue;
         }

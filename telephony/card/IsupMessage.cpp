@@ -29,7 +29,8 @@ std::string Cut(const std::string& s) {
 }
 
 void Put(std::vector<uint8_t>& m, std::initializer_list<uint8_t> bytes) {
-    m.insert(m.end(), bytes);
+    for (uint8_t b : bytes)
+        m.push_back(b);
 }
 
 void PutDigits(std::vector<uint8_t>& m, const std::string& digits) {
@@ -216,7 +217,9 @@ std::vector<uint8_t> BuildIam(const IsupCallFields& f, const uint8_t dpc[3], con
 
 std::vector<uint8_t> BuildAcm(const IsupMessage& iam, bool charge, const std::vector<uint8_t>& scriptData) {
     const uint8_t* r = iam.msg;
-    std::vector<uint8_t> m = {r[0], r[4], r[5], r[6], r[1], r[2], r[3], r[7], r[8], r[9]};
+    std::vector<uint8_t> m;
+    m.reserve(size_t(kIsupImageMax));
+    Put(m, {r[0], r[4], r[5], r[6], r[1], r[2], r[3], r[7], r[8], r[9]});
     if (scriptData.size() >= 7 && scriptData[0] == 0x06) {
         m.insert(m.end(), scriptData.begin(), scriptData.end());
         return m;

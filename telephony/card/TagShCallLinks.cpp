@@ -257,6 +257,9 @@ int TagShCall::LeaveMember(int32_t ch) {
     if (r != 0)
         WriteLogAlwaysF(listen ? "SubListenChnl(%d, %d), ret=%d" : "SubChnl(%d, %d), ret=%d", confGroup.load(), ch, r);
     if (ch != channel) drive->SetConfFields(ch, -1, -1);
+    // The group goes with the list of the line that made it; a line in another line's group leaves that group
+    // standing for its owner.
+    if (confOwner >= 0) return -r;
     if (confList.empty())
         FreeConfId(false);
     else if (confList.size() == 1 && confList[0].ch == channel)

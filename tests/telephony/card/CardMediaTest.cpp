@@ -150,17 +150,26 @@ TEST_F(CardTest, ConferenceGroupAcrossLines) {
     const std::string v = Voice("conf.wav", 200);
     Line(3).Play(v.c_str(), 0, 0);
     EXPECT_EQ(sim_->Channel(5)->state, kChTalking);
-    // Line 7 leaves through its owner's call; member lists change on two threads under one lock.
-    std::thread other([&] {
+    // Line 7 leaves through its owner's call, on its own thread.
+    Line(7).UnlinkAll();
+    EXPECT_EQ(sim_->Channel(7)->group, -1);
+    EXPECT_EQ(Line(7).confGroup, -1);
+    Line(5).GetLinkList(lines, listen, modes);
+    EXPECT_TRUE(lines.empty());
+
+    // An owner's member list changes on the owner's thread and on a leaving member's at once.
+    ASSERT_EQ(Line(3).LinkTo(7, 0), 0);
+    std::thread owner([&] {
         for (int i = 0; i < 50; ++i) {
             Line(3).LinkTo(5, 0);
             Line(3).UnlinkTo(5, 0);
         }
     });
     Line(7).UnlinkAll();
-    other.join();
+    owner.join();
+    Line(3).GetLinkList(lines, listen, modes);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), 7), 0);
     EXPECT_EQ(sim_->Channel(7)->group, -1);
-    EXPECT_EQ(Line(7).confGroup, -1);
 }
 
 TEST_F(CardTest, FaxSendAndReceiveTiff) {
