@@ -116,6 +116,15 @@ template <size_t N> using BuiltinL = detail::BuiltinLImpl<std::make_index_sequen
         using Base::Base;                                                                                              \
     }
 
+// Declares a builtin class of form L with N operands and a Run of its own.
+#define ZZ_BUILTIN_L_RUN(Cls, N)                                                                                       \
+    class Cls final : public ::zz::BuiltinL<N> {                                                                       \
+    public:                                                                                                            \
+        using Base = ::zz::BuiltinL<N>;                                                                                \
+        using Base::Base;                                                                                              \
+        int32_t Run() override;                                                                                        \
+    }
+
 // One row of the ordinal-to-class table; every family file contributes its rows.
 using BuiltinMaker = std::unique_ptr<TagOper> (*)(TagVar* const* args, TagTelBasic* prog);
 struct BuiltinEntry {

@@ -6,18 +6,10 @@
 
 namespace zz {
 
-#define ZZ_FAX_BUILTIN(Cls, N)                                                                                         \
-    class Cls final : public BuiltinL<N> {                                                                             \
-    public:                                                                                                            \
-        using Base = BuiltinL<N>;                                                                                      \
-        using Base::Base;                                                                                              \
-        int32_t Run() override;                                                                                        \
-    }
-
-ZZ_FAX_BUILTIN(TagSetFaxLocalId, 1);
-ZZ_FAX_BUILTIN(TagGetFaxResource, 2);
-ZZ_FAX_BUILTIN(TagSendFax, 1);
-ZZ_FAX_BUILTIN(TagRecvFax, 1);
+ZZ_BUILTIN_L_RUN(TagSetFaxLocalId, 1);
+ZZ_BUILTIN_L_RUN(TagGetFaxResource, 2);
+ZZ_BUILTIN_L_RUN(TagSendFax, 1);
+ZZ_BUILTIN_L_RUN(TagRecvFax, 1);
 
 class TagTxt2FaxFile final : public BuiltinP<3> {
 public:

@@ -5,20 +5,12 @@
 
 namespace zz {
 
-#define ZZ_SIG_BUILTIN(Cls, N)                                                                                         \
-    class Cls final : public BuiltinL<N> {                                                                             \
-    public:                                                                                                            \
-        using Base = BuiltinL<N>;                                                                                      \
-        using Base::Base;                                                                                              \
-        int32_t Run() override;                                                                                        \
-    }
-
-ZZ_SIG_BUILTIN(TagSetSigPara, 2);
-ZZ_SIG_BUILTIN(TagSetHangupCause, 1);
-ZZ_SIG_BUILTIN(TagSetCallType, 1);
-ZZ_SIG_BUILTIN(TagSendFskMsg, 3);
-ZZ_SIG_BUILTIN(TagRecvFskMsg, 3);
-ZZ_SIG_BUILTIN(TagSetRecPos, 1);
+ZZ_BUILTIN_L_RUN(TagSetSigPara, 2);
+ZZ_BUILTIN_L_RUN(TagSetHangupCause, 1);
+ZZ_BUILTIN_L_RUN(TagSetCallType, 1);
+ZZ_BUILTIN_L_RUN(TagSendFskMsg, 3);
+ZZ_BUILTIN_L_RUN(TagRecvFskMsg, 3);
+ZZ_BUILTIN_L_RUN(TagSetRecPos, 1);
 
 namespace {
 constexpr size_t kFskTextBuf = 1024; // the text buffer handed to the call, terminator included

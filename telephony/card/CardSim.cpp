@@ -789,39 +789,31 @@ int32_t CardSim::FarReject(int32_t ch, int32_t cause) {
     return 0;
 }
 
-int32_t CardSim::FarBusy(int32_t ch) {
-    Lock lk(m_);
-    Chan* c = At(ch);
-    if (!c || c->progress == 0) return -1;
-    if (IsDigital(c->type)) {
-        lk.unlock();
-        return FarReject(ch, 17); // user busy
+// An analogue line hears the failure as dial progress; a digital trunk gets a release with the cause.
+int32_t CardSim::FarFailure(int32_t ch, int32_t progress, int32_t cause) {
+    {
+        Lock lk(m_);
+        Chan* c = At(ch);
+        if (!c || c->progress == 0) return -1;
+        if (!IsDigital(c->type)) {
+            c->progress = progress;
+            Notify(*c);
+            return 0;
+        }
     }
-    c->progress = kDialBusy;
-    Notify(*c);
-    return 0;
+    return FarReject(ch, cause);
+}
+
+int32_t CardSim::FarBusy(int32_t ch) {
+    return FarFailure(ch, kDialBusy, 17); // user busy
 }
 
 int32_t CardSim::FarNoAnswer(int32_t ch) {
-    Lock lk(m_);
-    Chan* c = At(ch);
-    if (!c || c->progress == 0) return -1;
-    if (IsDigital(c->type)) {
-        lk.unlock();
-        return FarReject(ch, 19); // no answer
-    }
-    c->progress = kDialNoAnswer;
-    Notify(*c);
-    return 0;
+    return FarFailure(ch, kDialNoAnswer, 19); // no answer
 }
 
 int32_t CardSim::FarNoDialTone(int32_t ch) {
-    Lock lk(m_);
-    Chan* c = At(ch);
-    if (!c || c->progress == 0) return -1;
-    c->progress = kDialNoDialTone;
-    Notify(*c);
-    return 0;
+    return FarFailure(ch, kDialNoDialTone, 34); // no circuit
 }
 
 int32_t CardSim::FarAcm(int32_t ch, const std::vector<uint8_t>& acm) {

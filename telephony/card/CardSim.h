@@ -195,6 +195,7 @@ private:
     // Brings the channel's timed work up to now (plays and recordings ending, blocks recorded, fax done).
     void Advance(Chan& c, Deferred& later);
     void Notify(Chan& c);
+    int32_t FarFailure(int32_t ch, int32_t progress, int32_t cause);
     std::vector<Chan*> HearersOf(Chan& c); // a change from outside the line: count it and wake the line
     std::optional<int32_t> Injected(const char* fn);
     template <class... A> int32_t Note(const char* fn, int32_t result, const A&... args); // CardSimCall.h
