@@ -105,14 +105,9 @@ void CardControl::Serve() {
             fds.push_back({c.fd, POLLIN, 0});
         if (poll(fds.data(), fds.size(), -1) < 0) continue;
         if (fds[0].revents) break;
-        if (fds[1].revents & POLLIN) {
-            int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0 && clients.size() < kMaxClients)
-                clients.push_back({fd, {}});
-            else if (fd >= 0)
-                close(fd);
-        }
-        for (size_t i = 0; i < clients.size(); ++i) {
+        // Only the clients that were polled are read; a new one joins after them.
+        const size_t polled = clients.size();
+        for (size_t i = 0; i < polled; ++i) {
             if (!(fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             Client& c = clients[i];
             char buf[1024];
@@ -134,6 +129,13 @@ void CardControl::Serve() {
             }
         }
         std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
+        if (fds[1].revents & POLLIN) {
+            int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0 && clients.size() < kMaxClients)
+                clients.push_back({fd, {}});
+            else if (fd >= 0)
+                close(fd);
+        }
     }
     for (const Client& c : clients)
         close(c.fd);

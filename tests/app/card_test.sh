@@ -42,8 +42,9 @@ SHCTI_APPPATH="$DIR/card/" "$ZUZOD" > out.txt 2>&1 & PID=$!
 wait_for '[[ -s card/ControlPort.txt ]]'
 exec 3<>/dev/tcp/127.0.0.1/"$(cat card/ControlPort.txt)"
 ask() {
+    local reply=""
     echo "$1" >&3
-    read -r reply <&3
+    read -r reply <&3 || true
     echo "$reply"
 }
 wait_for 'runlog | grep -aq "not available in this build" || ask "JOURNAL 500" | grep -q "SsmGetPendingMode(0)"'
