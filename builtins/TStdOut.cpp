@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Gbk.h"
 #include "platform/PathMap.h"
 #include "platform/TagWriteLog.h"
 
@@ -23,7 +24,8 @@ int32_t TStdOut::Open(const char* path) {
 int32_t TStdOut::Print(int32_t number, const char* text) {
     if (!text) text = "";
     if (mode_ == kConsole) {
-        std::printf("%d : %s\n", number, text);
+        // Files stay GBK; what the operator reads on the terminal is in the terminal's own encoding.
+        std::printf("%d : %s\n", number, GbkToTerminal(text).c_str());
         std::fflush(stdout);
         return 0;
     }

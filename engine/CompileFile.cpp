@@ -83,7 +83,7 @@ int32_t TagTelBasic::CompileFile(int32_t includeLine, const char* file) {
         TagMemKvs::Process().GetFileBuff(name.c_str(), &length, false, calledProgram != 0, &wasTransformed);
     if (wasTransformed) transformed = 1;
     if (!text) {
-        std::printf("  fBuff==NULL, 打不开文件错误\n");
+        std::printf("%s", GbkToTerminal("  fBuff==NULL, 打不开文件错误\n").c_str());
         std::fflush(stdout);
         ErrorBox(includeLine, name.c_str(), "打不开文件错误");
         WriteErrMsg(includeLine, "打不开文件错误", name.c_str(), 0);

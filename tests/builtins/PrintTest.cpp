@@ -106,13 +106,14 @@ TEST_F(PrintTarget, EmptyPathPrintsNumberedLinesOnTheConsole) {
     test::LineFixture line(9);
     TagVar empty, a;
     empty.SetStr("");
-    a.SetStr("hi");
+    a.SetStr("hi 你好"); // GBK in the script, UTF-8 on a UTF-8 terminal
     EXPECT_EQ(PrintTo(&line.main, &empty)->Run(), 0);
+    setenv("LC_ALL", "C.UTF-8", 1);
     ::testing::internal::CaptureStdout();
     int32_t r = Print(&line.main, &a)->Run();
     std::string shown = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(r, 0);
-    EXPECT_EQ(shown, "9 : hi\n");
+    EXPECT_EQ(shown, "9 : hi \xe4\xbd\xa0\xe5\xa5\xbd\n");
     EXPECT_FALSE(fs::exists("_stdout9.txt"));
 }
 
