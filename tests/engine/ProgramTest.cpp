@@ -14,6 +14,7 @@
 #include "engine/TagMemKvs.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
+#include "platform/Gbk.h"
 
 namespace zz {
 namespace {
@@ -120,7 +121,8 @@ TEST_F(ProgramFiles, AMissingFileIsAnErrorEntryAndASummary) {
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(p.initResult, -2);
     EXPECT_EQ(p.errorCount, 1);
-    EXPECT_NE(out.find("  fBuff==NULL, 打不开文件错误"), std::string::npos);
+    // The line reaches the terminal in its own encoding.
+    EXPECT_NE(out.find(GbkToTerminal("  fBuff==NULL, 打不开文件错误")), std::string::npos);
     EXPECT_EQ(Read("errmsg3.txt"), "[Error]nofile.kvs(0): 打不开文件错误, nofile.kvs\n"
                                    "\nnofile.kvs: 总错误数: 1; 总警告数: 0; 编译时间: 0.000秒, 编译结束\n");
 }

@@ -46,7 +46,8 @@ if [[ -f "$case_dir/expect" ]]; then
     done <"$case_dir/expect"
 fi
 
-(cd "$work" && exec timeout 60 "$zz" "${args[@]}" >run.out 2>run.err)
+# The runner's output is read as GBK: it is the terminal, in that encoding.
+(cd "$work" && LC_ALL=zh_CN.GBK exec timeout 60 "$zz" "${args[@]}" >run.out 2>run.err)
 status=$?
 failed=0
 complain() {
