@@ -1,17 +1,26 @@
-// Speed of the script engine beside Lua 5.4 on the same work: statements per second of a compiled loop (integer
-// arithmetic, string joining, array stores and loads, user-function calls), the same loop in Lua, both timed in
-// one run for their ratio, and the compile time of a generated 10,000-line script.
+// The script engine beside Lua 5.4 on the same work, in one run, in CPU time: an integer loop, recursive user
+// calls, array fill and sum, building lines of a few hundred bytes, a string-keyed object, and the compile of a
+// 10,000-line script beside Lua's load of a chunk of the same shape. Both sides are compiled once before they
+// are timed, run once to warm up, and then run in alternating order, each round on this thread's CPU clock; a
+// workload's ratio is the median of the per-round ratios (engine time / Lua time). Memory per array element and
+// the bytes of one function unit are the heap's growth (glibc's own count, the same for both sides).
+//
+// zz_script_bench prints Google Benchmark's table (one row per side and workload, CPU time per round) and then a
+// summary with every ratio and the bytes per array element beside Lua's.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <lua.hpp>
+#include <malloc.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,126 +32,185 @@ namespace {
 
 using namespace zz;
 
-// <chrono> does not build with the GBK execution character set; the monotonic clock in nanoseconds.
-double NowNs() {
+// <chrono> does not build with the GBK execution character set.
+double ThreadCpuNs() {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
-constexpr int kPasses = 20000;
-// Statements one pass runs: the loop test, the nine statements of the body and the function's return.
-constexpr int kStatementsPerPass = 11;
-constexpr int kGeneratedLines = 10000;
-
-const char* const kEngineLoop = R"(function add3(a, b, c)
-{
-    return(a + b + c);
+// Bytes the heap hands out now, ordinary and mapped blocks together.
+double HeapInUse() {
+    struct mallinfo2 mi = mallinfo2();
+    return static_cast<double>(mi.uordblks + mi.hblkhd);
 }
-i = 0;
-s = "";
-total = 0;
-while(i < %d)
-{
-    x = i * 3 + 7;
-    y = x %% 11;
-    total = total + y;
-    s = "k" + y;
-    arr[y] = s;
-    t = arr[y];
-    r = add3(y, 1, 2);
-    total = total + r;
-    i = i + 1;
-}
-return(total);
-)";
 
-const char* const kLuaLoop = R"(local n = ...
-local function add3(a, b, c) return a + b + c end
-local i, s, total, arr = 0, "", 0, {}
-while i < n do
-    local x = i * 3 + 7
-    local y = x % 11
-    total = total + y
-    s = "k" .. y
-    arr[y] = s
-    local t = arr[y]
-    local r = add3(y, 1, 2)
-    total = total + r
-    i = i + 1
-end
-return total
-)";
-
-// One kind of work per loop, to see where the time goes: the body's statements, then the same body in Lua.
-struct KindLoop {
+// One workload in both languages; both return an integer the harness checks against want.
+struct Work {
     const char* name;
-    int statements; // per pass: the loop test, the body, the increment (and a called function's return)
-    const char* engineBody;
-    const char* luaPrologue;
-    const char* luaBody;
-};
-const KindLoop kKinds[] = {
-    {"integer", 5, "    x = i * 3 + 7;\n    y = x % 11;\n    total = total + y;\n", "",
-     "local x = i * 3 + 7\nlocal y = x % 11\ntotal = total + y\n"},
-    {"string", 4, "    s = \"k\" + i;\n    u = s + \"z\";\n", "local s, u\n", "s = \"k\" .. i\nu = s .. \"z\"\n"},
-    {"array", 5, "    y = i % 64;\n    arr[y] = i;\n    t = arr[y];\n", "local arr, t = {}\n",
-     "local y = i % 64\narr[y] = i\nt = arr[y]\n"},
-    {"call", 4, "    r = add3(i, 1, 2);\n", "local function add3(a, b, c) return a + b + c end\nlocal r\n",
-     "r = add3(i, 1, 2)\n"},
+    const char* engine;
+    const char* lua;
+    int64_t want;
 };
 
-std::string EngineKindScript(const KindLoop& k) {
-    return std::string("function add3(a, b, c)\n{\n    return(a + b + c);\n}\ni = 0;\ntotal = 0;\ns = \"\";\n") +
-           "if(0)\n{\n    r = add3(1, 2, 3);\n}\nwhile(i < " + std::to_string(kPasses) + ")\n{\n" + k.engineBody +
-           "    i = i + 1;\n}\nreturn(i);\n";
-}
-
-std::string LuaKindScript(const KindLoop& k) {
-    return std::string("local n = ...\nlocal i, total = 0, 0\n") + k.luaPrologue + "while i < n do\n" + k.luaBody +
-           "i = i + 1\nend\nreturn i\n";
-}
-
-int64_t ExpectedTotal() {
+int64_t IntegerLoopTotal() {
     int64_t total = 0;
-    for (int64_t i = 0; i < kPasses; ++i)
-        total += 2 * ((i * 3 + 7) % 11) + 3;
+    for (int64_t i = 0; i < 1000; ++i)
+        for (int64_t j = 0; j < 1000; ++j)
+            total += (i * 3 + j) % 11;
     return total;
 }
 
-// The engine writes its error log into the working directory: the benchmarks work in a folder of their own,
-// holding the loop script and the generated one.
+const Work kWorks[] = {
+    {"integer loop",
+     "total = 0;\n"
+     "for(i = 0; i < 1000; i++)\n{\n"
+     "    for(j = 0; j < 1000; j++)\n    {\n"
+     "        x = i * 3 + j;\n"
+     "        y = x % 11;\n"
+     "        total = total + y;\n"
+     "    }\n}\n"
+     "return(total);\n",
+     "local total = 0\n"
+     "for i = 0, 999 do\n"
+     "    for j = 0, 999 do\n"
+     "        local x = i * 3 + j\n"
+     "        local y = x % 11\n"
+     "        total = total + y\n"
+     "    end\n"
+     "end\n"
+     "return total\n",
+     IntegerLoopTotal()},
+    // Calls nest 21 deep (the engine refuses more than 30); each call counts itself.
+    {"recursive calls",
+     "calls = 0;\n"
+     "function down(n)\n{\n"
+     "    calls = calls + 1;\n"
+     "    if(n > 0)\n    {\n"
+     "        m = n - 1;\n"
+     "        r = down(m);\n"
+     "    }\n"
+     "    return(n);\n}\n"
+     "for(i = 0; i < 20000; i++)\n{\n"
+     "    r = down(20);\n}\n"
+     "return(calls);\n",
+     "local calls = 0\n"
+     "local function down(n)\n"
+     "    calls = calls + 1\n"
+     "    if n > 0 then\n"
+     "        local r = down(n - 1)\n"
+     "    end\n"
+     "    return n\n"
+     "end\n"
+     "for i = 0, 19999 do\n"
+     "    local r = down(20)\n"
+     "end\n"
+     "return calls\n",
+     20000 * 21},
+    // A fresh array of 10^6 elements every round, filled with new keys in order and summed.
+    {"array fill/sum",
+     "for(i = 1; i <= 1000000; i++)\n{\n"
+     "    a[i] = i % 1000;\n}\n"
+     "s = 0;\n"
+     "for(i = 1; i <= 1000000; i++)\n{\n"
+     "    s = s + a[i];\n}\n"
+     "a = 0;\n"
+     "return(s);\n",
+     "local a = {}\n"
+     "for i = 1, 1000000 do\n"
+     "    a[i] = i % 1000\n"
+     "end\n"
+     "local s = 0\n"
+     "for i = 1, 1000000 do\n"
+     "    s = s + a[i]\n"
+     "end\n"
+     "return s\n",
+     int64_t{1000} * 499500},
+    // Lines of about 260 bytes, as a script writes log or SQL lines.
+    {"string building",
+     "caller = \"8613800138000@sip.example.net\";\n"
+     "callee = \"4008123456@gateway.example.net\";\n"
+     "stamp = \"2026-12-09 12:34:56.789\";\n"
+     "note = \"call transferred from the night service queue after the first announcement\";\n"
+     "n = 0;\n"
+     "for(i = 0; i < 100000; i++)\n{\n"
+     "    line = \"INSERT INTO calls(id, caller, callee, started, seconds, note) VALUES(\" + i + \", '\" + caller + "
+     "\"', '\" + callee + \"', '\" + stamp + \"', \" + n + \", '\" + note + \"');\";\n"
+     "    n = n + 1;\n}\n"
+     "return(n);\n",
+     "local caller = \"8613800138000@sip.example.net\"\n"
+     "local callee = \"4008123456@gateway.example.net\"\n"
+     "local stamp = \"2026-12-09 12:34:56.789\"\n"
+     "local note = \"call transferred from the night service queue after the first announcement\"\n"
+     "local n = 0\n"
+     "for i = 0, 99999 do\n"
+     "    local line = \"INSERT INTO calls(id, caller, callee, started, seconds, note) VALUES(\" .. i .. \", '\" .. "
+     "caller .. \"', '\" .. callee .. \"', '\" .. stamp .. \"', \" .. n .. \", '\" .. note .. \"');\"\n"
+     "    n = n + 1\n"
+     "end\n"
+     "return n\n",
+     100000},
+    {"string-keyed object",
+     "for(i = 0; i < 100000; i++)\n{\n"
+     "    k = \"caller\" + i;\n"
+     "    o[k] = i % 100;\n}\n"
+     "s = 0;\n"
+     "for(i = 0; i < 100000; i++)\n{\n"
+     "    k = \"caller\" + i;\n"
+     "    s = s + o[k];\n}\n"
+     "o = 0;\n"
+     "return(s);\n",
+     "local o = {}\n"
+     "for i = 0, 99999 do\n"
+     "    o[\"caller\" .. i] = i % 100\n"
+     "end\n"
+     "local s = 0\n"
+     "for i = 0, 99999 do\n"
+     "    s = s + o[\"caller\" .. i]\n"
+     "end\n"
+     "return s\n",
+     int64_t{1000} * 4950},
+};
+constexpr size_t kWorkCount = std::size(kWorks);
+constexpr int kGeneratedLines = 10000;
+constexpr int kArrayElements = 1000000;
+
+// The 10,000-line script in both languages: ten-line blocks over a hundred variable groups.
+void GeneratedScripts(std::string& engine, std::string& lua) {
+    for (int line = 0, k = 0; line + 10 < kGeneratedLines; line += 10, ++k) {
+        std::string g = std::to_string(k % 100), n = std::to_string(k);
+        engine += "v" + g + " = " + n + " * 3 + 1;\nw" + g + " = v" + g + " % 7;\nif(w" + g + " > 3)\n{\n    s" + g +
+                  " = \"a\" + w" + g + ";\n}\nelse\n{\n    s" + g + " = \"b\";\n}\narr[w" + g + "] = v" + g + ";\n";
+        lua += "v" + g + " = " + n + " * 3 + 1\nw" + g + " = v" + g + " % 7\nif w" + g + " > 3 then\n\n    s" + g +
+               " = \"a\" .. w" + g + "\n\nelse\n\n    s" + g + " = \"b\"\nend\narr[w" + g + "] = v" + g + "\n";
+    }
+    for (int line = (kGeneratedLines - 1) / 10 * 10; line < kGeneratedLines - 1; ++line) {
+        engine += "x = 1;\n";
+        lua += "x = 1\n";
+    }
+    engine += "return(0);\n";
+    lua += "return 0\n";
+}
+
+// The engine writes its error log into the working directory: the benchmark works in a folder of its own.
 struct Workspace {
     std::filesystem::path dir;
-    std::string loopFile, bigFile;
-    std::string kindFiles[std::size(kKinds)];
+    std::string files[kWorkCount];
+    std::string bigFile, bigLua;
 
     Workspace() {
         dir = std::filesystem::temp_directory_path() / ("zz_script_bench_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
         std::filesystem::current_path(dir);
-        char text[2048];
-        std::snprintf(text, sizeof text, kEngineLoop, kPasses);
-        loopFile = (dir / "loop.kvs").string();
-        std::ofstream(loopFile) << text;
-        for (size_t k = 0; k < std::size(kKinds); ++k) {
-            kindFiles[k] = (dir / (std::string(kKinds[k].name) + ".kvs")).string();
-            std::ofstream(kindFiles[k]) << EngineKindScript(kKinds[k]);
+        for (size_t k = 0; k < kWorkCount; ++k) {
+            files[k] = (dir / ("work" + std::to_string(k) + ".kvs")).string();
+            std::ofstream(files[k]) << kWorks[k].engine;
         }
+        std::string big;
+        GeneratedScripts(big, bigLua);
         bigFile = (dir / "big.kvs").string();
-        std::ofstream big(bigFile);
-        // Ten-line blocks over a hundred variable groups, like a long script with a usual number of names.
-        for (int line = 0, k = 0; line + 10 < kGeneratedLines; line += 10, ++k) {
-            int g = k % 100;
-            big << "v" << g << " = " << k << " * 3 + 1;\n"
-                << "w" << g << " = v" << g << " % 7;\n"
-                << "if(w" << g << " > 3)\n{\n    s" << g << " = \"a\" + w" << g << ";\n}\nelse\n{\n    s" << g
-                << " = \"b\";\n}\n"
-                << "arr[w" << g << "] = v" << g << ";\n";
-        }
-        for (int line = (kGeneratedLines - 1) / 10 * 10; line < kGeneratedLines - 1; ++line)
-            big << "x = 1;\n";
-        big << "return(0);\n";
+        std::ofstream(bigFile) << big;
+        RegisterBuiltins();
     }
     ~Workspace() {
         std::error_code ec;
@@ -151,184 +219,207 @@ struct Workspace {
     }
 };
 
-Workspace& Work() {
+Workspace& Space() {
     static Workspace w;
     return w;
 }
 
-// A program on a virtual line numbered 0, so that building it never waits for an idle processor.
-std::unique_ptr<TagTelBasic> Build(TagCallState& call, const std::string& file) {
-    RegisterBuiltins();
-    call.lineKind = 0; // a virtual line
-    call.lineNo = 0;
-    return std::make_unique<TagTelBasic>(file.c_str(), 0, &call, 1, nullptr);
-}
+// A program on a virtual line numbered 0, so that building it never waits for an idle processor. The script
+// text comes from the process's script cache after the first build, as on a line that reloads.
+struct EngineSide {
+    TagCallState call;
+    std::unique_ptr<TagTelBasic> prog;
+    explicit EngineSide(const std::string& file) { prog = Build(call, file); }
+    static std::unique_ptr<TagTelBasic> Build(TagCallState& call, const std::string& file) {
+        call.lineKind = 0;
+        call.lineNo = 0;
+        return std::make_unique<TagTelBasic>(file.c_str(), 0, &call, 1, nullptr);
+    }
+    int64_t Run() { return prog->initResult == 0 ? prog->Run() : -1; }
+};
 
-struct Lua {
+struct LuaSide {
     lua_State* L = luaL_newstate();
     int chunk = LUA_NOREF;
-
-    explicit Lua(const char* text = kLuaLoop) {
+    explicit LuaSide(const char* text) {
         luaL_openlibs(L);
         if (luaL_loadstring(L, text) == LUA_OK) chunk = luaL_ref(L, LUA_REGISTRYINDEX);
     }
-    ~Lua() { lua_close(L); }
-    // Runs the loop once: its total, or -1 when Lua failed.
+    ~LuaSide() { lua_close(L); }
     int64_t Run() {
+        if (chunk == LUA_NOREF) return -1;
         lua_rawgeti(L, LUA_REGISTRYINDEX, chunk);
-        lua_pushinteger(L, kPasses);
-        if (lua_pcall(L, 1, 1, 0) != LUA_OK) {
+        if (lua_pcall(L, 0, 1, 0) != LUA_OK) {
             lua_pop(L, 1);
             return -1;
         }
-        int64_t total = lua_tointeger(L, -1);
+        int64_t r = lua_tointeger(L, -1);
         lua_pop(L, 1);
-        return total;
+        return r;
     }
 };
 
-void BM_EngineLoop(benchmark::State& state) {
-    Workspace& w = Work();
-    const int64_t want = ExpectedTotal();
-    for (auto _ : state) {
-        state.PauseTiming();
-        TagCallState call;
-        auto prog = Build(call, w.loopFile);
-        state.ResumeTiming();
-        int32_t got = prog->initResult == 0 ? prog->Run() : -1;
-        state.PauseTiming();
-        prog.reset();
-        state.ResumeTiming();
-        if (got != want) {
-            state.SkipWithError("the script's total is wrong");
-            break;
-        }
-    }
-    state.counters["statements/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kPasses * kStatementsPerPass, benchmark::Counter::kIsRate);
+// One timed run: its CPU time in ns, or a negative value when the result was wrong.
+template <class F> double Timed(F&& run, int64_t want) {
+    double t0 = ThreadCpuNs();
+    int64_t got = run();
+    double t1 = ThreadCpuNs();
+    return got == want ? t1 - t0 : -1;
 }
-BENCHMARK(BM_EngineLoop)->Unit(benchmark::kMillisecond);
 
-void BM_LuaLoop(benchmark::State& state) {
-    Lua lua;
-    const int64_t want = ExpectedTotal();
-    for (auto _ : state) {
-        if (lua.Run() != want) {
-            state.SkipWithError("Lua's total is wrong");
-            break;
-        }
-    }
-    state.counters["statements/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kPasses * kStatementsPerPass, benchmark::Counter::kIsRate);
+// Per-round ratios of every workload, for the summary after the table.
+std::map<std::string, std::vector<double>>& Ratios() {
+    static std::map<std::string, std::vector<double>> r;
+    return r;
 }
-BENCHMARK(BM_LuaLoop)->Unit(benchmark::kMillisecond);
 
-// Both loops timed side by side in each iteration; "engine/lua" is how many times longer the engine takes.
-void BM_LoopEngineVsLua(benchmark::State& state) {
-    Workspace& w = Work();
-    Lua lua;
-    const int64_t want = ExpectedTotal();
-    double engineNs = 0, luaNs = 0;
-    for (auto _ : state) {
-        TagCallState call;
-        auto prog = Build(call, w.loopFile);
-        double t0 = NowNs();
-        int32_t got = prog->initResult == 0 ? prog->Run() : -1;
-        double t1 = NowNs();
-        int64_t luaGot = lua.Run();
-        double t2 = NowNs();
-        prog.reset();
-        if (got != want || luaGot != want) {
-            state.SkipWithError("a total is wrong");
-            break;
-        }
-        engineNs += t1 - t0;
-        luaNs += t2 - t1;
-    }
-    if (luaNs > 0) {
-        state.counters["engine_ms"] = engineNs / 1e6 / static_cast<double>(state.iterations());
-        state.counters["lua_ms"] = luaNs / 1e6 / static_cast<double>(state.iterations());
-        state.counters["engine/lua"] = engineNs / luaNs;
-    }
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
-BENCHMARK(BM_LoopEngineVsLua)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-// Each kind of work alone, engine and Lua timed side by side as above.
-void BM_KindEngineVsLua(benchmark::State& state) {
-    Workspace& w = Work();
-    const KindLoop& kind = kKinds[state.range(0)];
-    state.SetLabel(kind.name);
-    std::string luaText = LuaKindScript(kind);
-    Lua lua(luaText.c_str());
-    double engineNs = 0, luaNs = 0;
-    for (auto _ : state) {
-        TagCallState call;
-        auto prog = Build(call, w.kindFiles[state.range(0)]);
-        double t0 = NowNs();
-        int32_t got = prog->initResult == 0 ? prog->Run() : -1;
-        double t1 = NowNs();
-        int64_t luaGot = lua.Run();
-        double t2 = NowNs();
-        prog.reset();
-        if (got != kPasses || luaGot != kPasses) {
-            state.SkipWithError("a loop did not run to its end");
-            break;
+// Engine and Lua alternate (the engine first in even rounds); the manual time of a row is one side's CPU time.
+template <class E, class L>
+void Paired(benchmark::State& st, const std::string& name, E&& engine, L&& lua, int64_t want) {
+    const bool engineRow = st.range(0) == 0;
+    if (Timed(engine, want) < 0 || Timed(lua, want) < 0) { // warm-up, and a check of both results
+        st.SkipWithError("a result is wrong");
+        return;
+    }
+    int round = 0;
+    for (auto _ : st) {
+        double e, l;
+        if (round++ % 2 == 0) {
+            e = Timed(engine, want);
+            l = Timed(lua, want);
+        } else {
+            l = Timed(lua, want);
+            e = Timed(engine, want);
         }
-        engineNs += t1 - t0;
-        luaNs += t2 - t1;
+        if (e < 0 || l < 0) {
+            st.SkipWithError("a result is wrong");
+            return;
+        }
+        st.SetIterationTime((engineRow ? e : l) / 1e9);
+        if (engineRow) Ratios()[name].push_back(e / l);
     }
-    if (luaNs > 0) {
-        double passes = static_cast<double>(state.iterations()) * kPasses * kind.statements;
-        state.counters["engine_stmts/s"] = passes / (engineNs / 1e9);
-        state.counters["lua_stmts/s"] = passes / (luaNs / 1e9);
-        state.counters["engine/lua"] = engineNs / luaNs;
-    }
+    st.SetLabel(std::string(engineRow ? "engine " : "lua ") + name);
 }
-BENCHMARK(BM_KindEngineVsLua)
-    ->DenseRange(0, static_cast<int>(std::size(kKinds)) - 1)
+
+void BM_Work(benchmark::State& st) {
+    const Work& w = kWorks[st.range(1)];
+    EngineSide engine(Space().files[st.range(1)]);
+    LuaSide lua(w.lua);
+    Paired(
+        st, w.name, [&] { return engine.Run(); }, [&] { return lua.Run(); }, w.want);
+}
+BENCHMARK(BM_Work)
+    ->ArgsProduct({{0, 1}, benchmark::CreateDenseRange(0, static_cast<int>(kWorkCount) - 1, 1)})
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(10);
+    ->Iterations(11);
 
-void BM_Compile10kLines(benchmark::State& state) {
-    Workspace& w = Work();
-    for (auto _ : state) {
-        TagCallState call;
-        auto prog = Build(call, w.bigFile);
-        state.PauseTiming();
-        bool ok = prog->initResult == 0;
-        prog.reset();
-        state.ResumeTiming();
-        if (!ok) {
-            state.SkipWithError("the generated script does not compile");
-            break;
-        }
-    }
-    state.counters["lines/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * kGeneratedLines, benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_Compile10kLines)->Unit(benchmark::kMillisecond);
-
-// Lua's compile of a script of the same shape, for scale.
-void BM_LuaCompile10kLines(benchmark::State& state) {
-    std::string text;
-    for (int line = 0, k = 0; line + 10 < kGeneratedLines; line += 10, ++k) {
-        std::string g = std::to_string(k % 100), n = std::to_string(k);
-        text += "v" + g + " = " + n + " * 3 + 1\nw" + g + " = v" + g + " % 7\nif w" + g + " > 3 then\n    s" + g +
-                " = \"a\" .. w" + g + "\n\nelse\n\n    s" + g + " = \"b\"\nend\narr[w" + g + "] = v" + g + "\n";
-    }
-    text += "return 0\n";
+// Compile only: the engine builds the program from the cached text, Lua loads a chunk of the same shape from
+// memory; neither side reads a file while it is timed, and neither side's clean-up is timed.
+void BM_Compile(benchmark::State& st) {
+    Workspace& w = Space();
+    TagCallState call;
+    std::unique_ptr<TagTelBasic> prog;
     lua_State* L = luaL_newstate();
-    for (auto _ : state) {
-        if (luaL_loadstring(L, text.c_str()) != LUA_OK) {
-            state.SkipWithError("the generated Lua does not compile");
-            break;
+    auto engine = [&] {
+        prog = EngineSide::Build(call, w.bigFile);
+        return int64_t{prog->initResult};
+    };
+    auto lua = [&] { return int64_t{luaL_loadbuffer(L, w.bigLua.data(), w.bigLua.size(), "big")}; };
+    const bool engineRow = st.range(0) == 0;
+    bool ok = engine() == 0 && lua() == LUA_OK;
+    lua_settop(L, 0);
+    prog.reset();
+    int round = 0;
+    for (auto _ : st) {
+        if (!ok) break;
+        double e, l;
+        if (round++ % 2 == 0) {
+            e = Timed(engine, 0);
+            l = Timed(lua, LUA_OK);
+        } else {
+            l = Timed(lua, LUA_OK);
+            e = Timed(engine, 0);
         }
-        lua_pop(L, 1);
+        prog.reset();
+        lua_settop(L, 0);
+        ok = e >= 0 && l >= 0;
+        if (!ok) break;
+        st.SetIterationTime((engineRow ? e : l) / 1e9);
+        if (engineRow) Ratios()["compile 10,000 lines"].push_back(e / l);
     }
     lua_close(L);
-    state.counters["lines/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * kGeneratedLines, benchmark::Counter::kIsRate);
+    if (!ok) st.SkipWithError("the generated script does not compile");
+    st.SetLabel(engineRow ? "engine compile" : "lua load");
 }
-BENCHMARK(BM_LuaCompile10kLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Compile)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(11);
+
+// Heap bytes per element of an array of 10^6 integers filled in order, engine and Lua.
+double EngineBytesPerElement() {
+    TagVar key, value;
+    double before = HeapInUse();
+    {
+        TagVar a;
+        for (int32_t i = 1; i <= kArrayElements; ++i) {
+            key.SetInt(i);
+            value.SetInt(i % 1000);
+            a[key] = value;
+        }
+        double after = HeapInUse();
+        a = TagVar(); // lets the array go
+        return (after - before) / kArrayElements;
+    }
+}
+
+double LuaBytesPerElement() {
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    double before = HeapInUse();
+    luaL_dostring(L, "keep = {} for i = 1, 1000000 do keep[i] = i % 1000 end");
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    double after = HeapInUse();
+    lua_close(L);
+    return (after - before) / kArrayElements;
+}
+
+// Heap bytes of one function unit as the statement compiler makes it, with its system variables.
+double FunctionUnitBytes() {
+    TagTelBasic main;
+    constexpr int kUnits = 1000;
+    std::vector<std::unique_ptr<TagTelBasic>> units;
+    units.reserve(kUnits);
+    double before = HeapInUse();
+    for (int i = 0; i < kUnits; ++i)
+        units.push_back(std::make_unique<TagTelBasic>("f.kvs", "f", &main));
+    return (HeapInUse() - before) / kUnits;
+}
+
+void PrintSummary() {
+    std::printf("\nEngine CPU time / Lua 5.4 CPU time, median of the per-round ratios:\n");
+    for (size_t k = 0; k < kWorkCount; ++k)
+        std::printf("  %-22s %6.2f\n", kWorks[k].name, Median(Ratios()[kWorks[k].name]));
+    std::printf("  %-22s %6.2f\n", "compile 10,000 lines", Median(Ratios()["compile 10,000 lines"]));
+    double e = EngineBytesPerElement(), l = LuaBytesPerElement();
+    std::printf("Bytes per array element (10^6 integers): engine %.1f, Lua %.1f, ratio %.2f\n", e, l, e / l);
+    std::printf("Bytes of one function unit with its system variables: %.0f\n", FunctionUnitBytes());
+}
 
 } // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    Space();
+    benchmark::RunSpecifiedBenchmarks();
+    PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}
