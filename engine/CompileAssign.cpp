@@ -99,7 +99,8 @@ void Complete(TagTelBasic& prog, std::unique_ptr<TagOper> op, int32_t line) {
     prog.AppendOp(prog.Scratch().lineCopy.c_str(), prog.Scratch().commentText.c_str(), line, '=', nullptr);
 }
 
-// The subscript of an element target: only its first operand counts.
+// The subscript of an element target: one operand. An operator there would be dropped with its right side
+// ('x[i + 1] = 5;' storing at x[i]), so it is refused.
 int32_t ResolveSubscript(TagTelBasic& prog, const std::string& subText, const std::string& stmt, int32_t line,
                          TagVar** sub) {
     if (subText.empty() || subText.back() != ']') return Fail(prog, line, "下标[]语法错误:", stmt);
@@ -107,10 +108,11 @@ int32_t ResolveSubscript(TagTelBasic& prog, const std::string& subText, const st
     TagOperand l, r;
     char op = 0;
     std::string msg;
-    Tokenize(l, op, r, inner.c_str(), msg);
+    const int32_t split = Tokenize(l, op, r, inner.c_str(), msg);
     int32_t rc = prog.ResolveOperand(l, sub);
     if (rc == -1) return Fail(prog, line, "表达式中的变量没有预先赋值:", stmt);
     if (rc < 0) return Fail(prog, line, "语法错误:", stmt);
+    if (split != 0 || op) return Fail(prog, line, "下标[]语法错误:", stmt);
     return 0;
 }
 

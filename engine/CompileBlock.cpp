@@ -117,14 +117,15 @@ int32_t Block::Condition(const std::string& text, std::vector<TagCalculate>& ste
     return 0;
 }
 
-// A switch or case value: a literal, a constant or a variable. Only the first operand counts, so 'case(a + 1)'
-// labels the value of a.
+// A switch or case value: a literal, a constant or a variable. An operator is refused: its right side would be
+// dropped, so 'case(a + 1)' would label the value of a.
 int32_t Block::SingleOperand(const std::string& text, TagVar** var) {
     *var = nullptr;
     TagOperand left, right;
     char op = 0;
     std::string msg;
     if (Tokenize(left, op, right, text.c_str(), msg) != 0) return Fail(msg.empty() ? kSyntax : msg.c_str());
+    if (op) return Fail(kSyntax);
     int32_t r = p.ResolveOperand(left, var);
     if (r == -1) return Fail(kUnassigned, left.text.c_str());
     if (r < 0 || !*var) return Fail(kSyntax);

@@ -195,8 +195,16 @@ int32_t Include(TagTelBasic& prog, const char* rest, const std::string& stmt, in
     size_t close = name.find_first_of(">\"");
     if (close == std::string_view::npos || close == 0) return Fail(prog, line, kNoFile, stmt);
     const std::string file(name.substr(0, close));
+    // Each level compiles on the line thread's stack: a chain of includes is cut long before it could exhaust it.
+    int32_t& depth = prog.Scratch().includeDepth;
+    if (depth >= TagTelBasic::kMaxIncludeDepth) {
+        prog.WriteErrMsg(line, "包含文件嵌套太深", file.c_str(), 0);
+        return -1;
+    }
     const std::string saved = prog.scriptFile;
+    ++depth;
     prog.CompileFile(line, file.c_str());
+    --depth;
     prog.scriptFile = saved;
     return 0;
 }

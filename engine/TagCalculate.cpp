@@ -52,7 +52,11 @@ void PutDouble(TagVar& d, double v) {
 bool Repeat(const TagVar& s, int32_t n, TagVar& out) {
     size_t len = StrBytes(s);
     size_t times = n < 0 ? 0 : static_cast<size_t>(n);
-    if (len && times > static_cast<size_t>(TagVar::kMaxStrLen) / len) return false;
+    if (len == 0 || times == 0) {
+        out.SetStrN("", 0);
+        return true;
+    }
+    if (times > static_cast<size_t>(TagVar::kMaxStrLen) / len) return false;
     std::string r;
     r.reserve(len * times);
     for (size_t i = 0; i < times; ++i)

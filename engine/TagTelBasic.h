@@ -48,9 +48,10 @@ class TagTelBasic {
 public:
     static constexpr int32_t kMaxParams = 40;
     static constexpr int32_t kMaxArgs = 40;
-    static constexpr int32_t kArgRoom = 1024;     // bytes of one argument text, NUL included
-    static constexpr int32_t kLogicalLine = 1024; // characters of a logical line
-    static constexpr int32_t kSummaryLine = 9999; // WriteErrMsg's line of the compile summary
+    static constexpr int32_t kArgRoom = 1024;       // bytes of one argument text, NUL included
+    static constexpr int32_t kLogicalLine = 1024;   // characters of a logical line
+    static constexpr int32_t kSummaryLine = 9999;   // WriteErrMsg's line of the compile summary
+    static constexpr int32_t kMaxIncludeDepth = 16; // includes within includes
     // Positions of the system variables every unit starts with.
     static constexpr int32_t kTempVal = 0;
     static constexpr int32_t kRetVal = 1;
@@ -170,6 +171,8 @@ public:
         int32_t argCount = 0;
         // The units whose statements call this unit: one that nobody calls is removed at the end.
         std::map<std::string, int32_t> callerNames;
+        // Includes open around the line being compiled.
+        int32_t includeDepth = 0;
     };
     CompileScratch& Scratch() {
         if (!scratch_) scratch_ = std::make_unique<CompileScratch>();

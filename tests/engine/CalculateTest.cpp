@@ -81,6 +81,8 @@ TEST(TagCalculateArith, StringRepetition) {
     // A size beyond what a value can count leaves the destination, with no huge allocation.
     ExpectInt(Calc(Str("ab"), '*', Int(INT_MAX)), -999);
     ExpectInt(Calc(Str("ab"), '*', Str("2")), -999);
+    // The empty string any number of times is empty at once (it once looped the count through).
+    EXPECT_EQ(Bytes(Calc(Str(""), '*', Int(INT_MAX))), "");
     TagVar s = Str("xy"), two = Int(2);
     TagCalculate(&s, nullptr, &s, '*', &two).Run();
     EXPECT_EQ(Bytes(s), "xyxy");

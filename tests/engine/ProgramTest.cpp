@@ -187,6 +187,21 @@ TEST_F(ProgramFiles, AFileIncludedTwiceCompilesOnceWithOneWarning) {
     EXPECT_EQ(r.warningCount, 1);
 }
 
+TEST_F(ProgramFiles, IncludesNestTheirLimitDeepAndTheNextIsAnErrorNamingTheFile) {
+    // main.kvs includes inc0.kvs, which includes inc1.kvs, and so on.
+    for (int i = 0; i < 40; ++i)
+        Write("inc" + std::to_string(i) + ".kvs",
+              "#include \"inc" + std::to_string(i + 1) + ".kvs\"\nv" + std::to_string(i) + " = 1;\n");
+    Write("main.kvs", "#include \"inc0.kvs\"\n");
+    TagTelBasic p("main.kvs", 3, &call, 0, nullptr);
+    EXPECT_EQ(p.initResult, -2);
+    const int deepest = TagTelBasic::kMaxIncludeDepth - 1;
+    EXPECT_EQ(p.includes.size(), static_cast<size_t>(TagTelBasic::kMaxIncludeDepth) + 1);
+    EXPECT_EQ(Read("errmsg3.txt"), "[Error]inc" + std::to_string(deepest) + ".kvs(1): 包含文件嵌套太深, inc" +
+                                       std::to_string(deepest + 1) +
+                                       ".kvs\n\nmain.kvs: 总错误数: 1; 总警告数: 0; 编译时间: 0.000秒, 编译结束\n");
+}
+
 TEST_F(ProgramFiles, NeverCalledFunctionsGoInPasses) {
     Write("g.kvs", "function inner(a)\n{\nreturn(a);\n}\n"
                    "function lonely(a)\n{\nx = inner(a);\nreturn(x);\n}\n"
