@@ -31,7 +31,7 @@ TagVar& TagBuiltin::Operand(int32_t i) const {
 std::string_view TagBuiltin::Bytes(int32_t i) const {
     const TagVar& v = Operand(i);
     if (v.type != TagVar::kString) return {};
-    return {v.strVal.data(), StrBytes(v)};
+    return {v.Str(), StrBytes(v)};
 }
 
 void TagBuiltin::SetOutText(int32_t i, std::string_view s) const {

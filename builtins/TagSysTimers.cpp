@@ -24,8 +24,8 @@ void TagSysTimers::UpdateArmed() {
 }
 
 int32_t TagSysTimers::Add(TagVar* func, TagTelBasic* prog) {
-    if (!func || func->type != TagVar::kFunction || !func->funcUnit) return -1;
-    auto& slot = timers_[func->name];
+    if (!func || !func->FuncUnit()) return -1;
+    auto& slot = timers_[std::string(func->Name())];
     if (slot) return 0;
     slot = std::make_unique<TagTimer>();
     slot->handler = std::make_unique<TagCall>(func, prog);
@@ -35,7 +35,7 @@ int32_t TagSysTimers::Add(TagVar* func, TagTelBasic* prog) {
 
 int32_t TagSysTimers::Start(TagVar* func, int32_t intervalMs) {
     if (!func) return -1;
-    auto it = timers_.find(func->name);
+    auto it = timers_.find(std::string(func->Name()));
     if (it == timers_.end()) return -1;
     it->second->active = 1;
     it->second->interval = intervalMs;
@@ -52,7 +52,7 @@ int32_t TagSysTimers::Stop(TagVar* func) {
         UpdateArmed();
         return 0;
     }
-    auto it = timers_.find(func->name);
+    auto it = timers_.find(std::string(func->Name()));
     if (it == timers_.end()) return -1;
     it->second->active = 0;
     UpdateArmed();

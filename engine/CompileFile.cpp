@@ -194,7 +194,7 @@ void TagTelBasic::FinishCompile(int32_t lastLine, uint32_t startTick) {
                 ++warningCount;
                 // The function's variable must not point at the freed unit.
                 for (int32_t v = 0; v < symbols.Count(); ++v)
-                    if (TagVar* var = symbols.Get(v); var && var->funcUnit == unit) var->funcUnit = nullptr;
+                    if (TagVar* var = symbols.Get(v); var && var->FuncUnit() == unit) var->ClearFuncUnit();
                 subList[i].reset();
                 removed = true;
             }

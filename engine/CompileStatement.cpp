@@ -55,7 +55,7 @@ int32_t CompileCall(TagTelBasic& prog, const std::string& stmt, int32_t line) {
     TagVar* vars[TagTelBasic::kMaxArgs] = {};
     TagVar* fv = nullptr;
     if (!name.empty() && prog.FindVar(name.c_str(), &fv) >= 0) {
-        TagTelBasic* unit = fv->type == TagVar::kFunction ? fv->funcUnit : nullptr;
+        TagTelBasic* unit = fv->FuncUnit();
         // A variable without a function is checked when the call runs.
         int32_t n = SplitCallArgs(prog, list, unit ? unit->paramCount : -1, stmt, line);
         if (n < 0 || prog.CompileArgs(line, stmt.c_str(), n, prog.Scratch().args, vars) < 0) return -1;

@@ -55,7 +55,7 @@ std::string GridValue(const TagVar& v) {
         return v.ToString();
     case TagVar::kObject: {
         std::string s;
-        AppendInt(s, v.objId);
+        AppendInt(s, v.ObjId());
         return s;
     }
     default:
@@ -63,7 +63,7 @@ std::string GridValue(const TagVar& v) {
     }
 }
 
-bool IsTemporary(const std::string& name) {
+bool IsTemporary(std::string_view name) {
     return name.size() >= 2 && name[0] == '_' && name[1] == '_';
 }
 
@@ -71,7 +71,7 @@ bool IsTemporary(const std::string& name) {
 TagVar* FindSymbol(TagTelBasic& prog, const char* name, bool constant) {
     for (int32_t i = 0; i < prog.VarCount(); ++i) {
         TagVar* v = prog.Var(i);
-        if (v && (v->readOnly != 0) == constant && !v->name.empty() && v->name == name) return v;
+        if (v && (v->readOnly != 0) == constant && !v->Name().empty() && v->Name() == name) return v;
     }
     return nullptr;
 }
@@ -215,10 +215,10 @@ int32_t LookupName(TagTelBasic& prog, const char* name, std::string& note, std::
             note = "参数";
         } else if ((v = FindSymbol(prog, name, true))) {
             kind = std::string("常量: ") + TypeName(*v);
-            note = v->note;
+            note = v->Note();
         } else if ((v = FindSymbol(prog, name, false))) {
             kind = std::string("变量: ") + TypeName(*v);
-            note = v->note;
+            note = v->Note();
         }
     }
     if (!v) {
@@ -253,9 +253,9 @@ void CollectVarRows(TagTelBasic& prog, std::vector<VarRow>& rows) {
     for (int32_t pass = 1; pass <= 2; ++pass) {
         for (int32_t i = 0; i < prog.VarCount(); ++i) {
             const TagVar* v = prog.Var(i);
-            if (!v || v->name.empty() || (v->readOnly != 0) != (pass == 1)) continue;
-            if (pass == 2 && IsTemporary(v->name)) continue;
-            rows.push_back({v->name, GridValue(*v), v->note, static_cast<uint8_t>(pass)});
+            if (!v || v->Name().empty() || (v->readOnly != 0) != (pass == 1)) continue;
+            if (pass == 2 && IsTemporary(v->Name())) continue;
+            rows.push_back({std::string(v->Name()), GridValue(*v), std::string(v->Note()), static_cast<uint8_t>(pass)});
         }
     }
 }

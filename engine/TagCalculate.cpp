@@ -60,7 +60,7 @@ bool Repeat(const TagVar& s, int32_t n, TagVar& out) {
     std::string r;
     r.reserve(len * times);
     for (size_t i = 0; i < times; ++i)
-        r.append(s.strVal.data(), len);
+        r.append(s.Str(), len);
     out.SetStrN(r.data(), static_cast<int32_t>(r.size()));
     return true;
 }
@@ -98,7 +98,7 @@ int32_t TagCalculate::Run() {
             break;
         case '-':
             if (IsDbl(l))
-                PutDouble(Slot(dest, destSub), -l->dblVal);
+                PutDouble(Slot(dest, destSub), -l->DblVal());
             else
                 PutInt(Slot(dest, destSub), WrapNeg(l->GetInt()));
             break;
@@ -204,7 +204,7 @@ int32_t TagCalculate::Run() {
         break;
     case 'R':
         if (IsObj(l)) {
-            g_mapObjects.RemoveItem(l->objId, *r);
+            if (TagMapItem* o = l->Object()) o->Remove(*r);
             if (dest != l || destSub) Slot(dest, destSub) = TagVar(*l);
         } else {
             PutInt(Slot(dest, destSub), ShiftRight(l->GetInt(), r->GetInt()));
@@ -242,7 +242,7 @@ int32_t TagMulPlus::Run() {
         acc = acc + *operands[i];
     Slot(dest, destSub) = acc;
     // acc took its value by assignment, so an object it holds is counted once for acc: give that back.
-    if (acc.type == TagVar::kObject) g_mapObjects.Release(acc.objId);
+    if (TagMapItem* o = acc.Object()) g_mapObjects.Release(o);
     return 0;
 }
 

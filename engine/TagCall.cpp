@@ -51,9 +51,9 @@ int32_t TagCall::Run() {
         if (callerRet) AssignInt(*callerRet, code);
         return code;
     };
-    TagTelBasic* unit = funcVar && funcVar->type == TagVar::kFunction ? funcVar->funcUnit : nullptr;
+    TagTelBasic* unit = funcVar ? funcVar->FuncUnit() : nullptr;
     if (!unit) {
-        LogAlways("Var : '%s' is not function-type : [LINE=%d:%s]", funcVar ? funcVar->name.c_str() : "", lineNo,
+        LogAlways("Var : '%s' is not function-type : [LINE=%d:%s]", funcVar ? funcVar->Name().data() : "", lineNo,
                   text.c_str());
         return fail(-1);
     }

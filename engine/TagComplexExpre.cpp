@@ -366,7 +366,7 @@ bool TagComplexExpre::BuildStep(const std::string& targetName, TagVar* targetSub
 // The last step writes the target directly, and the temporary it was built for goes away; a lone operand
 // becomes one copy step.
 void TagComplexExpre::Finish(const std::string& result, const char* targetName, TagVar* targetSub, const char* note) {
-    if (!steps->empty() && steps->back().dest && steps->back().dest->name == result) {
+    if (!steps->empty() && steps->back().dest && steps->back().dest->Name() == result) {
         TagCalculate& last = steps->back();
         TagVar* temp = last.dest;
         TagVar* target = nullptr;

@@ -99,7 +99,7 @@ int32_t TagForIn::Run() {
         if (!objVar) return -1;
         if (objVar->type == TagVar::kString) {
             overString = 1;
-            strSnap.assign(objVar->strVal.data(), StrBytes(*objVar));
+            strSnap.assign(objVar->Str(), StrBytes(*objVar));
             count = static_cast<int32_t>(strSnap.size());
         } else if (objVar->type != TagVar::kObject) {
             return -1;

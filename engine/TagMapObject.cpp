@@ -1,6 +1,8 @@
 #include "engine/TagMapObject.h"
 
 #include <algorithm>
+#include <functional>
+#include <map>
 
 #include "engine/NumText.h"
 
@@ -19,20 +21,267 @@ constexpr size_t kMaxDumpDepth = 64;
 // Deleting an object releases what its elements hold, which may delete further objects: they are queued and
 // deleted one after another instead of recursively, so long chains cannot exhaust the stack.
 thread_local bool t_destroying = false;
-thread_local std::vector<std::unique_ptr<TagMapItem>> t_pending;
+thread_local std::vector<TagMapItem*> t_pending;
 
-// Visits the elements in iteration order: integer, string, double, then object-id keys. The visitor returns
-// false to stop.
-template <class F> void Walk(TagMapItem& item, F&& f) {
-    for (auto& [k, v] : item.intItems)
-        if (!f(2, k, static_cast<const std::string*>(nullptr), 0.0, v)) return;
-    for (auto& [k, v] : item.strItems)
-        if (!f(1, 0, &k, 0.0, v)) return;
-    for (auto& [k, v] : item.dblItems)
-        if (!f(3, 0, static_cast<const std::string*>(nullptr), k, v)) return;
-    for (auto& [k, v] : item.objItems)
-        if (!f(4, k, static_cast<const std::string*>(nullptr), 0.0, v)) return;
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// Equal keys (0.0 and -0.0, any two NaNs) hash alike.
+struct DblHash {
+    size_t operator()(double d) const {
+        if (d != d) return 0x7FF8;
+        return std::hash<double>{}(d == 0 ? 0.0 : d);
+    }
+};
+struct DblEq {
+    bool operator()(double a, double b) const { return (a != a && b != b) || a == b; }
+};
+
+// The key text of a string key: up to its first NUL.
+std::string_view KeyText(const TagVar& key) {
+    return std::string_view(key.Str());
 }
+
+} // namespace
+
+// Every key that is not in the array part, with the key order for walks (built when a walk needs it).
+struct TagHashPart {
+    using IntMap = std::unordered_map<int32_t, TagVar>;
+    using StrMap = std::unordered_map<std::string, TagVar, TextHash, std::equal_to<>>;
+    using DblMap = std::unordered_map<double, TagVar, DblHash, DblEq>;
+    IntMap ints, objs;
+    StrMap strs;
+    DblMap dbls;
+
+    bool sorted = false;
+    std::vector<IntMap::value_type*> intOrder, objOrder;
+    std::vector<StrMap::value_type*> strOrder;
+    std::vector<DblMap::value_type*> dblOrder;
+
+    size_t Size() const { return ints.size() + objs.size() + strs.size() + dbls.size(); }
+
+    void Sort() {
+        if (sorted) return;
+        auto fill = [](auto& map, auto& order, auto less) {
+            order.clear();
+            order.reserve(map.size());
+            for (auto& e : map)
+                order.push_back(&e);
+            std::sort(order.begin(), order.end(), [&](auto* a, auto* b) { return less(a->first, b->first); });
+        };
+        fill(ints, intOrder, std::less<int32_t>());
+        fill(objs, objOrder, std::less<int32_t>());
+        fill(strs, strOrder, std::less<std::string>());
+        fill(dbls, dblOrder, DblKeyLess());
+        sorted = true;
+    }
+};
+
+TagMapItem::TagMapItem() = default;
+
+TagMapItem::~TagMapItem() {
+    Clear(false);
+}
+
+TagHashPart& TagMapItem::Hash() {
+    if (!hash) hash = std::make_unique<TagHashPart>();
+    return *hash;
+}
+
+size_t TagMapItem::Size() const {
+    return count + (hash ? hash->Size() : 0);
+}
+
+TagVar* TagMapItem::FindHashInt(int32_t k) {
+    auto it = hash->ints.find(k);
+    return it == hash->ints.end() ? nullptr : &it->second;
+}
+
+TagVar* TagMapItem::FindOther(const TagVar& key) {
+    if (!hash) return nullptr;
+    switch (key.type) {
+    case TagVar::kString: {
+        auto it = hash->strs.find(KeyText(key));
+        return it == hash->strs.end() ? nullptr : &it->second;
+    }
+    case TagVar::kDouble: {
+        auto it = hash->dbls.find(key.DblVal());
+        return it == hash->dbls.end() ? nullptr : &it->second;
+    }
+    default: {
+        auto it = hash->objs.find(key.ObjId());
+        return it == hash->objs.end() ? nullptr : &it->second;
+    }
+    }
+}
+
+TagVar& TagMapItem::ItemOther(const TagVar& key) {
+    if (TagVar* e = FindOther(key)) return *e;
+    TagHashPart& h = Hash();
+    h.sorted = false;
+    switch (key.type) {
+    case TagVar::kString:
+        return h.strs.try_emplace(std::string(KeyText(key))).first->second;
+    case TagVar::kDouble:
+        return h.dbls.try_emplace(key.DblVal()).first->second;
+    default:
+        return h.objs.try_emplace(key.ObjId()).first->second;
+    }
+}
+
+// A key that extends the run of the array part (or starts it, in an object without integer keys) goes there;
+// any other into the hash part.
+TagVar& TagMapItem::NewInt(int32_t k) {
+    const bool noInts = count == 0 && (!hash || hash->ints.empty());
+    if (noInts) base = k;
+    if ((noInts || static_cast<uint32_t>(k) - static_cast<uint32_t>(base) == count) && count < 0x7FFFFFFFu) {
+        uint32_t q = count / kFirstSeg;
+        uint32_t s = q ? static_cast<uint32_t>(std::bit_width(q)) : 0;
+        if (s >= segs.size()) segs.push_back(new TagVar[s ? kFirstSeg << (s - 1) : kFirstSeg]);
+        if (hash) hash->sorted = false;
+        return Elem(count++);
+    }
+    TagHashPart& h = Hash();
+    h.sorted = false;
+    return h.ints.try_emplace(k).first->second;
+}
+
+void TagMapItem::SpillFrom(uint32_t from) {
+    for (uint32_t off = from; off < count; ++off) {
+        TagVar& e = Elem(off);
+        Hash().ints.try_emplace(static_cast<int32_t>(static_cast<uint32_t>(base) + off), std::move(e));
+        e.Reset(); // the value and its counted reference went with the move
+    }
+    if (hash) hash->sorted = false;
+    count = from;
+}
+
+int32_t TagMapItem::Remove(const TagVar& key) {
+    // The element leaves the object before its value is released: the release may come back to this object.
+    if (key.type != TagVar::kString && key.type != TagVar::kDouble && key.type != TagVar::kObject) {
+        uint32_t off = static_cast<uint32_t>(key.intVal) - static_cast<uint32_t>(base);
+        if (off < count) {
+            if (off + 1 < count) SpillFrom(off + 1);
+            TagVar& e = Elem(off);
+            TagVar gone(std::move(e));
+            e.Reset();
+            --count;
+            gone = TagVar();
+            return 1;
+        }
+    }
+    if (!hash) return 0;
+    auto drop = [&](auto& map, const auto& k) {
+        auto node = map.extract(k);
+        if (node.empty()) return 0;
+        hash->sorted = false;
+        node.mapped() = TagVar();
+        return 1;
+    };
+    switch (key.type) {
+    case TagVar::kString: {
+        auto it = hash->strs.find(KeyText(key));
+        if (it == hash->strs.end()) return 0;
+        return drop(hash->strs, it->first);
+    }
+    case TagVar::kDouble:
+        return drop(hash->dbls, key.DblVal());
+    case TagVar::kObject:
+        return drop(hash->objs, key.ObjId());
+    default:
+        return drop(hash->ints, key.intVal);
+    }
+}
+
+template <class F> void TagMapItem::Walk(F&& f) {
+    const std::string* none = nullptr;
+    if (hash) hash->Sort();
+    // Integer keys of the hash part lie below or above the array part's run.
+    size_t low = 0;
+    if (hash)
+        while (low < hash->intOrder.size() && hash->intOrder[low]->first < base)
+            ++low;
+    if (hash)
+        for (size_t i = 0; i < low; ++i)
+            if (!f(2, hash->intOrder[i]->first, none, 0.0, hash->intOrder[i]->second)) return;
+    for (uint32_t off = 0; off < count; ++off)
+        if (!f(2, static_cast<int32_t>(static_cast<uint32_t>(base) + off), none, 0.0, Elem(off))) return;
+    if (!hash) return;
+    for (size_t i = low; i < hash->intOrder.size(); ++i)
+        if (!f(2, hash->intOrder[i]->first, none, 0.0, hash->intOrder[i]->second)) return;
+    for (auto* e : hash->strOrder)
+        if (!f(1, 0, &e->first, 0.0, e->second)) return;
+    for (auto* e : hash->dblOrder)
+        if (!f(3, 0, none, e->first, e->second)) return;
+    for (auto* e : hash->objOrder)
+        if (!f(4, e->first, none, 0.0, e->second)) return;
+}
+
+bool TagMapItem::At(size_t index, int32_t& kind, int32_t& ik, const std::string*& sk, double& dk, TagVar*& value) {
+    if (index >= Size()) return false;
+    if (hash) hash->Sort();
+    size_t low = 0;
+    if (hash)
+        low = static_cast<size_t>(std::lower_bound(hash->intOrder.begin(), hash->intOrder.end(), base,
+                                                   [](auto* e, int32_t b) { return e->first < b; }) -
+                                  hash->intOrder.begin());
+    kind = 2;
+    sk = nullptr;
+    dk = 0;
+    if (index < low) {
+        ik = hash->intOrder[index]->first;
+        value = &hash->intOrder[index]->second;
+        return true;
+    }
+    index -= low;
+    if (index < count) {
+        ik = static_cast<int32_t>(static_cast<uint32_t>(base) + static_cast<uint32_t>(index));
+        value = &Elem(static_cast<uint32_t>(index));
+        return true;
+    }
+    index = index - count + low;
+    if (index < hash->intOrder.size()) {
+        ik = hash->intOrder[index]->first;
+        value = &hash->intOrder[index]->second;
+        return true;
+    }
+    index -= hash->intOrder.size();
+    if (index < hash->strOrder.size()) {
+        kind = 1;
+        sk = &hash->strOrder[index]->first;
+        value = &hash->strOrder[index]->second;
+        return true;
+    }
+    index -= hash->strOrder.size();
+    if (index < hash->dblOrder.size()) {
+        kind = 3;
+        dk = hash->dblOrder[index]->first;
+        value = &hash->dblOrder[index]->second;
+        return true;
+    }
+    index -= hash->dblOrder.size();
+    kind = 4;
+    ik = hash->objOrder[index]->first;
+    value = &hash->objOrder[index]->second;
+    return true;
+}
+
+void TagMapItem::Clear(bool release) {
+    if (release)
+        Walk([](int, int32_t, const std::string*, double, TagVar& v) {
+            if (v.type == TagVar::kObject) v = TagVar();
+            return true;
+        });
+    for (TagVar* s : segs)
+        delete[] s;
+    segs.clear();
+    count = 0;
+    hash.reset();
+}
+
+namespace {
 
 // The key as a value, the way GetItemAt hands it out: an object key comes back as its id, an integer.
 void SetKey(TagVar& out, int kind, int32_t ik, const std::string* sk, double dk) {
@@ -44,258 +293,174 @@ void SetKey(TagVar& out, int kind, int32_t ik, const std::string* sk, double dk)
         out.SetInt(ik);
 }
 
-TagVar* FindIn(TagMapItem& item, const TagVar& key) {
-    switch (key.type) {
-    case TagVar::kString: {
-        auto it = item.strItems.find(std::string(key.strVal.c_str()));
-        return it == item.strItems.end() ? nullptr : &it->second;
-    }
-    case TagVar::kDouble: {
-        auto it = item.dblItems.find(key.dblVal);
-        return it == item.dblItems.end() ? nullptr : &it->second;
-    }
-    case TagVar::kObject: {
-        auto it = item.objItems.find(key.objId);
-        return it == item.objItems.end() ? nullptr : &it->second;
-    }
-    default: {
-        auto it = item.intItems.find(key.intVal);
-        return it == item.intItems.end() ? nullptr : &it->second;
-    }
-    }
+bool Alive(const TagMapItem* item) {
+    return item && !item->dead.load(std::memory_order_acquire);
 }
 
-TagVar& ItemIn(TagMapItem& item, const TagVar& key) {
-    switch (key.type) {
-    case TagVar::kString:
-        return item.strItems.try_emplace(std::string(key.strVal.c_str())).first->second;
-    case TagVar::kDouble:
-        return item.dblItems.try_emplace(key.dblVal).first->second;
-    case TagVar::kObject:
-        return item.objItems.try_emplace(key.objId).first->second;
-    default:
-        return item.intItems.try_emplace(key.intVal).first->second;
+// Pins the live object of an id for the length of a call by id.
+struct Pinned {
+    TagMapItem* item;
+    explicit Pinned(int32_t id) : item(g_mapObjects.Pin(id)) {}
+    ~Pinned() {
+        if (item) TagMapObject::Unpin(item);
     }
+    Pinned(const Pinned&) = delete;
+    Pinned& operator=(const Pinned&) = delete;
+};
+
+// The id of a record handed out by a set operation, which stays in the registry uncounted (or names no object).
+int32_t IdOf(TagMapItem* item) {
+    int32_t id = item->id;
+    TagMapObject::Unpin(item);
+    return id;
 }
 
 } // namespace
 
 TagMapObject::TagMapObject() = default;
 
+// Items go without releasing one another (they are all going); a record that a value still points at stays until
+// that value lets go of it.
 TagMapObject::~TagMapObject() {
     g_mapShuttingDown = true;
-    std::lock_guard<std::recursive_mutex> g(cs);
-    items.clear();
+    std::unordered_map<int32_t, TagMapItem*> all;
+    {
+        std::lock_guard<std::mutex> g(cs);
+        all.swap(items);
+    }
+    for (auto& [id, item] : all)
+        item->dead = 1;
+    for (auto& [id, item] : all)
+        item->Clear(false);
+    for (auto& [id, item] : all)
+        Unpin(item);
 }
 
-TagMapItem* TagMapObject::Lookup(int32_t id) {
-    std::lock_guard<std::recursive_mutex> g(cs);
-    auto it = items.find(id);
-    return it == items.end() ? nullptr : it->second.get();
-}
-
-int32_t TagMapObject::NewObject() {
-    std::lock_guard<std::recursive_mutex> g(cs);
+TagMapItem* TagMapObject::NewItem() {
+    auto* item = new TagMapItem();
+    item->pins.store(2, std::memory_order_relaxed); // the registry's and the caller's
+    std::lock_guard<std::mutex> g(cs);
     int32_t id = lastId;
     do {
         // Ids stay positive: negative values are the error results of the object operations.
         id = id >= 0x7FFFFFFF ? 1 : id + 1;
     } while (items.count(id));
     lastId = id;
-    items.emplace(id, std::make_unique<TagMapItem>());
-    return id;
+    item->id = id;
+    items.emplace(id, item);
+    return item;
 }
 
-int32_t TagMapObject::AddRef(int32_t id) {
-    std::lock_guard<std::recursive_mutex> g(cs);
-    auto it = items.find(id);
-    if (it == items.end()) return -1;
-    return ++it->second->refCount;
+TagMapItem* TagMapObject::DeadItem(int32_t id) {
+    auto* item = new TagMapItem();
+    item->pins.store(1, std::memory_order_relaxed);
+    item->dead.store(1, std::memory_order_relaxed);
+    item->id = id;
+    return item;
 }
 
-int32_t TagMapObject::Release(int32_t id) {
-    std::lock_guard<std::recursive_mutex> g(cs);
+TagMapItem* TagMapObject::Pin(int32_t id) {
+    std::lock_guard<std::mutex> g(cs);
     auto it = items.find(id);
-    if (it == items.end()) return -1;
-    if (--it->second->refCount < 1) {
-        // Out of the map first: a cycle that comes back to this id while it is being deleted finds nothing.
-        std::unique_ptr<TagMapItem> dead = std::move(it->second);
-        items.erase(it);
-        DestroyItem(std::move(dead));
+    if (it == items.end()) return nullptr;
+    PinItem(it->second);
+    return it->second;
+}
+
+int32_t TagMapObject::AddRef(TagMapItem* item) {
+    if (!Alive(item)) return -1;
+    return item->refCount.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+void TagMapObject::Release(TagMapItem* item) {
+    if (!Alive(item)) return;
+    if (item->refCount.fetch_sub(1, std::memory_order_acq_rel) - 1 < 1) Kill(item);
+}
+
+void TagMapObject::Kill(TagMapItem* item) {
+    {
+        std::lock_guard<std::mutex> g(cs);
+        if (item->dead.exchange(1, std::memory_order_acq_rel)) return;
+        items.erase(item->id);
     }
-    return 0;
-}
-
-void TagMapObject::DestroyItem(std::unique_ptr<TagMapItem> item) {
-    if (g_mapShuttingDown) return;
-    t_pending.push_back(std::move(item));
+    if (g_mapShuttingDown) {
+        item->Clear(false);
+        Unpin(item);
+        return;
+    }
+    // The registry's pin goes with the item into the queue.
+    t_pending.push_back(item);
     if (t_destroying) return;
     t_destroying = true;
     while (!t_pending.empty()) {
-        std::unique_ptr<TagMapItem> cur = std::move(t_pending.back());
+        TagMapItem* cur = t_pending.back();
         t_pending.pop_back();
-        Walk(*cur, [](int, int32_t, const std::string*, double, TagVar& v) {
-            if (v.type == TagVar::kObject) v = TagVar();
-            return true;
-        });
+        cur->Clear(true);
+        Unpin(cur);
     }
     t_destroying = false;
 }
 
-TagVar* TagMapObject::FindItem(int32_t id, const TagVar& key) {
-    TagMapItem* item = Lookup(id);
-    return item ? FindIn(*item, key) : nullptr;
-}
-
-TagVar& TagMapObject::Item(int32_t id, const TagVar& key) {
-    TagMapItem* item = Lookup(id);
-    return item ? ItemIn(*item, key) : g_nullVar;
-}
-
-int32_t TagMapObject::Count(int32_t id) {
-    TagMapItem* item = Lookup(id);
-    return item ? static_cast<int32_t>(item->Size()) : -1;
-}
-
-int32_t TagMapObject::RefCount(int32_t id) {
-    std::lock_guard<std::recursive_mutex> g(cs);
-    auto it = items.find(id);
-    return it == items.end() ? -1 : it->second->refCount;
-}
-
-int32_t TagMapObject::Live() {
-    std::lock_guard<std::recursive_mutex> g(cs);
-    return static_cast<int32_t>(items.size());
-}
-
-int32_t TagMapObject::GetItemAt(int32_t id, int32_t index, TagVar& keyOut, TagVar& valueOut) {
-    TagMapItem* item = Lookup(id);
-    if (!item) return -1;
-    if (index < 0 || static_cast<size_t>(index) >= item->Size()) return -2;
-    int32_t n = 0;
-    Walk(*item, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
-        if (n++ != index) return true;
-        SetKey(keyOut, kind, ik, sk, dk);
-        valueOut = v;
-        return false;
-    });
-    return index;
-}
-
-int32_t TagMapObject::ListItems(int32_t id, std::vector<TagKeyEntry>& list) {
-    list.clear();
-    TagMapItem* item = Lookup(id);
-    if (!item) return -1;
-    list.reserve(item->Size());
-    Walk(*item, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar&) {
-        list.emplace_back();
-        list.back().kind = kind;
-        SetKey(list.back().key, kind, ik, sk, dk);
+TagMapItem* TagMapObject::Clone(TagMapItem* a) {
+    if (!Alive(a)) return DeadItem(-1);
+    TagMapItem* dst = NewItem();
+    TagVar key;
+    a->Walk([&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
+        SetKey(key, kind, ik, sk, dk);
+        dst->Item(key) = v;
         return true;
     });
-    return static_cast<int32_t>(list.size());
+    return dst;
 }
 
-int32_t TagMapObject::RemoveItem(int32_t id, const TagVar& key) {
-    TagMapItem* item = Lookup(id);
-    if (!item) return 0;
-    // The element leaves the map before its value is released: the release may delete this very object.
-    auto drop = [](auto& map, const auto& k) {
-        auto node = map.extract(k);
-        if (node.empty()) return 0;
-        node.mapped() = TagVar();
-        return 1;
-    };
-    switch (key.type) {
-    case TagVar::kString:
-        return drop(item->strItems, std::string(key.strVal.c_str()));
-    case TagVar::kDouble:
-        return drop(item->dblItems, key.dblVal);
-    case TagVar::kObject:
-        return drop(item->objItems, key.objId);
-    default:
-        return drop(item->intItems, key.intVal);
-    }
-}
-
-int32_t TagMapObject::Clone(int32_t id) {
-    TagMapItem* src = Lookup(id);
-    if (!src) return -1;
-    int32_t nid = NewObject();
-    TagMapItem* dst = Lookup(nid);
+TagMapItem* TagMapObject::Merge(TagMapItem* a, TagMapItem* b) {
+    TagMapItem* dst = Clone(a);
+    if (!Alive(dst) || !Alive(b) || b == dst) return dst;
     TagVar key;
-    Walk(*src, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
+    b->Walk([&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
         SetKey(key, kind, ik, sk, dk);
-        ItemIn(*dst, key) = v;
-        return true;
-    });
-    return nid;
-}
-
-int32_t TagMapObject::Merge(int32_t a, int32_t b) {
-    int32_t nid = Clone(a);
-    if (nid < 0) return -1;
-    TagMapItem* sb = Lookup(b);
-    if (!sb || b == nid) return nid;
-    TagMapItem* dst = Lookup(nid);
-    TagVar key;
-    Walk(*sb, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
-        SetKey(key, kind, ik, sk, dk);
-        TagVar& e = ItemIn(*dst, key);
+        TagVar& e = dst->Item(key);
         if (e.type == TagVar::kEmpty) e = v;
         return true;
     });
-    return nid;
+    return dst;
 }
 
-int32_t TagMapObject::Subtract(int32_t a, int32_t b) {
-    TagMapItem* sa = Lookup(a);
-    if (!sa) return -1;
-    TagMapItem* sb = Lookup(b);
-    if (!sb) return -2;
-    int32_t nid = NewObject();
-    TagMapItem* dst = Lookup(nid);
+TagMapItem* TagMapObject::Subtract(TagMapItem* a, TagMapItem* b) {
+    if (!Alive(a)) return DeadItem(-1);
+    if (!Alive(b)) return DeadItem(-2);
+    TagMapItem* dst = NewItem();
     TagVar key;
-    Walk(*sa, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
+    a->Walk([&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
         SetKey(key, kind, ik, sk, dk);
-        if (!FindIn(*sb, key)) ItemIn(*dst, key) = v;
+        if (!b->Find(key)) dst->Item(key) = v;
         return true;
     });
-    return nid;
+    return dst;
 }
 
-int32_t TagMapObject::Intersect(int32_t a, int32_t b) {
-    TagMapItem* sa = Lookup(a);
-    if (!sa) return -1;
-    TagMapItem* sb = Lookup(b);
-    if (!sb) return -2;
-    int32_t nid = NewObject();
-    TagMapItem* dst = Lookup(nid);
+TagMapItem* TagMapObject::Intersect(TagMapItem* a, TagMapItem* b) {
+    if (!Alive(a)) return DeadItem(-1);
+    if (!Alive(b)) return DeadItem(-2);
+    TagMapItem* dst = NewItem();
     TagVar key;
-    Walk(*sb, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
+    b->Walk([&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
         SetKey(key, kind, ik, sk, dk);
-        if (FindIn(*sa, key)) ItemIn(*dst, key) = v;
+        if (a->Find(key)) dst->Item(key) = v;
         return true;
     });
-    return nid;
+    return dst;
 }
 
-int32_t TagMapObject::Dump(int32_t id, std::string& out) {
-    out.clear();
-    TagMapItem* item = Lookup(id);
-    if (!item) return -1;
-    std::vector<int32_t> path;
-    DumpItem(id, item, out, path);
-    return 0;
-}
+namespace {
 
 // Objects already open on the way down (not only the one being dumped) print as "{...}", so no cycle of any
 // length recurses without end.
-void TagMapObject::DumpItem(int32_t id, TagMapItem* item, std::string& out, std::vector<int32_t>& path) {
-    path.push_back(id);
+void DumpItem(TagMapItem* item, std::string& out, std::vector<TagMapItem*>& path) {
+    path.push_back(item);
     out += "{\r\n";
     bool first = true;
-    Walk(*item, [&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
+    item->Walk([&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
         if (!first) out += ",\r\n";
         first = false;
         if (kind == 1) {
@@ -309,17 +474,177 @@ void TagMapObject::DumpItem(int32_t id, TagMapItem* item, std::string& out, std:
             AppendInt(out, ik);
             out += ':';
         }
-        if (v.type != TagVar::kObject) {
+        TagMapItem* sub = v.Object();
+        if (!sub) {
             v.AppendText(out, 1);
-        } else if (std::find(path.begin(), path.end(), v.objId) != path.end() || path.size() >= kMaxDumpDepth) {
+        } else if (std::find(path.begin(), path.end(), sub) != path.end() || path.size() >= kMaxDumpDepth) {
             out += "{...}";
-        } else if (TagMapItem* sub = Lookup(v.objId)) {
-            DumpItem(v.objId, sub, out, path);
+        } else if (Alive(sub)) {
+            DumpItem(sub, out, path);
         }
         return true;
     });
     out += "\r\n}";
     path.pop_back();
+}
+
+} // namespace
+
+int32_t TagMapObject::Dump(TagMapItem* item, std::string& out) {
+    out.clear();
+    if (!Alive(item)) return -1;
+    std::vector<TagMapItem*> path;
+    DumpItem(item, out, path);
+    return 0;
+}
+
+TagMapItem* TagMapObject::DeepCopy(TagMapItem* item) {
+    if (!Alive(item)) return DeadItem(item ? item->id : -1);
+    // Each object reached is copied once, so shared elements and cycles keep their shape in the copy.
+    std::map<TagMapItem*, TagMapItem*> made;
+    std::vector<std::pair<TagMapItem*, TagMapItem*>> todo;
+    auto copyOf = [&](TagMapItem* src) {
+        auto it = made.find(src);
+        if (it != made.end()) return it->second;
+        TagMapItem* dst = NewItem();
+        made.emplace(src, dst);
+        todo.emplace_back(src, dst);
+        return dst;
+    };
+    TagMapItem* top = copyOf(item);
+    TagVar key;
+    while (!todo.empty()) {
+        auto [src, dst] = todo.back();
+        todo.pop_back();
+        src->Walk([&](int kind, int32_t ik, const std::string* sk, double dk, TagVar& v) {
+            SetKey(key, kind, ik, sk, dk);
+            TagVar& e = dst->Item(key);
+            TagMapItem* sub = v.Object();
+            if (sub && Alive(sub)) {
+                TagMapItem* copy = copyOf(sub);
+                PinItem(copy);
+                TagVar holder;
+                holder.HoldObject(copy);
+                e = holder;
+            } else {
+                e = v;
+            }
+            return true;
+        });
+    }
+    // Every copy was pinned for this walk; the values now hold them.
+    for (auto& [src, dst] : made)
+        if (dst != top) Unpin(dst);
+    return top;
+}
+
+// ---- By id ----
+
+int32_t TagMapObject::NewObject() {
+    return IdOf(NewItem());
+}
+
+int32_t TagMapObject::AddRef(int32_t id) {
+    Pinned p(id);
+    return p.item ? AddRef(p.item) : -1;
+}
+
+int32_t TagMapObject::Release(int32_t id) {
+    Pinned p(id);
+    if (!p.item) return -1;
+    Release(p.item);
+    return 0;
+}
+
+TagVar* TagMapObject::FindItem(int32_t id, const TagVar& key) {
+    Pinned p(id);
+    return p.item ? p.item->Find(key) : nullptr;
+}
+
+TagVar& TagMapObject::Item(int32_t id, const TagVar& key) {
+    Pinned p(id);
+    return p.item ? p.item->Item(key) : g_nullVar;
+}
+
+int32_t TagMapObject::Count(int32_t id) {
+    Pinned p(id);
+    return p.item ? static_cast<int32_t>(p.item->Size()) : -1;
+}
+
+int32_t TagMapObject::RefCount(int32_t id) {
+    Pinned p(id);
+    return p.item ? p.item->refCount.load() : -1;
+}
+
+int32_t TagMapObject::Live() {
+    std::lock_guard<std::mutex> g(cs);
+    return static_cast<int32_t>(items.size());
+}
+
+int32_t TagMapObject::GetItemAt(int32_t id, int32_t index, TagVar& keyOut, TagVar& valueOut) {
+    Pinned p(id);
+    if (!p.item) return -1;
+    int32_t kind = 0, ik = 0;
+    const std::string* sk = nullptr;
+    double dk = 0;
+    TagVar* v = nullptr;
+    if (index < 0 || !p.item->At(static_cast<size_t>(index), kind, ik, sk, dk, v)) return -2;
+    SetKey(keyOut, kind, ik, sk, dk);
+    valueOut = *v;
+    return index;
+}
+
+int32_t TagMapObject::ListItems(int32_t id, std::vector<TagKeyEntry>& list) {
+    Pinned p(id);
+    if (!p.item) {
+        list.clear();
+        return -1;
+    }
+    return ListItems(p.item, list);
+}
+
+int32_t TagMapObject::ListItems(TagMapItem* item, std::vector<TagKeyEntry>& list) {
+    list.clear();
+    if (!Alive(item)) return -1;
+    list.reserve(item->Size());
+    item->Walk([&](int kind, int32_t ik, const std::string* sk, double dk, TagVar&) {
+        list.emplace_back();
+        list.back().kind = kind;
+        SetKey(list.back().key, kind, ik, sk, dk);
+        return true;
+    });
+    return static_cast<int32_t>(list.size());
+}
+
+int32_t TagMapObject::RemoveItem(int32_t id, const TagVar& key) {
+    Pinned p(id);
+    return p.item ? p.item->Remove(key) : 0;
+}
+
+int32_t TagMapObject::Clone(int32_t id) {
+    Pinned p(id);
+    return p.item ? IdOf(Clone(p.item)) : -1;
+}
+
+int32_t TagMapObject::Merge(int32_t a, int32_t b) {
+    Pinned pa(a), pb(b);
+    return pa.item ? IdOf(Merge(pa.item, pb.item)) : -1;
+}
+
+int32_t TagMapObject::Subtract(int32_t a, int32_t b) {
+    Pinned pa(a), pb(b);
+    return IdOf(Subtract(pa.item, pb.item));
+}
+
+int32_t TagMapObject::Intersect(int32_t a, int32_t b) {
+    Pinned pa(a), pb(b);
+    return IdOf(Intersect(pa.item, pb.item));
+}
+
+int32_t TagMapObject::Dump(int32_t id, std::string& out) {
+    Pinned p(id);
+    out.clear();
+    return p.item ? Dump(p.item, out) : -1;
 }
 
 } // namespace zz

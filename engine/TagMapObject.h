@@ -1,18 +1,28 @@
 #pragma once
-// The process-wide registry of script arrays and objects by integer id, with their reference counts.
+// Script arrays and objects: the record of one object (an array part for a run of consecutive integer keys and
+// hash maps for every other key, walked in key order), and the process-wide registry of live objects by id with
+// their reference counts.
+//
+// A value of type 4 points at its record. The record lives while the registry holds it (its script reference
+// count has not dropped below 1) or while any value still points at it: a value copied without counting (copy
+// construction, a typed setter that leaves an object) keeps the memory, and finds a deleted object empty and
+// nameless, as it would find an unknown id. The elements of an object are the business of the one line that
+// holds it: objects reach another line only as copies (TagVar::AssignDetached).
 #include <atomic>
+#include <bit>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/TagVar.h"
 
 namespace zz {
 
-// Orders double keys totally: NaN sorts after every number and equals itself, so a NaN key cannot break a map.
+// Orders double keys totally: NaN sorts after every number and equals itself, so a NaN key cannot break a walk.
 struct DblKeyLess {
     bool operator()(double a, double b) const {
         bool na = a != a, nb = b != b;
@@ -21,15 +31,74 @@ struct DblKeyLess {
     }
 };
 
-// One object: four ordered element maps by key kind, walked int, string, double, object-id.
-struct TagMapItem {
-    std::map<int32_t, TagVar> intItems;
-    std::map<std::string, TagVar> strItems;
-    std::map<double, TagVar, DblKeyLess> dblItems;
-    std::map<int32_t, TagVar> objItems;
-    int32_t refCount = 0;
+struct TagHashPart;
 
-    size_t Size() const { return intItems.size() + strItems.size() + dblItems.size() + objItems.size(); }
+// One object.
+struct TagMapItem {
+    // Elements of the array part: segment 0 holds 16, segment s the next 16 << (s - 1), so growing never moves
+    // an element and an element's address stays valid until it is removed.
+    static constexpr uint32_t kFirstSeg = 16;
+
+    TagMapItem();
+    ~TagMapItem();
+    TagMapItem(const TagMapItem&) = delete;
+    TagMapItem& operator=(const TagMapItem&) = delete;
+
+    // The element of a key, or null; never creates.
+    TagVar* Find(const TagVar& key) {
+        if (key.type != TagVar::kString && key.type != TagVar::kDouble && key.type != TagVar::kObject)
+            return FindInt(key.intVal);
+        return FindOther(key);
+    }
+    // The element of a key, created empty when missing.
+    TagVar& Item(const TagVar& key) {
+        if (key.type != TagVar::kString && key.type != TagVar::kDouble && key.type != TagVar::kObject) {
+            if (TagVar* e = FindInt(key.intVal)) return *e;
+            return NewInt(key.intVal);
+        }
+        return ItemOther(key);
+    }
+    TagVar* FindInt(int32_t k) {
+        uint32_t off = static_cast<uint32_t>(k) - static_cast<uint32_t>(base);
+        if (off < count) return &Elem(off);
+        return hash ? FindHashInt(k) : nullptr;
+    }
+    // 1 when the element existed (its value is released and it is gone), else 0.
+    int32_t Remove(const TagVar& key);
+    size_t Size() const;
+
+    // Visits the elements in key order: integers, strings, doubles, then object ids, each ascending. The visitor
+    // gets the key kind (2, 1, 3, 4), the integer or id key, the string key (kind 1), the double key (kind 3) and
+    // the value, and returns false to stop.
+    template <class F> void Walk(F&& f);
+    // The index-th element in walk order and its key, or false.
+    bool At(size_t index, int32_t& kind, int32_t& ik, const std::string*& sk, double& dk, TagVar*& value);
+    // Releases what the elements hold (unless the process is ending) and frees them.
+    void Clear(bool release);
+
+    std::atomic<int32_t> refCount{0}; // values that count this object (assignment and subscripting)
+    std::atomic<int32_t> pins{0};     // the registry while the object lives, and every value pointing here
+    std::atomic<uint8_t> dead{0};     // deleted, or built as the result of a failed operation
+    int32_t id = 0;
+    int32_t base = 0;   // the first integer key of the array part
+    uint32_t count = 0; // its elements: keys base .. base + count - 1, all present
+    std::vector<TagVar*> segs;
+    std::unique_ptr<TagHashPart> hash;
+
+private:
+    TagVar& Elem(uint32_t off) {
+        uint32_t q = off / kFirstSeg;
+        uint32_t s = q ? static_cast<uint32_t>(std::bit_width(q)) : 0;
+        uint32_t start = s ? kFirstSeg << (s - 1) : 0;
+        return segs[s][off - start];
+    }
+    TagVar* FindHashInt(int32_t k);
+    TagVar* FindOther(const TagVar& key);
+    TagVar& ItemOther(const TagVar& key);
+    TagVar& NewInt(int32_t k);
+    // Keys base + from and above leave the array part for the hash part.
+    void SpillFrom(uint32_t from);
+    TagHashPart& Hash();
 };
 
 class TagMapObject {
@@ -39,6 +108,7 @@ public:
     TagMapObject(const TagMapObject&) = delete;
     TagMapObject& operator=(const TagMapObject&) = delete;
 
+    // ---- By id ----
     int32_t NewObject();
     int32_t AddRef(int32_t id);
     int32_t Release(int32_t id);
@@ -54,19 +124,43 @@ public:
     int32_t Subtract(int32_t a, int32_t b);
     int32_t Intersect(int32_t a, int32_t b);
     int32_t Dump(int32_t id, std::string& out);
-
     // Reference count of a live object, -1 for an unknown id (tests and the debugger).
     int32_t RefCount(int32_t id);
     // Number of live objects.
     int32_t Live();
 
-private:
-    TagMapItem* Lookup(int32_t id);
-    void DumpItem(int32_t id, TagMapItem* item, std::string& out, std::vector<int32_t>& path);
-    void DestroyItem(std::unique_ptr<TagMapItem> item);
+    // ---- By record (what values use); every record handed out is pinned once for the caller ----
+    TagMapItem* NewItem();
+    // A record naming no object, with the given id (the failed result an operation gave).
+    static TagMapItem* DeadItem(int32_t id);
+    // The live object of id, or null.
+    TagMapItem* Pin(int32_t id);
+    static void PinItem(TagMapItem* item) { item->pins.fetch_add(1, std::memory_order_relaxed); }
+    static void Unpin(TagMapItem* item) {
+        if (item->pins.fetch_sub(1, std::memory_order_acq_rel) == 1) delete item;
+    }
+    // The new count, or -1 for an object that no longer lives.
+    int32_t AddRef(TagMapItem* item);
+    // Count - 1; below 1 the object is deleted: its elements let go of what they hold, one deletion after
+    // another on this thread rather than recursively.
+    void Release(TagMapItem* item);
+    TagMapItem* Clone(TagMapItem* a);
+    TagMapItem* Merge(TagMapItem* a, TagMapItem* b);
+    TagMapItem* Subtract(TagMapItem* a, TagMapItem* b);
+    TagMapItem* Intersect(TagMapItem* a, TagMapItem* b);
+    // The text form; -1 with an empty text for an object that no longer lives.
+    int32_t Dump(TagMapItem* item, std::string& out);
+    // The keys in walk order; -1 for an object that no longer lives.
+    int32_t ListItems(TagMapItem* item, std::vector<TagKeyEntry>& list);
+    // A copy of the object and of every object it reaches (shared shape kept), counted once for the caller's
+    // value; for values that another line will read.
+    TagMapItem* DeepCopy(TagMapItem* item);
 
-    std::recursive_mutex cs;
-    std::map<int32_t, std::unique_ptr<TagMapItem>> items;
+private:
+    void Kill(TagMapItem* item);
+
+    std::mutex cs; // guards items and lastId only
+    std::unordered_map<int32_t, TagMapItem*> items;
     int32_t lastId = 0;
 };
 

@@ -134,7 +134,7 @@ void TagTelBasic::SplitSymbols() {
         if (!v) continue;
         if (v->readOnly) {
             constants.push_back(v);
-            if (!v->name.empty()) ++namedConstCount;
+            if (!v->Name().empty()) ++namedConstCount;
         } else {
             variables.push_back(v);
         }
@@ -153,14 +153,14 @@ TagTelBasic* TagTelBasic::GetRoot() {
 void TagTelBasic::AddVar(const TagVar& var) {
     if (var.type == TagVar::kFunction) return;
     TagVar* own = nullptr;
-    if (!var.name.empty() && FindOwnVar(var.name.c_str(), &own) >= 0) {
+    if (!var.Name().empty() && FindOwnVar(var.Name().data(), &own) >= 0) {
         *own = var;
         return;
     }
     // Assignment counts an object's reference, so the called program releasing its copy never frees the
     // caller's object (a plain copy would share the identifier uncounted).
     TagVar* v = AppendVar();
-    v->InitInt(var.name.c_str(), var.note.c_str(), 0, 0);
+    v->InitInt(var.Name().data(), var.Note().data(), 0, 0);
     *v = var;
     v->readOnly = var.readOnly;
 }
@@ -245,7 +245,7 @@ int32_t TagTelBasic::FindOwnVar(const char* name, TagVar** var) {
     if (!name || !*name) return -1;
     for (int32_t i = 0; i < symbols.Count(); ++i) {
         TagVar* v = symbols.Get(i);
-        if (v && !v->name.empty() && v->name == name) {
+        if (v && !v->Name().empty() && v->Name() == name) {
             if (var) *var = v;
             return i;
         }
@@ -287,8 +287,8 @@ namespace {
 bool SameLiteral(const TagVar& v, int32_t type, int32_t i, double d, const std::string& s) {
     if (!v.readOnly || v.type != type) return false;
     if (type == TagVar::kInt) return v.intVal == i;
-    if (type == TagVar::kDouble) return v.dblVal == d;
-    return StrBytes(v) == s.size() && v.strVal.compare(0, s.size(), s) == 0;
+    if (type == TagVar::kDouble) return v.DblVal() == d;
+    return StrBytes(v) == s.size() && std::string_view(v.Str(), s.size()) == s;
 }
 
 } // namespace
@@ -299,7 +299,7 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
         TagVar* v = nullptr;
         int32_t i = FindVar(tok.text.c_str(), &v);
         if (i < 0) return -1;
-        if (v->type == TagVar::kFunction && v->funcUnit) ++v->funcUnit->Scratch().callerNames[unitName];
+        if (TagTelBasic* f = v->FuncUnit()) ++f->Scratch().callerNames[unitName];
         if (var) *var = v;
         return i;
     }

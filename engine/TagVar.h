@@ -1,15 +1,28 @@
 #pragma once
-// The one value type of the script language: empty, string, integer, double, object (array/dictionary held by
-// id in the registry) or function. Object values count as references only through whole-value assignment and
-// subscripting; construction, copying and the typed setters leave the counts alone.
+// The one value type of the script language: empty, string, integer, double, object (array/dictionary) or
+// function. Object values count as references only through whole-value assignment and subscripting;
+// construction, copying and the typed setters leave the counts alone.
+//
+// A value is 32 bytes: its text (an owned buffer, kept when the value takes a number, since builtins may read the
+// text a variable last held), the double, object or function of the current type, the integer word, the type and
+// the read-only flag, and a name record that only named variables carry.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zz {
 
 class TagTelBasic;
 struct TagKeyEntry;
+struct TagMapItem;
+
+// The bytes of a text: a NUL follows the len bytes; room for cap bytes and the NUL.
+struct TagText {
+    uint32_t cap;
+    uint32_t len;
+    char data[1];
+};
 
 class TagVar {
 public:
@@ -17,8 +30,8 @@ public:
     // Longest string a value holds: its byte count plus the NUL must fit intVal.
     static constexpr int32_t kMaxStrLen = 0x7FFFFFFE;
 
-    TagVar();
-    explicit TagVar(uint8_t readOnly);
+    TagVar() : dbl_(0) {}
+    explicit TagVar(uint8_t ro) : readOnly(ro), dbl_(0) {}
     TagVar(const TagVar& src);
     TagVar(TagVar&& src) noexcept;
     ~TagVar();
@@ -26,6 +39,9 @@ public:
     // Whole-value assignment: keeps name, note and read-only flag of the target, counts object references.
     TagVar& operator=(const TagVar& src);
     TagVar& operator=(TagVar&& src);
+    // Assignment for values that another line reads or wrote (shared memory, messages, queues): an object is
+    // copied whole, with every object it reaches, so no object is ever reached from two lines.
+    void AssignDetached(const TagVar& src);
     int32_t operator=(int32_t v) { return SetInt(v); }
     double operator=(double v) { return SetFloat(v); }
     const char* operator=(const char* s) { return SetStr(s); }
@@ -35,17 +51,40 @@ public:
     void InitStr(const char* name, const char* note, const char* s, uint8_t readOnly);
     void InitFunc(const char* name, const char* note, TagTelBasic* unit, uint8_t readOnly);
 
-    int32_t SetInt(int32_t v);
+    int32_t SetInt(int32_t v) {
+        if (readOnly) return 0;
+        if (type == kObject) DropObject();
+        type = kInt;
+        intVal = v;
+        return v;
+    }
     int32_t SetLong(int32_t v) { return SetInt(v); }
-    double SetFloat(double v);
+    double SetFloat(double v) {
+        if (readOnly) return 0;
+        if (type == kObject) DropObject();
+        type = kDouble;
+        dbl_ = v;
+        return v;
+    }
     const char* SetStr(const char* s);
     const char* SetStrN(const char* bytes, int32_t n);
 
-    int32_t GetInt() const;
+    int32_t GetInt() const {
+        switch (type) {
+        case kString:
+            return TextInt();
+        case kDouble:
+            return DoubleInt();
+        case kObject:
+            return ObjId();
+        default:
+            return intVal;
+        }
+    }
     double GetFloat() const;
     double GetDouble() const { return GetFloat(); }
-    // Text up to the first NUL of a string; the string bytes are in strVal (intVal - 1 of them).
-    const char* Str() const { return strVal.c_str(); }
+    // Text up to the first NUL of the text the value last held as a string ("" when it never held one).
+    const char* Str() const { return text_ ? text_->data : ""; }
     void ToString(std::string& out, uint8_t quote = 0) const;
     // The same text appended to out.
     void AppendText(std::string& out, uint8_t quote = 0) const;
@@ -74,19 +113,68 @@ public:
     int32_t GetItemAt(int32_t index, TagVar& key, TagVar& value) const;
     int32_t GetKeys(std::vector<TagKeyEntry>& list) const;
 
-    std::string name;
-    std::string note; // empty: none
+    // ---- Name record ----
+    // Both views end in a NUL (data() is a C string).
+    std::string_view Name() const { return meta_ ? std::string_view(meta_) : std::string_view("", 0); }
+    std::string_view Note() const;
+    // Replaces name and note ("" and null alike mean none).
+    void SetNames(const char* name, const char* note);
+
+    // ---- The fields of the current type ----
+    // The double of a double value; 0 for an empty value or a function.
+    double DblVal() const { return type == kDouble ? dbl_ : 0; }
+    // The object identifier of an object value (its registry id, or the failed result it was built from).
+    int32_t ObjId() const;
+    TagTelBasic* FuncUnit() const { return type == kFunction ? func_ : nullptr; }
+    // A function value that no longer names its unit (the unit was removed).
+    void ClearFuncUnit() {
+        if (type == kFunction) func_ = nullptr;
+    }
+    // Makes the value refer to the object of id without counting a reference, as a copy of a value holding it
+    // would (an id that names no object gives a value that names none). Read-only values stay as they are.
+    void SetObjectId(int32_t id);
+    // The object record of an object value, or null.
+    TagMapItem* Object() const { return type == kObject ? obj_ : nullptr; }
+    // Makes the value an object value pointing at a record, taking over the caller's pin of it (no count).
+    void HoldObject(TagMapItem* pinned);
+
+    // ---- Building strings in place ----
+    // Makes the value a string of n bytes whose content the caller then writes (a NUL follows them); null for a
+    // read-only value or when n is out of range. The bytes of an operand must not be read from this value's own
+    // text afterwards.
+    char* PrepareStr(size_t n);
+    // Appends bytes to a string value in its own buffer (amortised growth; the bytes may be the value's own);
+    // false when the result would be longer than a value holds or the value is read-only or not a string.
+    bool AppendStr(const char* bytes, size_t n);
+    // The join of '+' in place: a string value followed by the text of b (another string's bytes, "%d", the cut
+    // "%f", nothing for other types); false when the result would be too long (nothing changes then).
+    bool AppendValue(const TagVar& b);
+
+    int32_t intVal = 0; // the integer word: an integer's value, a string's byte count plus one
+    uint8_t type = kEmpty;
     uint8_t readOnly = 0;
-    std::string strVal; // the string's bytes; NUL-terminated by std::string
-    int32_t intVal = 0;
-    double dblVal = 0;
-    int32_t objId = 0;
-    TagTelBasic* funcUnit = nullptr;
-    int32_t type = kEmpty;
 
 private:
+    friend struct TagMapItem;
+    friend class TagMapObject;
+    friend size_t StrBytes(const TagVar& v);
+    // Back to a fresh empty value with no name (an element slot that is free again).
+    void Reset();
+    int32_t TextInt() const;
+    int32_t DoubleInt() const;
+    // Lets go of the object this value points at (no count changes): the value must be an object.
+    void DropObject();
     void CopyValue(const TagVar& src, bool steal);
     void AssignFrom(const TagVar& src, bool steal);
+    void SetTextBytes(const char* bytes, size_t n);
+
+    TagText* text_ = nullptr;
+    union {
+        double dbl_;
+        TagMapItem* obj_;
+        TagTelBasic* func_;
+    };
+    char* meta_ = nullptr; // name, NUL, note, NUL; null: neither
 };
 
 // Bytes of a string value: its recorded count, never beyond its buffer.

@@ -58,7 +58,7 @@ void BM_StringPlusInt(benchmark::State& st) {
     s.SetStr("caller-");
     for (auto _ : st) {
         TagVar::Add(t, s, i);
-        benchmark::DoNotOptimize(t.strVal.data());
+        benchmark::DoNotOptimize(t.Str());
     }
 }
 BENCHMARK(BM_StringPlusInt);

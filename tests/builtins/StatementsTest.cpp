@@ -87,7 +87,7 @@ TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
     call.AddPara(&constant);
     EXPECT_EQ(call.Run(), 5); // the integer word of "done"
     EXPECT_EQ(var.GetInt(), 10);
-    EXPECT_EQ(var.name, "v");
+    EXPECT_EQ(var.Name(), "v");
     EXPECT_EQ(constant.GetInt(), 2);
     EXPECT_STREQ(line.main.RetVal()->Str(), "done");
     EXPECT_TRUE(line.main.callStack.empty());
@@ -115,10 +115,10 @@ TEST_F(UserCall, ObjectsPassInAndAReturnedObjectReachesTheCaller) {
     EXPECT_EQ(arr.type, TagVar::kObject);
     EXPECT_EQ(arr.Len(), 2);
     ASSERT_EQ(line.main.RetVal()->type, TagVar::kObject);
-    EXPECT_EQ(line.main.RetVal()->objId, arr.objId);
-    EXPECT_EQ(g_mapObjects.RefCount(arr.objId), 2);
+    EXPECT_EQ(line.main.RetVal()->ObjId(), arr.ObjId());
+    EXPECT_EQ(g_mapObjects.RefCount(arr.ObjId()), 2);
     TagVar none;
-    int32_t id = arr.objId;
+    int32_t id = arr.ObjId();
     *line.main.RetVal() = none;
     arr = none;
     EXPECT_EQ(g_mapObjects.Count(id), -1);

@@ -33,7 +33,7 @@ void ExpectInt(const TagVar& v, int32_t i) {
 
 void ExpectDbl(const TagVar& v, double d) {
     EXPECT_EQ(v.type, TagVar::kDouble);
-    EXPECT_DOUBLE_EQ(v.dblVal, d);
+    EXPECT_DOUBLE_EQ(v.DblVal(), d);
 }
 
 } // namespace
@@ -131,14 +131,14 @@ TEST(TagCalculateObjects, DifferenceRemovalAndElementRead) {
     b[Int(2)] = Int(0);
     TagVar d = Calc(a, '-', b, TagVar());
     EXPECT_EQ(Text(d), "{\r\n1:\"x\"\r\n}");
-    EXPECT_EQ(g_mapObjects.RefCount(d.objId), 1);
+    EXPECT_EQ(g_mapObjects.RefCount(d.ObjId()), 1);
     d = TagVar();
     // a >> 1 removes key 1 from a itself and copies a into the destination.
     TagVar dst, key = Int(1);
     TagCalculate(&dst, nullptr, &a, 'R', &key).Run();
     EXPECT_EQ(a.Len(), 1);
-    EXPECT_EQ(dst.objId, a.objId);
-    EXPECT_EQ(g_mapObjects.RefCount(a.objId), 2);
+    EXPECT_EQ(dst.ObjId(), a.ObjId());
+    EXPECT_EQ(g_mapObjects.RefCount(a.ObjId()), 2);
     // Reading a missing element gives the null value and creates nothing.
     TagVar r = Calc(a, '[', Int(7));
     EXPECT_EQ(r.type, TagVar::kEmpty);
@@ -168,7 +168,7 @@ TEST(TagCalculateStore, SubscriptedDestinationAndReadOnlyDestination) {
 TEST(TagCalculateStore, NumberStoredOverAnObjectReleasesIt) {
     TagVar x;
     x[Int(1)] = Int(1);
-    int32_t id = x.objId;
+    int32_t id = x.ObjId();
     TagVar two = Int(2);
     TagCalculate(&x, nullptr, &two, '*', &two).Run();
     ExpectInt(x, 4);
@@ -222,7 +222,7 @@ TEST(TagMulPlusSum, MergedObjectsAreCountedOnceAndIntermediatesFreed) {
     TagVar* ops[] = {&a, &b, &c};
     TagMulPlus(&d, nullptr, 3, ops).Run();
     EXPECT_EQ(d.Len(), 3);
-    EXPECT_EQ(g_mapObjects.RefCount(d.objId), 1);
+    EXPECT_EQ(g_mapObjects.RefCount(d.ObjId()), 1);
     for (TagVar* v : {&a, &b, &c, &d})
         *v = TagVar();
     EXPECT_EQ(g_mapObjects.Live(), live);

@@ -91,14 +91,14 @@ TEST(TagComplexExpreSteps, LastStepWritesTheTargetAndItsTemporaryIsGone) {
     ASSERT_EQ(c.err, "");
     ASSERT_EQ(c.steps.size(), 2u);
     EXPECT_EQ(c.steps[0].op, '*');
-    EXPECT_EQ(c.steps[0].dest->name, "__m0");
-    EXPECT_EQ(c.steps[0].dest->note, "中间变量");
+    EXPECT_EQ(c.steps[0].dest->Name(), "__m0");
+    EXPECT_EQ(c.steps[0].dest->Note(), "中间变量");
     EXPECT_EQ(c.steps[1].op, '+');
     EXPECT_EQ(c.steps[1].right, c.steps[0].dest);
     EXPECT_EQ(c.steps[1].dest, Get(u, "r"));
     EXPECT_EQ(Get(u, "__m1"), nullptr);
     EXPECT_EQ(u.VarCount(), vars + 2); // __m0 and r
-    EXPECT_EQ(Get(u, "r")->note, "note");
+    EXPECT_EQ(Get(u, "r")->Note(), "note");
 }
 
 TEST(TagComplexExpreSteps, ParenthesisedOrBareOperandIsOneCopyStep) {
@@ -164,7 +164,7 @@ TEST(TagComplexExpreSteps, TemporariesAreNumberedAcrossTheProgramAndItsFunctions
     Compile(main, "a * 2 + 1");
     Compiled c = Compile(fn, "a * 3 + 1");
     ASSERT_EQ(c.err, "");
-    EXPECT_EQ(c.steps[0].dest->name, "__m2");
+    EXPECT_EQ(c.steps[0].dest->Name(), "__m2");
     EXPECT_EQ(*main.TempCounter(), 4);
     EXPECT_GE(fn.FindOwnVar("__m2", nullptr), 0);
     EXPECT_EQ(main.FindOwnVar("__m2", nullptr), -1);

@@ -253,7 +253,7 @@ TEST(DebugValues, GridCellsAndTypeNames) {
     EXPECT_EQ(rows[3].value, "text");
     EXPECT_EQ(rows[3].note, "note of s");
     EXPECT_EQ(rows[4].value, "2.5");
-    EXPECT_EQ(rows[5].value, std::to_string(o->objId));
+    EXPECT_EQ(rows[5].value, std::to_string(o->ObjId()));
     EXPECT_EQ(rows[6].value, "NULL");
     EXPECT_STREQ(TypeName(*o), "字典(数组)型");
     TagVar nothing;

@@ -208,7 +208,7 @@ TEST(TagForInFlow, EmptyObjectsEmptyStringsAndNumbersSkipTheBody) {
     Prog p;
     TagVar *k = p.Var(Int(7)), *obj = p.Var();
     (*obj)[Int(1)] = Int(0);
-    g_mapObjects.RemoveItem(obj->objId, Int(1));
+    g_mapObjects.RemoveItem(obj->ObjId(), Int(1));
     auto* loop = p.Add(std::make_unique<TagForIn>(k, obj));
     loop->SetBody(p.Open());
     p.Trace("body");

@@ -16,7 +16,7 @@ using namespace zz::test;
 namespace {
 
 int32_t Refs(const TagVar& v) {
-    return g_mapObjects.RefCount(v.objId);
+    return g_mapObjects.RefCount(v.ObjId());
 }
 
 TagVar ObjOf(std::initializer_list<std::pair<TagVar, TagVar>> items) {
@@ -35,11 +35,11 @@ void Drop(TagVar& v) {
 TEST(TagMapObjectIds, IdsOfReleasedObjectsAreNotHandedOutAgain) {
     TagVar a;
     a[Int(1)] = Int(1);
-    int32_t first = a.objId;
+    int32_t first = a.ObjId();
     Drop(a);
     EXPECT_EQ(g_mapObjects.RefCount(first), -1);
     a[Int(1)] = Int(1);
-    EXPECT_EQ(a.objId, first + 1);
+    EXPECT_EQ(a.ObjId(), first + 1);
     Drop(a);
 }
 
@@ -66,7 +66,7 @@ TEST(TagMapObjectKeys, EmptyKeyAndZeroAreTheSameElementAndNanIsOneKey) {
 TEST(TagMapObjectKeys, EmptyObjectDumpsAsBracesOnTwoLines) {
     TagVar a;
     a[Int(1)] = Int(1);
-    g_mapObjects.RemoveItem(a.objId, Int(1));
+    g_mapObjects.RemoveItem(a.ObjId(), Int(1));
     EXPECT_EQ(Text(a), "{\r\n\r\n}");
     Drop(a);
 }
@@ -74,7 +74,7 @@ TEST(TagMapObjectKeys, EmptyObjectDumpsAsBracesOnTwoLines) {
 TEST(TagMapObjectRefs, AssignmentCountsAndTheLastReleaseDeletes) {
     TagVar a, b;
     a[Int(1)] = Int(1);
-    int32_t id = a.objId;
+    int32_t id = a.ObjId();
     EXPECT_EQ(Refs(a), 1);
     b = a;
     EXPECT_EQ(Refs(a), 2);
@@ -85,7 +85,7 @@ TEST(TagMapObjectRefs, AssignmentCountsAndTheLastReleaseDeletes) {
     // A typed setter changes the type but drops no reference.
     b.SetInt(0);
     EXPECT_EQ(g_mapObjects.RefCount(id), 1);
-    b.type = TagVar::kObject;
+    b.SetObjectId(id);
     b = TagVar(Int(0));
     EXPECT_EQ(g_mapObjects.RefCount(id), -1);
 }
@@ -93,7 +93,7 @@ TEST(TagMapObjectRefs, AssignmentCountsAndTheLastReleaseDeletes) {
 TEST(TagMapObjectRefs, ElementKeepsInnerObjectAliveUntilOuterIsDeleted) {
     TagVar outer, inner;
     inner[Int(1)] = Str("x");
-    int32_t innerId = inner.objId;
+    int32_t innerId = inner.ObjId();
     outer[Str("in")] = inner;
     Drop(inner);
     EXPECT_EQ(g_mapObjects.RefCount(innerId), 1);
@@ -127,7 +127,7 @@ TEST(TagMapObjectRefs, AddCountsTheMergedObject) {
     TagVar t;
     TagVar::Add(t, a, b);
     EXPECT_EQ(Refs(t), 1);
-    int32_t id = t.objId;
+    int32_t id = t.ObjId();
     Drop(t);
     EXPECT_EQ(g_mapObjects.RefCount(id), -1);
     Drop(a);
@@ -159,15 +159,14 @@ TEST(TagMapObjectRefs, CyclesKeepEachOtherAliveAndDumpWithoutEndlessRecursion) {
     std::string text = Text(a);
     EXPECT_NE(text.find("3:{...}"), std::string::npos);
     EXPECT_NE(text.find("1:{...}"), std::string::npos); // b's way back to a
-    int32_t ia = a.objId, ib = b.objId;
+    int32_t ia = a.ObjId(), ib = b.ObjId();
     Drop(a);
     Drop(b);
     EXPECT_EQ(g_mapObjects.RefCount(ia), 2);
     EXPECT_EQ(g_mapObjects.RefCount(ib), 1);
     // Breaking the cycle from inside deletes both, and the deletion coming back to a finds nothing.
     TagVar h;
-    h.type = TagVar::kObject;
-    h.objId = ia;
+    h.SetObjectId(ia);
     h[Int(3)] = TagVar();
     g_mapObjects.Release(ia);
     EXPECT_EQ(g_mapObjects.RefCount(ia), -1);
@@ -177,8 +176,7 @@ TEST(TagMapObjectRefs, CyclesKeepEachOtherAliveAndDumpWithoutEndlessRecursion) {
 TEST(TagMapObjectDeadIds, DeadNegativeAndUnknownIdsAreHarmless) {
     for (int32_t id : {-1, -2, 0, 0x7FFFFFF0}) {
         TagVar v;
-        v.type = TagVar::kObject;
-        v.objId = id;
+        v.SetObjectId(id);
         EXPECT_EQ(v.Len(), -1);
         EXPECT_EQ(Text(v), "");
         EXPECT_EQ(&v.Find(Int(1)), &g_nullVar);
@@ -221,7 +219,7 @@ TEST(TagMapObjectSets, MergeFillsKeysTheLeftHoldsEmptyAndObjectKeysBecomeInteger
     TagVar m;
     m = a + b;
     EXPECT_EQ(m[Int(1)].intVal, 9);
-    EXPECT_EQ(m.Find(Int(key.objId)).intVal, 3);
+    EXPECT_EQ(m.Find(Int(key.ObjId())).intVal, 3);
     for (TagVar* v : {&a, &b, &key, &m})
         Drop(*v);
 }
@@ -248,7 +246,7 @@ TEST(TagMapObjectWalk, KeyListIsASnapshotByValue) {
     EXPECT_EQ(keys[1].key.intVal, 10);
     EXPECT_EQ(Bytes(keys[2].key), "a");
     EXPECT_EQ(keys[3].kind, 3);
-    EXPECT_DOUBLE_EQ(keys[3].key.dblVal, 1.5);
+    EXPECT_DOUBLE_EQ(keys[3].key.DblVal(), 1.5);
 }
 
 TEST(TagVarSubscript, StringBecomesObjectAndReadOnlyStaysUnchanged) {

@@ -64,12 +64,12 @@ TEST_F(ProgramFiles, SystemVariablesComeFirstInTheirOrder) {
     const char* names[] = {"_tempVal", "_retVal", "_lineNo", "_lineType", "_linesCount",
                            "_kvsFile", "_kvsDir", "true",    "false",     "NULL"};
     for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(p.Var(i)->name, names[i]) << i;
+        EXPECT_EQ(p.Var(i)->Name(), names[i]) << i;
     EXPECT_EQ(p.Var(1)->intVal, -1);
     EXPECT_EQ(p.Var(2)->intVal, 3);
     EXPECT_EQ(p.Var(3)->intVal, 6);
-    EXPECT_EQ(p.Var(5)->strVal, "a.kvs");
-    EXPECT_EQ(p.Var(6)->strVal, "scripts/sub/");
+    EXPECT_EQ(std::string(p.Var(5)->Str()), "a.kvs");
+    EXPECT_EQ(std::string(p.Var(6)->Str()), "scripts/sub/");
     EXPECT_EQ(p.Var(9)->type, TagVar::kEmpty);
     // Read-only system values stay what they are.
     TagVar five;
@@ -223,7 +223,7 @@ TEST_F(ProgramFiles, NeverCalledFunctionsGoInPasses) {
     // A function variable never points at a removed unit.
     TagVar* v = nullptr;
     ASSERT_GE(p.FindOwnVar("lonely", &v), 0);
-    EXPECT_EQ(v->funcUnit, nullptr);
+    EXPECT_EQ(v->FuncUnit(), nullptr);
 }
 
 TEST_F(ProgramFiles, GetRootAndReloadFlags) {
@@ -260,14 +260,14 @@ TEST_F(ProgramFiles, SharedVariablesCountTheirObjects) {
     value.SetStr("kept");
     (*list)[key] = value;
     ASSERT_EQ(list->type, TagVar::kObject);
-    const int32_t id = list->objId;
+    const int32_t id = list->ObjId();
     const int32_t refs = g_mapObjects.RefCount(id);
     caller.shareVars = 1;
     {
         TagTelBasic started("a.kvs", 3, &call, 1, &caller);
         TagVar* copy = nullptr;
         ASSERT_GE(started.FindOwnVar("list", &copy), 0);
-        EXPECT_EQ(copy->objId, id);
+        EXPECT_EQ(copy->ObjId(), id);
         EXPECT_EQ(g_mapObjects.RefCount(id), refs + 1);
         // The started program letting go of its copy (as its run's end does) leaves the caller's object whole.
         TagVar zero;

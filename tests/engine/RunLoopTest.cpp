@@ -262,7 +262,7 @@ TEST_F(RunLoop, AnObjectReturnedByAFunctionReachesTheCallerIntact) {
     int32_t id = 0, len = 0;
     std::string b;
     AppendDo(main, [&] {
-        id = x->type == TagVar::kObject ? x->objId : 0;
+        id = x->type == TagVar::kObject ? x->ObjId() : 0;
         len = x->Len();
         TagVar k;
         k.SetStr("b");

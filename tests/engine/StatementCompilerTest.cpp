@@ -108,7 +108,7 @@ TEST_F(StatementCompiler, OpenCommentHidesLinesUntilItCloses) {
     EXPECT_EQ(Line("w = 2;", 5), 0);
     EXPECT_NE(Var("w"), nullptr);
     EXPECT_TRUE(prog.Scratch().commentStack.empty());
-    EXPECT_EQ(Var("z")->note, " note ");
+    EXPECT_EQ(Var("z")->Note(), " note ");
 }
 
 TEST_F(StatementCompiler, StrayCommentEndIsReported) {
@@ -121,7 +121,7 @@ TEST_F(StatementCompiler, SimpleAssignmentIsOneCalculation) {
     EXPECT_EQ(Line("x = 5; // counter"), 0);
     TagVar* x = Var("x");
     ASSERT_NE(x, nullptr);
-    EXPECT_EQ(x->note, " counter");
+    EXPECT_EQ(x->Note(), " counter");
     auto* c = LastAs<TagCalculate>();
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->kind, '=');
@@ -288,9 +288,9 @@ TEST_F(StatementCompiler, ElementTargets) {
     EXPECT_EQ(c->dest, Var("a"));
     EXPECT_EQ(c->destSub, Var("i"));
 
-    // Only the first operand of the subscript counts.
-    EXPECT_EQ(Line("b[i + 1] = 5;"), 0);
-    EXPECT_EQ(LastAs<TagCalculate>()->destSub, Var("i"));
+    // One operand: an operator would drop its right side, so it is refused.
+    EXPECT_EQ(Line("b[i + 1] = 5;"), -1);
+    EXPECT_LOGGED("下标[]语法错误:, b[i + 1] = 5;");
 
     EXPECT_EQ(Line("a[i = 5;"), -1);
     EXPECT_LOGGED("不可辨识的关键字, a[i = 5;");
@@ -455,7 +455,7 @@ TEST_F(StatementCompiler, UserFunctionsDefinitionsAndCalls) {
     TagVar* fv = Var("Foo");
     ASSERT_NE(fv, nullptr);
     EXPECT_EQ(fv->type, TagVar::kFunction);
-    EXPECT_EQ(fv->funcUnit, foo);
+    EXPECT_EQ(fv->FuncUnit(), foo);
     EXPECT_TRUE(fv->readOnly);
     EXPECT_EQ(prog.OpCount(), 0);
     prog.Scratch().funcDefStack.clear();

@@ -160,11 +160,11 @@ TEST(TagVarArith, SumJoinsOnlyWhenTheStringIsOnTheLeft) {
     EXPECT_EQ(r.intVal, 15);
     r = Int(5) + Dbl(2.5);
     EXPECT_EQ(r.type, TagVar::kDouble);
-    EXPECT_DOUBLE_EQ(r.dblVal, 7.5);
+    EXPECT_DOUBLE_EQ(r.DblVal(), 7.5);
     EXPECT_EQ(Bytes(Str("x") + Dbl(2.5)), "x2.5");
     EXPECT_EQ(Bytes(Str("x") + Dbl(2.0)), "x2.");
     EXPECT_EQ(Bytes(Str("x") + TagVar()), "x");
-    EXPECT_DOUBLE_EQ((Dbl(2.0) + Str("1.5")).dblVal, 3.5);
+    EXPECT_DOUBLE_EQ((Dbl(2.0) + Str("1.5")).DblVal(), 3.5);
     EXPECT_EQ((Int(INT_MAX) + Int(1)).intVal, INT_MIN);
     EXPECT_EQ((TagVar() + Str("a")).type, TagVar::kEmpty);
 }
@@ -174,7 +174,7 @@ TEST(TagVarArith, DifferenceAndProductConvertNoStrings) {
     EXPECT_EQ(r.type, TagVar::kInt);
     EXPECT_EQ(r.intVal, 5);
     r = Int(7) * Dbl(0.5);
-    EXPECT_DOUBLE_EQ(r.dblVal, 3.5);
+    EXPECT_DOUBLE_EQ(r.DblVal(), 3.5);
     r = Int(7) - Str("2");
     EXPECT_EQ(r.type, TagVar::kInt);
     EXPECT_EQ(r.intVal, 7);
@@ -215,8 +215,8 @@ TEST(TagVarAssign, KeepsNameNoteAndFlagOfTheTarget) {
     TagVar s;
     s.InitStr("y", "other", "hi", 0);
     t = s;
-    EXPECT_EQ(t.name, "x");
-    EXPECT_EQ(t.note, "note");
+    EXPECT_EQ(t.Name(), "x");
+    EXPECT_EQ(t.Note(), "note");
     EXPECT_EQ(Bytes(t), "hi");
     EXPECT_EQ(t.intVal, 3);
 }

@@ -25,7 +25,7 @@ inline std::string Text(const TagVar& v) {
     return v.ToString();
 }
 inline std::string Bytes(const TagVar& v) {
-    return std::string(v.strVal.data(), StrBytes(v));
+    return std::string(v.Str(), StrBytes(v));
 }
 
 } // namespace zz::test
