@@ -18,8 +18,17 @@ TagSysTimers::~TagSysTimers() {
 
 void TagSysTimers::UpdateArmed() {
     uint8_t armed = 0;
-    for (auto& t : timers_)
-        if (t.second->active) armed = 1;
+    int32_t soonest = 0; // ticks from now until the earliest timer is due
+    const uint32_t now = GetTickCount();
+    for (auto& t : timers_) {
+        const TagTimer& tm = *t.second;
+        if (!tm.active) continue;
+        // Signed difference: the tick wraps after 49 days.
+        int32_t left = tm.interval - static_cast<int32_t>(now - tm.startTick);
+        if (!armed || left < soonest) soonest = left;
+        armed = 1;
+    }
+    root_.timerDue = now + static_cast<uint32_t>(soonest);
     root_.timersArmed = armed;
 }
 
@@ -77,6 +86,7 @@ int32_t TagSysTimers::CheckTimers() {
         tm.handler->Run();
         tm.startTick = GetTickCount();
     }
+    UpdateArmed();
     return 0;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Script timers: a function of the script called periodically on its line's thread. There are no timer
-// threads: the run loop asks the table between two statements (only while some timer is armed), and a due
+// threads: the run loop asks the table between two statements once the earliest armed timer is due, and a due
 // timer runs its function there.
 #include <cstdint>
 #include <map>

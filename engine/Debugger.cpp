@@ -84,14 +84,23 @@ void TagTelBasic::WaitDebugStep() {
         EngineHooks& hooks = TheEngineHooks();
         if (hooks.flushDebugPages) hooks.flushDebugPages(this);
     }
-    while (!stop && IsPaused() && !stepRequest)
-        SleepMs(100);
+    // SetPause, Step and stop wake the line.
+    auto held = [this] { return stop || !IsPaused() || stepRequest; };
+    if (TagCallState* c = Call())
+        c->wake.WaitFor(WakeEvent::kForever, held);
+    else
+        while (!held())
+            SleepMs(100);
     stepRequest = 0;
 }
 
 void TagTelBasic::SetOpBreak(int32_t index, uint8_t on) {
     if (index < 0 || index >= opCount) return;
-    if (TagOper* op = Op(index)) op->SetBreak(on);
+    TagOper* op = Op(index);
+    if (!op || (op->IsBreak() != 0) == (on != 0)) return;
+    op->SetBreak(on);
+    breakCount += on ? 1 : -1;
+    Notify();
 }
 
 uint8_t TagTelBasic::GetOpBreak(int32_t index) const {
@@ -103,8 +112,10 @@ uint8_t TagTelBasic::GetOpBreak(int32_t index) const {
 void TagTelBasic::ClearAllBreaks() {
     for (int32_t i = 0; i < opCount; ++i)
         if (TagOper* op = Op(i)) op->SetBreak(0);
+    breakCount = 0;
     for (auto& unit : subList)
         if (unit) unit->ClearAllBreaks();
+    Notify();
 }
 
 void ListSource(const TagTelBasic& prog, std::string& out) {

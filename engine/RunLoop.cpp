@@ -1,5 +1,10 @@
 // The run loop of a line's main flow and of one user-function call: one operation after another, with the
 // debugger's pause, the script timers and the jumps to the hang-up and system-quit handlers between them.
+//
+// Between two statements the loop reads one word, the line's attention (TagCallState::attention): whoever sets a
+// quit, reload, stop, end of run, pause or step, or changes the call state, raises it, and only then does the loop
+// look at the flags themselves. Unless the debugger watches the line (hooks, a pause, breakpoints), the flow
+// passes over braces and labels without running them; it resets _retVal as they would have.
 #include <random>
 
 #include "engine/LineRandom.h"
@@ -29,11 +34,9 @@ bool QuitOrReloadPending(const TagTelBasic& p) {
 // Arrays and objects the unit's variables hold are let go when its flow ends; keep is spared (the function's
 // _retVal, which its caller still has to take over).
 void ReleaseObjects(TagTelBasic& p, const TagVar* keep) {
-    TagVar zero;
-    zero.SetInt(0);
     for (int32_t i = 0; i < p.VarCount(); ++i) {
         TagVar* v = p.Var(i);
-        if (v && v != keep && v->type == TagVar::kObject) *v = zero;
+        if (v && v != keep && v->type == TagVar::kObject) v->SetIntReleasing(0);
     }
 }
 
@@ -45,18 +48,46 @@ void LogNoCall() {
     WriteRunLog("pKvCall==NULL");
 }
 
+// The debugger follows the flow op by op: braces and labels run, and every op reports itself.
+bool Watched(const TagTelBasic& unit, const TagTelBasic& main) {
+    const EngineHooks& h = TheEngineHooks();
+    return h.debugLineHook || h.debugFuncHook || main.IsPaused() || unit.breakCount.load() > 0 ||
+           main.breakCount.load() > 0;
+}
+
 // Runs op's argument expressions and op, and stores the result by the operation's kind.
-int32_t RunOne(TagOper& op, TagVar& retVal) {
-    op.EvalArgs();
+inline int32_t RunOne(TagOper& op, TagVar& retVal) {
+    if (!op.args.empty()) op.EvalArgs();
     int32_t r = op.Run();
     StoreOperResult(op, r, retVal);
     return r;
 }
 
-void FireTimers(TagTelBasic& p) {
-    TagTelBasic* root = p.GetRoot();
-    if (!root->timersArmed.load(std::memory_order_relaxed)) return;
-    if (TagBuiltinHost* host = GetBuiltinHost()) host->FireTimers(*root);
+// The op the flow goes on with: braces and labels it would run through are passed over (without a breakpoint,
+// target or arguments they only reset _retVal).
+inline TagOper* NextOp(TagOper* op, TagVar& retVal, bool exact) {
+    TagOper* n = op->Next();
+    if (exact || !n || !n->noOp) return n;
+    bool passed = false;
+    while (n && n->noOp && !n->IsBreak() && !n->target.var && n->args.empty()) {
+        n = n->Next();
+        passed = true;
+    }
+    if (passed) retVal.SetIntReleasing(0);
+    return n;
+}
+
+// The line's script timers, when one is due.
+inline void FireDueTimers(TagTelBasic& root) {
+    if (!root.timersArmed.load(std::memory_order_relaxed)) return;
+    if (static_cast<int32_t>(GetTickCount() - root.timerDue.load(std::memory_order_relaxed)) < 0) return;
+    if (TagBuiltinHost* host = GetBuiltinHost()) host->FireTimers(root);
+}
+
+// Takes the attention word; true when it was raised.
+inline bool TakeAttention(TagCallState& call) {
+    if (call.attention.load(std::memory_order_relaxed) == 0) return false;
+    return call.attention.exchange(0, std::memory_order_acq_rel) != 0;
 }
 
 } // namespace
@@ -88,7 +119,13 @@ int32_t TagTelBasic::Run() {
     sysQuit = 0;
     if (!IsCalledProgram() && pKvCall) pKvCall->callState = kCallNone;
     runningUnit = this;
+    // The first statement is followed by a look at the flags, whatever they were before.
+    if (pKvCall) pKvCall->Attend();
 
+    TagTelBasic* root = GetRoot();
+    TagVar& ret = *RetVal();
+    bool exact = Watched(*this, *this);
+    bool took = false;
     TagOper* prevOp = nullptr;
     int32_t result = 0;
     while (!endOfRun) {
@@ -104,37 +141,50 @@ int32_t TagTelBasic::Run() {
             LogNoCall();
             break;
         }
-        curOpIndex = cur->index;
-        if (hooks.debugLineHook) hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
+        curOpIndex.store(cur->index, std::memory_order_relaxed);
         cur->prev = prevOp;
-        if (cur->IsBreak()) SetPause(1);
-        if (IsPaused()) WaitDebugStep();
+        if (exact) {
+            if (hooks.debugLineHook) hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
+            if (cur->IsBreak()) SetPause(1);
+            if (IsPaused()) WaitDebugStep();
+        } else if (cur->IsBreak()) {
+            SetPause(1);
+            WaitDebugStep();
+            exact = Watched(*this, *this);
+        }
 
-        result = RunOne(*cur, *RetVal());
+        result = RunOne(*cur, ret);
         if (!pKvCall) {
             LogNoCall();
             break;
         }
         prevOp = cur;
         if (cur->kind == 'r') break;
-        FireTimers(*this);
-        cur = cur->Next();
-        if (!pKvCall) {
+        FireDueTimers(*root);
+        cur = NextOp(cur, ret, exact);
+        TagCallState* call = pKvCall;
+        if (!call) {
             LogNoCall();
             break;
         }
+        if (!TakeAttention(*call)) continue;
 
+        took = true;
+        if (endOfRun) break;
+        exact = Watched(*this, *this);
         bool quit = QuitOrReloadPending(*this);
         TagOper* quitOp = sysQuitIndex > 0 ? Op(sysQuitIndex) : nullptr;
         if (quitOp && quit && handlerState != 7) {
-            if (IsReloadPending()) pKvCall->WriteLogF("IsReload..., quitindex=%d", sysQuitIndex);
+            if (IsReloadPending()) call->WriteLogF("IsReload..., quitindex=%d", sysQuitIndex);
             cur = quitOp;
+            call->Attend(); // look again once the handler's statement has run
         } else if (!quitOp && quit) {
             // No usable OnSysQuit statement (none, or an index outside the list): the script ends here.
             WriteRunLog("sysQuitIndex<=0");
             break;
-        } else if (disconnIndex > 0 && pKvCall->callState == kCallReleased && handlerState != 7) {
+        } else if (disconnIndex > 0 && call->callState == kCallReleased && handlerState != 7) {
             if (TagOper* h = Op(disconnIndex)) cur = h;
+            call->Attend();
         }
     }
 
@@ -143,6 +193,8 @@ int32_t TagTelBasic::Run() {
         // Hand the hang-up back, so that the calling program's handler runs as well.
         int32_t handled = kCallClosed;
         pKvCall->callState.compare_exchange_strong(handled, kCallReleased);
+        // The calling program's loop looks at the flags this run took.
+        if (took) pKvCall->Attend();
     }
     curOpIndex = -1;
     runningUnit = nullptr;
@@ -165,27 +217,47 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     if (!cur) unit->stop = 1;
     if (unit->lineNo != main->lineNo) unit->lineNo = main->lineNo;
     unit->stopped = 0;
-    unit->curOpIndex = 0;
+    unit->curOpIndex.store(0, std::memory_order_relaxed);
     unit->sysQuit = 0;
     EngineHooks& hooks = TheEngineHooks();
+    TagTelBasic* root = unit->GetRoot();
+    TagVar& ret = *unit->RetVal();
+    bool exact = Watched(*unit, *main);
+    bool took = false;
+    // A quit or hang-up that is pending already ends the body after its first statement.
+    if (TagCallState* call = unit->Call())
+        if ((QuitOrReloadPending(*main) && main->handlerState != 7) ||
+            (main->disconnIndex > 0 && call->callState == kCallReleased))
+            call->Attend();
 
     TagOper* prevOp = nullptr;
-    while (!unit->stop && unit->Call() && cur) {
+    while (!unit->stop && cur) {
+        if (!unit->Call()) break;
         cur->prev = prevOp;
-        unit->curOpIndex = cur->index;
-        if (hooks.debugFuncHook)
-            hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
-                                IsUserCall(cur), IsUserCall(prevOp));
-        if (cur->IsBreak()) main->SetPause(1);
-        if (main->IsPaused()) main->WaitDebugStep();
+        unit->curOpIndex.store(cur->index, std::memory_order_relaxed);
+        if (exact) {
+            if (hooks.debugFuncHook)
+                hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
+                                    IsUserCall(cur), IsUserCall(prevOp));
+            if (cur->IsBreak()) main->SetPause(1);
+            if (main->IsPaused()) main->WaitDebugStep();
+        } else if (cur->IsBreak()) {
+            main->SetPause(1);
+            main->WaitDebugStep();
+            exact = Watched(*unit, *main);
+        }
 
-        RunOne(*cur, *unit->RetVal());
+        RunOne(*cur, ret);
         prevOp = cur;
         if (cur->kind == 'r') break;
-        FireTimers(*unit);
-        cur = cur->Next();
+        FireDueTimers(*root);
+        cur = NextOp(cur, ret, exact);
         TagCallState* call = unit->Call();
         if (!call) break;
+        if (!TakeAttention(*call)) continue;
+
+        took = true;
+        exact = Watched(*unit, *main);
         // The main flow decides what happens on a quit or a hang-up: the body returns to it first.
         if (QuitOrReloadPending(*main) && main->handlerState != 7) break;
         if (main->disconnIndex > 0 && call->callState == kCallReleased) break;
@@ -193,6 +265,9 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
 
     ReleaseObjects(*unit, unit->RetVal());
     unit->curOpIndex = -1;
+    // The caller's loop looks at the flags this body took.
+    if (took)
+        if (TagCallState* call = unit->Call()) call->Attend();
     return 0;
 }
 

@@ -21,6 +21,35 @@ enum : int32_t {
     kCallClosed = 12,
 };
 
+// The call state word: every change raises the line's attention, so the run loop sees a hang-up at the next
+// statement without reading the state after each one.
+class CallStateWord {
+public:
+    explicit CallStateWord(std::atomic<uint32_t>& attention) : attention_(attention) {}
+    CallStateWord(const CallStateWord&) = delete;
+    CallStateWord& operator=(const CallStateWord&) = delete;
+
+    CallStateWord& operator=(int32_t state) {
+        store(state);
+        return *this;
+    }
+    operator int32_t() const { return load(); }
+    int32_t load(std::memory_order order = std::memory_order_seq_cst) const { return v_.load(order); }
+    void store(int32_t state) {
+        v_.store(state);
+        attention_.store(1, std::memory_order_release);
+    }
+    bool compare_exchange_strong(int32_t& expected, int32_t desired) {
+        if (!v_.compare_exchange_strong(expected, desired)) return false;
+        attention_.store(1, std::memory_order_release);
+        return true;
+    }
+
+private:
+    std::atomic<int32_t> v_{kCallNone};
+    std::atomic<uint32_t>& attention_;
+};
+
 class TagCallState {
 public:
     TagCallState() = default;
@@ -37,8 +66,11 @@ public:
     // Ends every wait of the line: sets the stop flag and wakes the line.
     void RequestStop() {
         stopFlag = true;
+        Attend();
         wake.Signal();
     }
+    // Asks the run loop to look at the line's flags after the statement that runs now.
+    void Attend() { attention.store(1, std::memory_order_release); }
     // Sets the call state and wakes the line (a hang-up seen by the driver, a call offered).
     void SetCallState(int32_t state) {
         callState = state;
@@ -52,11 +84,15 @@ public:
         return held;
     }
 
-    std::atomic<bool> stopFlag{false};         // shared: ends every waiting loop of the line
-    WakeEvent wake;                            // shared: signalled by whoever has news for the line
-    int32_t lineNo = 0;                        // global line number
-    std::atomic<int32_t> callState{kCallNone}; // shared
-    int8_t lineKind = 0;                       // the line layer's line kinds; 0 is a virtual line
+    // Raised (1) by every change the run loop must look at between statements: a quit, reload, stop, end of run,
+    // pause or step of a program of the line, and any change of the call state. The run loop takes it back to 0
+    // and then reads the flags themselves.
+    std::atomic<uint32_t> attention{0};
+    std::atomic<bool> stopFlag{false};  // shared: ends every waiting loop of the line
+    WakeEvent wake;                     // shared: signalled by whoever has news for the line
+    int32_t lineNo = 0;                 // global line number
+    CallStateWord callState{attention}; // shared; starts as kCallNone
+    int8_t lineKind = 0;                // the line layer's line kinds; 0 is a virtual line
 };
 
 } // namespace zz

@@ -12,6 +12,7 @@ namespace zz {
 // "{", else and default labels: nothing to do.
 class TagNull : public TagOper {
 public:
+    TagNull() { noOp = 1; }
     int32_t Run() override { return 0; }
 };
 
@@ -24,6 +25,7 @@ public:
 // "}": back to its loop, or on after the statement that owns the block.
 class TagEnd : public TagOper {
 public:
+    TagEnd() { noOp = 1; }
     int32_t Run() override { return 0; }
     TagOper* Next() override;
 };

@@ -14,7 +14,8 @@ TagOper::~TagOper() = default;
 
 TagOper::TagOper(const TagOper& o)
     : text(o.text), lineNo(o.lineNo), depth(o.depth), index(o.index), breakpoint(o.breakpoint), match(o.match),
-      kind(o.kind), parent(o.parent), next(o.next), prev(o.prev), singleBody(o.singleBody), target(o.target) {}
+      kind(o.kind), parent(o.parent), next(o.next), prev(o.prev), singleBody(o.singleBody), noOp(o.noOp),
+      target(o.target) {}
 
 TagOper& TagOper::operator=(const TagOper& o) {
     if (this == &o) return *this;
@@ -29,6 +30,7 @@ TagOper& TagOper::operator=(const TagOper& o) {
     next = o.next;
     prev = o.prev;
     singleBody = o.singleBody;
+    noOp = o.noOp;
     target = o.target;
     return *this;
 }
@@ -97,18 +99,13 @@ int32_t TagOper::SplitWords(std::map<std::string, int32_t>& words) const {
     return static_cast<int32_t>(words.size());
 }
 
-void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
+void StoreOtherResult(TagOper& op, TagVar& retVal) {
     if (op.kind == 'v') {
         if (op.target.var == &retVal && !op.target.sub) return;
         TagVar value;
         op.target.Load(value);
         if (op.target.var) retVal = value;
         return;
-    }
-    if (op.kind != 'R' && op.kind != 'r') {
-        TagVar n; // whole-value assignment lets go of an object _retVal held
-        n.SetInt(r);
-        retVal = n;
     }
     if (op.target.var == &retVal && !op.target.sub) return;
     op.StoreResult(retVal);

@@ -87,6 +87,9 @@ public:
     TagOper* next = nullptr;
     TagOper* prev = nullptr;
     uint8_t singleBody = 0;
+    // A statement that does nothing but pass the flow on and reset _retVal (a brace, an else, a case or default
+    // label): the run loop passes over it unless a breakpoint sits there.
+    uint8_t noOp = 0;
     TagVarRef target;
     // Argument expressions, run in order before Run; owned.
     std::vector<ExprePtr> args;
@@ -97,9 +100,20 @@ protected:
     TagOper& operator=(const TagOper& o);
 };
 
+// The kinds 'v', 'R' and 'r' of StoreOperResult.
+void StoreOtherResult(TagOper& op, TagVar& retVal);
+
 // What the run loop does with the integer result r of an operation, by its kind: 'v' loads its target into
 // _retVal (the builtin stored its value there itself); 'R' and 'r' store _retVal (set by the callee) into the
 // target; every other kind sets _retVal to r and then stores it into the target.
-void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal);
+inline void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
+    const char k = op.kind;
+    if (k != 'v' && k != 'R' && k != 'r') {
+        retVal.SetIntReleasing(r);
+        if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
+        return;
+    }
+    StoreOtherResult(op, retVal);
+}
 
 } // namespace zz

@@ -200,10 +200,26 @@ int32_t TagTelBasic::SetRetVal(const TagVar& value) {
     return r->intVal;
 }
 
+LineFlag& LineFlag::operator=(uint8_t v) {
+    v_.store(v, std::memory_order_relaxed);
+    if (v && owner_) owner_->Notify();
+    return *this;
+}
+
+void TagTelBasic::Notify() {
+    if (TagCallState* c = Call()) {
+        c->Attend();
+        c->wake.Signal();
+    }
+}
+
 void TagTelBasic::SetReload(uint8_t on) {
     reloadRequested = on;
-    if (IsReloadPending())
+    if (IsReloadPending()) {
         if (TagCallState* c = Call()) c->RequestStop();
+    } else if (on) {
+        Notify();
+    }
 }
 
 bool TagTelBasic::IsReloadPending() const {

@@ -44,6 +44,21 @@ struct EngineHooks {
 };
 EngineHooks& TheEngineHooks();
 
+// A one-byte flag of a program that other threads set to stop what runs: setting it draws the run loop's attention
+// and wakes the line's wait.
+class LineFlag {
+public:
+    explicit LineFlag(TagTelBasic* owner) : owner_(owner) {}
+    LineFlag(const LineFlag&) = delete;
+    LineFlag& operator=(const LineFlag&) = delete;
+    LineFlag& operator=(uint8_t v);
+    operator uint8_t() const { return v_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<uint8_t> v_{0};
+    TagTelBasic* owner_;
+};
+
 class TagTelBasic {
 public:
     static constexpr int32_t kMaxParams = 40;
@@ -118,12 +133,17 @@ public:
     // A quit request wakes the line's waits, which then see the flag.
     void SetQuit(uint8_t on) {
         sysQuit = on;
-        if (TagCallState* c = on ? Call() : nullptr) c->wake.Signal();
+        if (on) Notify();
     }
     bool IsQuit() const { return sysQuit != 0; }
     // Requests a reload; once it is pending the call's stop flag ends a waiting operation.
     void SetReload(uint8_t on);
-    void SetReloadAllowed(uint8_t on) { reloadAllowed = on; }
+    void SetReloadAllowed(uint8_t on) {
+        reloadAllowed = on;
+        Notify();
+    }
+    // Draws the run loop's attention to the flags and wakes the line's wait.
+    void Notify();
     // Requested and allowed, and the line is not in a call (a call is finished first).
     bool IsReloadPending() const;
     // The directory (through the last "\" or "/") and the file part of a path.
@@ -216,8 +236,12 @@ public:
     void SetPause(uint8_t on) {
         pause = on;
         stepRequest = 0;
+        Notify();
     }
-    void Step() { stepRequest = 1; }
+    void Step() {
+        stepRequest = 1;
+        Notify();
+    }
     void WaitDebugStep();
     void SetOpBreak(int32_t index, uint8_t on);
     uint8_t GetOpBreak(int32_t index) const;
@@ -247,8 +271,8 @@ public:
     uint8_t transformed = 0; // the script was stored transformed
     pvector<TagVar> symbols; // every variable and constant in creation order
     int32_t initResult = 0;
-    SharedFlag stop;
-    SharedFlag endOfRun;
+    LineFlag stop{this};
+    LineFlag endOfRun{this};
     SharedFlag stopped;
     int32_t disconnIndex = -1;
     int32_t sysQuitIndex = -1;
@@ -267,8 +291,12 @@ public:
     uint8_t calledProgram = 0;
     TagTelBasic* callingProgram = nullptr;
     uint8_t shareVars = 0;
-    // Some script timer is armed: the run loop asks the timers between statements only then.
+    // Some script timer is armed: the run loop asks the timers between statements only then, and only once the
+    // tick count has reached timerDue (the earliest time one is due; the timer table keeps both).
     std::atomic<uint8_t> timersArmed{0};
+    std::atomic<uint32_t> timerDue{0};
+    // Operations of this unit with a breakpoint (set through SetOpBreak).
+    std::atomic<int32_t> breakCount{0};
     TagTelLine* lineEntry = nullptr; // the line table entry, set by the line layer
     int32_t dialFailWord = 0;        // set by OutCall/Dial, returned and cleared by OnDisconn
     int32_t tempCounter = 0;

@@ -321,6 +321,12 @@ bool TagVar::AppendValue(const TagVar& b) {
     return AppendStr(t.data(), t.size());
 }
 
+void TagVar::SetIntAssigned(int32_t v) {
+    TagVar n;
+    n.SetInt(v);
+    *this = n;
+}
+
 int32_t TagVar::TextInt() const {
     return TextToInt(Str());
 }

@@ -59,6 +59,13 @@ public:
         return v;
     }
     int32_t SetLong(int32_t v) { return SetInt(v); }
+    // An integer stored as a whole-value assignment would be: an object the value held loses its reference.
+    void SetIntReleasing(int32_t v) {
+        if (type == kObject) return SetIntAssigned(v);
+        if (readOnly) return;
+        type = kInt;
+        intVal = v;
+    }
     double SetFloat(double v) {
         if (readOnly) return 0;
         if (type == kObject) DropObject();
@@ -160,6 +167,7 @@ private:
     friend size_t StrBytes(const TagVar& v);
     // Back to a fresh empty value with no name (an element slot that is free again).
     void Reset();
+    void SetIntAssigned(int32_t v);
     int32_t TextInt() const;
     int32_t DoubleInt() const;
     // Lets go of the object this value points at (no count changes): the value must be an object.
