@@ -2,16 +2,13 @@
 
 namespace zz {
 
-TagExpre::TagExpre(const std::vector<TagCalculate>& list) : steps(list) {
+TagExpre::TagExpre(const std::vector<TagCalculate>& list) {
     kind = '=';
+    steps.reserve(list.size());
+    for (const TagCalculate& c : list)
+        steps.push_back(c);
     stepCount = static_cast<int32_t>(steps.size());
     result = steps.empty() ? nullptr : steps.back().dest;
-}
-
-int32_t TagExpre::Run() {
-    for (auto& s : steps)
-        s.Run();
-    return stepCount;
 }
 
 } // namespace zz

@@ -11,13 +11,17 @@ namespace zz {
 
 class TagTelBasic;
 
-class TagExpre : public TagOper {
+class TagExpre final : public TagOper {
 public:
     explicit TagExpre(const std::vector<TagCalculate>& list);
     // Runs every step once, in order; returns the number of steps (the value is in result).
-    int32_t Run() override;
+    int32_t Run() override {
+        for (const CalcStep& s : steps)
+            s.Exec();
+        return stepCount;
+    }
 
-    std::vector<TagCalculate> steps;
+    std::vector<CalcStep> steps;
     TagVar* result = nullptr;
     int32_t stepCount = 0;
 };
