@@ -415,6 +415,11 @@ void PrintSummary() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // glibc raises its mmap threshold after large blocks are freed, so one side's frees would decide whether the
+    // other side's large blocks are fresh mapped pages or reused heap (and whether realloc copies them). Both sides
+    // get the allocator of a long-running process instead: large blocks from the heap, which keeps what is freed.
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     Space();
