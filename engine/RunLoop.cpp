@@ -66,7 +66,7 @@ inline int32_t RunOne(TagOper& op, TagVar& retVal) {
 // The op the flow goes on with: braces and labels it would run through are passed over (without a breakpoint,
 // target or arguments they only reset _retVal).
 inline TagOper* NextOp(TagOper* op, TagVar& retVal, bool exact) {
-    TagOper* n = op->Next();
+    TagOper* n = op->plainNext ? op->next : op->Next();
     if (exact || !n || !n->noOp) return n;
     bool passed = false;
     while (n && n->noOp && !n->IsBreak() && !n->target.var && n->args.empty()) {
@@ -75,6 +75,14 @@ inline TagOper* NextOp(TagOper* op, TagVar& retVal, bool exact) {
     }
     if (passed) retVal.SetIntReleasing(0);
     return n;
+}
+
+// The first op of a flow, past the braces and labels it starts with.
+inline TagOper* FirstOp(TagTelBasic& unit, TagVar& retVal, bool exact) {
+    TagOper* op = unit.opCount > 0 ? unit.Op(0) : nullptr;
+    if (exact || !op || !op->noOp || op->IsBreak() || op->target.var || !op->args.empty()) return op;
+    retVal.SetIntReleasing(0);
+    return NextOp(op, retVal, false);
 }
 
 // The line's script timers, when one is due.
@@ -224,6 +232,7 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     TagVar& ret = *unit->RetVal();
     bool exact = Watched(*unit, *main);
     bool took = false;
+    cur = FirstOp(*unit, ret, exact);
     // A quit or hang-up that is pending already ends the body after its first statement.
     if (TagCallState* call = unit->Call())
         if ((QuitOrReloadPending(*main) && main->handlerState != 7) ||
@@ -264,7 +273,7 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     }
 
     ReleaseObjects(*unit, unit->RetVal());
-    unit->curOpIndex = -1;
+    unit->curOpIndex.store(-1, std::memory_order_relaxed);
     // The caller's loop looks at the flags this body took.
     if (took)
         if (TagCallState* call = unit->Call()) call->Attend();

@@ -91,8 +91,7 @@ thread_local std::string t_numbers;
 
 } // namespace
 
-TagVar& CalcStep::Slot() const {
-    if (!destSub) return *dest;
+TagVar& CalcStep::SubSlot() const {
     // An element of a live object by an integer key: no detour through the value's subscript.
     if (TagMapItem* o = dest->Object())
         if (!o->dead && !dest->readOnly && destSub->type != TagVar::kString && destSub->type != TagVar::kDouble &&

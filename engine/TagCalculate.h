@@ -96,7 +96,8 @@ private:
     }
     // The destination: the variable, or its element at the subscript (created, and the variable turned into an
     // object, when needed). Taken only after the result is computed, since taking it may change dest.
-    TagVar& Slot() const;
+    TagVar& Slot() const { return destSub ? SubSlot() : *dest; }
+    TagVar& SubSlot() const;
     void ExecGeneral() const;
 };
 

@@ -77,10 +77,10 @@ int32_t TagCall::Run() {
     TagTelBasic* main = unit->ParentOrSelf();
     TagTelBasic* outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
     stack.push_back(unit);
-    main->runningUnit = unit;
+    main->runningUnit.store(unit, std::memory_order_relaxed);
     TagTelBasic::RunFunction(unit, caller);
     unit->caller = outerCaller;
-    main->runningUnit = caller ? caller : main;
+    main->runningUnit.store(caller ? caller : main, std::memory_order_relaxed);
     if (stack.size() > depth) stack.resize(depth);
 
     for (int32_t i = 0; i < paramCount; ++i) {

@@ -62,7 +62,12 @@ public:
     virtual ~TagOper();
 
     virtual int32_t Run() = 0;
-    virtual TagOper* Next() { return next; }
+    // next. It marks the op as one whose class keeps this Next, so that the run loop takes next directly from
+    // then on: an override must never call it.
+    virtual TagOper* Next() {
+        plainNext = 1;
+        return next;
+    }
 
     // Clears the breakpoint and single-body flags and keeps text, line, index and kind.
     void Init(const char* srcText, const char* comment, int32_t line, int32_t opIndex, char opKind,
@@ -90,6 +95,7 @@ public:
     // A statement that does nothing but pass the flow on and reset _retVal (a brace, an else, a case or default
     // label): the run loop passes over it unless a breakpoint sits there.
     uint8_t noOp = 0;
+    uint8_t plainNext = 0; // the class keeps TagOper::Next (set by it)
     TagVarRef target;
     // Argument expressions, run in order before Run; owned.
     std::vector<ExprePtr> args;

@@ -145,11 +145,6 @@ TagVar* TagTelBasic::AppendVar() {
     return symbols.Add(std::make_unique<TagVar>());
 }
 
-TagTelBasic* TagTelBasic::GetRoot() {
-    TagTelBasic* p = ParentOrSelf();
-    return p->calledProgram && p->callingProgram ? p->callingProgram : p;
-}
-
 void TagTelBasic::AddVar(const TagVar& var) {
     if (var.type == TagVar::kFunction) return;
     TagVar* own = nullptr;
@@ -200,10 +195,8 @@ int32_t TagTelBasic::SetRetVal(const TagVar& value) {
     return r->intVal;
 }
 
-LineFlag& LineFlag::operator=(uint8_t v) {
-    v_.store(v, std::memory_order_relaxed);
-    if (v && owner_) owner_->Notify();
-    return *this;
+void LineFlag::Raise() {
+    if (owner_) owner_->Notify();
 }
 
 void TagTelBasic::Notify() {
@@ -220,12 +213,6 @@ void TagTelBasic::SetReload(uint8_t on) {
     } else if (on) {
         Notify();
     }
-}
-
-bool TagTelBasic::IsReloadPending() const {
-    if (!reloadRequested || !reloadAllowed) return false;
-    TagCallState* c = Call();
-    return !c || c->callState.load() != kCallConnected;
 }
 
 void TagTelBasic::SplitPath(const std::string& path, std::string& dir, std::string& file) {

@@ -51,10 +51,15 @@ public:
     explicit LineFlag(TagTelBasic* owner) : owner_(owner) {}
     LineFlag(const LineFlag&) = delete;
     LineFlag& operator=(const LineFlag&) = delete;
-    LineFlag& operator=(uint8_t v);
+    LineFlag& operator=(uint8_t v) {
+        v_.store(v, std::memory_order_relaxed);
+        if (v) Raise();
+        return *this;
+    }
     operator uint8_t() const { return v_.load(std::memory_order_relaxed); }
 
 private:
+    void Raise();
     std::atomic<uint8_t> v_{0};
     TagTelBasic* owner_;
 };
@@ -86,7 +91,10 @@ public:
     bool IsFunctionUnit() const { return parent != nullptr; }
     bool IsCalledProgram() const { return calledProgram != 0; }
     // The program that owns the line: parent (or self), then its calling program when RunKvs built it.
-    TagTelBasic* GetRoot();
+    TagTelBasic* GetRoot() {
+        TagTelBasic* p = ParentOrSelf();
+        return p->calledProgram && p->callingProgram ? p->callingProgram : p;
+    }
     // One level up only: the parent, else self.
     TagTelBasic* ParentOrSelf() { return parent ? parent : this; }
     // The call object of the unit, its parent's for a function unit.
@@ -145,7 +153,11 @@ public:
     // Draws the run loop's attention to the flags and wakes the line's wait.
     void Notify();
     // Requested and allowed, and the line is not in a call (a call is finished first).
-    bool IsReloadPending() const;
+    bool IsReloadPending() const {
+        if (!reloadRequested || !reloadAllowed) return false;
+        TagCallState* c = Call();
+        return !c || c->callState.load() != kCallConnected;
+    }
     // The directory (through the last "\" or "/") and the file part of a path.
     static void SplitPath(const std::string& path, std::string& dir, std::string& file);
 
