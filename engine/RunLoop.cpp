@@ -34,10 +34,9 @@ bool QuitOrReloadPending(const TagTelBasic& p) {
 // Arrays and objects the unit's variables hold are let go when its flow ends; keep is spared (the function's
 // _retVal, which its caller still has to take over).
 void ReleaseObjects(TagTelBasic& p, const TagVar* keep) {
-    for (int32_t i = 0; i < p.VarCount(); ++i) {
-        TagVar* v = p.Var(i);
-        if (v && v != keep && v->type == TagVar::kObject) v->SetIntReleasing(0);
-    }
+    p.ForEachWritable([keep](TagVar& v) {
+        if (&v != keep && v.type == TagVar::kObject) v.SetIntReleasing(0);
+    });
 }
 
 bool IsUserCall(const TagOper* op) {
@@ -240,8 +239,8 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
             call->Attend();
 
     TagOper* prevOp = nullptr;
+    if (!main->pKvCall) cur = nullptr;
     while (!unit->stop && cur) {
-        if (!unit->Call()) break;
         cur->prev = prevOp;
         unit->curOpIndex.store(cur->index, std::memory_order_relaxed);
         if (exact) {
@@ -261,7 +260,7 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
         if (cur->kind == 'r') break;
         FireDueTimers(*root);
         cur = NextOp(cur, ret, exact);
-        TagCallState* call = unit->Call();
+        TagCallState* call = main->pKvCall;
         if (!call) break;
         if (!TakeAttention(*call)) continue;
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/NumText.h"
+#include "engine/TagMapObject.h"
 #include "engine/TagOper.h"
 
 namespace zz {
@@ -25,6 +26,15 @@ struct CalcStep {
                 return;
             }
             if (rc == 0) return;
+        } else if (op == '[' && right && left && dest && !destSub && left->type == TagVar::kObject) {
+            // An element read by an integer key: the element, or the null value when there is none.
+            TagMapItem* o = left->Object();
+            const int32_t kt = right->type;
+            if (!o->dead && kt != TagVar::kString && kt != TagVar::kDouble && kt != TagVar::kObject) {
+                TagVar* e = o->FindInt(right->intVal);
+                *dest = e ? *e : g_nullVar;
+                return;
+            }
         }
         ExecGeneral();
     }

@@ -23,10 +23,6 @@ int32_t TagIf::Run() {
     return 0;
 }
 
-bool TagIf::CondTrue() {
-    return cond->result && cond->result->GetInt() != 0;
-}
-
 TagOper* TagIf::Next() {
     if (CondTrue()) return thenOp;
     // Else-if conditions run only now, in source order, until one holds.
@@ -72,11 +68,6 @@ int32_t TagForWhile::Run() {
     }
     cond->Run();
     return 0;
-}
-
-// A loop without a condition runs until break, as in C.
-bool TagForWhile::CondTrue() const {
-    return cond->stepCount == 0 || (cond->result && cond->result->GetInt() != 0);
 }
 
 TagOper* TagForWhile::Next() {

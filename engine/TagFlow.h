@@ -9,6 +9,11 @@
 
 namespace zz {
 
+// A condition's value as a truth: its integer conversion is not 0.
+inline bool Truth(const TagVar& v) {
+    return v.type == TagVar::kInt ? v.intVal != 0 : v.GetInt() != 0;
+}
+
 // "{", else and default labels: nothing to do.
 class TagNull : public TagOper {
 public:
@@ -52,7 +57,7 @@ public:
     void AddElseIf(TagIf* op) { elseIfs.push_back(op); }
     // After the compiler set next (the op after the whole chain): every branch end continues there.
     void LinkBranches();
-    bool CondTrue();
+    bool CondTrue() const { return cond->result && Truth(*cond->result); }
 
     TagOper* thenOp = nullptr;
     TagOper* elseOp = nullptr;
@@ -88,7 +93,8 @@ public:
     std::unique_ptr<TagCalculate> step;
 
 private:
-    bool CondTrue() const;
+    // A loop without a condition runs until break, as in C.
+    bool CondTrue() const { return cond->stepCount == 0 || (cond->result && Truth(*cond->result)); }
 };
 
 // Hands each key of an object, or each byte of a string, to the key variable. The keys (or the string) are

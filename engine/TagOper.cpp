@@ -36,14 +36,6 @@ TagOper& TagOper::operator=(const TagOper& o) {
     return *this;
 }
 
-void TagVarRef::Store(const TagVar& value) const {
-    if (!var) return;
-    if (sub)
-        (*var)[*sub] = value;
-    else
-        *var = value;
-}
-
 void TagVarRef::Load(TagVar& out) const {
     if (!var) return;
     out = sub ? var->Find(*sub) : *var;
@@ -101,15 +93,10 @@ int32_t TagOper::SplitWords(std::map<std::string, int32_t>& words) const {
 }
 
 void StoreOtherResult(TagOper& op, TagVar& retVal) {
-    if (op.kind == 'v') {
-        if (op.target.var == &retVal && !op.target.sub) return;
-        TagVar value;
-        op.target.Load(value);
-        if (op.target.var) retVal = value;
-        return;
-    }
     if (op.target.var == &retVal && !op.target.sub) return;
-    op.StoreResult(retVal);
+    TagVar value;
+    op.target.Load(value);
+    if (op.target.var) retVal = value;
 }
 
 } // namespace zz

@@ -29,7 +29,13 @@ public:
         var = v;
         sub = s;
     }
-    void Store(const TagVar& value) const;
+    void Store(const TagVar& value) const {
+        if (!var) return;
+        if (sub)
+            (*var)[*sub] = value;
+        else
+            *var = value;
+    }
     // Reads the element or the variable without creating anything.
     void Load(TagVar& out) const;
 
@@ -106,7 +112,7 @@ protected:
     TagOper& operator=(const TagOper& o);
 };
 
-// The kinds 'v', 'R' and 'r' of StoreOperResult.
+// The kind 'v' of StoreOperResult.
 void StoreOtherResult(TagOper& op, TagVar& retVal);
 
 // What the run loop does with the integer result r of an operation, by its kind: 'v' loads its target into
@@ -116,6 +122,10 @@ inline void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
     const char k = op.kind;
     if (k != 'v' && k != 'R' && k != 'r') {
         retVal.SetIntReleasing(r);
+        if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
+        return;
+    }
+    if (k != 'v') { // the callee has set _retVal
         if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
         return;
     }

@@ -10,20 +10,17 @@
 
 namespace zz {
 
+EngineHooks g_engineHooks;
+
 namespace {
 
-EngineHooks g_hooks;
 std::atomic<TagBuiltinHost*> g_builtinHost{nullptr};
 
 void DispCompileMsg(const char* text) {
-    if (g_hooks.dispCompileMsg) g_hooks.dispCompileMsg(text, 0);
+    if (g_engineHooks.dispCompileMsg) g_engineHooks.dispCompileMsg(text, 0);
 }
 
 } // namespace
-
-EngineHooks& TheEngineHooks() {
-    return g_hooks;
-}
 
 void SetBuiltinHost(TagBuiltinHost* host) {
     g_builtinHost.store(host, std::memory_order_release);
@@ -112,7 +109,7 @@ void TagTelBasic::CreateSystemVars(const char* file) {
     CreateUnitVars();
     AppendVar()->InitInt("_lineNo", "线路号", lineNo, 1);
     AppendVar()->InitInt("_lineType", "线路类型", pKvCall ? pKvCall->lineKind : 0, 1);
-    AppendVar()->InitInt("_linesCount", "总线路数", g_hooks.linesCount ? g_hooks.linesCount() : 0, 1);
+    AppendVar()->InitInt("_linesCount", "总线路数", g_engineHooks.linesCount ? g_engineHooks.linesCount() : 0, 1);
     std::string dir, name;
     SplitPath(file ? file : "", dir, name);
     AppendVar()->InitStr("_kvsFile", "脚本文件名", name.c_str(), 1);
@@ -129,6 +126,7 @@ void TagTelBasic::SplitSymbols() {
     variables.clear();
     constants.clear();
     namedConstCount = 0;
+    splitCount = symbols.Count();
     for (int32_t i = 0; i < symbols.Count(); ++i) {
         TagVar* v = symbols.Get(i);
         if (!v) continue;

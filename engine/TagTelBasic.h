@@ -42,7 +42,10 @@ struct EngineHooks {
     // Opens the error log for the operator (a desktop's "open"); null on a server.
     void (*openErrorLog)(const char* path) = nullptr;
 };
-EngineHooks& TheEngineHooks();
+extern EngineHooks g_engineHooks;
+inline EngineHooks& TheEngineHooks() {
+    return g_engineHooks;
+}
 
 // A one-byte flag of a program that other threads set to stop what runs: setting it draws the run loop's attention
 // and wakes the line's wait.
@@ -265,6 +268,7 @@ public:
     std::vector<std::string> includes;
     std::vector<TagVar*> variables; // read-write entries of the symbol table, after compilation
     std::vector<TagVar*> constants; // read-only entries
+    int32_t splitCount = 0;         // symbols when they were split into the two lists
     int32_t namedConstCount = 0;
     std::string defText; // a function unit's "function" line
     SharedFlag pause;
@@ -329,6 +333,21 @@ protected:
     void CreateSystemVars(const char* file);
     // Splits the symbol table into variables and constants.
     void SplitSymbols();
+
+public:
+    // Every entry of the symbol table that may hold a value other than its constant one: the variables, and what
+    // came into the table after it was split (a run-time compilation's temporaries).
+    template <class F> void ForEachWritable(F&& f) {
+        if (symbols.Count() < splitCount) {
+            for (auto& v : symbols)
+                if (v) f(*v);
+            return;
+        }
+        for (TagVar* v : variables)
+            f(*v);
+        for (int32_t i = splitCount; i < symbols.Count(); ++i)
+            if (TagVar* v = symbols.Get(i)) f(*v);
+    }
 };
 
 } // namespace zz

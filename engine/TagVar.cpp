@@ -104,8 +104,8 @@ TagVar::TagVar(TagVar&& src) noexcept
 
 TagVar::~TagVar() {
     if (type == kObject) TagMapObject::Unpin(obj_);
-    std::free(text_);
-    std::free(meta_);
+    if (text_) std::free(text_);
+    if (meta_) std::free(meta_);
 }
 
 void TagVar::Reset() {
@@ -183,11 +183,6 @@ void TagVar::AssignFrom(const TagVar& src, bool steal) {
         if (!same) g_mapObjects.Release(old);
         TagMapObject::Unpin(old);
     }
-}
-
-TagVar& TagVar::operator=(const TagVar& src) {
-    AssignFrom(src, false);
-    return *this;
 }
 
 TagVar& TagVar::operator=(TagVar&& src) {

@@ -37,7 +37,17 @@ public:
     ~TagVar();
 
     // Whole-value assignment: keeps name, note and read-only flag of the target, counts object references.
-    TagVar& operator=(const TagVar& src);
+    TagVar& operator=(const TagVar& src) {
+        // Numbers and empty values into a value that holds no object: no count and no text to look after.
+        if (src.type <= kDouble && src.type != kString && type != kObject && !readOnly) {
+            type = src.type;
+            intVal = src.intVal;
+            dbl_ = src.dbl_;
+            return *this;
+        }
+        AssignFrom(src, false);
+        return *this;
+    }
     TagVar& operator=(TagVar&& src);
     // Assignment for values that another line reads or wrote (shared memory, messages, queues): an object is
     // copied whole, with every object it reaches, so no object is ever reached from two lines.
