@@ -186,9 +186,9 @@ uint8_t GetRowBreak(const TagTelBasic& prog, int32_t row) {
 }
 
 void SetDebugView(TagTelBasic& prog, void* callStackList, void* varGrid, void* listing) {
-    prog.debugViews[0] = callStackList;
-    prog.debugViews[1] = varGrid;
-    prog.debugViews[2] = listing;
+    prog.Main().debugViews[0] = callStackList;
+    prog.Main().debugViews[1] = varGrid;
+    prog.Main().debugViews[2] = listing;
 }
 
 void AddCallStackName(const TagTelBasic* unit, std::vector<CallStackEntry>& list) {
@@ -309,15 +309,16 @@ void TakeDebugSnapshot(TagTelBasic& main) {
     CollectVarRows(main, snap->mainVars);
     if (unit != &main) CollectVarRows(*unit, snap->unitVars);
     std::lock_guard<std::mutex> g(SnapLock());
-    snap->serial = main.debugSnap ? main.debugSnap->serial + 1 : 1;
-    main.debugSnap = std::move(snap);
+    std::shared_ptr<DebugSnapshot>& last = main.Main().debugSnap;
+    snap->serial = last ? last->serial + 1 : 1;
+    last = std::move(snap);
 }
 
 bool ReadDebugSnapshot(const TagTelBasic& main, DebugSnapshot& out) {
     std::shared_ptr<DebugSnapshot> snap;
     {
         std::lock_guard<std::mutex> g(SnapLock());
-        snap = main.debugSnap;
+        snap = const_cast<TagTelBasic&>(main).Main().debugSnap;
     }
     if (!snap) return false;
     out = *snap;

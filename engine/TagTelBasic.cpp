@@ -30,12 +30,15 @@ TagBuiltinHost* GetBuiltinHost() {
     return g_builtinHost.load(std::memory_order_acquire);
 }
 
-TagTelBasic::TagTelBasic() : unitName("_main_"), lineStates_(std::make_unique<TagLineStates>()) {
+TagTelBasic::TagTelBasic()
+    : main_(std::make_unique<MainOnly>()), includes(main_->includes), unitName("_main_"), callStack(main_->callStack),
+      lineStates_(std::make_unique<TagLineStates>()) {
     CreateUnitVars();
 }
 
 TagTelBasic::TagTelBasic(const char* file, int32_t line, TagCallState* call, uint8_t mode, TagTelBasic* callerProg)
-    : unitName("_main_"), lineStates_(std::make_unique<TagLineStates>()) {
+    : main_(std::make_unique<MainOnly>()), includes(main_->includes), unitName("_main_"), callStack(main_->callStack),
+      lineStates_(std::make_unique<TagLineStates>()) {
     if (callerProg) {
         callingProgram = callerProg;
         calledProgram = 1;
@@ -73,7 +76,9 @@ TagTelBasic::TagTelBasic(const char* file, int32_t line, TagCallState* call, uin
 }
 
 TagTelBasic::TagTelBasic(const char* fileName, const char* funcName, TagTelBasic* par)
-    : unitName(funcName ? funcName : ""), scriptFile(fileName ? fileName : ""), parent(par) {
+    : main_(par ? nullptr : std::make_unique<MainOnly>()), includes(par ? par->includes : main_->includes),
+      unitName(funcName ? funcName : ""), scriptFile(fileName ? fileName : ""), parent(par),
+      callStack(par ? par->callStack : main_->callStack) {
     if (par) {
         runMode = par->runMode;
         lineNo = par->lineNo;
@@ -100,9 +105,14 @@ void TagTelBasic::DropScratch() {
         if (TagTelBasic* u = subList.Get(i)) u->DropScratch();
 }
 
+// Every unit has these two; their names are shared texts, not copies.
 void TagTelBasic::CreateUnitVars() {
-    AppendVar()->InitInt("_tempVal", "临时变量", 0, 0);
-    AppendVar()->InitInt("_retVal", "操作返回值", -1, 0);
+    TagVar* temp = AppendVar();
+    temp->InitInt(nullptr, nullptr, 0, 0);
+    temp->SetStaticNames("_tempVal\0临时变量");
+    TagVar* ret = AppendVar();
+    ret->InitInt(nullptr, nullptr, -1, 0);
+    ret->SetStaticNames("_retVal\0操作返回值");
 }
 
 void TagTelBasic::CreateSystemVars(const char* file) {

@@ -263,33 +263,54 @@ public:
     void ClearAllBreaks();
 
     // ---- Fields ----
+    // What only a main program keeps (a function unit shares its parent's).
+    struct MainOnly {
+        std::vector<std::string> includes;
+        std::vector<TagTelBasic*> callStack;
+        void* debugViews[4] = {};
+        std::shared_ptr<DebugSnapshot> debugSnap;
+    };
+
+private:
+    std::unique_ptr<MainOnly> main_; // a main program's own (also a unit built without a parent)
+
+public:
+    MainOnly& Main() { return parent ? parent->Main() : *main_; }
+
     // Compilation results.
-    uint8_t optimize = 1; // remove never-called functions at the end of the compilation
-    std::vector<std::string> includes;
-    std::vector<TagVar*> variables; // read-write entries of the symbol table, after compilation
-    std::vector<TagVar*> constants; // read-only entries
-    int32_t splitCount = 0;         // symbols when they were split into the two lists
+    std::vector<std::string>& includes; // every file compiled into the program, the main file first
+    std::vector<TagVar*> variables;     // read-write entries of the symbol table, after compilation
+    std::vector<TagVar*> constants;     // read-only entries
+    int32_t splitCount = 0;             // symbols when they were split into the two lists
     int32_t namedConstCount = 0;
-    std::string defText; // a function unit's "function" line
-    SharedFlag pause;
-    SharedFlag stepRequest;
+    std::string defText;          // a function unit's "function" line
     pvector<TagTelBasic> subList; // the user functions of this program
     int32_t blockDepth = 0;
     int32_t errorCount = 0;
     int32_t warningCount = 0;
-    SharedFlag sysQuit;
-    pvector<TagOper> ops;
     int32_t opCount = 0;
+    pvector<TagOper> ops;
+    std::atomic<int32_t> handlerState{-1}; // 7: OnSysQuit ran, no further handler jumps
+    int32_t initResult = 0;
+    std::string unitName;
+    pvector<TagVar> symbols; // every variable and constant in creation order
+    LineFlag stop{this};
+    uint8_t optimize = 1;    // remove never-called functions at the end of the compilation
+    uint8_t transformed = 0; // the script was stored transformed
+    SharedFlag pause;
+    SharedFlag stepRequest;
+    SharedFlag sysQuit;
     SharedFlag reloadRequested;
     SharedFlag reloadAllowed;
-    std::atomic<int32_t> handlerState{-1}; // 7: OnSysQuit ran, no further handler jumps
-    std::string unitName;
-    uint8_t transformed = 0; // the script was stored transformed
-    pvector<TagVar> symbols; // every variable and constant in creation order
-    int32_t initResult = 0;
-    LineFlag stop{this};
-    LineFlag endOfRun{this};
+    SharedFlag endOfRun;
     SharedFlag stopped;
+    uint8_t runMode = 1;
+    uint8_t calledProgram = 0;
+    uint8_t shareVars = 0;
+    // Some script timer is armed: the run loop asks the timers between statements only then, and only once the
+    // tick count has reached timerDue (the earliest time one is due; the timer table keeps both).
+    std::atomic<uint8_t> timersArmed{0};
+    std::atomic<uint32_t> timerDue{0};
     int32_t disconnIndex = -1;
     int32_t sysQuitIndex = -1;
     std::atomic<int32_t> curOpIndex{-1};
@@ -298,30 +319,20 @@ public:
     TagCallState* pKvCall = nullptr;
     TagTelBasic* parent = nullptr;
     TagTelBasic* caller = nullptr; // the unit running this unit's body
-    uint8_t runMode = 1;
-    int32_t rowBase = 0; // the debugger's row of a function unit's first operation
-    void* debugViews[4] = {};
+    int32_t rowBase = 0;           // the debugger's row of a function unit's first operation
     int32_t paramCount = 0;
     std::vector<std::string> paramNames;
     std::vector<std::unique_ptr<TagVar>> paramValues; // a slot each, so compiled operations keep their address
-    uint8_t calledProgram = 0;
     TagTelBasic* callingProgram = nullptr;
-    uint8_t shareVars = 0;
-    // Some script timer is armed: the run loop asks the timers between statements only then, and only once the
-    // tick count has reached timerDue (the earliest time one is due; the timer table keeps both).
-    std::atomic<uint8_t> timersArmed{0};
-    std::atomic<uint32_t> timerDue{0};
     // Operations of this unit with a breakpoint (set through SetOpBreak).
     std::atomic<int32_t> breakCount{0};
-    TagTelLine* lineEntry = nullptr; // the line table entry, set by the line layer
     int32_t dialFailWord = 0;        // set by OutCall/Dial, returned and cleared by OnDisconn
+    TagTelLine* lineEntry = nullptr; // the line table entry, set by the line layer
     int32_t tempCounter = 0;
     // Names of the user functions running on the line, outermost first (main program only).
-    std::vector<TagTelBasic*> callStack;
+    std::vector<TagTelBasic*>& callStack;
     // The unit whose statements run now (main program only; the debugger's current unit).
     std::atomic<TagTelBasic*> runningUnit{nullptr};
-    // The debugger's views of the paused line, taken on the line thread (engine/Debugger.h).
-    std::shared_ptr<DebugSnapshot> debugSnap;
 
 protected:
     std::unique_ptr<CompileScratch> scratch_;

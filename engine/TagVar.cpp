@@ -73,7 +73,8 @@ thread_local std::string t_numText;
 } // namespace
 
 TagVar::TagVar(const TagVar& src)
-    : intVal(src.intVal), type(src.type), readOnly(src.readOnly), dbl_(0), meta_(CopyMeta(src.meta_)) {
+    : intVal(src.intVal), type(src.type), readOnly(src.readOnly), staticMeta_(src.staticMeta_), dbl_(0),
+      meta_(src.staticMeta_ ? src.meta_ : CopyMeta(src.meta_)) {
     switch (src.type) {
     case kString:
         SetTextBytes(src.Str(), StrBytes(src));
@@ -94,9 +95,11 @@ TagVar::TagVar(const TagVar& src)
 }
 
 TagVar::TagVar(TagVar&& src) noexcept
-    : intVal(src.intVal), type(src.type), readOnly(src.readOnly), text_(src.text_), dbl_(src.dbl_), meta_(src.meta_) {
+    : intVal(src.intVal), type(src.type), readOnly(src.readOnly), staticMeta_(src.staticMeta_), text_(src.text_),
+      dbl_(src.dbl_), meta_(src.meta_) {
     src.text_ = nullptr;
     src.meta_ = nullptr;
+    src.staticMeta_ = 0;
     src.dbl_ = 0;
     src.type = kEmpty;
     src.intVal = 0;
@@ -105,15 +108,20 @@ TagVar::TagVar(TagVar&& src) noexcept
 TagVar::~TagVar() {
     if (type == kObject) TagMapObject::Unpin(obj_);
     if (text_) std::free(text_);
-    if (meta_) std::free(meta_);
+    if (meta_) FreeMeta();
+}
+
+void TagVar::FreeMeta() {
+    if (!staticMeta_) std::free(meta_);
+    meta_ = nullptr;
+    staticMeta_ = 0;
 }
 
 void TagVar::Reset() {
     if (type == kObject) TagMapObject::Unpin(obj_);
     std::free(text_);
-    std::free(meta_);
+    FreeMeta();
     text_ = nullptr;
-    meta_ = nullptr;
     dbl_ = 0;
     intVal = 0;
     type = kEmpty;
@@ -203,8 +211,14 @@ void TagVar::AssignDetached(const TagVar& src) {
 
 void TagVar::SetNames(const char* name, const char* note) {
     char* m = MakeMeta(name, note);
-    std::free(meta_);
+    FreeMeta();
     meta_ = m;
+}
+
+void TagVar::SetStaticNames(const char* nameAndNote) {
+    FreeMeta();
+    meta_ = const_cast<char*>(nameAndNote);
+    staticMeta_ = 1;
 }
 
 std::string_view TagVar::Note() const {

@@ -136,6 +136,8 @@ public:
     std::string_view Note() const;
     // Replaces name and note ("" and null alike mean none).
     void SetNames(const char* name, const char* note);
+    // The same from a text of static storage that holds the name, a NUL, the note and a NUL (never copied).
+    void SetStaticNames(const char* nameAndNote);
 
     // ---- The fields of the current type ----
     // The double of a double value; 0 for an empty value or a function.
@@ -172,6 +174,7 @@ public:
     uint8_t readOnly = 0;
 
 private:
+    uint8_t staticMeta_ = 0; // meta_ is not owned
     friend struct TagMapItem;
     friend class TagMapObject;
     friend size_t StrBytes(const TagVar& v);
@@ -193,6 +196,7 @@ private:
         TagTelBasic* func_;
     };
     char* meta_ = nullptr; // name, NUL, note, NUL; null: neither
+    void FreeMeta();
 };
 
 // Bytes of a string value: its recorded count, never beyond its buffer.

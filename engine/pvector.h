@@ -14,8 +14,9 @@ public:
     // A negative index is a caller's bug: it addresses a scratch element instead of corrupting memory.
     T& operator[](int32_t i) {
         if (i < 0) {
-            scratch_ = T();
-            return scratch_;
+            thread_local T scratch{};
+            scratch = T();
+            return scratch;
         }
         if (static_cast<size_t>(i) >= items_.size()) items_.resize(static_cast<size_t>(i) + 1);
         return items_[static_cast<size_t>(i)];
@@ -33,7 +34,6 @@ public:
 
 private:
     std::vector<T> items_;
-    T scratch_{};
 };
 
 // Owns what it points at: replacing or clearing a slot deletes the old element.
@@ -48,8 +48,9 @@ public:
     int32_t Count() const { return static_cast<int32_t>(items_.size()); }
     std::unique_ptr<T>& operator[](int32_t i) {
         if (i < 0) {
-            scratch_.reset();
-            return scratch_;
+            thread_local std::unique_ptr<T> scratch;
+            scratch.reset();
+            return scratch;
         }
         if (static_cast<size_t>(i) >= items_.size()) items_.resize(static_cast<size_t>(i) + 1);
         return items_[static_cast<size_t>(i)];
@@ -76,7 +77,6 @@ public:
 
 private:
     std::vector<std::unique_ptr<T>> items_;
-    std::unique_ptr<T> scratch_;
 };
 
 } // namespace zz
