@@ -249,6 +249,78 @@ TEST(TagMapObjectWalk, KeyListIsASnapshotByValue) {
     EXPECT_DOUBLE_EQ(keys[3].key.DblVal(), 1.5);
 }
 
+// Integer keys live in a run (the array part) or apart; walks and positions see one ascending order either way.
+TEST(TagMapObjectWalk, IntegerKeysKeepOneOrderInAndAroundTheRun) {
+    TagVar a;
+    for (int32_t k : {5, 6, 7, 3, 10, 8})
+        a[Int(k)] = Int(k * 10);
+    auto order = [&] {
+        std::vector<TagKeyEntry> keys;
+        a.GetKeys(keys);
+        std::string s;
+        for (auto& e : keys)
+            s += std::to_string(e.key.intVal) + " ";
+        return s;
+    };
+    EXPECT_EQ(order(), "3 5 6 7 8 10 ");
+    EXPECT_EQ(g_mapObjects.RemoveItem(a.ObjId(), Int(6)), 1); // from the middle of the run
+    EXPECT_EQ(order(), "3 5 7 8 10 ");
+    a[Int(6)] = Int(66);
+    a[Int(-1)] = Int(-10);
+    EXPECT_EQ(order(), "-1 3 5 6 7 8 10 ");
+    TagVar k, v;
+    EXPECT_EQ(a.GetItemAt(3, k, v), 3);
+    EXPECT_EQ(k.intVal, 6);
+    EXPECT_EQ(v.intVal, 66);
+    EXPECT_EQ(a.GetItemAt(6, k, v), 6);
+    EXPECT_EQ(k.intVal, 10);
+    EXPECT_EQ(a.Len(), 7);
+    EXPECT_EQ(a.Find(Int(8)).intVal, 80);
+    Drop(a);
+}
+
+// An element stays where it is while the object grows, so a reference to it stays good.
+TEST(TagMapObjectWalk, ElementsStayInPlaceWhileTheObjectGrows) {
+    TagVar a;
+    TagVar& first = a[Int(0)];
+    TagVar& named = a[Str("x")];
+    for (int32_t i = 1; i < 5000; ++i) {
+        a[Int(i)] = Int(i);
+        a[Str("k" + std::to_string(i))] = Int(i);
+    }
+    first = Int(-1);
+    named = Str("y");
+    EXPECT_EQ(a.Find(Int(0)).intVal, -1);
+    EXPECT_EQ(Bytes(a.Find(Str("x"))), "y");
+    Drop(a);
+}
+
+// What another line is to read gets a copy of the object and of all it reaches, with the same shape.
+TEST(TagMapObjectCopies, ADetachedCopyIsWholeAndApart) {
+    int live = g_mapObjects.Live();
+    TagVar inner = ObjOf({{Int(1), Str("x")}});
+    TagVar outer = ObjOf({{Str("a"), inner}, {Str("b"), inner}});
+    outer[Str("self")] = outer;
+    TagVar copy;
+    copy.AssignDetached(outer);
+    EXPECT_NE(copy.ObjId(), outer.ObjId());
+    EXPECT_EQ(Refs(copy), 2) << "the copy's variable and its own element";
+    EXPECT_EQ(Text(copy), Text(outer));
+    TagVar ca = copy.Find(Str("a")), cb = copy.Find(Str("b"));
+    EXPECT_NE(ca.ObjId(), inner.ObjId());
+    EXPECT_EQ(ca.ObjId(), cb.ObjId()) << "one inner object, copied once";
+    EXPECT_EQ(copy.Find(Str("self")).ObjId(), copy.ObjId()) << "the cycle comes back to the copy";
+    ca[Int(1)] = Str("changed");
+    EXPECT_EQ(Bytes(inner.Find(Int(1))), "x");
+    for (TagVar* v : {&ca, &cb, &inner})
+        Drop(*v);
+    outer[Str("self")] = TagVar();
+    copy[Str("self")] = TagVar();
+    Drop(outer);
+    Drop(copy);
+    EXPECT_EQ(g_mapObjects.Live(), live);
+}
+
 TEST(TagVarSubscript, StringBecomesObjectAndReadOnlyStaysUnchanged) {
     TagVar s = Str("abc");
     s[Int(4)];
