@@ -3,8 +3,8 @@
 //
 // Between two statements the loop reads one word, the line's attention (TagCallState::attention): whoever sets a
 // quit, reload, stop, end of run, pause or step, or changes the call state, raises it, and only then does the loop
-// look at the flags themselves. Unless the debugger watches the line (hooks, a pause, breakpoints), the flow
-// passes over braces and labels without running them; it resets _retVal as they would have.
+// look at the flags themselves. Unless the debugger holds the line (a pause, breakpoints), the flow passes over
+// braces and labels without running them or reporting them to the console; it resets _retVal as they would have.
 #include <random>
 
 #include "engine/LineRandom.h"
@@ -47,11 +47,9 @@ void LogNoCall() {
     WriteRunLog("pKvCall==NULL");
 }
 
-// The debugger follows the flow op by op: braces and labels run, and every op reports itself.
+// The debugger holds the flow op by op: braces and labels run, and a breakpoint may sit on any of them.
 bool Watched(const TagTelBasic& unit, const TagTelBasic& main) {
-    const EngineHooks& h = TheEngineHooks();
-    return h.debugLineHook || h.debugFuncHook || main.IsPaused() || unit.breakCount.load() > 0 ||
-           main.breakCount.load() > 0;
+    return main.IsPaused() || unit.breakCount.load() > 0 || main.breakCount.load() > 0;
 }
 
 // Runs op's argument expressions and op, and stores the result by the operation's kind.
@@ -150,8 +148,8 @@ int32_t TagTelBasic::Run() {
         }
         curOpIndex.store(cur->index, std::memory_order_relaxed);
         cur->prev = prevOp;
+        if (hooks.debugLineHook) hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
         if (exact) {
-            if (hooks.debugLineHook) hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
             if (cur->IsBreak()) SetPause(1);
             if (IsPaused()) WaitDebugStep();
         } else if (cur->IsBreak()) {
@@ -243,10 +241,10 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     while (!unit->stop && cur) {
         cur->prev = prevOp;
         unit->curOpIndex.store(cur->index, std::memory_order_relaxed);
+        if (hooks.debugFuncHook)
+            hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
+                                IsUserCall(cur), IsUserCall(prevOp));
         if (exact) {
-            if (hooks.debugFuncHook)
-                hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
-                                    IsUserCall(cur), IsUserCall(prevOp));
             if (cur->IsBreak()) main->SetPause(1);
             if (main->IsPaused()) main->WaitDebugStep();
         } else if (cur->IsBreak()) {
