@@ -1,7 +1,8 @@
 #pragma once
 // Values kept by the services shared between lines (message records, shared memory) outlive the statement that
-// stored them, so they hold their own reference to an object they contain: taken by whole-value assignment and
-// given back when the kept value goes. The one place where the services handle object references.
+// stored them, so they hold their own reference to an object they contain, given back when the kept value goes.
+// Such a value reaches another line, so an object in it is a copy of its own (TagVar::AssignDetached): the line
+// that stored it and the lines that read it never touch one object from two threads.
 #include "engine/TagVar.h"
 
 namespace zz {
@@ -17,9 +18,9 @@ inline void ReleaseValue(TagVar& v) {
 class HeldVar {
 public:
     HeldVar() = default;
-    HeldVar(const HeldVar& o) { v = o.v; }
+    HeldVar(const HeldVar& o) { v.AssignDetached(o.v); }
     HeldVar& operator=(const HeldVar& o) {
-        v = o.v;
+        v.AssignDetached(o.v);
         return *this;
     }
     ~HeldVar() { ReleaseValue(v); }

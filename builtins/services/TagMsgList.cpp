@@ -57,9 +57,10 @@ TagMsgFields& TagMsgFields::operator=(const TagMsgFields& src) {
     if (this == &src) return *this;
     count_ = src.count_;
     sender = src.sender;
-    key = src.key;
+    // A record is copied into a list and out of it: another line's copy holds arrays of its own.
+    key.AssignDetached(src.key);
     for (int32_t i = 0; i < src.count_; ++i)
-        fields[size_t(i)] = src.fields[size_t(i)];
+        fields[size_t(i)].AssignDetached(src.fields[size_t(i)]);
     return *this;
 }
 
@@ -178,9 +179,9 @@ bool TagMsgList::Write(int32_t mode, const TagVar& value, int32_t column, const 
     auto it = Find(mode, value);
     if (it == records_.end()) return false;
     if (column < 0)
-        it->key = newValue;
+        it->key.AssignDetached(newValue);
     else if (it->Count() > column)
-        it->SetField(column, newValue);
+        it->fields[size_t(column)].AssignDetached(newValue);
     SortLocked();
     return true;
 }

@@ -18,7 +18,7 @@ public:
     static constexpr int32_t kMaxFields = 20;
 
     TagMsgFields() = default;
-    // Copies count, sender, key and the first count fields.
+    // Copies count, sender, key and the first count fields (an array as a copy of its own, see HeldValue.h).
     TagMsgFields(const TagMsgFields& src);
     // The same onto an existing record: its fields from src's count on stay as they were.
     TagMsgFields& operator=(const TagMsgFields& src);

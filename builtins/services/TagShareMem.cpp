@@ -16,7 +16,7 @@ template <class Fn> int32_t TagShareMem::OnMap(const ShareKey& key, Fn&& fn) {
 
 int32_t TagShareMem::Set(const ShareKey& key, const TagVar& value) {
     return OnMap(key, [&](auto& map, const auto& k) {
-        map[k].v = value;
+        map[k].v.AssignDetached(value);
         return int32_t(map.size());
     });
 }
@@ -25,7 +25,7 @@ int32_t TagShareMem::Get(const ShareKey& key, TagVar& var) {
     return OnMap(key, [&](auto& map, const auto& k) {
         auto it = map.find(k);
         if (it == map.end()) return -1;
-        var = it->second.v;
+        var.AssignDetached(it->second.v);
         return int32_t(map.size());
     });
 }
@@ -34,8 +34,8 @@ int32_t TagShareMem::Acc(const ShareKey& key, TagVar& var, const TagVar& newValu
     return OnMap(key, [&](auto& map, const auto& k) {
         auto it = map.find(k);
         if (it == map.end()) return -1;
-        var = it->second.v;
-        it->second.v = newValue;
+        var.AssignDetached(it->second.v);
+        it->second.v.AssignDetached(newValue);
         return int32_t(map.size());
     });
 }
@@ -44,8 +44,8 @@ int32_t TagShareMem::Inc(const ShareKey& key, const TagVar& delta, TagVar& var) 
     return OnMap(key, [&](auto& map, const auto& k) {
         auto it = map.find(k);
         if (it == map.end()) return -1;
-        it->second.v = it->second.v + delta;
-        var = it->second.v;
+        it->second.v.AssignDetached(it->second.v + delta);
+        var.AssignDetached(it->second.v);
         return 0;
     });
 }
@@ -54,8 +54,8 @@ int32_t TagShareMem::Dec(const ShareKey& key, const TagVar& delta, TagVar& var) 
     return OnMap(key, [&](auto& map, const auto& k) {
         auto it = map.find(k);
         if (it == map.end()) return -1;
-        it->second.v = it->second.v - delta;
-        var = it->second.v;
+        it->second.v.AssignDetached(it->second.v - delta);
+        var.AssignDetached(it->second.v);
         return 0;
     });
 }
@@ -64,7 +64,7 @@ bool TagShareMem::Replace(const ShareKey& key, const TagVar& expected, const Tag
     return OnMap(key, [&](auto& map, const auto& k) {
                auto it = map.find(k);
                if (it == map.end() || !TagVar::IsEqual(it->second.v, expected)) return 0;
-               it->second.v = newValue;
+               it->second.v.AssignDetached(newValue);
                return 1;
            }) != 0;
 }

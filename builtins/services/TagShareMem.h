@@ -24,10 +24,11 @@ struct ShareKey {
     std::string text;
 };
 
-// Each operation holds the table's lock for its whole run. Sizes are those of the map the key selects.
+// Each operation holds the table's lock for its whole run. Sizes are those of the map the key selects. Values go in
+// and come out as detached copies (TagVar::AssignDetached): an array never belongs to two lines at once.
 class TagShareMem {
 public:
-    // Stores a copy of value: the map's size.
+    // Stores a copy of value (of an array, a copy of the whole array): the map's size.
     int32_t Set(const ShareKey& key, const TagVar& value);
     // -1 for an absent key (var untouched); else var := the value and the map's size.
     int32_t Get(const ShareKey& key, TagVar& var);
