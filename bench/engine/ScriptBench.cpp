@@ -409,7 +409,8 @@ void PrintSummary() {
     std::printf("  %-22s %6.2f\n", "compile 10,000 lines", Median(Ratios()["compile 10,000 lines"]));
     double e = EngineBytesPerElement(), l = LuaBytesPerElement();
     std::printf("Bytes per array element (10^6 integers): engine %.1f, Lua %.1f, ratio %.2f\n", e, l, e / l);
-    std::printf("Bytes of one function unit with its system variables: %.0f\n", FunctionUnitBytes());
+    std::printf("Bytes of one function unit with its system variables: %.0f (sizeof TagTelBasic %zu, TagVar %zu)\n",
+                FunctionUnitBytes(), sizeof(TagTelBasic), sizeof(TagVar));
 }
 
 } // namespace
