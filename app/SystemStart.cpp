@@ -71,7 +71,7 @@ void PrepareSystem() {
     SetLinePrograms(&EngineLinePrograms());
     SetDbLibraries({[] { LoadMySqlLibrary(); }, [] { LoadTqrDbLibrary(); }, [] { LoadDbLibrary(); }, FreeTqrDbLibrary,
                     FreeMySqlLibrary, FreeDbLibrary});
-    SetLineDisplay({SetLineState, DispScriptFile, DispKeys});
+    SetLineDisplay({SetLineState, DispScriptFile, DispInfo, SetDispColor, DispKeys});
     TheEngineHooks().linesCount = LinesCountHook;
     TheEngineHooks().setLineState = [](int32_t line, const char* state) { SetLineState(line, state); };
     SetKeyModeLookup(KeyModeOf);

@@ -116,13 +116,45 @@ template <size_t N> using BuiltinL = detail::BuiltinLImpl<std::make_index_sequen
         using Base::Base;                                                                                              \
     }
 
-// Declares a builtin class of form L with N operands and a Run of its own.
+// Declares a builtin class of form P or L with N operands and a Run of its own.
+#define ZZ_BUILTIN_P_RUN(Cls, N)                                                                                       \
+    class Cls final : public ::zz::BuiltinP<N> {                                                                       \
+    public:                                                                                                            \
+        using Base = ::zz::BuiltinP<N>;                                                                                \
+        using Base::Base;                                                                                              \
+        int32_t Run() override;                                                                                        \
+    }
 #define ZZ_BUILTIN_L_RUN(Cls, N)                                                                                       \
     class Cls final : public ::zz::BuiltinL<N> {                                                                       \
     public:                                                                                                            \
         using Base = ::zz::BuiltinL<N>;                                                                                \
         using Base::Base;                                                                                              \
         int32_t Run() override;                                                                                        \
+    }
+
+// A builtin of form L that acts on the line's call object: Run hands RunOn the call, or answers -1 without one
+// (which the run loop never lets happen on a line).
+template <size_t N> class CallBuiltin : public BuiltinL<N> {
+public:
+    using Base = BuiltinL<N>;
+    using Base::Base;
+    int32_t Run() final {
+        TagKvCall* call = this->Call();
+        return call ? RunOn(*call) : kBuiltinBadArg;
+    }
+
+protected:
+    virtual int32_t RunOn(TagKvCall& call) = 0;
+};
+
+#define ZZ_CALL_BUILTIN(Cls, N)                                                                                        \
+    class Cls final : public ::zz::CallBuiltin<N> {                                                                    \
+    public:                                                                                                            \
+        using Base = ::zz::CallBuiltin<N>;                                                                             \
+        using Base::Base;                                                                                              \
+                                                                                                                       \
+    protected:                                                                                                         \
+        int32_t RunOn(::zz::TagKvCall& call) override;                                                                 \
     }
 
 // One row of the ordinal-to-class table; every family file contributes its rows.

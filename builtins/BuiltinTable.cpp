@@ -24,7 +24,7 @@ struct Index {
             DatabaseBuiltins,        LineSettingsBuiltins, CallControlBuiltins, SoundCardBuiltins, SipBuiltins,
             InstantMessagesBuiltins, ConferenceBuiltins,   FaxBuiltins,         SocketsBuiltins,   FilesBuiltins,
             UserDllBuiltins,         SysInfoBuiltins,      MessagesBuiltins,    AcdBuiltins,       ShareMemBuiltins,
-            SignallingBuiltins,
+            SignallingBuiltins,      DateTimeBuiltins,     VoiceFilesBuiltins,
         };
         for (Part part : kParts)
             for (const BuiltinEntry& e : part())

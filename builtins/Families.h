@@ -8,12 +8,14 @@ namespace zz {
 
 std::span<const BuiltinEntry> StatementBuiltins();
 std::span<const BuiltinEntry> StringsBuiltins();
+std::span<const BuiltinEntry> DateTimeBuiltins();
 std::span<const BuiltinEntry> TextConvertBuiltins();
 std::span<const BuiltinEntry> PatternsBuiltins();
 std::span<const BuiltinEntry> RunTimeBuiltins();
 std::span<const BuiltinEntry> DatabaseBuiltins();
 std::span<const BuiltinEntry> LineSettingsBuiltins();
 std::span<const BuiltinEntry> CallControlBuiltins();
+std::span<const BuiltinEntry> VoiceFilesBuiltins();
 std::span<const BuiltinEntry> SoundCardBuiltins();
 std::span<const BuiltinEntry> SipBuiltins();
 std::span<const BuiltinEntry> InstantMessagesBuiltins();

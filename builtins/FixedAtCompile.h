@@ -7,7 +7,7 @@
 
 namespace zz {
 
-ZZ_BUILTIN_L(TagGetKeys, 3);
+ZZ_CALL_BUILTIN(TagGetKeys, 3);
 ZZ_BUILTIN_L(TagPcGetKeys, 3);
 
 // PlayNumber and PcPlayNumber: the flag selects play on the PC sound card.
@@ -15,6 +15,7 @@ class TagPlayNumber final : public TagBuiltin {
 public:
     TagPlayNumber(TagVar* number, TagVar* mode, TagTelBasic* prog, uint8_t onPc)
         : TagBuiltin((prog ? prog->GetRoot() : nullptr), {number, mode}), pcFlag(onPc) {}
+    int32_t Run() override;
     uint8_t pcFlag;
 };
 
@@ -30,12 +31,14 @@ public:
 class TagDispInfo final : public TagBuiltin {
 public:
     TagDispInfo(int32_t line, TagVar* a, TagVar* b) : TagBuiltin(nullptr, {a, b}), displayLine(line) {}
+    int32_t Run() override;
     int32_t displayLine;
 };
 
 class TagSetDispColor final : public TagBuiltin {
 public:
     TagSetDispColor(int32_t line, TagVar* a, TagVar* b) : TagBuiltin(nullptr, {a, b}), displayLine(line) {}
+    int32_t Run() override;
     int32_t displayLine;
 };
 

@@ -7,11 +7,8 @@ namespace zz {
 
 ZZ_BUILTIN_L(TagPcPlay, 2);
 ZZ_BUILTIN_L(TagClearKeys, 0);
-ZZ_BUILTIN_L(TagKeysLen, 1);
-ZZ_BUILTIN_L(TagIsPcPlayEnd, 1);
 ZZ_BUILTIN_L(TagSetTtsPara, 3);
 ZZ_BUILTIN_L(TxtSpeakToFile, 4);
-ZZ_BUILTIN_P(TagPcSetKeys, 2);
 namespace {
 
 // A virtual line takes its keys, numbers and speech on the PC. A program without a call object compiles as a
@@ -48,8 +45,6 @@ std::span<const BuiltinEntry> SoundCardBuiltins() {
         {145, 2, &MakePlayNumber<false>},          // PlayNumber
         ZZ_ROW_L(157, TagPcPlay, 2),               // PcPlay
         ZZ_ROW_L(158, TagClearKeys, 0),            // ClearKeys
-        ZZ_ROW_L(159, TagKeysLen, 1),              // KeysLen
-        ZZ_ROW_L(160, TagIsPcPlayEnd, 1),          // IsPcPlayEnd
         ZZ_ROW_L(161, TagSetTtsPara, 3),           // SetTtsPara
         {162, 3, &MakeTxtSpeak<false>},            // TxtSpeak
         {163, 3, &MakeTxtSpeak<true>},             // PcTxtSpeak
@@ -58,7 +53,6 @@ std::span<const BuiltinEntry> SoundCardBuiltins() {
         {201, 2, &MakePlayNumber<true>},           // PcPlayNumber
         {202, 2, &MakeLineShown<TagDispInfo>},     // DispInfo
         {203, 2, &MakeLineShown<TagSetDispColor>}, // SetDispColor
-        ZZ_ROW_P(204, TagPcSetKeys, 2),            // PcSetKeys
     };
     return rows;
 }

@@ -5,17 +5,36 @@
 #include <cstring>
 
 #include "engine/TagTelBasic.h"
+#include "media/WavJoin.h"
 #include "platform/FileHandle.h"
+#include "platform/Gbk.h"
+#include "platform/PathMap.h"
 #include "telephony/TagKvCall.h"
 
 namespace zz {
+
+namespace {
+
+// A name is a path already when it starts at a root, holds a drive ("c:\") or two backslashes in a row; the
+// halves of a double-byte character are no separators.
+bool IsPlacedPath(std::string_view name) {
+    if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return true;
+    for (size_t i = 0; i < name.size(); i += GbkCharLen(name, i)) {
+        if (GbkCharLen(name, i) != 1 || i + 1 >= name.size()) continue;
+        char next = name[i + 1];
+        if ((name[i] == '\\' && next == '\\') || (name[i] == ':' && (next == '\\' || next == '/'))) return true;
+    }
+    return false;
+}
+
+} // namespace
 
 VoiceState::~VoiceState() {
     if (root_.IsCalledProgram() || !root_.pKvCall) return;
     const std::string line = std::to_string(root_.lineNo);
     for (const std::string& base : voiceDir) {
-        std::remove((base + "t" + line + sndExt).c_str());
-        std::remove((base + "tts" + line + sndExt).c_str());
+        std::remove(ResolvePath(base + "t" + line + sndExt).c_str());
+        std::remove(ResolvePath(base + "tts" + line + sndExt).c_str());
     }
 }
 
@@ -23,11 +42,31 @@ const std::string& VoiceState::VoiceDir() const {
     return voiceDir[language >= 0 && language < kLanguages ? language : 0];
 }
 
+std::string VoiceState::ResolveVocPath(const char* name) const {
+    std::string path = name ? name : "";
+    if (!HasFileExt(path.c_str())) path += sndExt;
+    return IsPlacedPath(path) ? path : VoiceDir() + path;
+}
+
+std::string VoiceState::JoinFilePath() const {
+    return VoiceDir() + "t" + std::to_string(root_.lineNo) + sndExt;
+}
+
 int32_t VoiceState::SetPlayToFile(uint8_t on) {
     playToFile = on;
     if (!on) return 0;
-    std::string path = VoiceDir() + "t" + std::to_string(root_.lineNo) + sndExt;
-    return FileHandle::Open(path.c_str(), "wb") ? 0 : -1;
+    return FileHandle::Open(ResolvePath(JoinFilePath()).c_str(), "wb") ? 0 : -1;
+}
+
+int32_t VoiceState::AppendToJoinFile(const std::string& path) const {
+    FileHandle join = FileHandle::Open(ResolvePath(JoinFilePath()).c_str(), "r+b");
+    if (!join) return -1;
+    return JoinWavFiles(join.get(), ResolvePath(path)) < 0 ? -1 : 0;
+}
+
+int32_t VoiceState::PlayVoice(TagKvCall& call, const char* name) const {
+    std::string path = ResolveVocPath(name);
+    return playToFile ? AppendToJoinFile(path) : PlayFile(call, path.c_str());
 }
 
 void VoiceState::StarToPoint(uint8_t toPoint, std::string& keys) {

@@ -23,8 +23,19 @@ public:
 
     // The voice directory of the current language.
     const std::string& VoiceDir() const;
+    // A voice file name of a script completed: the extension added when the name has none, then the current
+    // language's voice directory put in front unless the name is a path already.
+    std::string ResolveVocPath(const char* name) const;
+    // The line's join file "t<line>" in the current language's directory, with the voice extension.
+    std::string JoinFilePath() const;
     // With the flag on, creates or empties the line's join file; -1 when it cannot be created.
     int32_t SetPlayToFile(uint8_t on);
+    // Appends the voice file at path (a resolved voice path) to the join file as one more piece of WAV data:
+    // 0; -1 when the join file or the voice file cannot be opened (the voice file's failure is logged).
+    int32_t AppendToJoinFile(const std::string& path) const;
+    // What Play does with a voice name: plays it on the call, or appends it to the join file in play-to-file
+    // mode. The call's result, or AppendToJoinFile's.
+    int32_t PlayVoice(TagKvCall& call, const char* name) const;
     // "*" to "." (toPoint 1) or back, in place.
     static void StarToPoint(uint8_t toPoint, std::string& keys);
     // The voice held in memory under name (the line's cache, then the process's), or none.

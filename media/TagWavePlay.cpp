@@ -31,7 +31,7 @@ TagWavePlay::TagWavePlay(const std::string& path, int volume, uint32_t deviceId,
     : deviceId_(deviceId) {
     status = OpenFile(path, -1, -2);
     if (status != 0) {
-        finished_ = 1;
+        MarkFinished();
         return;
     }
     curPos_ = dataStart_ + std::max<int32_t>(startOffset, 0);
@@ -41,7 +41,7 @@ TagWavePlay::TagWavePlay(const std::string& path, int volume, uint32_t deviceId,
         threadId_ = 0;
     } catch (...) {
         CloseFile();
-        finished_ = 1;
+        MarkFinished();
         status = -2;
         return;
     }
@@ -49,7 +49,7 @@ TagWavePlay::TagWavePlay(const std::string& path, int volume, uint32_t deviceId,
     if (r != kAudioOk) {
         WriteRunLogF("waveOutOpen Err. [%d], id=%d", r, int(deviceId_));
         CloseFile();
-        finished_ = 1;
+        MarkFinished();
         status = -3;
         return;
     }
@@ -62,9 +62,8 @@ TagWavePlay::~TagWavePlay() {
     closing_ = 1;
     Stop();
     if (out_) {
-        for (int i = 0; i < 10 && !finished_; ++i)
-            SleepMs(50);
-        finished_ = 1;
+        WaitFinished(500);
+        MarkFinished();
         CloseDevice();
     }
     if (thread_.joinable()) {
@@ -88,7 +87,7 @@ int TagWavePlay::Play(const std::string& path, int volume, int /*unused*/, int32
     loop_ = 0;
     status = OpenFile(path, -2, -3);
     if (status != 0) {
-        finished_ = 1;
+        MarkFinished();
         return status;
     }
     curPos_ = dataStart_ + std::max<int32_t>(startOffset, 0);
@@ -97,7 +96,7 @@ int TagWavePlay::Play(const std::string& path, int volume, int /*unused*/, int32
     if (r != kAudioOk) {
         WriteRunLogF("waveOutOpen Err. [%d], id=%d", r, int(deviceId_));
         CloseFile();
-        finished_ = 1;
+        MarkFinished();
         status = -2;
         return status;
     }
@@ -157,6 +156,26 @@ int TagWavePlay::OpenFile(const std::string& rawPath, int cannotOpen, int tooSho
     return 0;
 }
 
+void TagWavePlay::MarkFinished() {
+    {
+        std::lock_guard<std::mutex> lk(lock_);
+        finished_ = 1;
+    }
+    cv_.notify_all();
+    if (WakeEvent* w = wake_.load(std::memory_order_acquire)) w->Signal();
+}
+
+bool TagWavePlay::WaitFinished(uint32_t ms) {
+    const uint32_t start = GetTickCount();
+    std::unique_lock<std::mutex> lk(lock_);
+    while (!finished_) {
+        uint32_t waited = TicksSince(start);
+        if (waited >= ms) return false;
+        GetClock().WaitOn(cv_, lk, ms - waited);
+    }
+    return true;
+}
+
 void TagWavePlay::CloseFile() {
     std::lock_guard<std::mutex> lk(fileLock_);
     file_.Close();
@@ -191,7 +210,7 @@ int TagWavePlay::WriteBlock(int len) {
         char text[64];
         snprintf(text, sizeof text, "waveOutWrite Err. [%d]", r);
         ReportError(text, "出错了Play()");
-        finished_ = 1;
+        MarkFinished();
         return -3;
     }
     return 0;
@@ -210,9 +229,7 @@ void TagWavePlay::Stop() {
     if (out_) {
         stopReq_ = 1;
         if (deviceId_ == kWaveMapper) out_->Reset();
-        uint32_t start = GetTickCount();
-        while (!finished_ && TicksSince(start) < 5000)
-            SleepMs(50);
+        WaitFinished(5000);
     }
     CloseFile();
     inStop_ = 0;
@@ -255,7 +272,7 @@ void TagWavePlay::WorkerThread() {
             Session();
         } catch (...) {
             WriteRunLogAlways("WavePlayThread: unexpected exception");
-            finished_ = 1;
+            MarkFinished();
         }
         lk.lock();
         busy_ = false;
@@ -269,17 +286,17 @@ void TagWavePlay::Session() {
     int n = ReadBlock();
     if (n <= 0) {
         CloseFile();
-        finished_ = 1;
+        MarkFinished();
         return;
     }
     for (;;) {
         if (WriteBlock(n) != 0) {
-            finished_ = 1;
+            MarkFinished();
             return;
         }
         if (finished_) return;
         if (stopReq_) {
-            finished_ = 1;
+            MarkFinished();
             return;
         }
         n = ReadBlock();
@@ -290,7 +307,7 @@ void TagWavePlay::Session() {
     }
     out_->Drain();
     CloseFile();
-    finished_ = 1;
+    MarkFinished();
 }
 
 } // namespace zz

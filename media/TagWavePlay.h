@@ -1,7 +1,8 @@
 #pragma once
 // Plays a voice file (RIFF WAV, or headerless 8 kHz A-law) on a sound-card output. One worker thread per player
-// feeds the device block by block; the line thread polls IsFinished. A ".VOX" file plays through a cached WAV.
+// feeds the device block by block and signals the line when a play ends. A ".VOX" file plays through a cached WAV.
 #include "platform/FileHandle.h"
+#include "platform/WakeEvent.h"
 #include "platform/audio/Audio.h"
 
 #include <atomic>
@@ -43,6 +44,8 @@ public:
     // plays out.
     void Stop();
     uint8_t IsFinished() const { return finished_.load(std::memory_order_acquire); }
+    // Signalled whenever a play ends, so that a line waiting for the end blocks instead of polling.
+    void SetWake(WakeEvent* wake) { wake_.store(wake, std::memory_order_release); }
     void SetLoop(uint8_t on) { loop_.store(on, std::memory_order_release); }
     // 0; -1 when closing or the device is not open.
     int SetVolume(int volume);
@@ -62,6 +65,9 @@ private:
     void WorkerThread();
     void Session();
     void Fail(const char* what, int code);
+    void MarkFinished();
+    // Waits up to ms of Clock time for the play to end; true when it did.
+    bool WaitFinished(uint32_t ms);
 
     // The file: opened and closed on the owner's thread while the worker is idle, read by the worker; fileLock_
     // covers a Stop that gave up waiting.
@@ -75,6 +81,7 @@ private:
     std::unique_ptr<AudioOut> out_;
 
     std::atomic<uint8_t> stopReq_{0}, finished_{0}, closing_{0}, inStop_{0}, loop_{0};
+    std::atomic<WakeEvent*> wake_{nullptr};
 
     std::mutex lock_;
     std::condition_variable cv_;

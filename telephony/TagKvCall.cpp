@@ -83,6 +83,8 @@ bool TagKvCall::OpenPcPlayer(const char* file) {
         pcPlayer->Play(file, level[1]);
     } else {
         pcPlayer = MakePcPlayer(file, level[1]);
+        // A play that ended before this is seen by the waiter's first look at IsFinished.
+        if (pcPlayer) pcPlayer->SetWake(&wake);
     }
     if (!pcPlayer || pcPlayer->Status() < 0) {
         pcPlayer.reset();
@@ -121,14 +123,21 @@ int TagKvCall::PcPlay(const char* file, int32_t loop, int32_t wait, int32_t brea
     if (!file || !OpenPcPlayer(file)) return -2;
     pcPlayer->SetLoop(loop != 0);
     if (loop || !wait) return 0;
+    // The player signals the end of the play, the driver a key or a hang-up, closing the stop flag; the wait
+    // also ends when the maximum talk time runs out, for IsOnline to hang up.
     while (!stopFlag && pcPlayer && !pcPlayer->IsFinished()) {
-        SleepMs(50);
-        if (breakFlag && KeysLen() > 0 && pcPlayer) {
-            pcPlayer->Stop();
-            SleepMs(200);
-        }
         IsOnline();
+        bool keyed = false;
+        WaitLine(TalkTimeLeftMs(), [&] {
+            if (!pcPlayer || pcPlayer->IsFinished()) return true;
+            return keyed = breakFlag && KeysLen() > 0;
+        });
+        if (keyed && pcPlayer) {
+            pcPlayer->Stop();
+            WaitLine(200, [] { return false; }); // the key's tone dies away; a stop ends it at once
+        }
     }
+    IsOnline();
     return 0;
 }
 
@@ -153,6 +162,12 @@ int TagKvCall::StopPlay() {
 }
 
 // ---- call control
+
+int64_t TagKvCall::TalkTimeLeftMs() const {
+    if (callState != kCallConnected || maxTalkTime < 1) return WakeEvent::kForever;
+    int64_t left = (int64_t(connectTime) + maxTalkTime + 1 - CalendarNow()) * 1000;
+    return left > 0 ? left : 0;
+}
 
 int TagKvCall::IsOnline() {
     int32_t state = callState;

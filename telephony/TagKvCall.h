@@ -176,6 +176,9 @@ public:
 
     // Call state 1 with the connect time set to now.
     void MarkConnected();
+    // Milliseconds of Clock time until IsOnline would hang the call up on the maximum talk time (0 when due),
+    // WakeEvent::kForever when no limit runs. A wait of the line ends by then, so the limit holds while it waits.
+    int64_t TalkTimeLeftMs() const;
 
     // Raw signalling data: what the script supplies to send (-2 over 300 bytes, else the count) and what the
     // driver keeps of a received message (-2 over 300 bytes, buffer unchanged).
@@ -224,8 +227,8 @@ public:
     uint8_t bci[2] = {0, 0}; // backward call indicators of the last ACM
 
 protected:
-    // Opens the file on the PC player (re-opening an existing one) with the play level; false when it fails
-    // (the player is then gone).
+    // Opens the file on the PC player (re-opening an existing one) with the play level, the player waking the
+    // line when it finishes; false when it fails (the player is then gone).
     bool OpenPcPlayer(const char* file);
 };
 

@@ -6,6 +6,8 @@
 
 namespace zz {
 
+class WakeEvent;
+
 class TagPcPlayer {
 public:
     virtual ~TagPcPlayer() = default;
@@ -17,6 +19,8 @@ public:
     virtual void SetLoop(bool on) = 0;
     virtual bool IsFinished() = 0;
     virtual void Stop() = 0;
+    // The event to signal whenever a play ends (by itself or stopped); the waiting line blocks on it.
+    virtual void SetWake(WakeEvent* wake) = 0;
 };
 
 // Opens the file on the sound card with volume 0..100 and starts playing; null when no player can be made.

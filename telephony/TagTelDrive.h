@@ -53,10 +53,13 @@ private:
     uint8_t language_;
 };
 
-// Where the display goes: the line status table's Status and script columns. Unset: nothing is shown.
+// Where the display goes: the line status table's Status and script columns, the user columns and colours of a
+// line's row and its Keys column (by the line's key display mode). Unset: nothing is shown.
 struct LineDisplay {
     int (*setLineState)(int32_t line, const char* status) = nullptr;
     int (*dispScriptFile)(int32_t line, const char* text) = nullptr;
+    int (*dispInfo)(int32_t line, int32_t index, const char* text) = nullptr;
+    int (*setDispColor)(int32_t line, int32_t fg, int32_t bg) = nullptr;
     void (*dispKeys)(int32_t line, const char* keys) = nullptr; // the Keys column
 };
 void SetLineDisplay(const LineDisplay& display);

@@ -15,6 +15,7 @@ public:
     void SetLoop(bool on) override { play_.SetLoop(on ? 1 : 0); }
     bool IsFinished() override { return play_.IsFinished() != 0; }
     void Stop() override { play_.Stop(); }
+    void SetWake(WakeEvent* wake) override { play_.SetWake(wake); }
 
 private:
     TagWavePlay play_;

@@ -2,10 +2,12 @@
 #include "platform/audio/FakeAudio.h"
 #include "telephony/TagKvCall.h"
 #include "telephony/TagPcPlayer.h"
+#include "tests/support/ClockHandshake.h"
 #include "tests/support/TestDir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -14,16 +16,23 @@ using namespace zz;
 
 namespace {
 
-// What the fake sound card saw, and how long each play lasts (in IsFinished polls).
+// What the fake sound card saw. A play ends when the test finishes it (or at once with endAtOnce), and wakes the
+// line as the sound card's player does.
 struct Card {
     std::vector<std::string> opened;
     std::vector<int> volumes;
     int loopSets = 0;
     bool loop = false;
     int stops = 0;
-    int pollsLeft = 0;
-    int playPolls = 3;
+    bool endAtOnce = false;
     bool failFile = false;
+    std::atomic<bool> finished{false};
+    WakeEvent* wake = nullptr;
+
+    void Finish() {
+        finished = true;
+        if (wake) wake->Signal();
+    }
 };
 
 class FakePlayer : public TagPcPlayer {
@@ -34,22 +43,19 @@ public:
         c_.opened.push_back(file);
         c_.volumes.push_back(volume);
         status_ = c_.failFile ? -1 : 0;
-        c_.pollsLeft = c_.playPolls;
+        c_.finished = c_.endAtOnce;
     }
     void SetLoop(bool on) override {
         c_.loop = on;
         ++c_.loopSets;
     }
-    bool IsFinished() override {
-        if (c_.loop) return false;
-        if (c_.pollsLeft > 0) --c_.pollsLeft;
-        return c_.pollsLeft == 0;
-    }
+    bool IsFinished() override { return !c_.loop && c_.finished; }
     void Stop() override {
         ++c_.stops;
-        c_.pollsLeft = 0;
         c_.loop = false;
+        c_.Finish();
     }
+    void SetWake(WakeEvent* wake) override { c_.wake = wake; }
 
 private:
     Card& c_;
@@ -145,9 +151,9 @@ TEST_F(PlayFixture, LoopPlayCountsSamplesAndRestartsFromKeyPolling) {
     EXPECT_FALSE(card.loop); // started once; key polling repeats it
     EXPECT_EQ(c.ReLoopPlay(), -1);
 
-    card.pollsLeft = 2; // ends at the second look
     c.KeysLen();
-    EXPECT_EQ(card.opened.size(), 1u);
+    EXPECT_EQ(card.opened.size(), 1u) << "still playing";
+    card.Finish();
     c.KeysLen();
     EXPECT_EQ(card.opened.size(), 2u);
     EXPECT_EQ(card.opened.back(), "music.wav");
@@ -176,17 +182,23 @@ TEST_F(PlayFixture, AFileThatCannotBeOpenedDropsThePlayer) {
     EXPECT_EQ(c.IsPcPlayEnd(), 1);
 }
 
-TEST_F(PlayFixture, PlayWaitsForTheEndAndStopsAnEarlierLoopPlay) {
+// The line blocks until the player signals the end of the play: no time passes on the clock meanwhile.
+TEST_F(PlayFixture, PlayBlocksUntilThePlayerEndsItAndStopsAnEarlierLoopPlay) {
     TagKvCall c;
     c.StartLoopPlay("music.wav", 0);
     clock.Advance(100);
-    card.playPolls = 5;
-    uint32_t start = clock.Ticks();
+    clock.SetAuto(false);
+    const uint32_t start = clock.Ticks();
+    std::thread ender([&] {
+        test::AwaitWaiters(clock);
+        card.Finish();
+    });
     EXPECT_EQ(c.Play("hello.wav", 1, 1), 0);
+    ender.join();
     EXPECT_EQ(c.playing, 0);
     EXPECT_EQ(c.playCounter, 800);
     EXPECT_EQ(card.opened.back(), "hello.wav");
-    EXPECT_GE(clock.Ticks() - start, 4u * 50u);
+    EXPECT_EQ(clock.Ticks(), start);
     EXPECT_EQ(c.IsPcPlayEnd(), 1);
 }
 
@@ -204,15 +216,15 @@ TEST_F(PlayFixture, LoopingOrNotWaitingPcPlayReturnsAtOnce) {
 
 TEST_F(PlayFixture, AKeyStopsABreakablePlayAndTheStopFlagEndsTheWait) {
     KeyedCall c;
-    card.playPolls = 1000;
     c.keys = 1;
+    uint32_t start = clock.Ticks();
     EXPECT_EQ(c.PcPlay("long.wav", 0, 1, 1), 0);
     EXPECT_EQ(card.stops, 1);
+    EXPECT_EQ(clock.Ticks() - start, 200u) << "the key's pause";
 
-    card.playPolls = 1000;
     c.keys = 0;
-    c.stopFlag = true;
-    uint32_t start = clock.Ticks();
+    c.RequestStop();
+    start = clock.Ticks();
     EXPECT_EQ(c.PcPlay("long.wav", 0, 1, 1), 0);
     EXPECT_EQ(clock.Ticks(), start);
 }
@@ -223,25 +235,39 @@ TEST_F(PlayFixture, TheWaitNoticesAHangUpOnTheWay) {
     c.maxTalkTime = 60;
     c.IsOnline();
     c.connectTime = CalendarNow() - 61;
-    card.playPolls = 3;
+    card.endAtOnce = true;
     c.PcPlay("a.wav", 0, 1, 0);
     EXPECT_EQ(c.callState, kCallReleased);
 }
 
-TEST(CallPlayStop, StopFlagFromAnotherThreadEndsAWaitingPlay) {
+TEST(CallTalkTime, AWaitEndsWhenTheMaximumTalkTimeRunsOut) {
+    TagKvCall c;
+    EXPECT_EQ(c.TalkTimeLeftMs(), WakeEvent::kForever) << "no call";
+    c.callState = kCallConnected;
+    EXPECT_EQ(c.TalkTimeLeftMs(), WakeEvent::kForever) << "no limit";
+    c.maxTalkTime = 60;
+    c.connectTime = CalendarNow() - 100;
+    EXPECT_EQ(c.TalkTimeLeftMs(), 0);
+    c.connectTime = CalendarNow() + 1000;
+    EXPECT_GT(c.TalkTimeLeftMs(), 1000 * 1000);
+}
+
+TEST(CallPlayStop, AStopFromAnotherThreadEndsAWaitingPlay) {
     Card card;
-    card.playPolls = 1 << 30;
     SetPcPlayerMaker([&card](const char* file, int volume) {
         auto p = std::make_unique<FakePlayer>(card);
         p->Play(file, volume);
         return std::unique_ptr<TagPcPlayer>(std::move(p));
     });
+    VirtualClock clock(0, false);
+    ScopedClock scoped(&clock);
     TagKvCall c;
     std::thread closer([&] {
-        SleepMs(120);
-        c.stopFlag = true;
+        test::AwaitWaiters(clock);
+        c.RequestStop();
     });
     EXPECT_EQ(c.Play("endless.wav", 0, 0), 0);
     closer.join();
+    EXPECT_EQ(clock.Ticks(), 0u);
     SetPcPlayerMaker(nullptr);
 }

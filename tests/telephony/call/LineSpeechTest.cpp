@@ -20,6 +20,7 @@ public:
     void SetLoop(bool) override {}
     bool IsFinished() override { return false; }
     void Stop() override { ++stops_; }
+    void SetWake(WakeEvent*) override {}
 
 private:
     int& stops_;
