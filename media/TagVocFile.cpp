@@ -93,13 +93,9 @@ static int64_t LocateWaveData(FILE* f, int32_t size, uint8_t& vType) {
         }
     }
     if (fmtSize > fmtGot) std::fseek(f, static_cast<long>(fmtSize - fmtGot), SEEK_CUR);
-    uint8_t chunk[8] = {};
-    if (std::fread(chunk, 1, 8, f) != 8) return 0;
-    if (std::memcmp(chunk, "data", 4) != 0) {
-        std::fseek(f, static_cast<long>(voc::GetLe32(chunk + 4)), SEEK_CUR);
-        if (std::fread(chunk, 1, 8, f) != 8) return 0;
-    }
-    return std::min<uint32_t>(voc::GetLe32(chunk + 4), static_cast<uint32_t>(size));
+    uint32_t dataSize = 0;
+    if (!voc::SeekDataChunk(f, voc::FileLength(f), dataSize)) return 0;
+    return std::min<uint32_t>(dataSize, static_cast<uint32_t>(size));
 }
 
 int32_t ReadWaveData(FILE* f, uint8_t* buf, int32_t size, uint8_t& vType) {

@@ -1,8 +1,9 @@
 #include "media/TagWavePlay.h"
+
+#include "media/VocIo.h"
+#include "platform/Clock.h"
 #include "platform/FileHandle.h"
 #include "platform/LittleEndian.h"
-
-#include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/PathMap.h"
 #include "platform/TagWriteLog.h"
@@ -138,17 +139,11 @@ int TagWavePlay::OpenFile(const std::string& rawPath, int cannotOpen, int tooSho
         (void)n;
         format_ = AudioFormat{GetLe16(fmt),     GetLe16(fmt + 2),  GetLe32(fmt + 4),
                               GetLe32(fmt + 8), GetLe16(fmt + 12), GetLe16(fmt + 14)};
-        long pos = 20 + long(std::min<uint32_t>(fmtSize, 0x7FFFFF00u));
-        uint8_t chunk[8] = {};
-        fseek(f, pos, SEEK_SET);
-        if (fread(chunk, 1, 8, f) == 8 && memcmp(chunk, "data", 4) != 0) {
-            pos += 8 + long(std::min<uint32_t>(GetLe32(chunk + 4), 0x7FFFFF00u));
-            fseek(f, pos, SEEK_SET);
-            memset(chunk, 0, sizeof chunk);
-            if (fread(chunk, 1, 8, f) != 8) memset(chunk, 0, sizeof chunk);
-        }
-        dataStart_ = int32_t(std::min<long>(pos + 8, 0x7FFFFFFF));
-        endPos_ = int32_t(std::min<int64_t>(int64_t(dataStart_) + GetLe32(chunk + 4), 0x7FFFFFFF));
+        fseek(f, 20 + long(std::min<uint32_t>(fmtSize, 0x7FFFFF00u)), SEEK_SET);
+        uint32_t dataSize = 0;
+        if (!voc::SeekDataChunk(f, len, dataSize)) fseek(f, 0, SEEK_END); // no sound: the play ends at once
+        dataStart_ = int32_t(std::min<long>(ftell(f), 0x7FFFFFFF));
+        endPos_ = int32_t(std::min<int64_t>(int64_t(dataStart_) + dataSize, 0x7FFFFFFF));
     }
     std::lock_guard<std::mutex> lk(fileLock_);
     file_ = std::move(fFile);

@@ -1,6 +1,8 @@
 // Dialogic ".VOX" files play through a WAV copy kept beside them ("a.VOX" -> "a.VOX.wav").
 #include "media/TagWavePlay.h"
 
+#include "media/VocIo.h"
+#include "platform/FileHandle.h"
 #include "platform/PathMap.h"
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <vector>
-#include "media/VocIo.h"
 
 namespace zz {
 
@@ -22,7 +23,6 @@ const int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 // Two lines may play the same VOX file at once; only one converts it.
 std::mutex g_voxLock;
-
 
 struct AdpcmState {
     int sample = 0;
@@ -58,19 +58,17 @@ bool IsVoxName(const std::string& path) {
 }
 
 int ConvertVoxToWav(const std::string& voxPath, const std::string& wavPath) {
-    FILE* in = fopen(voxPath.c_str(), "rb");
-    if (!in) return -1;
     std::vector<uint8_t> vox;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, in)) > 0)
-        vox.insert(vox.end(), buf, buf + n);
-    fclose(in);
-    FILE* out = fopen(wavPath.c_str(), "w+b");
+    {
+        FileHandle in = FileHandle::Open(voxPath.c_str(), "rb");
+        if (!in) return -1;
+        uint8_t buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, in.get())) > 0)
+            vox.insert(vox.end(), buf, buf + n);
+    }
+    FileHandle out = FileHandle::Open(wavPath.c_str(), "w+b");
     if (!out) return -2;
-    const voc::WavFormat pcm16{1, 1, 8000, 16000, 2, 16};
-    auto head = voc::MakeHeader46(pcm16, 0);
-    fwrite(head.data(), 1, head.size(), out);
     AdpcmState st;
     std::vector<uint8_t> pcm;
     pcm.reserve(vox.size() * 4);
@@ -81,11 +79,11 @@ int ConvertVoxToWav(const std::string& voxPath, const std::string& wavPath) {
             pcm.push_back(uint8_t(s >> 8));
         }
     }
-    fwrite(pcm.data(), 1, pcm.size(), out);
-    head = voc::MakeHeader46(pcm16, uint32_t(pcm.size()));
-    fseek(out, 0, SEEK_SET);
-    fwrite(head.data(), 1, head.size(), out);
-    fclose(out);
+    const voc::WavFormat pcm16{1, 1, 8000, 16000, 2, 16};
+    auto head = voc::MakeHeader46(pcm16, uint32_t(pcm.size()));
+    fwrite(head.data(), 1, head.size(), out.get());
+    // An empty VOX file gives a WAV file with no sound, and no write of nothing.
+    if (!pcm.empty()) fwrite(pcm.data(), 1, pcm.size(), out.get());
     return 0;
 }
 

@@ -115,6 +115,24 @@ bool ParseWavLayout(FILE* f, WavLayout& out, std::string& why) {
     }
 }
 
+bool SeekDataChunk(FILE* f, int64_t fileLen, uint32_t& dataSize) {
+    for (;;) {
+        uint8_t ch[8];
+        long at = std::ftell(f);
+        if (at < 0 || at + 8 > fileLen || std::fread(ch, 1, 8, f) != 8) return false;
+        uint32_t size = GetLe32(ch + 4);
+        if (std::memcmp(ch, "data", 4) == 0) {
+            dataSize = size;
+            return true;
+        }
+        int64_t next = at + 8 + static_cast<int64_t>(size);
+        if (next > fileLen || std::fseek(f, static_cast<long>(next), SEEK_SET) != 0) return false;
+        // An odd chunk is followed by a zero pad byte where its writer keeps the word alignment; ids never start
+        // with a zero, so a file without the pad reads as well.
+        if ((size & 1u) && next < fileLen && std::fgetc(f) != 0) std::fseek(f, static_cast<long>(next), SEEK_SET);
+    }
+}
+
 void* BigAlloc(size_t bytes, BigFree& how) {
     constexpr size_t kHuge = 2u << 20;
     if (bytes < 4 * kHuge) {

@@ -47,6 +47,11 @@ struct WavLayout {
 // within the file. False with the reason in why. The declared data size may exceed what the file holds.
 bool ParseWavLayout(FILE* f, WavLayout& out, std::string& why);
 
+// From a chunk boundary of an open RIFF file, skips every chunk that is not "data" (editors put LIST, JUNK, fact
+// and others there). True with f at the first sound byte and the declared size; false when no data chunk starts
+// within the file's fileLen bytes.
+bool SeekDataChunk(FILE* f, int64_t fileLen, uint32_t& dataSize);
+
 // A new file written under a unique name beside the target and renamed onto it by Commit, so that readers
 // and other writers of the same name never see it half written. Removed when not committed.
 class PendingFile {

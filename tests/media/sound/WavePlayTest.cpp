@@ -264,3 +264,35 @@ TEST_F(WavePlayTest, VoxPlaysThroughItsCacheConvertedOnceUntilTheVoxIsNewer) {
     ResolveVoxFile(vox);
     EXPECT_EQ(ReadFile(vox + ".wav"), converted);
 }
+
+TEST_F(WavePlayTest, ChunksBetweenFmtAndDataAreNotPlayed) {
+    Bytes data = Ramp(3000);
+    Bytes wav = MakeWav(data, 1, 16, 16, true);
+    Bytes junk;
+    PutId(junk, "JUNK");
+    Put32(junk, 28);
+    junk.resize(junk.size() + 28, 0x77);
+    wav.insert(wav.begin() + 36, junk.begin(), junk.end()); // after fmt, before LIST and data
+    TagWavePlay p(File("editor.wav", wav), 100, 3, 0, 0);
+    ASSERT_EQ(p.status, 0);
+    ASSERT_TRUE(WaitFinished(p));
+    EXPECT_EQ(card.Played(), data);
+}
+
+// The line that waits for the end of a play blocks on its wake event, which the player signals.
+TEST_F(WavePlayTest, TheEndOfAPlayWakesTheWaitingLine) {
+    WakeEvent wake;
+    TagWavePlay p(File("w.wav", MakeWav(Ramp(3000))), 100, 3, 0, 0);
+    p.SetWake(&wake);
+    ASSERT_EQ(p.status, 0);
+    EXPECT_TRUE(wake.WaitFor(WakeEvent::kForever, [&] { return p.IsFinished() != 0; }));
+}
+
+TEST_F(WavePlayTest, AnEmptyVoxFileConvertsToAWavWithoutSound) {
+    std::string vox = File("empty.vox", Bytes{});
+    EXPECT_EQ(ConvertVoxToWav(vox, vox + ".wav"), 0);
+    Bytes wav = ReadFile(vox + ".wav");
+    ASSERT_EQ(wav.size(), 46u);
+    EXPECT_EQ(Get32(wav, 42), 0u);
+    EXPECT_EQ(Soxi("-s", vox + ".wav"), "0");
+}

@@ -100,16 +100,23 @@ TEST(ReadWaveData, KindsFollowTheFormatTag) {
     EXPECT_EQ(vType, kVocAlaw);
 }
 
-TEST(ReadWaveData, OneChunkBeforeDataIsSkippedASecondIsTakenAsData) {
+TEST(ReadWaveData, ChunksBeforeDataAreSkippedByTheirIds) {
     vt::Dir d("chunks");
     Bytes data = Ramp(400), got;
     uint8_t vType;
     vt::Write("one.wav", vt::Wav(6, 8000, 8, data, 16, {vt::Chunk("LIST", 26)}));
     EXPECT_EQ(ReadFile("one.wav", got, vType), 400);
     EXPECT_EQ(got, data);
-    vt::Write("two.wav", vt::Wav(6, 8000, 8, data, 16, {vt::Chunk("LIST", 26), vt::Chunk("fact", 4)}));
-    EXPECT_EQ(ReadFile("two.wav", got, vType), 4);
-    EXPECT_EQ(got, Bytes(4, 0x11));
+    // An editor's LIST and JUNK, an odd chunk with its pad byte: the sound is still the data chunk's.
+    Bytes odd = vt::Chunk("fact", 5);
+    odd.push_back(0);
+    vt::Write("two.wav", vt::Wav(6, 8000, 8, data, 16, {vt::Chunk("LIST", 26), vt::Chunk("JUNK", 28), odd}));
+    EXPECT_EQ(ReadFile("two.wav", got, vType), 400);
+    EXPECT_EQ(got, data);
+    Bytes noData = vt::Wav(6, 8000, 8, {}, 16, {vt::Chunk("LIST", 26)});
+    noData.resize(noData.size() - 8); // the data chunk's header gone
+    vt::Write("none.wav", noData);
+    EXPECT_EQ(ReadFile("none.wav", got, vType), 0) << "no data chunk within the file";
 }
 
 TEST(ReadWaveData, ShortFmtChunkLeavesTheRateUnreadAndIsRefused) {
