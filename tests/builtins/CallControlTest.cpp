@@ -2,6 +2,7 @@
 // arguments, and what the script sees of the results.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "ScriptOnCall.h"
@@ -202,6 +203,23 @@ TEST(CallControl, SleepWaitsForItsTimeOrTheEndOfTheTalk) {
     });
     EXPECT_EQ(sleep->Run(), 0) << "a stop";
     stopper.join();
+}
+
+// The demo of examples/ serves calls on a telephone line until no call comes any more; odd lines speak English.
+TEST(CallControl, TheDemoServesACallAndWaitsForTheNext) {
+    const char* src = std::getenv("ZZ_SOURCE_DIR");
+    ASSERT_TRUE(src);
+    ScriptOnCall s("demo");
+    std::filesystem::create_directories("voc/en");
+    JournalCall call;
+    call.callerId = "8001";
+    call.keys = "1234";
+    call.keysResult = 4;
+    EXPECT_EQ(s.Run(TestDir::Read(std::string(src) + "/examples/demo.kvs"), call), -1);
+    EXPECT_EQ(call.journal, (std::vector<std::string>{"WaitRing 1", "Play voc\\en\\welcome.WAV 1 0", "GetKeys 4 10 #",
+                                                      "Play voc\\en\\youpressed.WAV 1 0", "Play voc\\en\\t3.WAV 1 0",
+                                                      "Hangup", "WaitRing 1"}));
+    EXPECT_EQ(s.Printed(), "线路 3: 等待来电\n来电, 主叫: 8001\n按键: 4 [1234]\n挂机\n线路 3: 等待来电\n");
 }
 
 } // namespace

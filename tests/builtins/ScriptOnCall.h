@@ -60,6 +60,12 @@ public:
         Note("Hangup");
         return TagKvCall::Hangup();
     }
+    int WaitRing(int32_t count) override {
+        Note("WaitRing " + std::to_string(count));
+        if (rings-- <= 0) return -1;
+        MarkConnected();
+        return 0;
+    }
     int GetCallerId(std::string& out) override {
         out = callerId;
         return 1;
@@ -74,18 +80,18 @@ public:
 
     std::vector<std::string> journal;
     std::string keys, played, callerId;
-    int keysResult = 0, dialResult = 0, playResult = 0, ringing = 1;
+    int keysResult = 0, dialResult = 0, playResult = 0, ringing = 1, rings = 1;
 };
 
-// One script run on a call: the script is written as GBK, compiled as line 3 and run on this thread.
+// One script run on a call: compiled as line 3 and run on this thread. Texts are GBK, as the test's literals are.
 class ScriptOnCall {
 public:
     explicit ScriptOnCall(const char* tag) : dir_(tag) { RegisterBuiltins(); }
 
-    // The script's result; the run's print output comes back in UTF-8. whileKept runs after the run, before the
-    // program (and the temporary voice files it takes along) goes.
-    int32_t Run(const std::string& utf8, TagKvCall& call, const std::function<void()>& whileKept = {}) {
-        TestDir::Write("main.kvs", Utf8ToGbk(utf8));
+    // The script's result. whileKept runs after the run, before the program (and the temporary voice files it
+    // takes along) goes.
+    int32_t Run(const std::string& script, TagKvCall& call, const std::function<void()>& whileKept = {}) {
+        TestDir::Write("main.kvs", script);
         TagMemKvs::Process().Clear(); // scripts are cached by name
         call.lineNo = kLine;
         TagTelBasic prog("main.kvs", kLine, &call, 1, nullptr);
@@ -95,7 +101,7 @@ public:
         if (whileKept) whileKept();
         return r;
     }
-    std::string Printed() const { return GbkToUtf8(TestDir::Read("_stdout3.txt")); }
+    std::string Printed() const { return TestDir::Read("_stdout3.txt"); }
     const std::filesystem::path& Dir() const { return dir_.path(); }
 
     static constexpr int32_t kLine = 3;
