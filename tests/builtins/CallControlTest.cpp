@@ -205,6 +205,25 @@ TEST(CallControl, SleepWaitsForItsTimeOrTheEndOfTheTalk) {
     stopper.join();
 }
 
+// Play takes a voice from the line's memory, then the process's, then the file; "*" empties one store only.
+TEST(CallControl, VoicesInMemoryPlayFromTheirStoreUntilItIsEmptied) {
+    ScriptOnCall s("memvoices");
+    TestDir::Write("a.WAV", "line voice");
+    TestDir::Write("b.WAV", "process voice");
+    JournalCall call;
+    s.Run(R"(r = LoadVocFile("a", 0);
+r = LoadVocFile("b", 1);
+r = UnloadVocFile("*", 1);
+r = Play("a");
+r = Play("b");
+r = UnloadVocFile("a", 0);
+r = Play("a");
+return(0);
+)",
+          call);
+    EXPECT_EQ(call.journal, (std::vector<std::string>{"PlayMemory 0 10 0 1", "Play b.WAV 1 0", "Play a.WAV 1 0"}));
+}
+
 // The demo of examples/ serves calls on a telephone line until no call comes any more; odd lines speak English.
 TEST(CallControl, TheDemoServesACallAndWaitsForTheNext) {
     const char* src = std::getenv("ZZ_SOURCE_DIR");
