@@ -280,7 +280,7 @@ int32_t NumberToChineseItems(std::string& out, std::string& number, std::string&
     out.clear();
     fraction.clear();
     if (number.empty() || number.size() >= kMaxNumberText) {
-        out = "0";
+        out.assign(1, '0'); // not = "0": GCC 12 warns falsely of an overlap (-Wrestrict) on that in Release
         return 0;
     }
     size_t point = number.find('.');
