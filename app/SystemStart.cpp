@@ -9,9 +9,11 @@
 #include "data/TagTqrDbData.h"
 #include "engine/TagMemKvs.h"
 #include "engine/TagTelBasic.h"
+#include "telephony/LineKeys.h"
 #include "telephony/LinePrograms.h"
 #include "telephony/TagTelDrive.h"
 #include "telephony/card/TagShDrive.h"
+#include "telephony/virtual/TagVirCard.h"
 
 #include <mutex>
 
@@ -67,11 +69,13 @@ void PrepareSystem() {
     // Card lines run on the simulated card; a maker installed before (tests) stays.
     DriverMakers makers = GetDriverMakers();
     if (!makers.card) makers.card = [](TagRunCfg*) { return MakeCardDrive(); };
+    if (!makers.vir) makers.vir = MakeVirDrive;
     SetDriverMakers(makers);
     SetLinePrograms(&EngineLinePrograms());
     SetDbLibraries({[] { LoadMySqlLibrary(); }, [] { LoadTqrDbLibrary(); }, [] { LoadDbLibrary(); }, FreeTqrDbLibrary,
                     FreeMySqlLibrary, FreeDbLibrary});
     SetLineDisplay({SetLineState, DispScriptFile, DispInfo, SetDispColor, DispKeys});
+    SetLineKeysCell({GetDispKeys, SetDispKeys});
     TheEngineHooks().linesCount = LinesCountHook;
     TheEngineHooks().setLineState = [](int32_t line, const char* state) { SetLineState(line, state); };
     SetKeyModeLookup(KeyModeOf);

@@ -1,6 +1,5 @@
 #include "media/TagWaveRecord.h"
 
-#include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/PathMap.h"
 #include "platform/TagWriteLog.h"
@@ -56,7 +55,6 @@ TagWaveRecord::TagWaveRecord(const std::string& path, uint32_t deviceId)
 TagWaveRecord::~TagWaveRecord() {
     Stop();
     Close();
-    SleepMs(100);
     if (!file_) return;
     int32_t len = DataBytes();
     if (len > 0) {
@@ -66,11 +64,6 @@ TagWaveRecord::~TagWaveRecord() {
         fwrite(head, 1, sizeof head, file_.get());
     }
     file_.Close();
-}
-
-bool TagWaveRecord::DeviceOpen() {
-    std::lock_guard<std::mutex> lk(devLock_);
-    return in_ != nullptr;
 }
 
 int TagWaveRecord::Start() {
@@ -114,11 +107,6 @@ void TagWaveRecord::Stop() {
             in_->Reset();
         }
     }
-    if (running_) {
-        uint32_t start = GetTickCount();
-        while (!(finished_ && !DeviceOpen()) && TicksSince(start) < 5000)
-            SleepMs(50);
-    }
     // The reset ended the worker's read, so the join is short; the worker never outlives its recorder.
     if (thread_.joinable()) thread_.join();
     finished_ = 1;
@@ -154,10 +142,13 @@ void TagWaveRecord::WorkerThread() {
     } catch (...) {
         WriteRunLogAlways("WaveRecordThread: unexpected exception");
     }
-    std::lock_guard<std::mutex> lk(devLock_);
-    in_.reset();
-    finished_ = 1;
-    running_ = false;
+    {
+        std::lock_guard<std::mutex> lk(devLock_);
+        in_.reset();
+        finished_ = 1;
+        running_ = false;
+    }
+    if (wake_) wake_->Signal();
 }
 
 } // namespace zz

@@ -2,6 +2,7 @@
 // Records a sound-card input into a 16-bit 8 kHz mono WAV file. A worker thread takes the device's buffers and
 // appends them to the file; the header gets its sizes when the recorder is destroyed.
 #include "platform/FileHandle.h"
+#include "platform/WakeEvent.h"
 #include "platform/audio/Audio.h"
 
 #include <atomic>
@@ -27,11 +28,13 @@ public:
 
     // 0 recording; -1 no file; -2 the thread could not start; -3 the device cannot be opened.
     int Start();
-    // Ends the recording (what the device holds is written out) and waits up to 5000 ms.
+    // Ends the recording (what the device holds is written out) and waits for the worker.
     void Stop();
     // Closes the device when no recording runs on it.
     void Close();
     uint8_t IsFinished() const { return finished_.load(std::memory_order_acquire); }
+    // Signalled when the recording ends by itself (the device failed); a line waiting for it blocks on it.
+    void SetWake(WakeEvent* wake) { wake_ = wake; }
     // Sound bytes written to the file so far.
     int32_t DataBytes() const { return dataBytes_.load(std::memory_order_acquire); }
 
@@ -39,7 +42,6 @@ public:
 
 private:
     void WorkerThread();
-    bool DeviceOpen();
 
     uint32_t deviceId_;
     FileHandle file_;
@@ -52,6 +54,7 @@ private:
     std::mutex devLock_;
     std::unique_ptr<AudioIn> in_;
     std::atomic<bool> running_{false};
+    WakeEvent* wake_ = nullptr;
     std::thread thread_;
 };
 

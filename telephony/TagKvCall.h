@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -169,6 +170,25 @@ public:
     virtual int IsMediaOk();                                                                          // 110
     virtual int GetChState();                                                                         // 111
     virtual ~TagKvCall();                                                                             // 112
+
+    // ---- Named conference rooms (TagNameConf.cpp); the line's own thread.
+    // The room's member count after joining (1 or more); -2 the driver could not create the session, -3 it
+    // refused the join.
+    int JoinNameConf(const char* room, int32_t listen);
+    // The session of the room left; 0 when the line was in none.
+    int ExitNameConf();
+    // The member count of the room with each member's listen flag by line (0 and none: no such room).
+    int GetConfNum(const char* room, std::map<int32_t, int32_t>& members);
+    // 1 with the room name and listen flag of the line's room, else 0.
+    int IsInConf(int32_t line, std::string& room, int32_t& listen);
+    // The recording handle; -1 no such room, -2 already recorded, -3 the driver refused.
+    int RecConf(const char* room, const char* file);
+    // The play handle; -1 no such room, -2 already playing, -3 the driver refused. With wait set it returns when
+    // the play has ended, the call has ended or the line is stopped, and stops the play.
+    int PlayConf(const char* room, const char* file, int32_t wait);
+    // 0 started (or an empty file), the milliseconds since the member's recording started when it records
+    // already, -1 the line is not a member of the room, -3 the driver refused.
+    int RecConfCh(const char* room, int32_t line, const char* file);
 
     // Copies the line name, cut to kNameLen bytes without splitting a double-byte character.
     void SetName(const char* name);

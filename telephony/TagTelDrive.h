@@ -8,6 +8,7 @@
 // freed under.
 #include "platform/TagRunCfg.h"
 #include "telephony/TagKvCard.h"
+#include "telephony/TagNameConfCtrl.h"
 
 #include <atomic>
 #include <cstdint>
@@ -41,8 +42,8 @@ struct DbLibraries {
 };
 void SetDbLibraries(const DbLibraries& libs);
 
-// The virtual lines until their own driver exists: "VirtualLine%d#" / "虚拟线路%d#", base call objects of line
-// kind 0.
+// The virtual lines' names ("VirtualLine%d#" / "虚拟线路%d#") and count, with base call objects of line kind 0:
+// what the manager makes when no maker of the sound-card driver (telephony/virtual) is installed.
 class TagBaseVirCard : public TagKvCard {
 public:
     TagBaseVirCard(int32_t lines, uint8_t language);
@@ -115,6 +116,8 @@ public:
     const std::string& CfgFile() const { return cfgFile_; }
 
     int32_t status = -1;
+    // The named conference rooms of every line.
+    TagNameConfCtrl nameConf;
 
     // Shared with the line threads, which may outlive a manager that left them running.
     struct Shared {
