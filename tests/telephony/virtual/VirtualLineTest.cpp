@@ -1,0 +1,196 @@
+// Virtual lines on the fake sound card: names, link rules, the bridge's sound both ways and its end, the keys of
+// the Keys column and recording.
+#include "VirtualFakes.h"
+
+#include "platform/Clock.h"
+#include "telephony/virtual/TagVirCall.h"
+#include "tests/support/TestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+using namespace zz;
+using namespace zz::test;
+
+namespace {
+
+// The fake sound card, with a hook run when the bridge opens its output (its input already runs then) and an
+// output that cannot be had.
+class HookedAudio : public AudioBackend {
+public:
+    explicit HookedAudio(FakeAudio& card) : card_(card) {}
+    int OpenOut(uint32_t device, const AudioFormat& f, std::unique_ptr<AudioOut>& out) override {
+        if (beforeOut) beforeOut();
+        return failOut ? kAudioAllocated : card_.OpenOut(device, f, out);
+    }
+    int OpenIn(uint32_t device, const AudioFormat& f, std::unique_ptr<AudioIn>& in) override {
+        return card_.OpenIn(device, f, in);
+    }
+    std::function<void()> beforeOut;
+    bool failOut = false;
+
+private:
+    FakeAudio& card_;
+};
+
+struct VirtualLine : ::testing::Test, VirtualLines {
+    TagKvCall& v = Call(kVir);
+    HookedAudio hooked{card};
+    ScopedAudioBackend scopedHooked{&hooked};
+
+    // Grants the output one block at a time until it has played a block holding `bytes`; the block.
+    std::string PlayedBlockWith(const std::string& bytes) {
+        for (size_t writes = card.WriteSizes().size(); writes < 200; ++writes) {
+            std::vector<uint8_t> p = card.Played();
+            std::string all(p.begin(), p.end());
+            size_t at = all.find(bytes);
+            if (at != std::string::npos) return all.substr(at - at % VirBridge::kBlock, VirBridge::kBlock);
+            card.Grant(1);
+            card.WaitWrites(writes + 1);
+        }
+        return {};
+    }
+};
+
+} // namespace
+
+TEST_F(VirtualLine, NamesKindAndTheLinesItRefuses) {
+    EXPECT_STREQ(drive->Line(kVir)->name, "VirtualLine0#");
+    EXPECT_STREQ(drive->Line(kVir2)->name, "VirtualLine1#");
+    EXPECT_EQ(v.lineKind, kLineVirtual);
+    EXPECT_EQ(v.GetHookState(), 1);
+    EXPECT_EQ(v.LinkTo(kVir, 0), -1);
+    EXPECT_EQ(v.LinkTo(-1, 0), -1);
+    EXPECT_EQ(v.LinkTo(kVir2, 0), -200);
+    EXPECT_EQ(v.LinkTo(kCard, 0), -200);
+    EXPECT_EQ(v.LinkTo(99, 0), -200);
+    EXPECT_EQ(v.UnlinkTo(kSip1, 0), -2);
+    EXPECT_EQ(v.UnlinkTo(-1, 0), -1);
+    EXPECT_EQ(v.UnlinkMedia(), -1);
+    EXPECT_EQ(v.UnlinkAll(), 0);
+    EXPECT_TRUE(journal.Lines().empty());
+    EXPECT_EQ(card.Opens(), 0);
+
+    TagVirCard chinese(1, 0);
+    std::string name;
+    EXPECT_EQ(chinese.GetLineName(0, name), 0);
+    EXPECT_EQ(name, "虚拟线路0#");
+    EXPECT_EQ(chinese.GetLineName(1, name), -1);
+    EXPECT_EQ(chinese.MakeLine(1, 9), nullptr);
+}
+
+TEST_F(VirtualLine, BridgeCarriesSoundBothWaysOnlyWhileActiveAndPadsShortBlocks) {
+    // Sound captured while the bridge is still starting is taken from the device, never pushed.
+    hooked.beforeOut = [&] {
+        card.Feed(std::string(640, '\x11').data(), 640);
+        EXPECT_TRUE(card.WaitConsumed(0));
+    };
+    ASSERT_EQ(v.LinkTo(kSip1, 0), 0);
+    hooked.beforeOut = nullptr;
+    EXPECT_EQ(journal.Lines(), (std::vector<std::string>{"create 1", "start 1 8", "sip0 link 3 ch=1"}));
+    EXPECT_EQ(v.linkedCall.load(), &Call(kSip1));
+    EXPECT_EQ(v.mediaChannel.load(), 1);
+    EXPECT_EQ(card.LastFormat().tag, 6);
+    EXPECT_EQ(card.LastDevice(), kWaveMapper);
+
+    card.Feed(std::string(320, '\x22').data(), 320);
+    EXPECT_EQ(media.WaitPushed(320), std::string(320, '\x22'));
+
+    // Half a block from the channel is played with silence after it.
+    media.Give(std::string(160, '\x33'));
+    EXPECT_EQ(PlayedBlockWith(std::string(160, '\x33')), std::string(160, '\x33') + std::string(160, '\xD5'));
+
+    EXPECT_EQ(v.UnlinkTo(kSip1, 0), 0);
+    EXPECT_EQ(v.linkedCall.load(), nullptr);
+    EXPECT_EQ(v.mediaChannel.load(), 0);
+    EXPECT_EQ(card.OpenDevices(), 0);
+    EXPECT_GE(journal.Find("destroy 1"), 0);
+    EXPECT_LT(journal.Find("sip0 unlink 3 ch=1"), journal.Find("destroy 1"));
+}
+
+TEST_F(VirtualLine, LinkingAgainLetsTheOldPeerGoBeforeItsChannel) {
+    ASSERT_EQ(v.LinkTo(kSip1, 0), 0);
+    ASSERT_EQ(v.LinkTo(kSip2, 0), 0);
+    EXPECT_EQ(journal.Lines(),
+              (std::vector<std::string>{"create 1", "start 1 8", "sip0 link 3 ch=1", "sip0 unlink 3 ch=1", "stop 1",
+                                        "destroy 1", "create 2", "start 2 8", "sip1 link 3 ch=2"}));
+    EXPECT_EQ(v.linkedCall.load(), &Call(kSip2));
+    EXPECT_EQ(card.OpenDevices(), 2);
+}
+
+TEST_F(VirtualLine, AFailedStartLeavesNoChannelAndNoPeerLink) {
+    card.FailOpen(kAudioBadDevice);
+    EXPECT_EQ(v.LinkTo(kSip1, 0), -1);
+    card.FailOpen(kAudioOk);
+    hooked.failOut = true;
+    EXPECT_EQ(v.LinkTo(kSip1, 0), -2);
+    EXPECT_EQ(journal.Lines(), (std::vector<std::string>{"create 1", "start 1 8", "stop 1", "destroy 1", "create 2",
+                                                         "start 2 8", "stop 2", "destroy 2"}));
+    EXPECT_EQ(v.linkedCall.load(), nullptr);
+    EXPECT_EQ(v.mediaChannel.load(), 0);
+    EXPECT_EQ(card.OpenDevices(), 0);
+
+    // The SIP line refusing to join undoes the bridge too.
+    hooked.failOut = false;
+    Sip(kSip1).linkResult = -2;
+    EXPECT_EQ(v.LinkTo(kSip1, 0), -2);
+    EXPECT_EQ(v.linkedCall.load(), nullptr);
+    EXPECT_EQ(card.OpenDevices(), 0);
+    EXPECT_EQ(journal.Lines().back(), "destroy 3");
+}
+
+TEST_F(VirtualLine, TheSipSideStartsAndEndsTheBridgeAndTheCallObjectEndsItsOwn) {
+    // A SIP script linking the virtual line starts its bridge from the SIP line's thread.
+    ASSERT_EQ(Call(kSip1).LinkTo(kVir, 0), 0);
+    EXPECT_EQ(v.linkedCall.load(), &Call(kSip1));
+    EXPECT_EQ(card.OpenDevices(), 2);
+    EXPECT_EQ(Call(kSip1).UnlinkTo(kVir, 0), 0);
+    EXPECT_EQ(card.OpenDevices(), 0);
+    EXPECT_EQ(v.linkedCall.load(), nullptr);
+
+    // A running bridge goes with its call object: the threads are joined before the devices close.
+    ASSERT_EQ(v.LinkTo(kSip2, 0), 0);
+    card.Feed(std::string(320, '\x44').data(), 320);
+    media.WaitPushed(320);
+    Close();
+    EXPECT_EQ(card.OpenDevices(), 0);
+    EXPECT_EQ(journal.Lines().back(), "destroy 2");
+}
+
+TEST_F(VirtualLine, KeysComeFromTheKeysColumn) {
+    TypeLineKeys(kVir, "12");
+    EXPECT_EQ(v.KeysLen(), 2);
+    EXPECT_EQ(Call(kVir2).KeysLen(), 0);
+    EXPECT_EQ(TakeLineKeys(kVir, [](const std::string& keys) { return keys.size() - 1; }), "1");
+    EXPECT_EQ(GetLineKeys(kVir), "2");
+    v.ClearKeys();
+    EXPECT_EQ(v.KeysLen(), 0);
+}
+
+TEST_F(VirtualLine, RecordEndsOnAKeyOnItsLimitOrWhenTheFileCannotBeMade) {
+    TestDir dir("virrec");
+    VirtualClock clock(0, false);
+    ScopedClock scoped(&clock);
+    EXPECT_EQ(v.Record("nodir/r.wav", 5, 1), -2);
+
+    std::thread line([&] { EXPECT_EQ(v.Record("key.wav", 0, 1), 0); });
+    while (clock.Waiters() < 1)
+        std::this_thread::yield();
+    card.Feed(std::string(640, '\x10').data(), 640);
+    TypeLineKeys(kVir, "5");
+    line.join();
+    EXPECT_EQ(GetLineKeys(kVir), "5"); // the key that broke the recording stays for the script
+    EXPECT_GT(TestDir::Read("key.wav").size(), 48u);
+
+    std::thread limited([&] { EXPECT_EQ(v.Record("limit.wav", 3, 1), 0); }); // a key already waits: at once
+    limited.join();
+    v.ClearKeys();
+    std::thread timed([&] { EXPECT_EQ(v.Record("limit.wav", 3, 1), 0); });
+    while (clock.Waiters() < 1)
+        std::this_thread::yield();
+    clock.Advance(3000);
+    timed.join();
+    EXPECT_EQ(card.OpenDevices(), 0);
+}
