@@ -142,20 +142,19 @@ void TagTTS::WorkerThread() {
         lk.lock();
         speaking_ = false;
         cv_.notify_all();
+        if (WakeEvent* w = wake_.load()) w->Signal();
     }
 }
 
 int32_t SpeakOnSoundCard(const std::string& text, bool mode, bool xml, bool enabled,
-                         const std::function<void()>& stopPlay, const std::function<bool()>& stopped) {
+                         const std::function<void()>& stopPlay, WakeEvent& wake, const std::function<bool()>& stopped) {
     if (!enabled) return -1;
     if (stopPlay) stopPlay();
     TagTTS tts(-1);
+    tts.SetWake(&wake);
     int32_t r = mode ? tts.Speak(xml, text) : tts.SpeakLang(text, true);
-    if (r == 0) DelayMs(1800);
-    while (!stopped()) {
-        if (tts.IsDone()) break;
-        DelayMs(30);
-    }
+    if (r == 0) wake.WaitFor(1800, stopped);
+    wake.WaitFor(WakeEvent::kForever, [&] { return stopped() || tts.IsDone(); });
     return r;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Speaks a text aloud on a sound-card output (16-bit PCM, 8000 Hz, mono), asynchronously: a worker thread
 // synthesizes and plays what is queued; IsDone tells when it has all been spoken.
+#include "platform/WakeEvent.h"
 #include "platform/audio/Audio.h"
 
 #include <atomic>
@@ -34,6 +35,8 @@ public:
     bool IsDone();
     // Cuts the device off; nothing more is spoken.
     void CloseAudio();
+    // Signalled whenever a speech has been spoken; a line waiting for the end blocks on it.
+    void SetWake(WakeEvent* wake) { wake_ = wake; }
 
     int32_t SetupResult() const { return setup_; }
 
@@ -53,14 +56,15 @@ private:
     std::deque<Item> queue_;
     bool speaking_ = false, quit_ = false;
     std::atomic<bool> purge_{false}, closed_{false};
+    std::atomic<WakeEvent*> wake_{nullptr};
     std::thread thread_;
 };
 
 // The line's speak operation on the PC sound card: -1 when not enabled; otherwise stops the line's play, speaks
 // (mode false: Chinese; mode true: markup when xml, else the file named by text), lets at least 1800 ms pass
-// when the speech started, and waits in 50 ms steps until it has been spoken or the line is stopped. Returns the
-// speak call's result.
+// when the speech started, and blocks on the line's wake event until it has been spoken or the line is stopped
+// (whoever stops it signals the event). Returns the speak call's result.
 int32_t SpeakOnSoundCard(const std::string& text, bool mode, bool xml, bool enabled,
-                         const std::function<void()>& stopPlay, const std::function<bool()>& stopped);
+                         const std::function<void()>& stopPlay, WakeEvent& wake, const std::function<bool()>& stopped);
 
 } // namespace zz

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace zz;
@@ -176,8 +177,9 @@ TEST_F(DeviceSpeechTest, ADeviceThatWillNotOpenFailsEverySpeakAndIsDone) {
 
 TEST_F(DeviceSpeechTest, LineSpeakDisabledDoesNothing) {
     int stops = 0;
+    WakeEvent wake;
     EXPECT_EQ(SpeakOnSoundCard(
-                  "Hello.", false, false, false, [&] { ++stops; }, [] { return false; }),
+                  "Hello.", false, false, false, [&] { ++stops; }, wake, [] { return false; }),
               -1);
     EXPECT_EQ(stops, 0);
     EXPECT_EQ(card.Opens(), 0);
@@ -187,9 +189,10 @@ TEST_F(DeviceSpeechTest, LineSpeakStopsPlayAndTakesAtLeast1800ms) {
     VirtualClock clock;
     ScopedClock scopedClock(&clock);
     int stops = 0;
+    WakeEvent wake;
     uint32_t start = GetTickCount();
     EXPECT_EQ(SpeakOnSoundCard(
-                  "你好", false, false, true, [&] { ++stops; }, [] { return false; }),
+                  "你好", false, false, true, [&] { ++stops; }, wake, [] { return false; }),
               0);
     EXPECT_GE(TicksSince(start), 1800u);
     EXPECT_EQ(stops, 1);
@@ -198,14 +201,20 @@ TEST_F(DeviceSpeechTest, LineSpeakStopsPlayAndTakesAtLeast1800ms) {
 }
 
 TEST_F(DeviceSpeechTest, LineStopEndsTheSpeechAndClosesTheDevice) {
-    VirtualClock clock;
+    VirtualClock clock(0, false);
     ScopedClock scopedClock(&clock);
     card.SetGate(true); // the speech would never end by itself
-    int polls = 0;
-    auto stopped = [&] { return ++polls > 3; };
-    EXPECT_EQ(SpeakOnSoundCard("A long announcement that the caller hangs up on.", true, true, true, nullptr, stopped),
+    WakeEvent wake;
+    std::atomic<bool> stop{false};
+    std::thread hangup([&] {
+        card.WaitWrites(1, 20000);
+        stop = true;
+        wake.Signal();
+    });
+    EXPECT_EQ(SpeakOnSoundCard("A long announcement that the caller hangs up on.", true, true, true, nullptr, wake,
+                               [&] { return stop.load(); }),
               0);
-    EXPECT_EQ(polls, 4);
+    hangup.join();
     EXPECT_GE(card.Resets(), 1);
     EXPECT_EQ(card.OpenDevices(), 0);
 }

@@ -63,7 +63,7 @@ TEST_F(LineSpeechTest, AStoppedLineEndsTheWait) {
     card.SetGate(true); // never finishes by itself
     std::thread stopper([&] {
         card.WaitWrites(1, 20000);
-        call.stopFlag = true;
+        call.RequestStop();
     });
     EXPECT_EQ(call.TxtSpeak("<LANG LANGID=\"409\">A long message.</LANG>", 1, 1, 1), 0);
     stopper.join();
