@@ -3,6 +3,7 @@
 #include "console/GridCells.h"
 #include "console/QtText.h"
 #include "console/TagMonitor.h"
+#include "telephony/LineKeys.h"
 #include "telephony/TagTelDrive.h"
 
 #include <QColor>
@@ -10,6 +11,8 @@
 namespace zz {
 
 namespace {
+
+constexpr int32_t kKeysField = 3;
 
 QColor ColorOf(uint32_t bgr) {
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
@@ -45,6 +48,21 @@ QVariant LineGridModel::data(const QModelIndex& index, int role) const {
     else
         m->GetColor(line, fg, bg);
     return role == Qt::BackgroundRole ? ColorOf(bg) : ColorOf(fg);
+}
+
+Qt::ItemFlags LineGridModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    return index.isValid() && index.column() % TagLineRec::kFields == kKeysField ? f | Qt::ItemIsEditable : f;
+}
+
+bool LineGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    TagMonitor* m = GetMonitor();
+    if (role != Qt::EditRole || !m || !(flags(index) & Qt::ItemIsEditable)) return false;
+    int32_t line = index.row() * m->ColGroups() + index.column() / TagLineRec::kFields;
+    if (line >= m->LineCount()) return false;
+    EnterLineKeys(line, G(value.toString()).c_str());
+    emit dataChanged(index, index);
+    return true;
 }
 
 QVariant LineGridModel::headerData(int section, Qt::Orientation o, int role) const {

@@ -66,6 +66,9 @@ TForm1::TForm1(TagConsole& console, bool withTray) : console_(console), withTray
     grid_->verticalHeader()->hide();
     grid_->verticalHeader()->setDefaultSectionSize(20);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Keys typed on a selected Keys cell go into it (the keys of a sound-card line).
+    grid_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                           QAbstractItemView::AnyKeyPressed);
     connect(grid_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& i) { console_.Grid().SetSelected(i.column(), i.row() + 1); });
 

@@ -26,15 +26,26 @@ void SetLineKeys(int32_t line, const char* text) {
     if (g_cell.set) g_cell.set(line, text ? text : "");
 }
 
+namespace {
+void WakeLine(int32_t line) {
+    TagTelDrive* d = GetTelDrive();
+    TagTelLine* e = d ? d->Line(line) : nullptr;
+    if (e && e->call) e->call->wake.Signal();
+}
+} // namespace
+
 void TypeLineKeys(int32_t line, const char* keys) {
     {
         std::lock_guard<std::mutex> g(g_lock);
         if (!g_cell.get || !g_cell.set || !keys) return;
         g_cell.set(line, (g_cell.get(line) + keys).c_str());
     }
-    TagTelDrive* d = GetTelDrive();
-    TagTelLine* e = d ? d->Line(line) : nullptr;
-    if (e && e->call) e->call->wake.Signal();
+    WakeLine(line);
+}
+
+void EnterLineKeys(int32_t line, const char* text) {
+    SetLineKeys(line, text);
+    WakeLine(line);
 }
 
 std::string TakeLineKeys(int32_t line, const std::function<size_t(const std::string& column)>& count) {

@@ -7,6 +7,7 @@
 #include "console/TagMonitor.h"
 #include "platform/MessageBox.h"
 #include "platform/TagRunCfg.h"
+#include "telephony/LineKeys.h"
 #include "tests/support/TestDir.h"
 #include "tests/telephony/lines/LineFakes.h"
 
@@ -20,6 +21,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <poll.h>
+#include <thread>
 
 using namespace zz;
 using namespace zz::test;
@@ -60,6 +63,9 @@ protected:
         ASSERT_EQ(console_.Start("ZuZodRun.cfg", tag + " Quit", tag + " Show"), 0);
         form_->SetLanguage(console_.English());
         form_->show();
+        // The display does nothing until the main run thread has let the lines run.
+        while (SystemClosing().load())
+            std::this_thread::yield();
         console_.Tick();
         QApplication::processEvents();
     }
@@ -116,6 +122,23 @@ TEST_F(Window, EnglishCaptionsShortcutsGridAndStatusArea) {
     EXPECT_FALSE(form_->PanelLabel(Panel::Lines)->isVisibleTo(form_.get()));
     EXPECT_FALSE(form_->menuBar()->isVisibleTo(form_.get()));
     EXPECT_EQ(form_->Item("N3")->text(), "DispStatus&Area");
+}
+
+TEST_F(Window, KeysTypedInAKeysCellReachTheLineAndWakeIt) {
+    Start("LANGUAGE_TYPE=EN\n");
+    SetLineKeysCell({GetDispKeys, SetDispKeys});
+    QAbstractItemModel* model = form_->GridView()->model();
+    EXPECT_TRUE(form_->GridView()->editTriggers() & QAbstractItemView::AnyKeyPressed);
+    EXPECT_FALSE(model->flags(model->index(1, 2)) & Qt::ItemIsEditable);
+    ASSERT_TRUE(model->flags(model->index(1, 3)) & Qt::ItemIsEditable);
+    WakeEvent& wake = GetTelDrive()->Line(1)->call->wake;
+    wake.Drain();
+    EXPECT_TRUE(model->setData(model->index(1, 3), "12#", Qt::EditRole));
+    EXPECT_EQ(GetLineKeys(1), "12#");
+    pollfd p{wake.Fd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 1); // the line waiting for keys looks again
+    EXPECT_EQ(Cell(1, 3), "12#");
+    SetLineKeysCell({});
 }
 
 TEST_F(Window, ChineseCaptionsAndTheDebugMenuFollowsTheSentenceSetting) {
