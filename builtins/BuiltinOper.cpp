@@ -47,6 +47,13 @@ void TagBuiltin::SetOutItemText(int32_t i, int32_t key, std::string_view s) cons
     Operand(i)[k] = text; // whole-value assignment lets go of an object the element held
 }
 
+void TagBuiltin::SetOutItemInt(int32_t i, int32_t key, int32_t v) const {
+    TagVar k, value;
+    k.SetInt(key);
+    value.SetInt(v);
+    Operand(i)[k] = value;
+}
+
 TagKvCall* TagBuiltin::Call() const {
     // Every line's call object is a TagKvCall; a bare engine call state (engine tests) has no line operations.
     return program_ ? dynamic_cast<TagKvCall*>(program_->Call()) : nullptr;

@@ -19,7 +19,7 @@ ZZ_CALL_BUILTIN(TagWaitRing, 1);
 ZZ_CALL_BUILTIN(TagIsRings, 1);
 ZZ_CALL_BUILTIN(TagIsRinging, 2);
 ZZ_CALL_BUILTIN(TagAnswer, 1);
-ZZ_BUILTIN_L(TagSetKeys, 1);
+ZZ_CALL_BUILTIN(TagSetKeys, 1);
 ZZ_BUILTIN_L_RUN(TagSetStarToPoint, 1);
 ZZ_CALL_BUILTIN(TagOutCall, 1);
 ZZ_CALL_BUILTIN(TagCheckDial, 0);
@@ -185,6 +185,10 @@ int32_t TagGetKeys::RunOn(TagKvCall& call) {
 int32_t TagHangup::RunOn(TagKvCall& call) {
     call.Hangup();
     return kBuiltinOk;
+}
+
+int32_t TagSetKeys::RunOn(TagKvCall& call) {
+    return call.SetKeys(Text(0));
 }
 
 int32_t TagSetStarToPoint::Run() {

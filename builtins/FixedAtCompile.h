@@ -8,7 +8,7 @@
 namespace zz {
 
 ZZ_CALL_BUILTIN(TagGetKeys, 3);
-ZZ_BUILTIN_L(TagPcGetKeys, 3);
+ZZ_CALL_BUILTIN(TagPcGetKeys, 3);
 
 // PlayNumber and PcPlayNumber: the flag selects play on the PC sound card.
 class TagPlayNumber final : public TagBuiltin {
@@ -24,6 +24,7 @@ class TagTxtSpeak final : public TagBuiltin {
 public:
     TagTxtSpeak(uint8_t onPc, TagVar* text, TagVar* a, TagVar* b, TagTelBasic* prog)
         : TagBuiltin((prog ? prog->GetRoot() : nullptr), {text, a, b}), pcFlag(onPc) {}
+    int32_t Run() override;
     uint8_t pcFlag;
 };
 

@@ -20,8 +20,8 @@ ZZ_BUILTIN_L_RUN(TagSelectLan, 1);
 ZZ_BUILTIN_L_RUN(TagSetSndDir, 3);
 ZZ_CALL_BUILTIN(TagSetBreak, 1);
 ZZ_BUILTIN_L_RUN(TagSetEndKey, 1);
-ZZ_BUILTIN_L(TagSetKeyTime, 1);
-ZZ_BUILTIN_L(TagSetTimeoutVoc, 1);
+ZZ_CALL_BUILTIN(TagSetKeyTime, 1);
+ZZ_BUILTIN_L_RUN(TagSetTimeoutVoc, 1);
 ZZ_CALL_BUILTIN(TagSetNobkringAns, 1);
 ZZ_CALL_BUILTIN(TagSetVolume, 2);
 ZZ_CALL_BUILTIN(TagSetBusyPara, 3);
@@ -123,6 +123,23 @@ int32_t TagSetBreak::RunOn(TagKvCall& call) {
 
 int32_t TagSetEndKey::Run() {
     if (Program()) Voice(*this).endKey = Text(0)[0];
+    return kBuiltinOk;
+}
+
+int32_t TagSetKeyTime::RunOn(TagKvCall& call) {
+    call.SetKeyTime(IntVal(0));
+    return kBuiltinOk;
+}
+
+// Anything but a string clears the time-out voice, so that a failed GetKeys no longer plays it and hangs up.
+int32_t TagSetTimeoutVoc::Run() {
+    if (!Program()) return kBuiltinBadArg;
+    VoiceState& voice = Voice(*this);
+    if (Operand(0).type != TagVar::kString) {
+        voice.timeoutVoice.clear();
+        return kBuiltinBadArg;
+    }
+    voice.timeoutVoice = Text(0);
     return kBuiltinOk;
 }
 
