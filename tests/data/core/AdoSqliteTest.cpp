@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -239,12 +242,29 @@ TEST_F(AdoSqlite, ThirtyTwoLinesShareFourConnectionsWithoutMixingResults) {
     EXPECT_EQ(Get(*ado, 1, 1), std::to_string(kLines * kEach));
 }
 
-TEST_F(AdoSqlite, LockedDatabaseIsRetriedOnceWithoutReconnecting) {
-    // Another program holds the database's write lock for a while.
-    std::string cmd = "/usr/bin/python3 -c \"import sqlite3,sys,time; c=sqlite3.connect(sys.argv[1], "
+TEST_F(AdoSqlite, OrdinaryFailuresKeepTheSessionAndAreNotRetried) {
+    ASSERT_EQ(Sql(*ado, "create temp table work(v integer)"), 0);
+    ASSERT_EQ(Sql(*ado, "insert into work values(5)"), 1);
+    // "connections" and "locked" in the driver's text name no lost connection and no deadlock.
+    EXPECT_EQ(Sql(*ado, "select * from connections"), -3);
+    EXPECT_EQ(Sql(*ado, "select * from locked_rows"), -3);
+    ASSERT_EQ(Sql(*ado, "select v from work"), 0);
+    EXPECT_EQ(Get(*ado, 0, 1), "5"); // the temporary table of the session is still there
+    std::string log = Log();
+    EXPECT_EQ(log.find("重连"), std::string::npos) << log;
+    size_t first = log.find("] select * from connections\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("] select * from connections\n", first + 1), std::string::npos) << log;
+}
+
+TEST_F(AdoSqlite, LockedDatabaseFailsOnceWithoutReconnecting) {
+    // Another program holds the database's write lock until a line comes through its pipe.
+    std::string fifo = dir.File("release.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string cmd = "/usr/bin/python3 -c \"import sqlite3,sys; c=sqlite3.connect(sys.argv[1], "
                       "isolation_level=None); c.execute('begin exclusive'); print('locked', flush=True); "
-                      "time.sleep(2)\" " +
-                      dir.File("t.db");
+                      "open(sys.argv[2]).read()\" " +
+                      dir.File("t.db") + " " + fifo;
     FILE* holder = popen(cmd.c_str(), "r");
     ASSERT_NE(holder, nullptr);
     char line[32] = {};
@@ -253,11 +273,13 @@ TEST_F(AdoSqlite, LockedDatabaseIsRetriedOnceWithoutReconnecting) {
         (std::string("DRIVER=") + zztest::kSqliteDriver + ";Database=" + dir.File("t.db") + ";Timeout=1").c_str(), "");
     ASSERT_EQ(quick.status, 0);
     EXPECT_EQ(Sql(quick, "insert into t(id) values(9)"), -3);
+    std::ofstream(fifo) << "go\n";
     pclose(holder);
     std::string log = Log();
     size_t first = log.find("] insert into t(id) values(9)\n");
     ASSERT_NE(first, std::string::npos) << log;
-    EXPECT_NE(log.find("] insert into t(id) values(9)\n", first + 1), std::string::npos) << log;
+    // SQLite's "database is locked" is neither a deadlock ("Lock", SQLSTATE 40001) nor a lost connection.
+    EXPECT_EQ(log.find("] insert into t(id) values(9)\n", first + 1), std::string::npos) << log;
     EXPECT_EQ(log.find("重连"), std::string::npos);
     EXPECT_EQ(Sql(quick, "insert into t(id) values(9)"), 1); // the lock is gone
 }
