@@ -3,6 +3,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -378,9 +379,10 @@ int64_t TagAdoData::LocalWidth(const OdbcColumn& c) const {
         if (w <= 0) w = kMaxLocalWidth;
         break;
     default: {
+        // Three characters a byte of the binary value, or the driver's display size when that is larger (a
+        // DATETIME(6) shows 26 characters in 8 bytes).
         int64_t bin = BinarySize(c.sqlType);
-        // Types without a binary size are kept at their text width.
-        w = bin >= 0 ? bin * 3 : (c.displaySize > 0 ? c.displaySize : c.columnSize);
+        w = std::max(bin >= 0 ? bin * 3 : c.columnSize, c.displaySize);
         if (w <= 0) w = kMaxLocalWidth;
     }
     }
@@ -402,7 +404,13 @@ int TagAdoData::ExecToLocal(char* sql, TagLocalData* dst) {
     const OdbcResult* r = Active();
     dst->SetRows(rows);
     for (int c = 0; c < cols; c++) {
-        if (dst->fields.AddField(r->columns[size_t(c)].name, LocalWidth(r->columns[size_t(c)])) < 0) {
+        // A driver may understate a column (SQLite gives its 64-bit integers as 4-byte INTEGER columns of
+        // display size 10): the longest value fetched widens it, up to the cap.
+        int64_t longest = 0;
+        for (const auto& row : r->rows)
+            longest = std::max<int64_t>(longest, int64_t(row[size_t(c)].text.size()));
+        int64_t width = std::min(std::max(LocalWidth(r->columns[size_t(c)]), longest), kMaxLocalWidth);
+        if (dst->fields.AddField(r->columns[size_t(c)].name, width) < 0) {
             dst->ClearResult();
             return -4;
         }

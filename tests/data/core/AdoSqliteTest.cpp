@@ -196,7 +196,7 @@ TEST_F(AdoSqlite, PooledResultsAreLocalCopiesWithTypedWidths) {
     EXPECT_TRUE(Get(ld, 2, 2, &rc) == std::string(2048, 'z'));
     EXPECT_EQ(rc, 2048); // long text is cut at 2048
     EXPECT_EQ(Get(ld, 3, 2, &rc), "");
-    EXPECT_EQ(rc, 24);
+    EXPECT_EQ(rc, 54); // the driver's display size of a double
     EXPECT_EQ(Get(ld, 4, 1), "True");
     EXPECT_EQ(Get(ld, 4, 3), "");
     EXPECT_EQ(Get(ld, 0, 4, &rc), "");
@@ -206,6 +206,19 @@ TEST_F(AdoSqlite, PooledResultsAreLocalCopiesWithTypedWidths) {
     ld.SetDebug(2);
     EXPECT_EQ(Sql(ld, "select * from missing"), -3);
     EXPECT_NE(ld.lastError.find("no such table"), std::string::npos);
+}
+
+TEST_F(AdoSqlite, PooledCellsAreWideEnoughForSixtyFourBitIntegers) {
+    SetDbMaxConn(1);
+    TagDbConnectionsCtrl pool;
+    TagLocalData ld(&pool, kDbTypeAdo, conn.c_str(), "", "", "");
+    ASSERT_EQ(Sql(ld, "create table big(n integer, r real)"), 0);
+    ASSERT_EQ(Sql(ld, "insert into big values(1700000000123, -1.25e-300)"), 0);
+    ASSERT_EQ(Sql(ld, "insert into big values(-9223372036854775807, 0)"), 0);
+    ASSERT_EQ(Sql(ld, "select n, r from big"), 2);
+    EXPECT_EQ(Get(ld, 0, 1), "1700000000123");
+    EXPECT_EQ(Get(ld, 0, 2), "-9223372036854775807");
+    EXPECT_EQ(Get(ld, 1, 1), "-1.25e-300");
 }
 
 TEST_F(AdoSqlite, ThirtyTwoLinesShareFourConnectionsWithoutMixingResults) {
