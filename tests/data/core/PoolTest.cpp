@@ -184,9 +184,11 @@ TEST_F(Pool, WaitingStatementsAreServedInArrivalOrder) {
     std::vector<std::thread> threads;
     threads.emplace_back([&] { Run(*first, "s0"); });
     world.WaitLog(1);
+    TagDbConnection* conn = pool.Connection(0);
     for (int i = 0; i < 4; i++) {
         threads.emplace_back([&, i] { EXPECT_EQ(Run(*others[size_t(i)], "s" + std::to_string(i + 1)), 1); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(60)); // each queues before the next arrives
+        while (conn->WaitingCount() < i + 1) // each queues before the next arrives
+            std::this_thread::yield();
     }
     world.SetGate(true);
     for (auto& t : threads)
@@ -301,4 +303,51 @@ TEST_F(Pool, BackEndThatThrowsFailsTheStatementAndIsGivenBack) {
     EXPECT_EQ(ld->GetRows(), 0);
     EXPECT_EQ(Run(*ld, "select 2"), 1);
     EXPECT_EQ(Cell(*ld, 1), "select 2");
+}
+
+TEST_F(Pool, StatementsGoOnWhileAnotherLineConnects) {
+    // Connecting to the second source blocks until the test lets it go (or half a minute passes).
+    static std::mutex m;
+    static std::condition_variable cv;
+    static bool entered, released;
+    entered = released = false;
+    TagBackEndMaker slow = [](const char*, const char*, const char*, const char*) -> std::unique_ptr<TagDataSet> {
+        std::unique_lock<std::mutex> lk(m);
+        entered = true;
+        cv.notify_all();
+        cv.wait_for(lk, std::chrono::seconds(30), [] { return released; });
+        return std::make_unique<FakeSet>();
+    };
+    TagBackEndMaker before = SetPoolBackEndMaker(kDbTypeSyb, slow);
+    SetDbMaxConn(1);
+    auto ready = OpenLocal();
+    std::unique_ptr<TagLocalData> slowA, slowB;
+    std::thread opener([&] { slowA = std::make_unique<TagLocalData>(&pool, kDbTypeSyb, "far", "u", "p", ""); });
+    {
+        std::unique_lock<std::mutex> lk(m);
+        cv.wait(lk, [] { return entered; });
+    }
+    // The pool is not held while a line connects: an open source serves, and a second open of the connecting
+    // source returns at once (its statement then waits for the back end being connected).
+    EXPECT_EQ(Run(*ready, "select while connecting"), 1);
+    slowB = std::make_unique<TagLocalData>(&pool, kDbTypeSyb, "far", "u", "p", "");
+    EXPECT_EQ(slowB->ConnIndex(), 1);
+    int slowResult = 0;
+    std::thread statement([&] { slowResult = Run(*slowB, "select after connect"); });
+    bool servedFirst;
+    {
+        std::lock_guard<std::mutex> lk(m);
+        servedFirst = !released;
+        released = true;
+        cv.notify_all();
+    }
+    opener.join();
+    statement.join();
+    EXPECT_TRUE(servedFirst);
+    EXPECT_EQ(slowA->ConnIndex(), 1);
+    EXPECT_EQ(slowResult, 1);
+    EXPECT_EQ(Cell(*slowB, 1), "select after connect");
+    slowA.reset();
+    slowB.reset();
+    SetPoolBackEndMaker(kDbTypeSyb, before);
 }
