@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "data/TagLocalData.h"
+#include "platform/FileHandle.h"
 #include "platform/Gbk.h"
 #include "platform/MessageBox.h"
 #include "platform/PathMap.h"
@@ -23,20 +24,17 @@ constexpr size_t kMaxMessage = 1499;
 constexpr int64_t kMaxLocalWidth = 2048;
 
 std::mutex g_logLock;
-FILE* g_log = nullptr;
+FileHandle g_log;
 int g_logHolders = 0;
 
 void HoldLog() {
     std::lock_guard<std::mutex> lk(g_logLock);
-    if (g_logHolders++ == 0 && !g_log) g_log = fopen(MapPath("log\\sqlapp.log").c_str(), "a+");
+    if (g_logHolders++ == 0 && !g_log) g_log = FileHandle::Open(MapPath("log\\sqlapp.log").c_str(), "a+");
 }
 
 void ReleaseLog() {
     std::lock_guard<std::mutex> lk(g_logLock);
-    if (g_logHolders > 0 && --g_logHolders == 0 && g_log) {
-        fclose(g_log);
-        g_log = nullptr;
-    }
+    if (g_logHolders > 0 && --g_logHolders == 0) g_log.Close();
 }
 
 bool IsBlank(char c) {
@@ -114,8 +112,8 @@ void AdoLog(const std::string& text) {
     if (!g_log) return;
     char stamp[32];
     FormatTimeStamp(stamp);
-    fprintf(g_log, "[%s] %s\n", stamp, text.c_str());
-    fflush(g_log);
+    fprintf(g_log.get(), "[%s] %s\n", stamp, text.c_str());
+    fflush(g_log.get());
 }
 
 TagAdoData::TagAdoData(const char* conn, const char* logLabel) {
