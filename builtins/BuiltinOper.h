@@ -57,6 +57,11 @@ public:
     void SetOutText(int32_t i, std::string_view s) const;
     // Element key of the array operand i := the text (the operand becomes an array first); refused when read-only.
     void SetOutItemText(int32_t i, int32_t key, std::string_view s) const;
+    // Whole-value assignment of the integer 0: an object the operand held is let go.
+    void ClearOut(int32_t i) const;
+    // Element key of operand i, created when missing; the operand first becomes an empty object when it is not
+    // one. A read-only operand gives a shared value that refuses every write.
+    TagVar& OutElement(int32_t i, const TagVar& key) const { return Operand(i)[key]; }
 
     // The call object of the line, read at every Run because the line layer may replace it; may be null.
     TagKvCall* Call() const;
@@ -116,7 +121,14 @@ template <size_t N> using BuiltinL = detail::BuiltinLImpl<std::make_index_sequen
         using Base::Base;                                                                                              \
     }
 
-// Declares a builtin class of form L with N operands and a Run of its own.
+// Declares a builtin class of form P or L with N operands and a Run of its own.
+#define ZZ_BUILTIN_P_RUN(Cls, N)                                                                                       \
+    class Cls final : public ::zz::BuiltinP<N> {                                                                       \
+    public:                                                                                                            \
+        using Base = ::zz::BuiltinP<N>;                                                                                \
+        using Base::Base;                                                                                              \
+        int32_t Run() override;                                                                                        \
+    }
 #define ZZ_BUILTIN_L_RUN(Cls, N)                                                                                       \
     class Cls final : public ::zz::BuiltinL<N> {                                                                       \
     public:                                                                                                            \
@@ -124,6 +136,10 @@ template <size_t N> using BuiltinL = detail::BuiltinLImpl<std::make_index_sequen
         using Base::Base;                                                                                              \
         int32_t Run() override;                                                                                        \
     }
+
+// Value keys and values for OutElement and whole-value assignment.
+TagVar IntValue(int32_t v);
+TagVar TextValue(std::string_view s);
 
 // One row of the ordinal-to-class table; every family file contributes its rows.
 using BuiltinMaker = std::unique_ptr<TagOper> (*)(TagVar* const* args, TagTelBasic* prog);
