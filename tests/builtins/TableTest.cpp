@@ -218,7 +218,7 @@ const Row kRows[] = {
     {212, "RemoveDir", 1, 'g', "TagRemoveDir", 'P'},
     {213, "GetCurWorkDir", 1, 'g', "TagGetCurWorkDir", 'P'},
     {214, "SetCurWorkDir", 1, 'g', "TagSetCurWorkDir", 'P'},
-    {215, "Exec", 3, 'g', "TagExec", 'P'},
+    {215, "Exec", 3, 'g', "TagExec", 'L'},
     {216, "DllLoad", 2, 'g', "TagDllLoad", 'L'},
     {217, "DllFunction", 3, 'g', "TagDllFunction", 'L'},
     {218, "DllFree", 1, 'g', "TagDllFree", 'L'},
