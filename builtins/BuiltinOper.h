@@ -45,7 +45,8 @@ public:
     // The stored bytes of a string operand (binary-safe), empty for any other type.
     std::string_view Bytes(int32_t i) const;
     // The integer word as it stands: an integer's value, a string's length plus one.
-    int32_t StoredInt(int32_t i) const { return Operand(i).intVal; }
+    int32_t StoredInt(int32_t i) const { return StoredWord(Operand(i)); }
+    static int32_t StoredWord(const TagVar& v) { return v.intVal; }
     // The value's integer conversion.
     int32_t IntVal(int32_t i) const { return Operand(i).GetInt(); }
     // The value's floating-point conversion.
