@@ -39,8 +39,8 @@ TEST(RunLineBuiltin, EveryTextLeavesTheProgramAsItWas) {
     const int32_t count = p.OpCount(), slots = p.ops.Count(), depth = p.blockDepth;
     TagOper* last = p.Op(count - 1);
     TagVar text;
-    for (const char* t : {"y = 5;", "y = ;", "{", "}", "if(y > 1)", "while(y < 3)", "for(i = 0; i < 2; i++)",
-                          "else", "function f(a)", "Print(\"x\");", "NoSuch(1);", "", "y = 1; z = 2;"}) {
+    for (const char* t : {"y = 5;", "y = ;", "{", "}", "if(y > 1)", "while(y < 3)", "for(i = 0; i < 2; i++)", "else",
+                          "function f(a)", "Print(\"x\");", "NoSuch(1);", "", "y = 1; z = 2;"}) {
         SCOPED_TRACE(t);
         text.SetStr(t);
         test::RunBuiltin(kRunLine, &p, {&text});
