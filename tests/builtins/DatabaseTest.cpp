@@ -12,6 +12,7 @@
 #include "data/TagLocalData.h"
 #include "platform/MessageBox.h"
 #include "platform/TagRunCfg.h"
+#include "tests/support/StubDataSet.h"
 
 namespace zz {
 namespace {
@@ -19,17 +20,9 @@ namespace {
 enum : int32_t { kDbOpen = 57, kDbExec = 58, kDbClose = 62, kDbCloseAll = 63 };
 
 // A pooled back end that answers every statement with no rows.
-class EmptySet : public TagDataSet {
+class EmptySet : public test::StubDataSet {
 public:
     int ExecToLocal(char*, TagLocalData* dst) override { return dst->ClearResult(), 0; }
-    int Exec(char*) override { return 0; }
-    int GetRows() override { return 0; }
-    int GetCols() override { return 0; }
-    int GetFieldName(int, char* b) override { return b[0] = 0, -1; }
-    int GetFieldIndex(const char*) override { return -1; }
-    int GetVarByName(char* b, const char*, int) override { return b[0] = 0, -1; }
-    int GetVar(char* b, int, int) override { return b[0] = 0, -1; }
-    int Close() override { return 0; }
 };
 
 class DbBuiltins : public ::testing::Test {

@@ -14,13 +14,14 @@
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "platform/TagRunCfg.h"
+#include "tests/support/StubDataSet.h"
 
 using namespace zz;
 
 namespace {
 
 // Answers every statement with one row holding the statement text.
-class MemorySet : public TagDataSet {
+class MemorySet : public test::StubDataSet {
 public:
     int ExecToLocal(char* sql, TagLocalData* dst) override {
         dst->ClearResult();
@@ -30,14 +31,6 @@ public:
         dst->PutCell(0, 0, sql);
         return 1;
     }
-    int Exec(char*) override { return 0; }
-    int GetRows() override { return 0; }
-    int GetCols() override { return 0; }
-    int GetFieldName(int, char* b) override { return b[0] = 0, -1; }
-    int GetFieldIndex(const char*) override { return -1; }
-    int GetVarByName(char* b, const char*, int) override { return b[0] = 0, -1; }
-    int GetVar(char* b, int, int) override { return b[0] = 0, -1; }
-    int Close() override { return 0; }
 };
 
 // The same answer after 50 us of waiting for it.
