@@ -180,8 +180,10 @@ int32_t TagUnicodeToStr::Run() {
         if (out.empty()) return 0;
     } else {
         bool converted = false;
-        if ((mode == kModeUtf8 || mode == kModeUtf7) && !src.empty() && src[0] != '\0')
-            converted = ConvertCodePage(src, mode == kModeUtf8 ? "UTF-8" : "UTF-7", "GBK", out) && !out.empty();
+        // The text ends at its zero character (which UTF-7 has no form for).
+        std::string_view text = src.substr(0, src.find('\0'));
+        if ((mode == kModeUtf8 || mode == kModeUtf7) && !text.empty())
+            converted = ConvertCodePage(text, mode == kModeUtf8 ? "UTF-8" : "UTF-7", "GBK", out) && !out.empty();
         if (!converted) ConvertCodePage(src.substr(0, src.size() / 2 * 2), "UTF-16LE", "GBK", out);
         out.resize(std::strlen(out.c_str())); // the text ends at a zero character
     }
