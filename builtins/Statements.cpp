@@ -58,7 +58,8 @@ int32_t TagAssert::Run() {
     TagTelBasic* root = Program();
     if (cond != 0 || !root) return cond;
     // With a debugger page open on the line the script stops there; otherwise the run log keeps the failure.
-    bool debugged = root->debugViews[0] || root->debugViews[1] || root->debugViews[2];
+    void* const* views = root->Main().debugViews;
+    bool debugged = views[0] || views[1] || views[2];
     if (debugged) {
         char text[1200];
         std::snprintf(text, sizeof text, "Assert Failed: line=%d, '%s'", lineNo, this->text.c_str());
