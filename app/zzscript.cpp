@@ -1,5 +1,6 @@
 // zzscript: compiles one script in the working directory and runs it as a line of its own, on a virtual line
-// with no sound card call attached. For trying scripts and for tests of the engine end to end.
+// with no sound card call attached. For trying scripts and for tests of the engine and the builtins end to end.
+// The database client libraries are loaded as the line manager loads them.
 //
 //   zzscript [--line N] [--check] [--quit-after MS] [--reload-after MS] FILE
 //
@@ -16,6 +17,9 @@
 #include <thread>
 
 #include "builtins/BuiltinTable.h"
+#include "data/TagMySqlData.h"
+#include "data/TagSybData.h"
+#include "data/TagTqrDbData.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
 #include "telephony/TagKvCall.h"
@@ -77,6 +81,17 @@ int main(int argc, char** argv) {
     }
 
     RegisterBuiltins();
+    // Loaded and freed in the line manager's order; a missing library disables only its back end.
+    LoadMySqlLibrary();
+    LoadTqrDbLibrary();
+    LoadDbLibrary();
+    struct Unload {
+        ~Unload() {
+            FreeTqrDbLibrary();
+            FreeMySqlLibrary();
+            FreeDbLibrary();
+        }
+    } unload;
     TagKvCall call;
     call.lineKind = kLineVirtual;
     call.lineNo = static_cast<int32_t>(line);

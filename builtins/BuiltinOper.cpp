@@ -40,11 +40,24 @@ void TagBuiltin::SetOutText(int32_t i, std::string_view s) const {
 }
 
 void TagBuiltin::SetOutItemText(int32_t i, int32_t key, std::string_view s) const {
-    TagVar k, text;
-    k.SetInt(key);
+    Operand(i)[IntValue(key)] = TextValue(s); // whole-value assignment lets go of an object the element held
+}
+
+void TagBuiltin::ClearOut(int32_t i) const {
+    Operand(i) = IntValue(0);
+}
+
+TagVar IntValue(int32_t v) {
+    TagVar t;
+    t.SetInt(v);
+    return t;
+}
+
+TagVar TextValue(std::string_view s) {
+    TagVar t;
     size_t n = s.size() > static_cast<size_t>(TagVar::kMaxStrLen) ? TagVar::kMaxStrLen : s.size();
-    text.SetStrN(s.data(), static_cast<int32_t>(n));
-    Operand(i)[k] = text; // whole-value assignment lets go of an object the element held
+    t.SetStrN(s.data(), static_cast<int32_t>(n));
+    return t;
 }
 
 void TagBuiltin::SetOutItemInt(int32_t i, int32_t key, int32_t v) const {

@@ -45,7 +45,8 @@ public:
     // The stored bytes of a string operand (binary-safe), empty for any other type.
     std::string_view Bytes(int32_t i) const;
     // The integer word as it stands: an integer's value, a string's length plus one.
-    int32_t StoredInt(int32_t i) const { return Operand(i).intVal; }
+    int32_t StoredInt(int32_t i) const { return StoredWord(Operand(i)); }
+    static int32_t StoredWord(const TagVar& v) { return v.intVal; }
     // The value's integer conversion.
     int32_t IntVal(int32_t i) const { return Operand(i).GetInt(); }
     // The value's floating-point conversion.
@@ -58,6 +59,11 @@ public:
     // Element key of the array operand i := the text (the operand becomes an array first); refused when read-only.
     void SetOutItemText(int32_t i, int32_t key, std::string_view s) const;
     void SetOutItemInt(int32_t i, int32_t key, int32_t v) const;
+    // Whole-value assignment of the integer 0: an object the operand held is let go.
+    void ClearOut(int32_t i) const;
+    // Element key of operand i, created when missing; the operand first becomes an empty object when it is not
+    // one. A read-only operand gives a shared value that refuses every write.
+    TagVar& OutElement(int32_t i, const TagVar& key) const { return Operand(i)[key]; }
 
     // The call object of the line, read at every Run because the line layer may replace it; may be null.
     TagKvCall* Call() const;
@@ -157,6 +163,9 @@ protected:
     protected:                                                                                                         \
         int32_t RunOn(::zz::TagKvCall& call) override;                                                                 \
     }
+// Value keys and values for OutElement and whole-value assignment.
+TagVar IntValue(int32_t v);
+TagVar TextValue(std::string_view s);
 
 // One row of the ordinal-to-class table; every family file contributes its rows.
 using BuiltinMaker = std::unique_ptr<TagOper> (*)(TagVar* const* args, TagTelBasic* prog);

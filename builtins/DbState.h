@@ -22,12 +22,17 @@ public:
 
     // The data set of a handle, or null (closed, or out of range).
     TagDataSet* At(int32_t handle) const;
+    // The lowest free handle, or -1 when all 1024 are taken.
+    int32_t FirstFree() const;
     // Keeps the data set under the lowest free handle: the handle, or -1 when all 1024 are taken.
     int32_t Put(std::unique_ptr<TagDataSet> db);
     // Closes one handle: true when it was open.
     bool Close(int32_t handle);
     void CloseAll();
     int32_t Opened() const { return opened_; }
+    // 0 for an open handle (whatever was closed below it), -1 for a handle outside the table or at or above the
+    // open count, -2 for an empty slot below it.
+    int32_t Check(int32_t handle) const;
 
     std::string lastError;
 

@@ -47,12 +47,14 @@ public:
 class TagEval final : public TagBuiltin {
 public:
     TagEval(TagVar* text, TagTelBasic* prog) : TagBuiltin(prog, {text}) { kind = 'R'; }
+    int32_t Run() override;
 };
 
 // Keeps the compiling program's parent when it has one, else the program: one level up only.
 class TagRunKvs final : public TagBuiltin {
 public:
     TagRunKvs(TagVar* file, TagTelBasic* prog) : TagBuiltin((prog ? prog->ParentOrSelf() : nullptr), {file}) {}
+    int32_t Run() override;
 };
 
 // Text compiled while the line runs may name any function of the line's program: keep them all.
@@ -61,6 +63,7 @@ public:
     TagRunLine(TagVar* text, TagTelBasic* prog) : TagBuiltin((prog ? prog->GetRoot() : nullptr), {text}) {
         if (Program()) Program()->SetOptimize(0);
     }
+    int32_t Run() override;
 };
 
 // An inter-line request may name any function of the line's program: keep them all.
@@ -81,6 +84,7 @@ public:
         : TagBuiltin((prog ? prog->GetRoot() : nullptr), {handle, name, count}) {
         if (Program()) Program()->LineState<UserLibState>().AddFuncName(Text(1), IntVal(2));
     }
+    int32_t Run() override;
 };
 
 } // namespace zz

@@ -82,12 +82,6 @@ template <class Fn> int32_t CountInto(const TagBuiltin& b, int32_t out, Fn&& fn)
     return r;
 }
 
-TagVar IntValue(int32_t n) {
-    TagVar v;
-    v.SetInt(n);
-    return v;
-}
-
 } // namespace
 
 int32_t TagSendMsg::Run() {

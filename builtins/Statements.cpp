@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 
 #include "builtins/Families.h"
 #include "builtins/TagSysTimers.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
+#include "platform/MessageBox.h"
 #include "platform/NamedEvent.h"
 #include "platform/TagWriteLog.h"
 
@@ -52,7 +54,22 @@ int32_t TagExit::Run() {
 TagAssert::TagAssert(TagVar* cond, TagTelBasic* prog) : TagBuiltin(RootOf(prog), {cond}) {}
 
 int32_t TagAssert::Run() {
-    return IntVal(0);
+    int32_t cond = IntVal(0);
+    TagTelBasic* root = Program();
+    if (cond != 0 || !root) return cond;
+    // With a debugger page open on the line the script stops there; otherwise the run log keeps the failure.
+    void* const* views = root->Main().debugViews;
+    bool debugged = views[0] || views[1] || views[2];
+    if (debugged) {
+        char text[1200];
+        std::snprintf(text, sizeof text, "Assert Failed: line=%d, '%s'", lineNo, this->text.c_str());
+        ShowMessage(text, "Stop for Assert");
+        root->SetPause(1);
+        root->WaitDebugStep();
+    } else if (TagCallState* call = root->Call()) {
+        call->WriteLogAlwaysF("Assert Failed: line=%d", lineNo);
+    }
+    return 0;
 }
 
 TagStartTimer::TagStartTimer(TagVar* func, TagVar* interval, TagTelBasic* prog)

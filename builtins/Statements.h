@@ -16,6 +16,9 @@ class TagDllCall final : public TagBuiltin {
 public:
     TagDllCall(const char* name, TagTelBasic* prog);
     void AddPara(TagVar* arg) { dllArgs.push_back(arg); }
+    // Calls the bound entry point with one argument record per argument: its result, -1 when the name is not
+    // bound (or bound with another count), -100 when the function raised.
+    int32_t Run() override;
 
     std::string funcName;
     std::vector<TagVar*> dllArgs;

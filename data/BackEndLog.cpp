@@ -9,27 +9,26 @@ bool BackEndLog::Open(const std::string& logName) {
     Close();
     if (logName.empty()) return false;
     // Scripts name the log the Windows way ("log\app"): map the separators before opening.
-    file_ = std::fopen(MapPath(logName + ".log").c_str(), "a+");
-    return file_ != nullptr;
+    file_ = FileHandle::Open(MapPath(logName + ".log").c_str(), "a+");
+    return bool(file_);
 }
 
 void BackEndLog::Close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
+    file_.Close();
 }
 
 void BackEndLog::Write(const char* text) {
     if (!file_) return;
     char stamp[32];
     FormatTimeStamp(stamp);
-    std::fprintf(file_, "[%s] %s\n", stamp, text ? text : "");
-    std::fflush(file_);
+    std::fprintf(file_.get(), "[%s] %s\n", stamp, text ? text : "");
+    std::fflush(file_.get());
 }
 
 void BackEndLog::WriteRaw(const char* text) {
     if (!file_ || !text) return;
-    std::fputs(text, file_);
-    std::fflush(file_);
+    std::fputs(text, file_.get());
+    std::fflush(file_.get());
 }
 
 } // namespace zz

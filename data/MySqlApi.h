@@ -26,6 +26,9 @@ struct MySqlApi {
     void (*data_seek)(MYSQL_RES*, my_ulonglong) = nullptr;
     MYSQL_ROW (*fetch_row)(MYSQL_RES*) = nullptr;
     unsigned long* (*fetch_lengths)(MYSQL_RES*) = nullptr;
+    // A CALL answers with one result per statement of the procedure and a final status.
+    my_bool (*more_results)(MYSQL*) = nullptr;
+    int (*next_result)(MYSQL*) = nullptr;
 };
 
 // The loaded library's functions, or null while it is not loaded.

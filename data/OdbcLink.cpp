@@ -87,6 +87,14 @@ void Diag(SQLSMALLINT type, SQLHANDLE h, OdbcError& err, bool utf8) {
     }
 }
 
+// Whether text holds word starting at a character boundary (an ASCII byte right after a lead byte is a trail
+// byte, not a letter). Letter case counts.
+bool HoldsWord(const std::string& text, std::string_view word) {
+    for (size_t i = 0; i + word.size() <= text.size(); i += GbkCharLen(text, i))
+        if (text.compare(i, word.size(), word) == 0) return true;
+    return false;
+}
+
 struct Stmt {
     SQLHSTMT h = SQL_NULL_HSTMT;
     ~Stmt() {
@@ -96,14 +104,15 @@ struct Stmt {
 
 } // namespace
 
+// The driver's text is matched as ADO's messages were ("Connect", "Lock", with their capitals): a lower-case
+// search takes ordinary failures ("no such table: connections") for lost sessions and resets them.
 bool OdbcError::IsLostConnection() const {
     if (state.size() >= 2 && state.compare(0, 2, "08") == 0) return true;
-    return message.find("连接失败") != std::string::npos || GbkLower(message).find("connect") != std::string::npos;
+    return HoldsWord(message, "连接失败") || HoldsWord(message, "Connect");
 }
 
 bool OdbcError::IsDeadlock() const {
-    if (state == "40001") return true;
-    return message.find("死锁") != std::string::npos || GbkLower(message).find("lock") != std::string::npos;
+    return state == "40001" || HoldsWord(message, "死锁") || HoldsWord(message, "Lock");
 }
 
 std::string WithGbkCharset(const std::string& connString) {
@@ -151,6 +160,9 @@ bool OdbcLink::Connect(const std::string& connString, OdbcError& err) {
     if (!Ok(rc)) {
         Diag(SQL_HANDLE_DBC, dbc, err, true);
         if (err.message.empty()) err.message = "ODBC connect failed";
+        // A connection that cannot be made is of the connection class whatever the driver says (MariaDB's
+        // driver says HY000), so that a statement that meets it reconnects.
+        if (err.state.compare(0, 2, "08") != 0) err.state = "08001";
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
         return false;
     }

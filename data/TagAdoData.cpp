@@ -3,11 +3,13 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "data/TagLocalData.h"
+#include "platform/FileHandle.h"
 #include "platform/Gbk.h"
 #include "platform/MessageBox.h"
 #include "platform/PathMap.h"
@@ -22,20 +24,17 @@ constexpr size_t kMaxMessage = 1499;
 constexpr int64_t kMaxLocalWidth = 2048;
 
 std::mutex g_logLock;
-FILE* g_log = nullptr;
+FileHandle g_log;
 int g_logHolders = 0;
 
 void HoldLog() {
     std::lock_guard<std::mutex> lk(g_logLock);
-    if (g_logHolders++ == 0 && !g_log) g_log = fopen(MapPath("log\\sqlapp.log").c_str(), "a+");
+    if (g_logHolders++ == 0 && !g_log) g_log = FileHandle::Open(MapPath("log\\sqlapp.log").c_str(), "a+");
 }
 
 void ReleaseLog() {
     std::lock_guard<std::mutex> lk(g_logLock);
-    if (g_logHolders > 0 && --g_logHolders == 0 && g_log) {
-        fclose(g_log);
-        g_log = nullptr;
-    }
+    if (g_logHolders > 0 && --g_logHolders == 0) g_log.Close();
 }
 
 bool IsBlank(char c) {
@@ -113,8 +112,8 @@ void AdoLog(const std::string& text) {
     if (!g_log) return;
     char stamp[32];
     FormatTimeStamp(stamp);
-    fprintf(g_log, "[%s] %s\n", stamp, text.c_str());
-    fflush(g_log);
+    fprintf(g_log.get(), "[%s] %s\n", stamp, text.c_str());
+    fflush(g_log.get());
 }
 
 TagAdoData::TagAdoData(const char* conn, const char* logLabel) {
@@ -378,9 +377,10 @@ int64_t TagAdoData::LocalWidth(const OdbcColumn& c) const {
         if (w <= 0) w = kMaxLocalWidth;
         break;
     default: {
+        // Three characters a byte of the binary value, or the driver's display size when that is larger (a
+        // DATETIME(6) shows 26 characters in 8 bytes).
         int64_t bin = BinarySize(c.sqlType);
-        // Types without a binary size are kept at their text width.
-        w = bin >= 0 ? bin * 3 : (c.displaySize > 0 ? c.displaySize : c.columnSize);
+        w = std::max(bin >= 0 ? bin * 3 : c.columnSize, c.displaySize);
         if (w <= 0) w = kMaxLocalWidth;
     }
     }
@@ -402,7 +402,13 @@ int TagAdoData::ExecToLocal(char* sql, TagLocalData* dst) {
     const OdbcResult* r = Active();
     dst->SetRows(rows);
     for (int c = 0; c < cols; c++) {
-        if (dst->fields.AddField(r->columns[size_t(c)].name, LocalWidth(r->columns[size_t(c)])) < 0) {
+        // A driver may understate a column (SQLite gives its 64-bit integers as 4-byte INTEGER columns of
+        // display size 10): the longest value fetched widens it, up to the cap.
+        int64_t longest = 0;
+        for (const auto& row : r->rows)
+            longest = std::max<int64_t>(longest, int64_t(row[size_t(c)].text.size()));
+        int64_t width = std::min(std::max(LocalWidth(r->columns[size_t(c)]), longest), kMaxLocalWidth);
+        if (dst->fields.AddField(r->columns[size_t(c)].name, width) < 0) {
             dst->ClearResult();
             return -4;
         }

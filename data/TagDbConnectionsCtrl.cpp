@@ -33,7 +33,7 @@ const char* Str(const char* s) {
 int RunOn(TagDataSet* ds, char* sql, TagLocalData* dst) {
     try {
         return ds->ExecToLocal(sql, dst);
-    } catch (const std::exception&) {
+    } catch (...) {
         dst->ClearResult();
         return -4;
     }
@@ -47,6 +47,9 @@ TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker) {
 }
 
 // ---- TagDbConnection ----
+
+TagDbConnection::TagDbConnection(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4)
+    : dbType(type), openArg1(Str(a1)), openArg2(Str(a2)), openArg3(Str(a3)), openArg4(Str(a4)) {}
 
 TagDbConnection::~TagDbConnection() {
     sets.clear();
@@ -68,6 +71,11 @@ int TagDbConnection::OpenCount() {
     return openCount;
 }
 
+int TagDbConnection::WaitingCount() {
+    std::lock_guard<std::mutex> lk(lock);
+    return int(waiters.size());
+}
+
 int TagDbConnection::AddDataSet(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4) {
     if (!PooledType(type)) return -1;
     TagBackEndMaker maker = g_makers[type].load();
@@ -84,24 +92,26 @@ int TagDbConnection::AddDataSet(int32_t type, const char* a1, const char* a2, co
             openArg2 = Str(a2);
             openArg3 = Str(a3);
             openArg4 = Str(a4);
+            ++connecting;
         }
     }
     if (grow) {
         // Connecting can take seconds: statements of the lines already open go on meanwhile.
         std::unique_ptr<TagDataSet> ds = maker(Str(a1), Str(a2), Str(a3), Str(a4));
+        std::lock_guard<std::mutex> lk(lock);
+        --connecting;
         if (ds) {
             ds->busy = false;
             ds->useDone = false;
-            std::lock_guard<std::mutex> lk(lock);
             sets.push_back(std::move(ds));
-            HandOut();
         }
+        HandOut();
     }
     return count - 1;
 }
 
-// A waiter is woken at once when a back end is handed to it; the turn's time bound still goes through the
-// process clock so that a virtual clock runs the 10-second limit in no time.
+// A waiter is woken at once when its statement is done or a back end is handed to it; the turn's time bound
+// still goes through the process clock so that a virtual clock runs the 10-second limit in no time.
 void TagDbConnection::WaitTurn(std::unique_lock<std::mutex>& lk, std::condition_variable& cv) {
     if (dynamic_cast<VirtualClock*>(&GetClock())) {
         lk.unlock();
@@ -112,34 +122,62 @@ void TagDbConnection::WaitTurn(std::unique_lock<std::mutex>& lk, std::condition_
     cv.wait_for(lk, std::chrono::milliseconds(kTurnMs));
 }
 
-// Hands free back ends to the oldest waiting requests. Caller holds lock.
 void TagDbConnection::HandOut() {
+    // Statements still waiting while the last back end is gone (closed or never connected) find none.
+    if (sets.empty() && connecting == 0) {
+        for (TagDbReq* req : waiters) {
+            req->taken = req->done = true;
+            req->result = -100;
+            req->wake.notify_one();
+        }
+        waiters.clear();
+        return;
+    }
     for (auto& ds : sets) {
         if (waiters.empty()) break;
         if (ds->busy) continue;
         ds->busy = true;
         TagDbReq* req = waiters.front();
         waiters.pop_front();
+        req->taken = true;
         req->dataSet = ds.get();
         req->wake.notify_one();
     }
 }
 
-void TagDbConnection::GiveBack(TagDataSet* ds) {
-    std::unique_ptr<TagDataSet> dropped;
-    {
-        std::lock_guard<std::mutex> lk(lock);
-        ds->busy = false;
-        auto it = std::find_if(retired.begin(), retired.end(), [&](auto& p) { return p.get() == ds; });
-        if (it != retired.end()) {
-            dropped = std::move(*it);
-            retired.erase(it);
-        } else {
-            HandOut();
-            givenBack.notify_all();
+void TagDbConnection::Serve(std::unique_lock<std::mutex>& lk, TagDbReq& own) {
+    TagDataSet* ds = own.dataSet;
+    TagDbReq* req = &own;
+    for (int served = 0;; ++served) {
+        lk.unlock();
+        int rc = RunOn(ds, req->sql, req->dst);
+        lk.lock();
+        req->result = rc;
+        if (req != &own) {
+            req->done = true;
+            req->wake.notify_one(); // its thread is scheduled while this one runs the next statement
         }
+        bool dropped = std::any_of(retired.begin(), retired.end(), [&](auto& p) { return p.get() == ds; });
+        if (dropped || waiters.empty() || served >= kServeBatch) break;
+        req = waiters.front();
+        waiters.pop_front();
+        req->taken = true;
     }
-    // dropped closes its connection here, outside the lock
+    std::unique_ptr<TagDataSet> closing;
+    ds->busy = false;
+    auto it = std::find_if(retired.begin(), retired.end(), [&](auto& p) { return p.get() == ds; });
+    if (it != retired.end()) {
+        closing = std::move(*it);
+        retired.erase(it);
+    }
+    HandOut();
+    givenBack.notify_all();
+    if (closing) {
+        // The dropped back end closes its connection outside the lock.
+        lk.unlock();
+        closing.reset();
+        lk.lock();
+    }
 }
 
 int TagDbConnection::ExecUse(char* sql, TagLocalData* dst) {
@@ -167,27 +205,28 @@ int TagDbConnection::ExecUse(char* sql, TagLocalData* dst) {
 int TagDbConnection::Exec(char* sql, TagLocalData* dst) {
     {
         std::lock_guard<std::mutex> lk(lock);
-        if (sets.empty()) return -100;
+        if (sets.empty() && connecting == 0) return -100;
     }
     if (strncmp(sql, "use ", 4) == 0 || strncmp(sql, "USE ", 4) == 0) return ExecUse(sql, dst);
 
     TagDbReq req;
     req.threadId = CurrentThreadId();
+    req.sql = sql;
+    req.dst = dst;
     std::unique_lock<std::mutex> lk(lock);
     waiters.push_back(&req);
-    for (int turn = 0;; turn++) {
-        if (!waiters.empty()) HandOut();
-        if (req.dataSet) break;
+    HandOut();
+    // The turns bound the wait in the queue only; a statement taken out of it is run to its end.
+    for (int turn = 0; !req.taken; turn++) {
         if (turn >= kWaitTurns) {
             waiters.erase(std::find(waiters.begin(), waiters.end(), &req));
             return -200;
         }
         WaitTurn(lk, req.wake);
     }
-    lk.unlock();
-    int rc = RunOn(req.dataSet, sql, dst);
-    GiveBack(req.dataSet);
-    return rc;
+    req.wake.wait(lk, [&] { return req.done || req.dataSet; });
+    if (!req.done) Serve(lk, req);
+    return req.result;
 }
 
 int TagDbConnection::Close() {
@@ -214,18 +253,26 @@ TagDbConnectionsCtrl::~TagDbConnectionsCtrl() {
 }
 
 int TagDbConnectionsCtrl::Open(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4) {
-    std::lock_guard<std::mutex> lk(lock);
-    for (size_t i = 0; i < connections.size(); i++) {
-        if (connections[i]->Matches(type, a1, a2, a3)) {
-            connections[i]->AddDataSet(type, a1, a2, a3, a4);
-            return int(i);
+    if (!PooledType(type) || !g_makers[type].load()) return -1;
+    TagDbConnection* conn = nullptr;
+    int index = -1;
+    {
+        std::lock_guard<std::mutex> lk(lock);
+        for (size_t i = 0; i < connections.size() && !conn; i++) {
+            if (connections[i]->Matches(type, a1, a2, a3)) {
+                conn = connections[i].get();
+                index = int(i);
+            }
+        }
+        if (!conn) {
+            // Registered before it connects, so that lines opening the same source meanwhile share it.
+            connections.push_back(std::make_unique<TagDbConnection>(type, a1, a2, a3, a4));
+            conn = connections.back().get();
+            index = int(connections.size() - 1);
         }
     }
-    auto conn = std::make_unique<TagDbConnection>();
     int rc = conn->AddDataSet(type, a1, a2, a3, a4);
-    if (rc < 0) return rc;
-    connections.push_back(std::move(conn));
-    return int(connections.size() - 1);
+    return rc < 0 ? rc : index;
 }
 
 TagDbConnection* TagDbConnectionsCtrl::Connection(int index) {

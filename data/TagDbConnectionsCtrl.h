@@ -21,26 +21,38 @@ using TagBackEndMaker = std::unique_ptr<TagDataSet> (*)(const char* a1, const ch
 // Installs the maker for a pooled type (0, 1, 4 or 5); null removes it. Returns the previous one.
 TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker);
 
+// One statement waiting for a back end. Whoever holds a back end runs the waiting statements in arrival order
+// (each for its owner, whose thread is woken once its result is in) and hands the back end over only every
+// kServeBatch statements, so a back end never idles while a woken thread is being scheduled.
 struct TagDbReq {
     uint32_t threadId = 0;
-    TagDataSet* dataSet = nullptr; // the back end handed to this request; null while it waits
-    std::condition_variable wake;  // signalled when a back end is handed to it
+    char* sql = nullptr;
+    TagLocalData* dst = nullptr;
+    TagDataSet* dataSet = nullptr; // handed to this request's thread, which then runs it and serves the queue
+    bool taken = false;            // out of the queue: another thread runs it
+    bool done = false;             // ... and has finished; result holds the outcome
+    int result = 0;
+    std::condition_variable wake; // signalled when the request is done or a back end is handed to it
 };
 
 class TagDbConnection {
 public:
     static constexpr int kWaitTurns = 200; // turns of kTurnMs before a statement gives up (-200)
     static constexpr uint32_t kTurnMs = 50;
+    // Statements a thread runs for others before it hands its back end to the oldest waiting thread.
+    static constexpr int kServeBatch = 8;
 
-    TagDbConnection() = default;
+    // A connection to the source (type, a1, a2, a3); a4 is the log label of the back ends it creates.
+    TagDbConnection(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4);
     ~TagDbConnection();
     TagDbConnection(const TagDbConnection&) = delete;
     TagDbConnection& operator=(const TagDbConnection&) = delete;
 
-    // Counts one more open and adds a back end while the count is within DB_MAX_CONN. Open number (0-based),
-    // or -1 for a type the pool does not take (or that has no back end available).
+    // Counts one more open and adds a back end while the count is within DB_MAX_CONN, connecting without any
+    // lock held. Open number (0-based), or -1 for a type the pool does not take (or that has no back end
+    // available).
     int AddDataSet(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4);
-    // Runs sql on a borrowed back end into dst. -100 no back end, -200 none became free in time.
+    // Runs sql on a back end into dst. -100 no back end, -200 none became free in time.
     int Exec(char* sql, TagLocalData* dst);
     // Counts one open less and drops a back end when the count falls below DB_MAX_CONN. The new count, or -1.
     int Close();
@@ -48,10 +60,14 @@ public:
     bool Matches(int32_t type, const char* a1, const char* a2, const char* a3);
     int BackEndCount();
     int OpenCount();
+    // Statements queued for a back end now.
+    int WaitingCount();
 
 private:
     int ExecUse(char* sql, TagLocalData* dst);
-    void GiveBack(TagDataSet* ds);
+    // Runs own (already handed ds) and then queued statements on ds; gives ds back. Caller holds lk.
+    void Serve(std::unique_lock<std::mutex>& lk, TagDbReq& own);
+    // Hands free back ends to the oldest waiting requests. Caller holds lock.
     void HandOut();
     void WaitTurn(std::unique_lock<std::mutex>& lk, std::condition_variable& cv);
 
@@ -60,6 +76,7 @@ private:
     // Back ends dropped by Close while lent out: destroyed by their borrower when it gives them back.
     std::vector<std::unique_ptr<TagDataSet>> retired;
     int32_t openCount = 0;
+    int32_t connecting = 0; // back ends being connected now: statements wait for them rather than fail
     std::mutex lock;
     std::condition_variable givenBack; // wakes a "use " statement waiting for a lent back end
     int32_t dbType = -1;
@@ -73,7 +90,8 @@ public:
     TagDbConnectionsCtrl(const TagDbConnectionsCtrl&) = delete;
     TagDbConnectionsCtrl& operator=(const TagDbConnectionsCtrl&) = delete;
 
-    // Connection index >= 0, or negative (see TagDbConnection::AddDataSet).
+    // Connection index >= 0, or negative (see TagDbConnection::AddDataSet). The pool's lock is held only to find
+    // or register the connection: statements of other lines go on while this one connects.
     int Open(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4);
     // -10 when index is not a connection of the pool.
     int Exec(int index, char* sql, TagLocalData* dst);
@@ -83,7 +101,7 @@ public:
     int ConnectionCount();
 
 private:
-    std::mutex lock; // taken before any connection's lock
+    std::mutex lock; // taken before any connection's lock, never while connecting
     std::vector<std::unique_ptr<TagDbConnection>> connections;
 };
 

@@ -2,27 +2,16 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include "platform/Gbk.h"
+#include "platform/LittleEndian.h"
 #include "platform/SysTime.h"
 
 namespace zz {
 
 namespace {
-
-uint16_t Le16(const unsigned char* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void PutLe32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; i++)
-        p[i] = (unsigned char)(v >> (8 * i));
-}
 
 bool ReadAt(int fd, void* buf, size_t n, int64_t off) {
     size_t done = 0;
@@ -61,30 +50,31 @@ private:
 
 } // namespace
 
+// Records are read and written at their offsets through the descriptor (pread, pwrite): the stream's own
+// buffer is never used, so it cannot hold stale bytes of a record another line wrote.
 TagDbf::TagDbf(const std::string& p) : path(p) {
-    fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    file = FileHandle::Open(path.c_str(), "r+b");
+    if (!file && (errno == EACCES || errno == EROFS)) file = FileHandle::Open(path.c_str(), "rb");
+    if (!file) {
         status = -5;
         return;
     }
+    fd = fileno(file.get());
     status = Load();
     if (status != 0) {
-        close(fd);
+        file.Close();
         fd = -1;
     }
 }
 
-TagDbf::~TagDbf() {
-    if (fd >= 0) close(fd);
-}
+TagDbf::~TagDbf() = default;
 
 // Reads the header and the field descriptors, refusing anything that would put a field outside the record.
 int TagDbf::Load() {
     if (!ReadAt(fd, header, sizeof header, 0)) return -5;
     if (header[0] != 0x03 && header[0] != 0x83) return -7;
-    headerLen = Le16(header + 8);
-    recordLen = Le16(header + 10);
+    headerLen = GetLe16(header + 8);
+    recordLen = GetLe16(header + 10);
     if (headerLen < 33 || recordLen < 1) return -7;
     size_t n = size_t(headerLen - 1) / 32 - 1;
     std::vector<unsigned char> desc(n * 32);
@@ -126,13 +116,13 @@ int TagDbf::ReadHeader() {
     unsigned char h[32];
     if (!ReadAt(fd, h, sizeof h, 0)) return -2;
     // The descriptors were read once: a header that now describes other records is not ours to follow.
-    if (Le16(h + 8) != headerLen || Le16(h + 10) != recordLen) return -2;
+    if (GetLe16(h + 8) != headerLen || GetLe16(h + 10) != recordLen) return -2;
     memcpy(header, h, sizeof h);
     return 0;
 }
 
 uint32_t TagDbf::RecordCount() const {
-    return Le32(header + 4);
+    return GetLe32(header + 4);
 }
 
 int TagDbf::ReadRecord(int64_t r) {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileHandle.h"
+
 namespace zz {
 
 class TagDbf {
@@ -49,7 +51,8 @@ private:
     int Load();
     int WriteLocked(int64_t r);
 
-    int fd = -1;
+    FileHandle file;
+    int fd = -1; // the file's descriptor while it is open
     int status = -5;
     std::string path;
     unsigned char header[32] = {};

@@ -80,7 +80,8 @@ int LoadMySqlLibrary() {
                g_lib.Get(api.free_result, "mysql_free_result") & g_lib.Get(api.num_rows, "mysql_num_rows") &
                g_lib.Get(api.num_fields, "mysql_num_fields") & g_lib.Get(api.field_seek, "mysql_field_seek") &
                g_lib.Get(api.fetch_field, "mysql_fetch_field") & g_lib.Get(api.data_seek, "mysql_data_seek") &
-               g_lib.Get(api.fetch_row, "mysql_fetch_row") & g_lib.Get(api.fetch_lengths, "mysql_fetch_lengths");
+               g_lib.Get(api.fetch_row, "mysql_fetch_row") & g_lib.Get(api.fetch_lengths, "mysql_fetch_lengths") &
+               g_lib.Get(api.more_results, "mysql_more_results") & g_lib.Get(api.next_result, "mysql_next_result");
     g_lib.Get(api.server_end, "mysql_server_end");
     // Initialise the client once here: left to the first mysql_init, two lines' first connections race.
     if (!all || api.server_init(0, nullptr, nullptr) != 0) {
@@ -163,8 +164,27 @@ int TagMySqlData::ReOpen() {
     char msg[kMsgSize];
     std::snprintf(msg, sizeof msg, "Open('%s') is %d.", db, r);
     WriteLog(msg);
-    if (r == 0 && !setStmt.empty()) g_api.query(mysql, setStmt.c_str());
+    if (r == 0 && !setStmt.empty() && g_api.query(mysql, setStmt.c_str()) == 0) {
+        if (MYSQL_RES* res = g_api.store_result(mysql)) g_api.free_result(res);
+        ReadLaterResults();
+    }
     return r;
+}
+
+// Every result after the first (a CALL answers with one per statement of the procedure and a closing status) is
+// read and freed: the client refuses the next statement ("Commands out of sync") while any is left unread.
+bool TagMySqlData::ReadLaterResults() {
+    bool ok = true;
+    while (g_api.more_results(mysql)) {
+        int rc = g_api.next_result(mysql);
+        if (rc < 0) break;
+        if (rc > 0) {
+            ok = false; // the error ends the answer, and its text stays for the log
+            break;
+        }
+        if (MYSQL_RES* res = g_api.store_result(mysql)) g_api.free_result(res);
+    }
+    return ok;
 }
 
 void TagMySqlData::FreeResult() {
@@ -191,8 +211,10 @@ int TagMySqlData::RunOnce(const char* sql, bool* lost) {
     int rc = mysql ? g_api.query(mysql, sql) : -1;
     if (rc == 0) {
         result = g_api.store_result(mysql);
-        // A result that fails to arrive is a failure, not an empty result.
-        if (result || g_api.errno_(mysql) == 0) return 0;
+        // A result that fails to arrive is a failure, not an empty result; so is a failing later result of a CALL.
+        bool arrived = result || g_api.errno_(mysql) == 0;
+        if (ReadLaterResults() && arrived) return 0;
+        FreeResult();
         rc = -1;
     }
     const char* text = mysql ? g_api.error(mysql) : "not connected";

@@ -11,6 +11,7 @@
 #include "data/ClientLibrary.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
+#include "platform/FileHandle.h"
 #include "platform/Gbk.h"
 #include "platform/PathMap.h"
 #include "platform/TagWriteLog.h"
@@ -57,7 +58,7 @@ std::string g_path;
 
 // The shared log and the count of live connections, reached from every line thread.
 std::mutex g_logLock;
-FILE* g_log = nullptr;
+FileHandle g_log;
 int g_live = 0;
 
 void LogF(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -66,9 +67,9 @@ void LogF(const char* fmt, ...) {
     if (!g_log) return;
     va_list ap;
     va_start(ap, fmt);
-    std::vfprintf(g_log, fmt, ap);
+    std::vfprintf(g_log.get(), fmt, ap);
     va_end(ap);
-    std::fflush(g_log);
+    std::fflush(g_log.get());
 }
 
 std::string Stamp() {
@@ -288,10 +289,10 @@ TagSyb::TagSyb(const char* server_, const char* user, const char* password, cons
         std::lock_guard<std::mutex> lk(g_logLock);
         live = ++g_live;
         if (!g_log && Filled(appName)) {
-            g_log = std::fopen(MapPath(std::string(appName) + ".log").c_str(), "a+");
+            g_log = FileHandle::Open(MapPath(std::string(appName) + ".log").c_str(), "a+");
             if (g_log) {
-                std::fprintf(g_log, "[%s] KvAppServer Started.\n", Stamp().c_str());
-                std::fflush(g_log);
+                std::fprintf(g_log.get(), "[%s] KvAppServer Started.\n", Stamp().c_str());
+                std::fflush(g_log.get());
             }
         }
     }
@@ -323,9 +324,8 @@ TagSyb::~TagSyb() {
     login = nullptr;
     std::lock_guard<std::mutex> lk(g_logLock);
     if (--g_live <= 0 && g_log) {
-        std::fprintf(g_log, "[%s] KvAppServer Closed.\n", Stamp().c_str());
-        std::fclose(g_log);
-        g_log = nullptr;
+        std::fprintf(g_log.get(), "[%s] KvAppServer Closed.\n", Stamp().c_str());
+        g_log.Close();
     }
 }
 

@@ -1,14 +1,17 @@
 // 10,000 single-row inserts and selects through the MySQL back end against the same statements through the
-// client library called directly, on the MariaDB of scripts/services/mariadb.sh. One run; the two sides take
-// turns in blocks of 100 statements, each going first every other block, so that load on the machine and the
-// cost of switching connections fall on both alike. The ratio is printed.
+// client library called directly, on the MariaDB of scripts/services/mariadb.sh. The two sides take turns in
+// short blocks of 20 statements, each going first every other block, and every block pair gives one ratio: the
+// median of those ratios is printed (with the quartiles), so a burst of load on the machine spoils a few blocks
+// rather than the whole comparison.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 #include "data/MySqlApi.h"
 #include "data/TagMySqlData.h"
@@ -18,7 +21,7 @@ using namespace zz;
 namespace {
 
 constexpr int kStatements = 10000;
-constexpr int kBlock = 100;
+constexpr int kBlock = 20;
 
 // <chrono> does not compile with the GBK execution character set.
 double Clock(clockid_t id) {
@@ -31,8 +34,16 @@ struct Side {
     double wall = 0, cpu = 0;
 };
 
-Side g_backEnd, g_direct;
+// Per block pair: back end / direct client, wall time and client CPU.
+std::vector<double> g_wallRatios, g_cpuRatios;
 bool g_done = false;
+
+// The value at fraction q (0..1) of the sorted values.
+double Quantile(std::vector<double> v, double q) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[size_t(q * double(v.size() - 1) + 0.5)];
+}
 
 std::string Insert(const char* table, int i) {
     return std::string("INSERT INTO ") + table + " VALUES (" + std::to_string(i) + ",'行" + std::to_string(i) + "')";
@@ -93,6 +104,7 @@ void BM_MySqlBackEndVsDirect(benchmark::State& state) {
     bool failed = false;
     for (auto _ : state) {
         for (int start = 0; start < kStatements && !failed; start += kBlock) {
+            Side backSide, directSide;
             auto backEnd = [&] {
                 double w = Clock(CLOCK_MONOTONIC), c = Clock(CLOCK_THREAD_CPUTIME_ID);
                 for (int i = start; i < start + kBlock; ++i) {
@@ -102,8 +114,8 @@ void BM_MySqlBackEndVsDirect(benchmark::State& state) {
                     failed |= ds.Exec(sql.data()) < 0 || ds.GetVar(buf, 0, 1) < 0;
                     benchmark::DoNotOptimize(buf);
                 }
-                g_backEnd.wall += Clock(CLOCK_MONOTONIC) - w;
-                g_backEnd.cpu += Clock(CLOCK_THREAD_CPUTIME_ID) - c;
+                backSide.wall = Clock(CLOCK_MONOTONIC) - w;
+                backSide.cpu = Clock(CLOCK_THREAD_CPUTIME_ID) - c;
             };
             auto client = [&] {
                 double w = Clock(CLOCK_MONOTONIC), c = Clock(CLOCK_THREAD_CPUTIME_ID);
@@ -111,8 +123,8 @@ void BM_MySqlBackEndVsDirect(benchmark::State& state) {
                     failed |= !direct.Run(Insert("b2", i));
                     failed |= !direct.Fetch(Select("b2", i));
                 }
-                g_direct.wall += Clock(CLOCK_MONOTONIC) - w;
-                g_direct.cpu += Clock(CLOCK_THREAD_CPUTIME_ID) - c;
+                directSide.wall = Clock(CLOCK_MONOTONIC) - w;
+                directSide.cpu = Clock(CLOCK_THREAD_CPUTIME_ID) - c;
             };
             // The side that runs first after a switch wakes the server's other thread: take turns going first.
             if ((start / kBlock) % 2) {
@@ -122,6 +134,8 @@ void BM_MySqlBackEndVsDirect(benchmark::State& state) {
                 client();
                 backEnd();
             }
+            g_wallRatios.push_back(backSide.wall / directSide.wall);
+            g_cpuRatios.push_back(backSide.cpu / directSide.cpu);
         }
     }
     direct.Run("DROP DATABASE " + db);
@@ -139,11 +153,12 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (g_done) {
-        std::printf("%d inserts + %d selects each, back end / direct client:\n", kStatements, kStatements);
-        std::printf("  wall time   %.3f s / %.3f s = %.3f\n", g_backEnd.wall, g_direct.wall,
-                    g_backEnd.wall / g_direct.wall);
-        std::printf("  client CPU  %.3f s / %.3f s = %.3f\n", g_backEnd.cpu, g_direct.cpu,
-                    g_backEnd.cpu / g_direct.cpu);
+        std::printf("%d inserts + %d selects each, back end / direct client, %zu blocks of %d:\n", kStatements,
+                    kStatements, g_wallRatios.size(), kBlock);
+        std::printf("  wall time   median %.3f (quartiles %.3f - %.3f)\n", Quantile(g_wallRatios, 0.5),
+                    Quantile(g_wallRatios, 0.25), Quantile(g_wallRatios, 0.75));
+        std::printf("  client CPU  median %.3f (quartiles %.3f - %.3f)\n", Quantile(g_cpuRatios, 0.5),
+                    Quantile(g_cpuRatios, 0.25), Quantile(g_cpuRatios, 0.75));
     }
     FreeMySqlLibrary();
     return 0;

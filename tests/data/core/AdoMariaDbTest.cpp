@@ -127,6 +127,17 @@ TEST_F(AdoMariaDb, PooledLongTextKeepsAPositiveCappedWidth) {
     EXPECT_EQ(rc, 12);
 }
 
+TEST_F(AdoMariaDb, PooledFractionalTimesKeepEveryDigit) {
+    SetDbMaxConn(1);
+    TagDbConnectionsCtrl pool;
+    TagLocalData ld(&pool, kDbTypeAdo, MariaConn(Env("ZZ_MARIADB_PORT")).c_str(), "", "", "");
+    ASSERT_EQ(ld.status, 0);
+    EXPECT_EQ(Sql(ld, "select cast('2024-05-01 09:30:00.123456' as datetime(6)) as t"), 1);
+    int rc = 0;
+    EXPECT_EQ(Get(ld, 0, 1, &rc), "2024-05-01 09:30:00.123456");
+    EXPECT_EQ(rc, 26); // the driver's display size, above three characters a byte of its 8
+}
+
 size_t Count(const std::string& s, const std::string& needle) {
     size_t n = 0;
     for (size_t p = 0; (p = s.find(needle, p)) != std::string::npos; p++)

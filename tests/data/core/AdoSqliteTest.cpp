@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -193,7 +196,7 @@ TEST_F(AdoSqlite, PooledResultsAreLocalCopiesWithTypedWidths) {
     EXPECT_TRUE(Get(ld, 2, 2, &rc) == std::string(2048, 'z'));
     EXPECT_EQ(rc, 2048); // long text is cut at 2048
     EXPECT_EQ(Get(ld, 3, 2, &rc), "");
-    EXPECT_EQ(rc, 24);
+    EXPECT_EQ(rc, 54); // the driver's display size of a double
     EXPECT_EQ(Get(ld, 4, 1), "True");
     EXPECT_EQ(Get(ld, 4, 3), "");
     EXPECT_EQ(Get(ld, 0, 4, &rc), "");
@@ -203,6 +206,19 @@ TEST_F(AdoSqlite, PooledResultsAreLocalCopiesWithTypedWidths) {
     ld.SetDebug(2);
     EXPECT_EQ(Sql(ld, "select * from missing"), -3);
     EXPECT_NE(ld.lastError.find("no such table"), std::string::npos);
+}
+
+TEST_F(AdoSqlite, PooledCellsAreWideEnoughForSixtyFourBitIntegers) {
+    SetDbMaxConn(1);
+    TagDbConnectionsCtrl pool;
+    TagLocalData ld(&pool, kDbTypeAdo, conn.c_str(), "", "", "");
+    ASSERT_EQ(Sql(ld, "create table big(n integer, r real)"), 0);
+    ASSERT_EQ(Sql(ld, "insert into big values(1700000000123, -1.25e-300)"), 0);
+    ASSERT_EQ(Sql(ld, "insert into big values(-9223372036854775807, 0)"), 0);
+    ASSERT_EQ(Sql(ld, "select n, r from big"), 2);
+    EXPECT_EQ(Get(ld, 0, 1), "1700000000123");
+    EXPECT_EQ(Get(ld, 0, 2), "-9223372036854775807");
+    EXPECT_EQ(Get(ld, 1, 1), "-1.25e-300");
 }
 
 TEST_F(AdoSqlite, ThirtyTwoLinesShareFourConnectionsWithoutMixingResults) {
@@ -239,12 +255,29 @@ TEST_F(AdoSqlite, ThirtyTwoLinesShareFourConnectionsWithoutMixingResults) {
     EXPECT_EQ(Get(*ado, 1, 1), std::to_string(kLines * kEach));
 }
 
-TEST_F(AdoSqlite, LockedDatabaseIsRetriedOnceWithoutReconnecting) {
-    // Another program holds the database's write lock for a while.
-    std::string cmd = "/usr/bin/python3 -c \"import sqlite3,sys,time; c=sqlite3.connect(sys.argv[1], "
+TEST_F(AdoSqlite, OrdinaryFailuresKeepTheSessionAndAreNotRetried) {
+    ASSERT_EQ(Sql(*ado, "create temp table work(v integer)"), 0);
+    ASSERT_EQ(Sql(*ado, "insert into work values(5)"), 1);
+    // "connections" and "locked" in the driver's text name no lost connection and no deadlock.
+    EXPECT_EQ(Sql(*ado, "select * from connections"), -3);
+    EXPECT_EQ(Sql(*ado, "select * from locked_rows"), -3);
+    ASSERT_EQ(Sql(*ado, "select v from work"), 0);
+    EXPECT_EQ(Get(*ado, 0, 1), "5"); // the temporary table of the session is still there
+    std::string log = Log();
+    EXPECT_EQ(log.find("重连"), std::string::npos) << log;
+    size_t first = log.find("] select * from connections\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("] select * from connections\n", first + 1), std::string::npos) << log;
+}
+
+TEST_F(AdoSqlite, LockedDatabaseFailsOnceWithoutReconnecting) {
+    // Another program holds the database's write lock until a line comes through its pipe.
+    std::string fifo = dir.File("release.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string cmd = "/usr/bin/python3 -c \"import sqlite3,sys; c=sqlite3.connect(sys.argv[1], "
                       "isolation_level=None); c.execute('begin exclusive'); print('locked', flush=True); "
-                      "time.sleep(2)\" " +
-                      dir.File("t.db");
+                      "open(sys.argv[2]).read()\" " +
+                      dir.File("t.db") + " " + fifo;
     FILE* holder = popen(cmd.c_str(), "r");
     ASSERT_NE(holder, nullptr);
     char line[32] = {};
@@ -253,11 +286,13 @@ TEST_F(AdoSqlite, LockedDatabaseIsRetriedOnceWithoutReconnecting) {
         (std::string("DRIVER=") + zztest::kSqliteDriver + ";Database=" + dir.File("t.db") + ";Timeout=1").c_str(), "");
     ASSERT_EQ(quick.status, 0);
     EXPECT_EQ(Sql(quick, "insert into t(id) values(9)"), -3);
+    std::ofstream(fifo) << "go\n";
     pclose(holder);
     std::string log = Log();
     size_t first = log.find("] insert into t(id) values(9)\n");
     ASSERT_NE(first, std::string::npos) << log;
-    EXPECT_NE(log.find("] insert into t(id) values(9)\n", first + 1), std::string::npos) << log;
+    // SQLite's "database is locked" is neither a deadlock ("Lock", SQLSTATE 40001) nor a lost connection.
+    EXPECT_EQ(log.find("] insert into t(id) values(9)\n", first + 1), std::string::npos) << log;
     EXPECT_EQ(log.find("重连"), std::string::npos);
     EXPECT_EQ(Sql(quick, "insert into t(id) values(9)"), 1); // the lock is gone
 }

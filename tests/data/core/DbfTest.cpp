@@ -19,8 +19,8 @@ namespace {
 // A table written by the peer's side: fields NAME C 10, AGE N 3, NOTE C 20.
 std::string MakeTable(const DataDir& d, const std::string& name, const std::string& recordsJson) {
     std::string layout = "{\"fields\": [[\"NAME\",\"C\",10,0],[\"AGE\",\"N\",3,0],[\"NOTE\",\"C\",20,0]], "
-                       "\"records\": " +
-                       recordsJson + "}";
+                         "\"records\": " +
+                         recordsJson + "}";
     DataDir::Write(d.File("layout.json"), GbkToUtf8(layout));
     int rc = -1;
     zztest::RunCommand(zztest::DbfTool() + " make " + d.File(name) + " @" + d.File("layout.json"), &rc);

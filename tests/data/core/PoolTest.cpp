@@ -12,6 +12,7 @@
 #include "data/TagLocalData.h"
 #include "platform/Clock.h"
 #include "platform/TagRunCfg.h"
+#include "tests/support/StubDataSet.h"
 
 using namespace zz;
 
@@ -41,7 +42,7 @@ struct FakeWorld {
 };
 FakeWorld* g_world = nullptr;
 
-class FakeSet : public TagDataSet {
+class FakeSet : public test::StubDataSet {
 public:
     FakeSet() : id(g_world->created++) {}
     ~FakeSet() override { g_world->destroyed++; }
@@ -71,14 +72,6 @@ public:
         inUse--;
         return rc;
     }
-    int Exec(char*) override { return 0; }
-    int GetRows() override { return 0; }
-    int GetCols() override { return 0; }
-    int GetFieldName(int, char* buf) override { return buf[0] = 0, -1; }
-    int GetFieldIndex(const char*) override { return -1; }
-    int GetVarByName(char* buf, const char*, int) override { return buf[0] = 0, -1; }
-    int GetVar(char* buf, int, int) override { return buf[0] = 0, -1; }
-    int Close() override { return 0; }
 
     int id;
     std::atomic<int> inUse{0};
@@ -174,6 +167,12 @@ TEST_F(Pool, ResultIsALocalCopyReadWithoutThePool) {
     EXPECT_EQ(ld->GetVar(buf, 0, 1), -1);
 }
 
+// "s<n>" (built so, as g++ 12 warns wrongly of an overlap in a literal plus a temporary string).
+static std::string Stmt(int n) {
+    std::string s = "s";
+    return s += std::to_string(n);
+}
+
 TEST_F(Pool, WaitingStatementsAreServedInArrivalOrder) {
     SetDbMaxConn(1);
     auto first = OpenLocal();
@@ -184,18 +183,20 @@ TEST_F(Pool, WaitingStatementsAreServedInArrivalOrder) {
     std::vector<std::thread> threads;
     threads.emplace_back([&] { Run(*first, "s0"); });
     world.WaitLog(1);
+    TagDbConnection* conn = pool.Connection(0);
     for (int i = 0; i < 4; i++) {
-        threads.emplace_back([&, i] { EXPECT_EQ(Run(*others[size_t(i)], "s" + std::to_string(i + 1)), 1); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(60)); // each queues before the next arrives
+        threads.emplace_back([&, i] { EXPECT_EQ(Run(*others[size_t(i)], Stmt(i + 1)), 1); });
+        while (conn->WaitingCount() < i + 1) // each queues before the next arrives
+            std::this_thread::yield();
     }
     world.SetGate(true);
     for (auto& t : threads)
         t.join();
     ASSERT_EQ(world.log.size(), 5u);
     for (int i = 0; i < 5; i++)
-        EXPECT_EQ(world.log[size_t(i)], "0:s" + std::to_string(i));
+        EXPECT_EQ(world.log[size_t(i)], "0:" + Stmt(i));
     for (int i = 0; i < 4; i++)
-        EXPECT_EQ(Cell(*others[size_t(i)], 1), "s" + std::to_string(i + 1));
+        EXPECT_EQ(Cell(*others[size_t(i)], 1), Stmt(i + 1));
 }
 
 TEST_F(Pool, GivesUpAfterTwoHundredTurns) {
@@ -301,4 +302,51 @@ TEST_F(Pool, BackEndThatThrowsFailsTheStatementAndIsGivenBack) {
     EXPECT_EQ(ld->GetRows(), 0);
     EXPECT_EQ(Run(*ld, "select 2"), 1);
     EXPECT_EQ(Cell(*ld, 1), "select 2");
+}
+
+TEST_F(Pool, StatementsGoOnWhileAnotherLineConnects) {
+    // Connecting to the second source blocks until the test lets it go (or half a minute passes).
+    static std::mutex m;
+    static std::condition_variable cv;
+    static bool entered, released;
+    entered = released = false;
+    TagBackEndMaker slow = [](const char*, const char*, const char*, const char*) -> std::unique_ptr<TagDataSet> {
+        std::unique_lock<std::mutex> lk(m);
+        entered = true;
+        cv.notify_all();
+        cv.wait_for(lk, std::chrono::seconds(30), [] { return released; });
+        return std::make_unique<FakeSet>();
+    };
+    TagBackEndMaker before = SetPoolBackEndMaker(kDbTypeSyb, slow);
+    SetDbMaxConn(1);
+    auto ready = OpenLocal();
+    std::unique_ptr<TagLocalData> slowA, slowB;
+    std::thread opener([&] { slowA = std::make_unique<TagLocalData>(&pool, kDbTypeSyb, "far", "u", "p", ""); });
+    {
+        std::unique_lock<std::mutex> lk(m);
+        cv.wait(lk, [] { return entered; });
+    }
+    // The pool is not held while a line connects: an open source serves, and a second open of the connecting
+    // source returns at once (its statement then waits for the back end being connected).
+    EXPECT_EQ(Run(*ready, "select while connecting"), 1);
+    slowB = std::make_unique<TagLocalData>(&pool, kDbTypeSyb, "far", "u", "p", "");
+    EXPECT_EQ(slowB->ConnIndex(), 1);
+    int slowResult = 0;
+    std::thread statement([&] { slowResult = Run(*slowB, "select after connect"); });
+    bool servedFirst;
+    {
+        std::lock_guard<std::mutex> lk(m);
+        servedFirst = !released;
+        released = true;
+        cv.notify_all();
+    }
+    opener.join();
+    statement.join();
+    EXPECT_TRUE(servedFirst);
+    EXPECT_EQ(slowA->ConnIndex(), 1);
+    EXPECT_EQ(slowResult, 1);
+    EXPECT_EQ(Cell(*slowB, 1), "select after connect");
+    slowA.reset();
+    slowB.reset();
+    SetPoolBackEndMaker(kDbTypeSyb, before);
 }

@@ -211,6 +211,30 @@ TEST(MySqlPool, ThirtyTwoLinesShareFourConnectionsWithNothingLostOrMixed) {
     SetDbMaxConn(0);
 }
 
+TEST(MySqlPool, OneLinesProcedureCallLeavesTheSharedConnectionUsableForTheOthers) {
+    ZZ_NEED_MARIADB();
+    const MariaDbEnv& e = MariaDbEnv::Get();
+    LoadMySqlForTests();
+    std::string db = UniqueName("callpool");
+    TagMySqlData admin("localhost", e.user.c_str(), e.password.c_str(), "");
+    ASSERT_EQ(Sql(admin, "CREATE DATABASE " + db), 0);
+    ASSERT_EQ(Sql(admin, "CREATE PROCEDURE " + db + ".p(IN n INT) SELECT n + 1 AS v"), 0);
+    SetDbMaxConn(1);
+    TagDbConnectionsCtrl pool;
+    TagLocalData a(&pool, kDbTypeMySql, "localhost", e.user.c_str(), e.password.c_str(), "");
+    TagLocalData b(&pool, kDbTypeMySql, "localhost", e.user.c_str(), e.password.c_str(), "");
+    std::string sql = "CALL " + db + ".p(21)";
+    ASSERT_EQ(a.Exec(sql.data()), 1);
+    EXPECT_EQ(Cell(a, 0, 1), "22");
+    sql = "SELECT 5";
+    ASSERT_EQ(b.Exec(sql.data()), 1); // the same back end, after the other line's call
+    EXPECT_EQ(Cell(b, 0, 1), "5");
+    a.Close();
+    b.Close();
+    Sql(admin, "DROP DATABASE " + db);
+    SetDbMaxConn(0);
+}
+
 TEST(MySqlStart, SixteenLinesConnectingFirstAtOnceAllGetThrough) {
     ZZ_NEED_MARIADB();
     LoadMySqlForTests();

@@ -152,6 +152,24 @@ TEST_F(MySqlTest, OnlyTheFirstUseAndTheFirstLaterSetStatementAreKept) {
     EXPECT_EQ(Cell(*ds, 0, 1), "mysql"); // the later statement still ran
 }
 
+TEST_F(MySqlTest, StoredProcedureResultsLeaveTheHandleReadyForTheNextStatement) {
+    auto ds = Open("proc");
+    ASSERT_EQ(Sql(*ds, "use " + db), 0);
+    ASSERT_EQ(Sql(*ds, "CREATE PROCEDURE p(IN n INT) BEGIN SELECT n * 2 AS d; SELECT 'second'; END"), 0);
+    ASSERT_EQ(Sql(*ds, "CREATE PROCEDURE q() BEGIN SELECT 1; SELECT * FROM nosuch; END"), 0);
+    ASSERT_EQ(Sql(*ds, "CALL p(21)"), 0);
+    EXPECT_EQ(ds->GetRows(), 1);
+    EXPECT_EQ(Cell(*ds, 0, 1), "42"); // the first result is the one read
+    ASSERT_EQ(Sql(*ds, "SELECT 7"), 0);
+    EXPECT_EQ(Cell(*ds, 0, 1), "7");
+    // A failing later result fails the call, and the handle still works.
+    EXPECT_LT(Sql(*ds, "CALL q()"), 0);
+    EXPECT_EQ(ds->GetRows(), 0);
+    ASSERT_EQ(Sql(*ds, "CALL p(1)"), 0);
+    EXPECT_EQ(Cell(*ds, 0, 1), "2");
+    EXPECT_EQ(ReadFile("proc.log").find("out of sync"), std::string::npos);
+}
+
 TEST(MySqlLibrary, MissingLibraryFailsOnlyMySqlOpens) {
     TestDir dir("mysqllib");
     FreeMySqlLibrary();

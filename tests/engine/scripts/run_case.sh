@@ -11,6 +11,11 @@
 #   files/       optional: further files the run must leave in its folder, byte for byte (after GBK conversion)
 #   output.txt   optional: lines that must each appear whole in the runner's standard output
 #   pending      optional: why the case cannot pass yet (what it waits for); the case is skipped (exit 77)
+#   input/       optional: files copied into the run's folder first (converted to GBK like the scripts)
+#   needs        optional: names of environment variables the case needs (a server's address, a library built
+#                by the tests), one a line; the case is skipped when one is unset, and @NAME@ in the scripts,
+#                the input files and the env file is replaced by its value
+#   env          optional: lines NAME=VALUE exported for the run
 # Usage: run_case.sh ZZSCRIPT CASE_DIR
 set -u
 zz="$1"
@@ -24,10 +29,36 @@ if [[ -f "$case_dir/pending" ]]; then
     exit 77
 fi
 
-for f in "$case_dir"/*.kvs; do
-    [[ -e "$f" ]] || continue
-    iconv -f UTF-8 -t GBK "$f" >"$work/$(basename "$f")" || { echo "$name: $f is not convertible to GBK"; exit 2; }
+needs=()
+if [[ -f "$case_dir/needs" ]]; then
+    while read -r var; do
+        [[ -n "$var" ]] || continue
+        if [[ -z "${!var:-}" ]]; then
+            echo "$name: skipped: $var is not set"
+            exit 77
+        fi
+        needs+=("$var")
+    done <"$case_dir/needs"
+fi
+# @NAME@ of every needed variable, replaced by its value (a sed script; values may hold slashes).
+subst=""
+for var in "${needs[@]}"; do
+    value=$(printf '%s' "${!var}" | sed -e 's/[|&\\]/\\&/g')
+    subst+="s|@${var}@|${value}|g;"
 done
+prepare() { # source target
+    iconv -f UTF-8 -t GBK "$1" >"$2.gbk" || { echo "$name: $1 is not convertible to GBK"; exit 2; }
+    sed -e "$subst" "$2.gbk" >"$2" && rm -f "$2.gbk"
+}
+for f in "$case_dir"/*.kvs "$case_dir"/input/*; do
+    [[ -f "$f" ]] || continue
+    prepare "$f" "$work/$(basename "$f")"
+done
+if [[ -f "$case_dir/env" ]]; then
+    while IFS= read -r line; do
+        [[ -n "$line" ]] && export "$(printf '%s' "$line" | sed -e "$subst")"
+    done <"$case_dir/env"
+fi
 
 args=(main.kvs)
 [[ -f "$case_dir/args" ]] && read -r -a args <"$case_dir/args"
