@@ -1,10 +1,31 @@
 // File, directory, process and script text-file builtins.
 #include "builtins/Families.h"
 
+#include <string>
+
+#include "builtins/services/TTxtAppend.h"
+#include "engine/TagTelBasic.h"
+
 namespace zz {
 
-ZZ_BUILTIN_L(TagTextFileAppend, 3);
-ZZ_BUILTIN_P(TagTextFileClose, 1);
+// TextFileAppend(file, value, mode): the value's text into the shared append file (mode as TTxtRec::Write).
+class TagTextFileAppend final : public BuiltinL<3> {
+public:
+    using Base = BuiltinL<3>;
+    using Base::Base;
+    int32_t Run() override {
+        return TheTxtAppend().Append(Text(0), Program() ? Program()->lineNo : 0, Operand(1).ToString(), IntVal(2));
+    }
+};
+
+// TextFileClose(file): closes the shared append file; -1 when it is not open.
+class TagTextFileClose final : public BuiltinP<1> {
+public:
+    using Base = BuiltinP<1>;
+    using Base::Base;
+    int32_t Run() override { return TheTxtAppend().Close(Text(0)); }
+};
+
 ZZ_BUILTIN_P(TagFileMove, 2);
 ZZ_BUILTIN_P(TagFileCopy, 2);
 ZZ_BUILTIN_P(TagFileLenTime, 3);
