@@ -7,6 +7,7 @@
 
 #include "NetPeers.h"
 #include "builtins/services/Http.h"
+#include "platform/Clock.h"
 #include "tests/support/TestDir.h"
 
 namespace zz {
@@ -90,6 +91,29 @@ TEST(HttpHeader, RepliesGetTheDefaultHeaderOrALengthAndBlankLine) {
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 204 No Content", 0), "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 200 OK\r\ncontent-length: 3\r\n", 3), "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\n");
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 200 OK\r\n\r\n", 3), "HTTP/1.1 200 OK\r\n\r\n");
+}
+
+TEST(HttpServer, AnUnfinishedRequestTimesOutOnTheClockAndClosesTheConnection) {
+    int32_t server = -1;
+    int port = 0;
+    for (int attempt = 0; attempt < 5 && server < 0; ++attempt)
+        server = HttpServerOpen(port = test::FreePort(SOCK_STREAM));
+    ASSERT_GT(server, 0);
+    HttpRequestIn in;
+    EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1); // nobody there: no waiting
+    int client = -1;
+    ASSERT_EQ(TcpConnectWait(&client, "127.0.0.1", port, 4000, nullptr), 0);
+    const std::string part = "GET / HTTP/1.1\r\nHost: x\r\n";
+    ASSERT_EQ(SendAll(client, part.data(), part.size(), nullptr), int32_t(part.size()));
+    VirtualClock clock(0);
+    ScopedClock scoped(&clock);
+    EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1);
+    EXPECT_GE(GetTickCount(), 20000u);
+    EXPECT_EQ(in.header, "");
+    char c;
+    EXPECT_EQ(RecvSome(client, &c, 1, nullptr, -1), 0); // the server closed it
+    close(client);
+    EXPECT_EQ(HttpServerClose(server), 0);
 }
 
 TEST(HttpClient, RepliesByLengthChunksInterimAndToTheEndOfTheConnection) {

@@ -144,6 +144,11 @@ public:
     ScriptLine& operator=(const ScriptLine&) = delete;
 
     bool Compiled() const { return prog->initResult == 0; }
+    // The compile messages (GBK).
+    std::string Errors() const {
+        std::ifstream in("errmsg" + std::to_string(call.lineNo) + ".txt", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
     void Start() {
         thread_ = std::thread([this] { result = prog->Run(); });
     }
