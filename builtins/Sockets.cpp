@@ -17,7 +17,7 @@ namespace zz {
 
 namespace {
 
-constexpr int32_t kReadMax = 5119;    // TcpRead into a variable without bytes of its own
+constexpr int32_t kReadMax = 5119;     // TcpRead into a variable without bytes of its own
 constexpr size_t kDatagramMax = 10240; // UdpRecv
 constexpr int32_t kNotAString = -100;  // TcpWrite, TcpRead, UdpSend
 constexpr int32_t kHostNotAString = -200;

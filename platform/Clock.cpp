@@ -38,7 +38,7 @@ int Clock::Poll(pollfd* fds, size_t n, int32_t ms) {
 }
 
 int VirtualClock::Poll(pollfd* fds, size_t n, int32_t ms) {
-    if (ms < 0) return Clock::Poll(fds, n, -1);
+    if (ms <= 0) return Clock::Poll(fds, n, ms);
     if (auto_) {
         int r = Clock::Poll(fds, n, 0);
         if (r == 0 && ms > 0) {

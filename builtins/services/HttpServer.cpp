@@ -66,8 +66,8 @@ int32_t HttpServerRecv(int32_t handle, HttpRequestIn& in, const SockWaiter* wait
     }
     const int fd = connSock->Fd();
     std::string data;
-    const size_t blank = RecvHttp(fd, data, kMaxHttpHead, kRequestMs, waiter) > 0 ? data.find("\r\n\r\n")
-                                                                                 : std::string::npos;
+    const size_t blank =
+        RecvHttp(fd, data, kMaxHttpHead, kRequestMs, waiter) > 0 ? data.find("\r\n\r\n") : std::string::npos;
     size_t length = 0;
     if (blank == std::string::npos || (HttpContentLength(data.substr(0, blank + 4), length) && length > kMaxHttpBody)) {
         Sockets().Close(conn);

@@ -45,7 +45,8 @@ TEST(AppendFiles, ModesGiveNoLineEndALineEndATimeAndTheLineNumber) {
     EXPECT_EQ(CloseFile("log.txt"), 0);
     EXPECT_EQ(CloseFile("log.txt"), -1);
     const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})";
-    EXPECT_TRUE(std::regex_match(TestDir::Read("log.txt"), std::regex("a12\n" + stamp + " : a\n" + stamp + " \\[7\\]: a\n")))
+    EXPECT_TRUE(
+        std::regex_match(TestDir::Read("log.txt"), std::regex("a12\n" + stamp + " : a\n" + stamp + " \\[7\\]: a\n")))
         << TestDir::Read("log.txt");
     EXPECT_EQ(Append(line.main, "no/such/dir/x.txt", text, 1), -1);
 }
@@ -73,7 +74,8 @@ TEST(AppendFiles, AFileIdleElevenMinutesClosesAtTheNextAppendAndOpensAgain) {
 TEST(AppendFiles, SixteenLinesAtOnceLoseAndTearNoLine) {
     TestDir dir("append");
     const int kLines = 16, kEach = 300;
-    const std::string script = R"(pad = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghij";
+    const std::string script =
+        R"(pad = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghij";
 j = 0;
 for(i = 0; i < 300; i++)
 {

@@ -81,15 +81,17 @@ TEST(HttpHeader, FieldNamesMatchWithoutCaseAndOnlyAsNames) {
 
 TEST(HttpHeader, RepliesGetTheDefaultHeaderOrALengthAndBlankLine) {
     const std::string def = HttpReplyHeader("", 7);
-    EXPECT_EQ(def.rfind("HTTP/1.1 200 OK\r\nServer: KarvelianPellom/1.7\r\nAccept-Ranges: bytes\r\nConnection: close\r\n"
-                        "Content-Type: */*\r\nLast-Modified: ",
-                        0),
-              0u);
+    EXPECT_EQ(
+        def.rfind("HTTP/1.1 200 OK\r\nServer: KarvelianPellom/1.7\r\nAccept-Ranges: bytes\r\nConnection: close\r\n"
+                  "Content-Type: */*\r\nLast-Modified: ",
+                  0),
+        0u);
     EXPECT_TRUE(std::regex_search(def, std::regex(R"(Last-Modified: \w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d GMT)"
                                                   "\r\nContent-Length: 7\r\n\r\n$")));
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 404 Not Found\r\n", 0), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 204 No Content", 0), "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n");
-    EXPECT_EQ(HttpReplyHeader("HTTP/1.1 200 OK\r\ncontent-length: 3\r\n", 3), "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\n");
+    EXPECT_EQ(HttpReplyHeader("HTTP/1.1 200 OK\r\ncontent-length: 3\r\n", 3),
+              "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\n");
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 200 OK\r\n\r\n", 3), "HTTP/1.1 200 OK\r\n\r\n");
 }
 
