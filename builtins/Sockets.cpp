@@ -138,12 +138,10 @@ int32_t TagHttp::Run() {
 }
 
 // HttpServerOpen(port): the listening handle of the port.
-class TagHttpServerOpen final : public BuiltinP<1> {
-public:
-    using Base = BuiltinP<1>;
-    using Base::Base;
-    int32_t Run() override { return HttpServerOpen(IntVal(0)); }
-};
+ZZ_NET_BUILTIN(TagHttpServerOpen, 1);
+int32_t TagHttpServerOpen::Run() {
+    return HttpServerOpen(IntVal(0));
+}
 
 // HttpServerRecv(handle, var header, var body, var address): a waiting request, without waiting for one.
 ZZ_NET_BUILTIN(TagHttpServerRecv, 4);
@@ -263,7 +261,7 @@ std::span<const BuiltinEntry> SocketsBuiltins() {
         ZZ_ROW_L(184, TagTcpTest, 2),         // TcpTest
         ZZ_ROW_L(185, TagTcpRead, 3),         // TcpRead
         ZZ_ROW_L(186, TagHttp, 6),            // Http
-        ZZ_ROW_P(187, TagHttpServerOpen, 1),  // HttpServerOpen
+        ZZ_ROW_L(187, TagHttpServerOpen, 1),  // HttpServerOpen
         ZZ_ROW_L(188, TagHttpServerRecv, 4),  // HttpServerRecv
         ZZ_ROW_L(189, TagHttpServerSend, 3),  // HttpServerSend
         ZZ_ROW_L(190, TagHttpServerClose, 1), // HttpServerClose

@@ -127,7 +127,9 @@ class ScriptLine {
 public:
     ScriptLine(const std::string& text, int32_t line) {
         RegisterBuiltins();
-        const std::string file = "line" + std::to_string(line) + ".kvs";
+        // A name of its own: the process caches script files by name.
+        static int made = 0;
+        const std::string file = "line" + std::to_string(line) + "_" + std::to_string(++made) + ".kvs";
         std::ofstream(file, std::ios::binary) << text;
         call.lineNo = line;
         call.lineKind = kLineVirtual;
