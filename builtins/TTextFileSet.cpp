@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "engine/TagVar.h"
 #include "platform/PathMap.h"
@@ -111,36 +112,34 @@ int32_t TTextFileSet::ReadLine(int32_t handle, TagVar& var) {
     return len;
 }
 
-int32_t TTextFileSet::ReadLines(int32_t handle, TagVar& arr) {
+template <class Fn> int32_t TTextFileSet::EachLine(int32_t handle, TagVar& arr, Fn take) {
     TTextFileRead* f = Find(handle);
     if (!f) {
         arr.SetStr("");
-        return 0;
+        return -1;
     }
     char buf[kLineMax + 1];
     int32_t len = 0, n = 0;
     TagVar key;
-    while (NextLine(f, buf, len)) {
-        key.SetInt(n++);
-        arr[key].SetStrN(buf, len);
-    }
+    while (NextLine(f, buf, len))
+        take(key, arr, std::string_view(buf, size_t(len)), n++);
     return n;
 }
 
+int32_t TTextFileSet::ReadLines(int32_t handle, TagVar& arr) {
+    int32_t n = EachLine(handle, arr, [](TagVar& key, TagVar& a, std::string_view line, int32_t i) {
+        key.SetInt(i);
+        a[key].SetStrN(line.data(), int32_t(line.size()));
+    });
+    return n < 0 ? 0 : n;
+}
+
 int32_t TTextFileSet::MapLines(int32_t handle, TagVar& arr) {
-    TTextFileRead* f = Find(handle);
-    if (!f) {
-        arr.SetStr("");
-        return 0;
-    }
-    char buf[kLineMax + 1];
-    int32_t len = 0, n = 0;
-    TagVar key;
-    while (NextLine(f, buf, len)) {
-        key.SetStrN(buf, len);
-        arr[key].SetInt(++n);
-    }
-    return n + 1;
+    int32_t n = EachLine(handle, arr, [](TagVar& key, TagVar& a, std::string_view line, int32_t i) {
+        key.SetStrN(line.data(), int32_t(line.size()));
+        a[key].SetInt(i + 1);
+    });
+    return n < 0 ? 0 : n + 1;
 }
 
 int32_t TTextFileSet::Seek(int32_t handle, int32_t offset) {

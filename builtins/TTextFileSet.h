@@ -59,6 +59,8 @@ private:
     TTextFileRead* Find(int32_t handle);
     // The line into buf (cut), or false at the end.
     bool NextLine(TTextFileRead* f, char* buf, int32_t& len);
+    // take(key scratch, arr, line, index) for every remaining line: the count, -1 for an unknown handle.
+    template <class Fn> int32_t EachLine(int32_t handle, TagVar& arr, Fn take);
 
     std::map<int32_t, std::unique_ptr<TTextFileRead>> files_;
     int32_t next_ = 0;

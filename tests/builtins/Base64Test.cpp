@@ -5,23 +5,12 @@
 #include <random>
 #include <string>
 
+#include "NetPeers.h"
 #include "builtins/services/Base64.h"
 #include "tests/support/TestDir.h"
 
 namespace zz {
 namespace {
-
-std::string RunTool(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 TEST(Base64, PaddingGroupsAndTheirResults) {
     std::string out;
@@ -51,11 +40,11 @@ TEST(Base64, AgreesWithCoreutilsBothWays) {
         TestDir::Write("in.bin", data);
         std::string ours;
         EXPECT_EQ(Base64Encode(ours, data), int32_t((size + 2) / 3 * 4));
-        EXPECT_EQ(ours, RunTool("base64 -w0 in.bin")) << size;
+        EXPECT_EQ(ours, test::RunTool("base64 -w0 in.bin")) << size;
         TestDir::Write("in.b64", ours);
-        EXPECT_EQ(RunTool("base64 -d in.b64"), data) << size;
+        EXPECT_EQ(test::RunTool("base64 -d in.b64"), data) << size;
         std::string back;
-        EXPECT_EQ(Base64Decode(back, RunTool("base64 -w0 in.bin")), int32_t((size + 2) / 3 * 3));
+        EXPECT_EQ(Base64Decode(back, test::RunTool("base64 -w0 in.bin")), int32_t((size + 2) / 3 * 3));
         EXPECT_EQ(back.substr(0, size), data) << size;
         EXPECT_EQ(back.substr(size), std::string(back.size() - size, '\0'));
     }

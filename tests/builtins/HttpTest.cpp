@@ -18,18 +18,6 @@ std::string PeerScript() {
            "/tests/builtins/peers/http_peer.py";
 }
 
-std::string RunTool(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
 TEST(HttpChunks, SizeLinesSplitAnywhereAndTheLastChunkEnds) {
     const std::string body = "5\r\nhello\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n";
     for (size_t cut = 0; cut <= body.size(); ++cut) {
@@ -211,9 +199,9 @@ return(0);
             continue;
         }
         ASSERT_TRUE(std::regex_match(opened, std::regex(R"(open (\d+) \1)"))) << opened;
-        const std::string first =
-            RunTool("curl -s -i -H 'Content-Type: text/plain' --data-binary 'abc' http://127.0.0.1:" + port + "/in");
-        const std::string second = RunTool("curl -s -i http://127.0.0.1:" + port + "/missing?q=1");
+        const std::string first = test::RunTool(
+            "curl -s -i -H 'Content-Type: text/plain' --data-binary 'abc' http://127.0.0.1:" + port + "/in");
+        const std::string second = test::RunTool("curl -s -i http://127.0.0.1:" + port + "/missing?q=1");
         EXPECT_EQ(line.Join(), 0);
         EXPECT_TRUE(std::regex_match(first, std::regex("HTTP/1.1 200 OK\r\nServer: KarvelianPellom/1.7\r\n"
                                                        "Accept-Ranges: bytes\r\nConnection: close\r\n"

@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -71,32 +73,43 @@ private:
     FILE* out_ = nullptr;
 };
 
-// A port that was free a moment ago; a user that fails to bind it takes another.
-inline int FreePort(int type) {
-    int s = socket(AF_INET, type, 0);
+// What a command writes on its standard output, once it has ended.
+inline std::string RunTool(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+// A socket bound to an ephemeral port of 127.0.0.1, and that port.
+inline int BindLoopback(int type, int& port) {
+    int s = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
+    port = ntohs(a.sin_port);
+    return s;
+}
+
+// A port that was free a moment ago; a user that fails to bind it takes another.
+inline int FreePort(int type) {
+    int port = 0;
+    close(BindLoopback(type, port));
+    return port;
 }
 
 // A UDP socket on an ephemeral port that a script sends its "I am there" to.
 class Handshake {
 public:
-    Handshake() {
-        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
+    Handshake() : fd_(BindLoopback(SOCK_DGRAM, port_)) {}
     ~Handshake() { close(fd_); }
     Handshake(const Handshake&) = delete;
     Handshake& operator=(const Handshake&) = delete;
@@ -109,8 +122,8 @@ public:
     }
 
 private:
-    int fd_ = -1;
     int port_ = 0;
+    int fd_ = -1;
 };
 
 // Replaces every "{key}" in text.
@@ -152,7 +165,22 @@ public:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     void Start() {
-        thread_ = std::thread([this] { result = prog->Run(); });
+        thread_ = std::thread([this] {
+            tid_ = pid_t(syscall(SYS_gettid));
+            result = prog->Run();
+        });
+    }
+    // Whether the line's thread is blocked in poll() now (a wait on a socket), from /proc.
+    bool InPoll() const {
+        std::ifstream in("/proc/self/task/" + std::to_string(tid_.load()) + "/syscall");
+        long nr = -1;
+        in >> nr;
+        return nr == SYS_poll || nr == SYS_ppoll;
+    }
+    // Waits until the line's thread blocks in poll(): the script has entered its socket wait.
+    void AwaitPoll() const {
+        while (tid_ == 0 || !InPoll())
+            std::this_thread::yield();
     }
     int32_t Join() {
         thread_.join();
@@ -175,6 +203,7 @@ public:
 
 private:
     std::thread thread_;
+    std::atomic<pid_t> tid_{0};
 };
 
 } // namespace zz::test

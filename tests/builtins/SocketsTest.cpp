@@ -25,18 +25,6 @@ struct Socat {
     std::string port;
 };
 
-std::string RunTool(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
 TEST(TcpSockets, EchoThroughSocatThenAQuitEndsTheBlockedRead) {
     TestDir dir("tcp");
     Socat echo("TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork");
@@ -84,6 +72,7 @@ return(2);
     ASSERT_TRUE(line.Compiled()) << line.Errors();
     line.Start();
     EXPECT_EQ(hs.Recv(), "reading"); // everything echoed has been read: the next read waits
+    line.AwaitPoll();
     line.Quit();
     EXPECT_EQ(line.Join(), 2);
     const std::string printed = line.Printed();
@@ -147,7 +136,7 @@ return(0);
             continue;
         }
         ASSERT_TRUE(std::regex_match(listening, std::regex(R"(listening (\d+) \1)"))) << listening;
-        EXPECT_EQ(RunTool("printf ping | socat -t 60 - TCP:127.0.0.1:" + port), "re:ping from 127.0.0.1");
+        EXPECT_EQ(test::RunTool("printf ping | socat -t 60 - TCP:127.0.0.1:" + port), "re:ping from 127.0.0.1");
         EXPECT_EQ(line.Join(), 0);
         EXPECT_EQ(line.Printed(), "closed=-1\nafter=-1\n");
         return;
@@ -158,19 +147,14 @@ return(0);
 TEST(TcpSockets, AClosedPortIsRefusedAtOnce) {
     TestDir dir("tcp");
     // Bound but not listening: a connect to it is refused.
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    int port = 0;
+    int s = test::BindLoopback(SOCK_STREAM, port);
     test::ScriptLine line(test::Fill(R"(h = 0;
 r = TcpOpen("127.0.0.1", {P}, 30, h);
 Print("r=" + r + " h=" + h + "\n");
 return(0);
 )",
-                                     {{"P", std::to_string(ntohs(a.sin_port))}}),
+                                     {{"P", std::to_string(port)}}),
                           6);
     line.Start();
     EXPECT_EQ(line.Join(), 0);
@@ -183,8 +167,9 @@ TEST(UdpSockets, EchoThroughSocatThenAReloadEndsTheBlockedReceive) {
     std::string port;
     std::unique_ptr<Socat> echo;
     for (int attempt = 0; attempt < 5 && port.empty(); ++attempt) {
-        echo = std::make_unique<Socat>("UDP-RECVFROM:" + std::to_string(test::FreePort(SOCK_DGRAM)) +
-                                       ",bind=127.0.0.1,fork");
+        // One datagram, one answer: no fork, whose children may answer one datagram twice.
+        echo =
+            std::make_unique<Socat>("UDP-RECVFROM:" + std::to_string(test::FreePort(SOCK_DGRAM)) + ",bind=127.0.0.1");
         port = echo->port;
     }
     ASSERT_FALSE(port.empty()) << "socat did not start";
@@ -209,6 +194,7 @@ return(2);
     ASSERT_TRUE(line.Compiled()) << line.Errors();
     line.Start();
     EXPECT_EQ(hs.Recv(), "waiting 0");
+    line.AwaitPoll();
     line.prog->SetReload(1);
     EXPECT_EQ(line.Join(), 2);
     EXPECT_EQ(line.Printed(), "sent=8 got=8 data=ping udp from=127.0.0.1:" + port + "\nreload r=-1\n");
