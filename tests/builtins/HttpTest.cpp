@@ -2,6 +2,8 @@
 // and reply header on their own.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <cstdio>
 #include <string>
 
@@ -89,6 +91,10 @@ TEST(HttpServer, AnUnfinishedRequestTimesOutOnTheClockAndClosesTheConnection) {
     for (int attempt = 0; attempt < 5 && server < 0; ++attempt)
         server = HttpServerOpen(port = test::FreePort(SOCK_STREAM));
     ASSERT_GT(server, 0);
+    // Not inherited by programs a script starts; never blocking a line outside its waits.
+    const int fd = Sockets().Find(server)->Fd();
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
     HttpRequestIn in;
     EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1); // nobody there: no waiting
     int client = -1;
@@ -102,6 +108,9 @@ TEST(HttpServer, AnUnfinishedRequestTimesOutOnTheClockAndClosesTheConnection) {
     EXPECT_EQ(in.header, "");
     char c;
     EXPECT_EQ(RecvSome(client, &c, 1, nullptr, -1), 0); // the server closed it
+    // Writing on until the peer's reset is seen fails the send and raises no SIGPIPE.
+    while (SendAll(client, "x", 1, nullptr) > 0) {
+    }
     close(client);
     EXPECT_EQ(HttpServerClose(server), 0);
 }
