@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "builtins/TTextFileSet.h"
 #include "builtins/services/TTxtAppend.h"
 #include "engine/TagTelBasic.h"
 
@@ -35,15 +36,76 @@ ZZ_BUILTIN_P(TagRemoveDir, 1);
 ZZ_BUILTIN_P(TagGetCurWorkDir, 1);
 ZZ_BUILTIN_P(TagSetCurWorkDir, 1);
 ZZ_BUILTIN_P(TagExec, 3);
-ZZ_BUILTIN_L(TagFileOpen, 3);
-ZZ_BUILTIN_L(TagFileClose, 1);
-ZZ_BUILTIN_L(TagFileCloseAll, 0);
-ZZ_BUILTIN_L(TagFileRead, 3);
-ZZ_BUILTIN_L(TagFileReadLine, 2);
-ZZ_BUILTIN_L(TagFileReadLines, 2);
-ZZ_BUILTIN_L(TagFileMapLines, 2);
-ZZ_BUILTIN_L(TagFileSeek, 2);
-ZZ_BUILTIN_L(TagFileWrite, 2);
+
+// The line's text files by handle: each forwards to the text-file set of the line's program.
+template <size_t N> class TextFileBuiltin : public BuiltinL<N> {
+public:
+    using Base = BuiltinL<N>;
+    using Base::Base;
+
+protected:
+    TTextFileSet& Set() const { return this->Program()->template LineState<TextFileState>().files; }
+};
+
+#define ZZ_TEXT_FILE_BUILTIN(Cls, N)                                                                                   \
+    class Cls final : public TextFileBuiltin<N> {                                                                      \
+    public:                                                                                                            \
+        using Base = TextFileBuiltin<N>;                                                                               \
+        using Base::Base;                                                                                              \
+        int32_t Run() override;                                                                                        \
+    }
+
+// FileOpen(name, mode, var handle): the handle or -1, in the variable too.
+ZZ_TEXT_FILE_BUILTIN(TagFileOpen, 3);
+int32_t TagFileOpen::Run() {
+    int32_t h = Set().Open(Text(0), Text(1));
+    SetOutInt(2, h);
+    return h;
+}
+
+ZZ_TEXT_FILE_BUILTIN(TagFileClose, 1);
+int32_t TagFileClose::Run() {
+    Set().Close(IntVal(0));
+    return kBuiltinOk;
+}
+
+ZZ_TEXT_FILE_BUILTIN(TagFileCloseAll, 0);
+int32_t TagFileCloseAll::Run() {
+    Set().CloseAll();
+    return kBuiltinOk;
+}
+
+// FileRead(handle, count, var): count bytes, or the rest of the file for a count of 0 or less.
+ZZ_TEXT_FILE_BUILTIN(TagFileRead, 3);
+int32_t TagFileRead::Run() {
+    return IntVal(1) > 0 ? Set().Read(IntVal(0), IntVal(1), Operand(2)) : Set().ReadAll(IntVal(0), Operand(2));
+}
+
+ZZ_TEXT_FILE_BUILTIN(TagFileReadLine, 2);
+int32_t TagFileReadLine::Run() {
+    return Set().ReadLine(IntVal(0), Operand(1));
+}
+
+ZZ_TEXT_FILE_BUILTIN(TagFileReadLines, 2);
+int32_t TagFileReadLines::Run() {
+    return Set().ReadLines(IntVal(0), Operand(1));
+}
+
+ZZ_TEXT_FILE_BUILTIN(TagFileMapLines, 2);
+int32_t TagFileMapLines::Run() {
+    return Set().MapLines(IntVal(0), Operand(1));
+}
+
+ZZ_TEXT_FILE_BUILTIN(TagFileSeek, 2);
+int32_t TagFileSeek::Run() {
+    return Set().Seek(IntVal(0), IntVal(1));
+}
+
+ZZ_TEXT_FILE_BUILTIN(TagFileWrite, 2);
+int32_t TagFileWrite::Run() {
+    return Set().Write(IntVal(0), Operand(1));
+}
+
 ZZ_BUILTIN_P(TagGetDiskSpace, 3);
 ZZ_BUILTIN_P(TagGetMemInfo, 4);
 ZZ_BUILTIN_P(TagGetFileList, 4);

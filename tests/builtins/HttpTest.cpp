@@ -118,7 +118,7 @@ TEST(HttpServer, AnUnfinishedRequestTimesOutOnTheClockAndClosesTheConnection) {
 TEST(HttpClient, RepliesByLengthChunksInterimAndToTheEndOfTheConnection) {
     TestDir dir("http");
     test::Peer peer({"/usr/bin/python3", PeerScript()});
-    const std::string port = peer.WaitFor(R"(^port (\d+))");
+    const std::string port = peer.WaitForNumber({"port "});
     ASSERT_FALSE(port.empty()) << "the Python HTTP peer did not start";
     test::ScriptLine line(test::Fill(R"(b = "";
 h = "";

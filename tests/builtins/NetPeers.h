@@ -13,9 +13,10 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -57,13 +58,21 @@ public:
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    // Reads the peer's output until a line matches; the first group, or "" when the output ends first.
-    std::string WaitFor(const std::string& pattern) {
-        std::regex re(pattern);
+    // Reads the peer's output until a line holds one of markers followed by a number: that number, or "" when the
+    // output ends first.
+    std::string WaitForNumber(std::initializer_list<std::string_view> markers) {
         char line[1024];
         while (out_ && fgets(line, sizeof line, out_)) {
-            std::cmatch m;
-            if (std::regex_search(line, m, re)) return m.size() > 1 ? m[1].str() : m[0].str();
+            const std::string_view text(line);
+            for (std::string_view marker : markers) {
+                size_t at = text.find(marker);
+                if (at == std::string_view::npos) continue;
+                at += marker.size();
+                size_t end = at;
+                while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+                    ++end;
+                if (end > at) return std::string(text.substr(at, end - at));
+            }
         }
         return "";
     }

@@ -19,7 +19,7 @@ namespace {
 // socat serving on an ephemeral port; its port, or "" when it did not start.
 struct Socat {
     explicit Socat(const std::string& listen) : peer({"socat", "-d", "-d", listen, "PIPE"}) {
-        port = peer.WaitFor(R"((?:listening|receiving) on AF=2 127\.0\.0\.1:(\d+))");
+        port = peer.WaitForNumber({"listening on AF=2 127.0.0.1:", "receiving on AF=2 127.0.0.1:"});
     }
     test::Peer peer;
     std::string port;
