@@ -10,14 +10,10 @@
 namespace zz {
 
 // TextFileAppend(file, value, mode): the value's text into the shared append file (mode as TTxtRec::Write).
-class TagTextFileAppend final : public BuiltinL<3> {
-public:
-    using Base = BuiltinL<3>;
-    using Base::Base;
-    int32_t Run() override {
-        return TheTxtAppend().Append(Text(0), Program() ? Program()->lineNo : 0, Operand(1).ToString(), IntVal(2));
-    }
-};
+ZZ_BUILTIN_L_RUN(TagTextFileAppend, 3);
+int32_t TagTextFileAppend::Run() {
+    return TheTxtAppend().Append(Text(0), Program() ? Program()->lineNo : 0, Operand(1).ToString(), IntVal(2));
+}
 
 // TextFileClose(file): closes the shared append file; -1 when it is not open.
 class TagTextFileClose final : public BuiltinP<1> {
@@ -38,72 +34,62 @@ ZZ_BUILTIN_P(TagSetCurWorkDir, 1);
 ZZ_BUILTIN_P(TagExec, 3);
 
 // The line's text files by handle: each forwards to the text-file set of the line's program.
-template <size_t N> class TextFileBuiltin : public BuiltinL<N> {
-public:
-    using Base = BuiltinL<N>;
-    using Base::Base;
-
-protected:
-    TTextFileSet& Set() const { return this->Program()->template LineState<TextFileState>().files; }
-};
-
-#define ZZ_TEXT_FILE_BUILTIN(Cls, N)                                                                                   \
-    class Cls final : public TextFileBuiltin<N> {                                                                      \
-    public:                                                                                                            \
-        using Base = TextFileBuiltin<N>;                                                                               \
-        using Base::Base;                                                                                              \
-        int32_t Run() override;                                                                                        \
-    }
+namespace {
+TTextFileSet& LineFiles(TagTelBasic* program) {
+    return program->LineState<TextFileState>().files;
+}
+} // namespace
 
 // FileOpen(name, mode, var handle): the handle or -1, in the variable too.
-ZZ_TEXT_FILE_BUILTIN(TagFileOpen, 3);
+ZZ_BUILTIN_L_RUN(TagFileOpen, 3);
 int32_t TagFileOpen::Run() {
-    int32_t h = Set().Open(Text(0), Text(1));
+    int32_t h = LineFiles(Program()).Open(Text(0), Text(1));
     SetOutInt(2, h);
     return h;
 }
 
-ZZ_TEXT_FILE_BUILTIN(TagFileClose, 1);
+ZZ_BUILTIN_L_RUN(TagFileClose, 1);
 int32_t TagFileClose::Run() {
-    Set().Close(IntVal(0));
+    LineFiles(Program()).Close(IntVal(0));
     return kBuiltinOk;
 }
 
-ZZ_TEXT_FILE_BUILTIN(TagFileCloseAll, 0);
+ZZ_BUILTIN_L_RUN(TagFileCloseAll, 0);
 int32_t TagFileCloseAll::Run() {
-    Set().CloseAll();
+    LineFiles(Program()).CloseAll();
     return kBuiltinOk;
 }
 
 // FileRead(handle, count, var): count bytes, or the rest of the file for a count of 0 or less.
-ZZ_TEXT_FILE_BUILTIN(TagFileRead, 3);
+ZZ_BUILTIN_L_RUN(TagFileRead, 3);
 int32_t TagFileRead::Run() {
-    return IntVal(1) > 0 ? Set().Read(IntVal(0), IntVal(1), Operand(2)) : Set().ReadAll(IntVal(0), Operand(2));
+    return IntVal(1) > 0 ? LineFiles(Program()).Read(IntVal(0), IntVal(1), Operand(2))
+                         : LineFiles(Program()).ReadAll(IntVal(0), Operand(2));
 }
 
-ZZ_TEXT_FILE_BUILTIN(TagFileReadLine, 2);
+ZZ_BUILTIN_L_RUN(TagFileReadLine, 2);
 int32_t TagFileReadLine::Run() {
-    return Set().ReadLine(IntVal(0), Operand(1));
+    return LineFiles(Program()).ReadLine(IntVal(0), Operand(1));
 }
 
-ZZ_TEXT_FILE_BUILTIN(TagFileReadLines, 2);
+ZZ_BUILTIN_L_RUN(TagFileReadLines, 2);
 int32_t TagFileReadLines::Run() {
-    return Set().ReadLines(IntVal(0), Operand(1));
+    return LineFiles(Program()).ReadLines(IntVal(0), Operand(1));
 }
 
-ZZ_TEXT_FILE_BUILTIN(TagFileMapLines, 2);
+ZZ_BUILTIN_L_RUN(TagFileMapLines, 2);
 int32_t TagFileMapLines::Run() {
-    return Set().MapLines(IntVal(0), Operand(1));
+    return LineFiles(Program()).MapLines(IntVal(0), Operand(1));
 }
 
-ZZ_TEXT_FILE_BUILTIN(TagFileSeek, 2);
+ZZ_BUILTIN_L_RUN(TagFileSeek, 2);
 int32_t TagFileSeek::Run() {
-    return Set().Seek(IntVal(0), IntVal(1));
+    return LineFiles(Program()).Seek(IntVal(0), IntVal(1));
 }
 
-ZZ_TEXT_FILE_BUILTIN(TagFileWrite, 2);
+ZZ_BUILTIN_L_RUN(TagFileWrite, 2);
 int32_t TagFileWrite::Run() {
-    return Set().Write(IntVal(0), Operand(1));
+    return LineFiles(Program()).Write(IntVal(0), Operand(1));
 }
 
 ZZ_BUILTIN_P(TagGetDiskSpace, 3);
