@@ -40,11 +40,11 @@ TEST(Base64, AgreesWithCoreutilsBothWays) {
         TestDir::Write("in.bin", data);
         std::string ours;
         EXPECT_EQ(Base64Encode(ours, data), int32_t((size + 2) / 3 * 4));
-        EXPECT_EQ(ours, test::RunTool("base64 -w0 in.bin")) << size;
+        EXPECT_EQ(ours, test::RunCommand("base64 -w0 in.bin")) << size;
         TestDir::Write("in.b64", ours);
-        EXPECT_EQ(test::RunTool("base64 -d in.b64"), data) << size;
+        EXPECT_EQ(test::RunCommand("base64 -d in.b64"), data) << size;
         std::string back;
-        EXPECT_EQ(Base64Decode(back, test::RunTool("base64 -w0 in.bin")), int32_t((size + 2) / 3 * 3));
+        EXPECT_EQ(Base64Decode(back, test::RunCommand("base64 -w0 in.bin")), int32_t((size + 2) / 3 * 3));
         EXPECT_EQ(back.substr(0, size), data) << size;
         EXPECT_EQ(back.substr(size), std::string(back.size() - size, '\0'));
     }

@@ -76,8 +76,8 @@ TEST(HttpHeader, RepliesGetTheDefaultHeaderOrALengthAndBlankLine) {
                   "Content-Type: */*\r\nLast-Modified: ",
                   0),
         0u);
-    EXPECT_TRUE(std::regex_search(def, std::regex(R"(Last-Modified: \w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d GMT)"
-                                                  "\r\nContent-Length: 7\r\n\r\n$")));
+    EXPECT_TRUE(test::ReFind(def, R"(Last-Modified: \w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d GMT)"
+                                  "\r\nContent-Length: 7\r\n\r\n$"));
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 404 Not Found\r\n", 0), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 204 No Content", 0), "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 200 OK\r\ncontent-length: 3\r\n", 3),
@@ -207,15 +207,15 @@ return(0);
             line.Join(); // the port was taken meanwhile: another
             continue;
         }
-        ASSERT_TRUE(std::regex_match(opened, std::regex(R"(open (\d+) \1)"))) << opened;
-        const std::string first = test::RunTool(
+        ASSERT_TRUE(test::ReWhole(opened, R"(open (\d+) \1)")) << opened;
+        const std::string first = test::RunCommand(
             "curl -s -i -H 'Content-Type: text/plain' --data-binary 'abc' http://127.0.0.1:" + port + "/in");
-        const std::string second = test::RunTool("curl -s -i http://127.0.0.1:" + port + "/missing?q=1");
+        const std::string second = test::RunCommand("curl -s -i http://127.0.0.1:" + port + "/missing?q=1");
         EXPECT_EQ(line.Join(), 0);
-        EXPECT_TRUE(std::regex_match(first, std::regex("HTTP/1.1 200 OK\r\nServer: KarvelianPellom/1.7\r\n"
-                                                       "Accept-Ranges: bytes\r\nConnection: close\r\n"
-                                                       "Content-Type: \\*/\\*\r\nLast-Modified: [^\r]* GMT\r\n"
-                                                       "Content-Length: 7\r\n\r\ngot abc")))
+        EXPECT_TRUE(test::ReWhole(first, "HTTP/1.1 200 OK\r\nServer: KarvelianPellom/1.7\r\n"
+                                         "Accept-Ranges: bytes\r\nConnection: close\r\n"
+                                         "Content-Type: \\*/\\*\r\nLast-Modified: [^\r]* GMT\r\n"
+                                         "Content-Length: 7\r\n\r\ngot abc"))
             << first;
         EXPECT_EQ(second, "HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
         const std::string printed = line.Printed();

@@ -22,7 +22,10 @@
 
 #include "builtins/BuiltinTable.h"
 #include "engine/TagTelBasic.h"
+#include "platform/FileHandle.h"
+#include "regex/CRegexpT.h"
 #include "telephony/TagKvCall.h"
+#include "tests/support/RunCommand.h"
 
 extern char** environ;
 
@@ -46,14 +49,13 @@ public:
         if (posix_spawnp(&pid_, args[0], &fa, nullptr, args.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&fa);
         close(fds[1]);
-        out_ = fdopen(fds[0], "r");
+        out_ = FileHandle(fdopen(fds[0], "r"));
     }
     ~Peer() {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
         }
-        if (out_) fclose(out_);
     }
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
@@ -62,7 +64,7 @@ public:
     // output ends first.
     std::string WaitForNumber(std::initializer_list<std::string_view> markers) {
         char line[1024];
-        while (out_ && fgets(line, sizeof line, out_)) {
+        while (out_ && fgets(line, sizeof line, out_.get())) {
             const std::string_view text(line);
             for (std::string_view marker : markers) {
                 size_t at = text.find(marker);
@@ -79,21 +81,8 @@ public:
 
 private:
     pid_t pid_ = -1;
-    FILE* out_ = nullptr;
+    FileHandle out_;
 };
-
-// What a command writes on its standard output, once it has ended.
-inline std::string RunTool(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 // A socket bound to an ephemeral port of 127.0.0.1, and that port.
 inline int BindLoopback(int type, int& port) {
@@ -214,5 +203,15 @@ private:
     std::thread thread_;
     std::atomic<pid_t> tid_{0};
 };
+
+// Whether pattern (the system's own regular expressions) is found in text.
+inline bool ReFind(const std::string& text, const std::string& pattern) {
+    CRegexpT re(pattern.c_str());
+    return re.Match(text.c_str(), int(text.size()), -1).IsMatched();
+}
+// Whether pattern matches the whole text.
+inline bool ReWhole(const std::string& text, const std::string& pattern) {
+    return ReFind(text, "^(?:" + pattern + ")$");
+}
 
 } // namespace zz::test
