@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "builtins/Families.h"
+#include "builtins/TTextFileSet.h"
+#include "builtins/services/TTxtAppend.h"
 #include "engine/TagCallState.h"
 #include "engine/TagTelBasic.h"
 #include "platform/ChildProcess.h"
@@ -25,8 +27,79 @@
 
 namespace zz {
 
-ZZ_BUILTIN_L(TagTextFileAppend, 3);
-ZZ_BUILTIN_P(TagTextFileClose, 1);
+// TextFileAppend(file, value, mode): the value's text into the shared append file (mode as TTxtRec::Write).
+ZZ_BUILTIN_L_RUN(TagTextFileAppend, 3);
+int32_t TagTextFileAppend::Run() {
+    return TheTxtAppend().Append(Text(0), Program() ? Program()->lineNo : 0, Operand(1).ToString(), IntVal(2));
+}
+
+// TextFileClose(file): closes the shared append file; -1 when it is not open.
+class TagTextFileClose final : public BuiltinP<1> {
+public:
+    using Base = BuiltinP<1>;
+    using Base::Base;
+    int32_t Run() override { return TheTxtAppend().Close(Text(0)); }
+};
+
+// The line's text files by handle: each forwards to the text-file set of the line's program.
+namespace {
+TTextFileSet& LineFiles(TagTelBasic* program) {
+    return program->LineState<TextFileState>().files;
+}
+} // namespace
+
+// FileOpen(name, mode, var handle): the handle or -1, in the variable too.
+ZZ_BUILTIN_L_RUN(TagFileOpen, 3);
+int32_t TagFileOpen::Run() {
+    int32_t h = LineFiles(Program()).Open(Text(0), Text(1));
+    SetOutInt(2, h);
+    return h;
+}
+
+ZZ_BUILTIN_L_RUN(TagFileClose, 1);
+int32_t TagFileClose::Run() {
+    LineFiles(Program()).Close(IntVal(0));
+    return kBuiltinOk;
+}
+
+ZZ_BUILTIN_L_RUN(TagFileCloseAll, 0);
+int32_t TagFileCloseAll::Run() {
+    LineFiles(Program()).CloseAll();
+    return kBuiltinOk;
+}
+
+// FileRead(handle, count, var): count bytes, or the rest of the file for a count of 0 or less.
+ZZ_BUILTIN_L_RUN(TagFileRead, 3);
+int32_t TagFileRead::Run() {
+    return IntVal(1) > 0 ? LineFiles(Program()).Read(IntVal(0), IntVal(1), Operand(2))
+                         : LineFiles(Program()).ReadAll(IntVal(0), Operand(2));
+}
+
+ZZ_BUILTIN_L_RUN(TagFileReadLine, 2);
+int32_t TagFileReadLine::Run() {
+    return LineFiles(Program()).ReadLine(IntVal(0), Operand(1));
+}
+
+ZZ_BUILTIN_L_RUN(TagFileReadLines, 2);
+int32_t TagFileReadLines::Run() {
+    return LineFiles(Program()).ReadLines(IntVal(0), Operand(1));
+}
+
+ZZ_BUILTIN_L_RUN(TagFileMapLines, 2);
+int32_t TagFileMapLines::Run() {
+    return LineFiles(Program()).MapLines(IntVal(0), Operand(1));
+}
+
+ZZ_BUILTIN_L_RUN(TagFileSeek, 2);
+int32_t TagFileSeek::Run() {
+    return LineFiles(Program()).Seek(IntVal(0), IntVal(1));
+}
+
+ZZ_BUILTIN_L_RUN(TagFileWrite, 2);
+int32_t TagFileWrite::Run() {
+    return LineFiles(Program()).Write(IntVal(0), Operand(1));
+}
+
 ZZ_BUILTIN_P_RUN(TagFileMove, 2);
 ZZ_BUILTIN_P_RUN(TagFileCopy, 2);
 ZZ_BUILTIN_P_RUN(TagFileLenTime, 3);
@@ -36,15 +109,6 @@ ZZ_BUILTIN_P_RUN(TagRemoveDir, 1);
 ZZ_BUILTIN_P_RUN(TagGetCurWorkDir, 1);
 ZZ_BUILTIN_P_RUN(TagSetCurWorkDir, 1);
 ZZ_BUILTIN_L_RUN(TagExec, 3);
-ZZ_BUILTIN_L(TagFileOpen, 3);
-ZZ_BUILTIN_L(TagFileClose, 1);
-ZZ_BUILTIN_L(TagFileCloseAll, 0);
-ZZ_BUILTIN_L(TagFileRead, 3);
-ZZ_BUILTIN_L(TagFileReadLine, 2);
-ZZ_BUILTIN_L(TagFileReadLines, 2);
-ZZ_BUILTIN_L(TagFileMapLines, 2);
-ZZ_BUILTIN_L(TagFileSeek, 2);
-ZZ_BUILTIN_L(TagFileWrite, 2);
 ZZ_BUILTIN_P_RUN(TagGetDiskSpace, 3);
 ZZ_BUILTIN_P_RUN(TagGetFileList, 4);
 

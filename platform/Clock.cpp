@@ -1,5 +1,8 @@
 #include "platform/Clock.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <ctime>
 #include <thread>
 #include <vector>
@@ -19,6 +22,38 @@ void RealClock::Sleep(uint32_t ms) {
 
 void RealClock::WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) {
     cv.wait_for(lk, std::chrono::milliseconds(ms));
+}
+
+int Clock::Poll(pollfd* fds, size_t n, int32_t ms) {
+    const uint32_t start = Ticks();
+    for (;;) {
+        int32_t left = ms;
+        if (ms > 0) {
+            const uint32_t spent = TicksSince(start, Ticks());
+            left = spent >= uint32_t(ms) ? 0 : ms - int32_t(spent);
+        }
+        int r = ::poll(fds, nfds_t(n), left);
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+int VirtualClock::Poll(pollfd* fds, size_t n, int32_t ms) {
+    if (ms <= 0) return Clock::Poll(fds, n, ms);
+    if (auto_) {
+        int r = Clock::Poll(fds, n, 0);
+        if (r == 0 && ms > 0) {
+            Advance(uint32_t(ms));
+            std::this_thread::yield();
+        }
+        return r;
+    }
+    // Manual mode: nothing wakes poll() when the test moves the clock, so it looks again every few real
+    // milliseconds (test clocks only).
+    const uint32_t start = Ticks();
+    for (;;) {
+        int r = Clock::Poll(fds, n, 2);
+        if (r != 0 || TicksSince(start, Ticks()) >= uint32_t(ms)) return r;
+    }
 }
 
 void VirtualClock::Sleep(uint32_t ms) {

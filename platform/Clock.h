@@ -3,9 +3,12 @@
 // through the current Clock, so tests can swap in a VirtualClock and run long deadlines in milliseconds.
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <mutex>
+
+struct pollfd;
 
 namespace zz {
 
@@ -17,6 +20,9 @@ public:
     // Blocks on cv (lk held, as for cv.wait) until it is notified or up to ms of this clock's time have passed.
     // May return early; callers wait in a loop on their own condition and deadline.
     virtual void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) = 0;
+    // poll() on n descriptors with up to ms of this clock's time as the limit (ms < 0: none); poll's result.
+    // By default the real poll(), which a clock whose time is the real time keeps.
+    virtual int Poll(pollfd* fds, size_t n, int32_t ms);
 };
 
 // CLOCK_MONOTONIC based.
@@ -29,13 +35,16 @@ public:
 
 // Time moves only when Advance is called, or, in auto mode, by the amount every Sleep or WaitOn asks for (a
 // wait in auto mode times out at once unless its condition already holds). In manual mode a wait ends when its
-// own condition variable is notified or when Advance moves the clock.
+// own condition variable is notified or when Advance moves the clock. Poll looks at the descriptors at once in
+// auto mode (and advances by ms when none is ready); in manual mode it ends when a descriptor is ready or the
+// clock has been moved past ms.
 class VirtualClock : public Clock {
 public:
     explicit VirtualClock(uint32_t start = 0, bool autoAdvance = true) : now_(start), auto_(autoAdvance) {}
     uint32_t Ticks() override { return now_.load(std::memory_order_acquire); }
     void Sleep(uint32_t ms) override;
     void WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint32_t ms) override;
+    int Poll(pollfd* fds, size_t n, int32_t ms) override;
     void Advance(uint32_t ms);
     void SetAuto(bool on) { auto_ = on; }
     // Threads blocked in WaitOn now (tests hand-shake on it before they advance the clock).

@@ -2,6 +2,9 @@
 #include "platform/SysTime.h"
 #include "platform/WakeEvent.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -19,6 +22,23 @@ TEST(Clock, VirtualClockAutoAdvancesOnSleep) {
     uint32_t start = GetTickCount();
     SleepMs(60000);
     EXPECT_EQ(TicksSince(start), 60000u);
+}
+
+TEST(Clock, PollSeesReadyDescriptorsAtOnceAndTimesOutOnTheClock) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pollfd p{fds[0], POLLIN, 0};
+    EXPECT_EQ(GetClock().Poll(&p, 1, 0), 0);
+    VirtualClock vc(100);
+    ScopedClock sc(&vc);
+    EXPECT_EQ(GetClock().Poll(&p, 1, 20000), 0);
+    EXPECT_EQ(GetTickCount(), 20100u);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    EXPECT_EQ(GetClock().Poll(&p, 1, 20000), 1);
+    EXPECT_EQ(GetTickCount(), 20100u);
+    EXPECT_EQ(GetClock().Poll(&p, 1, -1), 1);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST(Clock, ManualVirtualClockWakesSleeperOnAdvance) {

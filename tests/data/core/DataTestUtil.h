@@ -1,5 +1,6 @@
 #pragma once
 // Shared helpers of the data tests: a private working folder, running the Python peer, SQLite connection text.
+#include "tests/support/RunCommand.h"
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,19 +43,7 @@ private:
     std::filesystem::path path_, old_;
 };
 
-// Output of a shell command (stdout); exit status in *rc.
-inline std::string RunCommand(const std::string& cmd, int* rc = nullptr) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    int st = pclose(p);
-    if (rc) *rc = st;
-    return out;
-}
+using zz::test::RunCommand;
 
 inline std::string SourceDir() {
     const char* s = getenv("ZZ_SOURCE_DIR");

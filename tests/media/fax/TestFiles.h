@@ -1,5 +1,6 @@
 #pragma once
 // Scratch folders and small file helpers shared by the media tests of this folder.
+#include "tests/support/RunCommand.h"
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -33,20 +34,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs a shell command; returns its standard output, and its exit status in *status.
-inline std::string RunCommand(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    int rc = pclose(p);
-    if (status) *status = rc;
-    return out;
 }
 
 inline std::string Bytes(std::initializer_list<int> v) {

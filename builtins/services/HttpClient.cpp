@@ -1,0 +1,310 @@
+// The HTTP client: one request per connection ("Connection: close"), the reply read by its Content-Length, as
+// chunks, or to the end of the connection when it announces neither.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "builtins/services/Http.h"
+#include "platform/Clock.h"
+#include "platform/TagWriteLog.h"
+
+namespace zz {
+
+namespace {
+
+constexpr int64_t kConnectMs = 4000;
+constexpr int64_t kHeadMs = 8000;
+constexpr int64_t kBodyIdleMs = 8000;
+constexpr int64_t kChunkMs = 4000;
+constexpr size_t kPiece = 2047;
+constexpr int kMaxInterim = 205;
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() { close(fd_); }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int fd_;
+};
+
+struct Target {
+    std::string host;
+    int32_t port = 80;
+    std::string path;
+};
+
+// Skips a scheme ("//"); the host ends at a ':' that comes before the first '/', else at the first '/'; the
+// path is the text from the first '/' on, or the whole address when it has none.
+Target SplitAddress(std::string_view address) {
+    Target t;
+    if (size_t s = address.find("//"); s != std::string_view::npos) address.remove_prefix(s + 2);
+    size_t slash = address.find('/');
+    size_t colon = address.find(':');
+    if (colon != std::string_view::npos && (slash == std::string_view::npos || colon < slash)) {
+        t.host = address.substr(0, colon);
+        t.port = std::atoi(std::string(address.substr(colon + 1)).c_str());
+    } else {
+        t.host = address.substr(0, slash);
+    }
+    t.path = slash == std::string_view::npos ? address : address.substr(slash);
+    return t;
+}
+
+// A status line of an interim reply (1xx other than 101) heads data.
+bool IsInterim(std::string_view data) {
+    if (!StartsWithNoCase(data, "HTTP/")) return false;
+    size_t sp = data.find(' ');
+    if (sp == std::string_view::npos || sp + 4 > data.size()) return false;
+    int code = std::atoi(std::string(data.substr(sp + 1, 3)).c_str());
+    return code >= 100 && code < 200 && code != 101;
+}
+
+int32_t ReadChunked(int fd, std::string data, size_t headEnd, HttpReply& reply, const SockWaiter* waiter) {
+    TagChunkProc chunks;
+    std::string pending = data.substr(headEnd);
+    int32_t received = int32_t(data.size());
+    WriteRunLog("push 1");
+    for (;;) {
+        // Feed what is there; an incomplete size line waits for the next read.
+        int32_t ret = 0;
+        size_t used = 0;
+        while (used < pending.size()) {
+            const int32_t count = int32_t(pending.size() - used);
+            ret = chunks.Push(pending.data() + used, count);
+            WriteRunLogF("   ret=%d, len=%d", ret, count);
+            if (ret < 0 || ret == count) break;
+            used += size_t(count - ret);
+        }
+        pending.erase(0, used);
+        if (ret == -1) {
+            WriteRunLog("push ret=-1");
+            return received;
+        }
+        if (ret == -2) break;
+        WriteRunLog("push 2");
+        char buf[kPiece];
+        int32_t k = RecvSome(fd, buf, sizeof buf, waiter, kChunkMs);
+        WriteRunLogF("Push3: count=%d", k);
+        if (k <= 0) {
+            WriteRunLog("isChunked Recv Timeout.");
+            reply.length = std::max(chunks.CopyTo(reply.body), 0);
+            return reply.length;
+        }
+        received += k;
+        pending.append(buf, size_t(k));
+    }
+    WriteRunLog("CopyTo");
+    reply.length = std::max(chunks.CopyTo(reply.body), 0);
+    WriteRunLog("HttpProc end.");
+    return reply.length;
+}
+
+} // namespace
+
+void RecvHttpBody(int fd, std::string& data, size_t want, int64_t idleMs, const SockWaiter* waiter) {
+    want = std::min(want, kMaxHttpBody + 1);
+    char buf[16384];
+    while (data.size() < want) {
+        int32_t k = RecvSome(fd, buf, std::min(sizeof buf, want - data.size()), waiter, idleMs);
+        if (k <= 0) return;
+        data.append(buf, size_t(k));
+    }
+}
+
+bool ContainsNoCase(std::string_view s, std::string_view word) {
+    for (size_t i = 0; i + word.size() <= s.size(); ++i)
+        if (StartsWithNoCase(s.substr(i), word)) return true;
+    return false;
+}
+
+bool HttpContentLength(std::string_view header, size_t& length) {
+    std::string v;
+    if (!HttpHeaderValue(header, "Content-Length", v)) return false;
+    length = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9') break;
+        length = length * 10 + size_t(c - '0');
+        if (length > kMaxHttpBody) {
+            length = kMaxHttpBody + 1;
+            break;
+        }
+    }
+    return true;
+}
+
+bool HttpHeaderValue(std::string_view header, std::string_view name, std::string& value) {
+    size_t pos = header.find("\r\n"); // the status or request line carries no field
+    while (pos != std::string_view::npos && pos + 2 < header.size()) {
+        pos += 2;
+        size_t end = header.find("\r\n", pos);
+        std::string_view line = header.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        if (line.size() > name.size() && line[name.size()] == ':' && StartsWithNoCase(line, name)) {
+            line.remove_prefix(name.size() + 1);
+            while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+                line.remove_prefix(1);
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+                line.remove_suffix(1);
+            value = line;
+            return true;
+        }
+        pos = end;
+    }
+    return false;
+}
+
+int32_t TagChunkProc::Push(const char* data, int32_t count) {
+    if (count <= 0) return 0;
+    int32_t at = 0;
+    if (!filling_) {
+        std::string_view rest(data, size_t(count));
+        size_t crlf = rest.find("\r\n");
+        if (crlf == std::string_view::npos) return count >= 11 ? -1 : count;
+        if (crlf >= 9) return -1;
+        const unsigned long size = std::strtoul(std::string(rest.substr(0, crlf)).c_str(), nullptr, 16);
+        if (size == 0) return -2;
+        if (size > kMaxHttpBody - total_) return -1;
+        total_ += size;
+        cur_ = TagChunkRec{uint32_t(size + 2), {}};
+        filling_ = true;
+        at = int32_t(crlf + 2);
+    }
+    const size_t take = std::min(size_t(count - at), size_t(cur_.size) - cur_.bytes.size());
+    cur_.bytes.append(data + at, take);
+    if (cur_.bytes.size() == cur_.size) {
+        chunks_.push_back(std::move(cur_));
+        cur_ = {};
+        filling_ = false;
+    }
+    return count - at - int32_t(take);
+}
+
+int32_t TagChunkProc::CopyTo(std::string& body) const {
+    int64_t total = 0;
+    for (const TagChunkRec& c : chunks_)
+        total += int64_t(c.size) - 2;
+    if (total < 1) return int32_t(total);
+    body.clear();
+    body.reserve(size_t(total));
+    for (const TagChunkRec& c : chunks_)
+        body.append(c.bytes, 0, c.size - 2);
+    return int32_t(total);
+}
+
+int32_t RecvHttp(int fd, std::string& data, size_t limit, int64_t ms, const SockWaiter* waiter) {
+    data.clear();
+    if (fd < 0) return -1;
+    const uint32_t start = GetTickCount();
+    char buf[kPiece];
+    while (data.size() < limit && data.find("\r\n\r\n") == std::string::npos) {
+        const int64_t left = ms - int64_t(TicksSince(start));
+        if (left <= 0) return 0;
+        int32_t k = RecvSome(fd, buf, sizeof buf, waiter, left);
+        if (k <= 0) {
+            if (k == 0 && int64_t(TicksSince(start)) >= ms) return 0;
+            break;
+        }
+        data.append(buf, size_t(k));
+    }
+    return int32_t(data.size());
+}
+
+int32_t HttpRequest(const char* address, const char* method, std::string_view body, const char* contentType,
+                    HttpReply& reply, const SockWaiter* waiter) {
+    reply = {};
+    const Target t = SplitAddress(address ? address : "");
+    int fd = -1;
+    if (TcpConnectWait(&fd, t.host.c_str(), t.port, kConnectMs, waiter) != 0) {
+        WriteRunLogF("HTTP: Connect '%s:%d' Failed!", t.host.c_str(), t.port);
+        return -1;
+    }
+    FdCloser closer(fd);
+
+    std::string verb = method ? method : "";
+    if (verb.size() >= 80) verb.resize(20);
+    for (char& c : verb)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    char line[256];
+    std::string head = verb + " " + t.path + " HTTP/1.1\r\n";
+    std::snprintf(line, sizeof line, "Host: %s:%d\r\n", t.host.c_str(), t.port);
+    head += line;
+    head += "Connection: close\r\nUser-Agent: KarvelianHttp/1.0\r\nAccept: */*\r\n";
+    if (body.empty()) {
+        head += "\r\n";
+    } else {
+        head += "Content-type: ";
+        head += contentType ? contentType : "";
+        std::snprintf(line, sizeof line, "\r\nContent-Length: %zu\r\n\r\n", body.size());
+        head += line;
+    }
+    if (SendAll(fd, head.data(), head.size(), waiter) != int32_t(head.size()) ||
+        (!body.empty() && SendAll(fd, body.data(), body.size(), waiter) != int32_t(body.size()))) {
+        WriteRunLogF("HTTP: send('%s') Failed, %d", t.host.c_str(), errno);
+        return -2;
+    }
+
+    std::string data;
+    int32_t got = RecvHttp(fd, data, kMaxHttpHead, kHeadMs, waiter);
+    WriteRunLogF("HtmlRecv: (hd='%d') : %d", fd, got);
+    // Interim replies (100 Continue) go before the real header: drop them and read on.
+    for (int i = 0; got > 0 && i < kMaxInterim && IsInterim(data); ++i) {
+        size_t end = data.find("\r\n\r\n");
+        if (end == std::string::npos) break;
+        data.erase(0, end + 4);
+        if (data.find("\r\n\r\n") != std::string::npos) continue;
+        std::string more;
+        got = RecvHttp(fd, more, kMaxHttpHead, kHeadMs, waiter);
+        data += more;
+    }
+    if (got <= 0) {
+        WriteRunLog("Recv Head Failed.");
+        return got;
+    }
+    const size_t blank = data.find("\r\n\r\n");
+    if (blank == std::string::npos) {
+        WriteRunLog("isChunked Not found Body.");
+        reply.length = -2;
+        return -2;
+    }
+    const size_t headEnd = blank + 4;
+    reply.header = data.substr(0, headEnd);
+
+    std::string value;
+    if (HttpHeaderValue(reply.header, "Transfer-Encoding", value) && ContainsNoCase(value, "chunked"))
+        return ReadChunked(fd, std::move(data), headEnd, reply, waiter);
+    // Neither length nor chunks: the body ends with the connection.
+    size_t want = kMaxHttpBody + 1;
+    if (HttpContentLength(reply.header, want) && want > kMaxHttpBody) {
+        WriteRunLogF("HTTP: Content-Length over %zu refused", kMaxHttpBody);
+        reply.length = -2;
+        return -2;
+    }
+    reply.body = data.substr(headEnd, want);
+    RecvHttpBody(fd, reply.body, want, kBodyIdleMs, waiter);
+    if (reply.body.size() > kMaxHttpBody) {
+        WriteRunLogF("HTTP: reply body over %zu bytes refused", kMaxHttpBody);
+        reply.body.clear();
+        reply.length = -2;
+        return -2;
+    }
+    reply.length = int32_t(reply.body.size());
+    return reply.length;
+}
+
+} // namespace zz
