@@ -12,6 +12,7 @@
 #include "telephony/LinePrograms.h"
 #include "telephony/TagTelDrive.h"
 #include "telephony/card/TagShDrive.h"
+#include "telephony/sip/TagSipDrive.h"
 
 #include <mutex>
 
@@ -64,9 +65,10 @@ LinePrograms& EngineLinePrograms() {
 
 void PrepareSystem() {
     RegisterBuiltins();
-    // Card lines run on the simulated card; a maker installed before (tests) stays.
+    // Card lines run on the simulated card (a maker installed before, by tests, stays); SIP lines on the SIP driver.
     DriverMakers makers = GetDriverMakers();
     if (!makers.card) makers.card = [](TagRunCfg*) { return MakeCardDrive(); };
+    makers.sip = MakeSipDrive;
     SetDriverMakers(makers);
     SetLinePrograms(&EngineLinePrograms());
     SetDbLibraries({[] { LoadMySqlLibrary(); }, [] { LoadTqrDbLibrary(); }, [] { LoadDbLibrary(); }, FreeTqrDbLibrary,

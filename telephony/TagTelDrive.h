@@ -53,7 +53,7 @@ private:
     uint8_t language_;
 };
 
-// Where the display goes: the line status table's Status and script columns. Unset: nothing is shown.
+// Where the display goes: the line status table's Status, script and keys columns. Unset: nothing is shown.
 struct LineDisplay {
     int (*setLineState)(int32_t line, const char* status) = nullptr;
     int (*dispScriptFile)(int32_t line, const char* text) = nullptr;
