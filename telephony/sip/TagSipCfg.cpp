@@ -107,7 +107,7 @@ std::string DecipherPassword(const std::string& password, const std::string& acc
 
 // ---- accounts
 
-int TagSipReg::Register(const std::string& sipIpAddr, int32_t sipIpPort) {
+int TagSipReg::Register(SipUa& ua, const std::string& sipIpAddr, int32_t sipIpPort) {
     registered = 1;
     SipAccountArgs a;
     a.id = id;
@@ -120,25 +120,23 @@ int TagSipReg::Register(const std::string& sipIpAddr, int32_t sipIpPort) {
     a.contact = "sip:" + account + "@" + sipIpAddr + ":" + std::to_string(sipIpPort);
     a.field7 = field7;
     a.expires = expires;
-    SipUa* ua = GetSipLibs().ua;
-    int r = mustRegister ? ua->sip_account_register(a) : ua->sip_account_set(a);
+    int r = mustRegister ? ua.sip_account_register(a) : ua.sip_account_set(a);
     WriteRunLogF(mustRegister ? "sip_account_register(id=%d, acc=%s): %d" : "sip_account_set(id=%d, acc=%s): %d", id,
                  authUser.c_str(), r);
     return r;
 }
 
-bool TagSipReg::IsRegistered() const {
+bool TagSipReg::IsRegistered(SipUa& ua) const {
     if (id < 1 || !mustRegister) return true;
-    int st = GetSipLibs().ua->sip_account_get_state(id);
+    int st = ua.sip_account_get_state(id);
     WriteRunLogF("regState=%d, sip_account_get_state(id=%d) ", st, id);
     return st == kSipRegOk;
 }
 
-void TagSipReg::Unregister() {
+void TagSipReg::Unregister(SipUa& ua) {
     if (registered && id >= 1 && mustRegister) {
-        SipUa* ua = GetSipLibs().ua;
-        if (int8_t(ua->sip_account_get_state(id)) == kSipRegOk) {
-            ua->sip_account_unregister(id);
+        if (int8_t(ua.sip_account_get_state(id)) == kSipRegOk) {
+            ua.sip_account_unregister(id);
             SleepMs(200);
         }
     }
@@ -194,7 +192,7 @@ int TagSipRegCtrl::AddReg(int32_t id, const std::string& text) {
 
 int TagSipRegCtrl::RegisterAll(const std::string& sipIpAddr, int32_t sipIpPort) {
     for (TagSipReg& r : regs_)
-        r.Register(sipIpAddr, sipIpPort);
+        r.Register(Ua(), sipIpAddr, sipIpPort);
     return int(regs_.size());
 }
 
@@ -215,13 +213,17 @@ TagSipReg* TagSipRegCtrl::FindByName(const char* name) {
 int32_t TagSipRegCtrl::AccountState(const char* name) {
     TagSipReg* r = FindByName(name);
     if (!r) return 0;
-    return r->IsRegistered() ? r->id : -r->id;
+    return r->IsRegistered(Ua()) ? r->id : -r->id;
 }
 
 void TagSipRegCtrl::Clear() {
     for (TagSipReg& r : regs_)
-        r.Unregister();
+        r.Unregister(Ua());
     regs_.clear();
+}
+
+SipUa& TagSipRegCtrl::Ua() {
+    return ua_ ? *ua_ : *GetSipLibs().ua;
 }
 
 // ---- the file

@@ -8,6 +8,8 @@
 
 namespace zz {
 
+class SipUa;
+
 class TagSipReg {
 public:
     int32_t id = 0;
@@ -25,14 +27,16 @@ public:
     int32_t registered = 0; // a registration or declaration was sent
 
     // Sends the registration (or declaration) with the configured address as contact: the library's result.
-    int Register(const std::string& sipIpAddr, int32_t sipIpPort);
+    int Register(SipUa& ua, const std::string& sipIpAddr, int32_t sipIpPort);
     // Unregisters a registered account with the library and clears the registered flag.
-    void Unregister();
-    bool IsRegistered() const;
+    void Unregister(SipUa& ua);
+    bool IsRegistered(SipUa& ua) const;
 };
 
 class TagSipRegCtrl {
 public:
+    // The SIP library the accounts register with (the process's unless a driver gives its own).
+    void SetLibrary(SipUa* ua) { ua_ = ua; }
     // Parses and appends one account: the id; -1 id not above 0; -2 id taken; -3 too few (or too many) fields
     // or no account; -4 a field longer than 199 characters; -5 the server's name does not resolve.
     int AddReg(int32_t id, const std::string& text);
@@ -48,7 +52,9 @@ public:
     const std::vector<TagSipReg>& Accounts() const { return regs_; }
 
 private:
+    SipUa& Ua();
     std::vector<TagSipReg> regs_;
+    SipUa* ua_ = nullptr;
 };
 
 class TagSipCfg {

@@ -20,6 +20,7 @@ TagSipDrive::TagSipDrive(int32_t channels, const std::string& address, int32_t s
     : cfg_(cfg), libs_(libs), channels_(channels), address_(address), address2_(address), sipPort_(sipPort),
       rtpBasePort_(rtpBasePort) {
     lineCount = channels;
+    cfg_.regCtrl.SetLibrary(libs_.ua);
     WriteRunLogF("sipIpAddr='%s', sipPort=%d, rtpBasePort=%d", address.c_str(), sipPort, rtpBasePort);
     SipUa* ua = libs_.ua;
     if (cfg_.isProxyMode == 1) ua->sip_set_work_type(1);
