@@ -69,6 +69,8 @@ struct MediaEngine::Channel {
     bool external = false;
     bool started = false;
     int fd = -1;
+    int localPort = 0;
+    MediaEngine* owner = nullptr;
     sockaddr_in peer{};
     int pt = 8;
     int evpt = -1;
@@ -425,6 +427,7 @@ int MediaEngine::ms_channel_create(int& ch, WakeEvent* wake) {
     std::lock_guard<std::mutex> g(m_);
     auto c = std::make_unique<Channel>();
     c->id = NextId();
+    c->owner = this;
     c->wake = wake;
     ch = c->id;
     channels_[ch] = std::move(c);
@@ -437,33 +440,34 @@ int MediaEngine::ms_channel_start_ex(int ch, int type, int localPort, const char
     peer.sin_family = AF_INET;
     peer.sin_port = htons(uint16_t(peerPort));
     if (!peerAddr || inet_pton(AF_INET, peerAddr, &peer.sin_addr) != 1) return -1;
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(uint16_t(localPort));
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        WriteRunLogF("RTP port %d: %s", localPort, std::strerror(errno));
-        close(fd);
-        return -2;
-    }
     std::lock_guard<std::mutex> g(m_);
     Channel* c = FindChannel(ch);
-    if (!c) {
-        close(fd);
-        return -3;
+    if (!c) return -3;
+    // A channel started again on its own port keeps its socket: only the peer and the payloads change.
+    if (c->fd < 0 || c->localPort != localPort) {
+        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) return -1;
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(uint16_t(localPort));
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            WriteRunLogF("RTP port %d: %s", localPort, std::strerror(errno));
+            close(fd);
+            return -2;
+        }
+        if (c->fd >= 0) close(c->fd);
+        c->fd = fd;
+        c->localPort = localPort;
     }
-    if (c->fd >= 0) close(c->fd);
-    c->fd = fd;
     c->peer = peer;
     c->pt = type;
     c->evpt = evpt;
     if (!c->tel) telev_alloc(&c->tel, 20);
     if (evpt < 0 && !c->dec)
         dtmf_dec_alloc(&c->dec, 8000, 1, [](char d, void* arg) {
-            auto* self = static_cast<std::pair<MediaEngine*, Channel*>*>(arg);
-            self->first->Digit(*self->second, d);
-        }, nullptr);
+            auto* self = static_cast<Channel*>(arg);
+            self->owner->Digit(*self, d);
+        }, c);
     c->started = true;
     c->marker = true;
     return 0;
@@ -476,6 +480,7 @@ int MediaEngine::ms_channel_stop(int ch) {
     c->started = false;
     if (c->fd >= 0) close(c->fd);
     c->fd = -1;
+    c->localPort = 0;
     return 0;
 }
 

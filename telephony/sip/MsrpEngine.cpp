@@ -602,9 +602,20 @@ void MsrpEngine::SendChunk(Transfer& t) {
     Flush(c);
 }
 
+int MsrpEngine::WaitDone(int handle, uint32_t ms) {
+    std::unique_lock<std::mutex> g(m_);
+    finished_.wait_for(g, std::chrono::milliseconds(ms), [&] {
+        Transfer* t = Find(handle);
+        return !t || t->result != kUnderWay;
+    });
+    Transfer* t = Find(handle);
+    return t ? t->result : kUnknown;
+}
+
 void MsrpEngine::Finish(Transfer& t, int result) {
     if (t.result != kUnderWay) return;
     t.result = result;
+    finished_.notify_all();
     if (t.sending) {
         t.file.Close();
         // The receiver has it all: the connection has done its work.

@@ -5,6 +5,7 @@
 // with "#". One thread does the socket work; the lines reach the transfers under one lock.
 #include "telephony/sip/SipLibrary.h"
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,6 +34,8 @@ public:
 
     // The port the engine listens on (0 when disabled).
     int Port() const { return port_; }
+    // Blocks until the transfer is no longer under way or ms pass (real time): its TqrMsrpFileCheck result.
+    int WaitDone(int handle, uint32_t ms);
 
     // Results of TqrMsrpFileCheck.
     enum : int { kDone = 1, kUnderWay = 0, kUnknown = -1, kConnectFailed = -2, kAborted = -3, kTimedOut = -4,
@@ -58,6 +61,7 @@ private:
     std::string PathUri(const std::string& session) const;
 
     std::mutex m_;
+    std::condition_variable finished_; // a transfer ended
     std::map<int, std::unique_ptr<Transfer>> transfers_;
     std::map<int, std::unique_ptr<Conn>> conns_; // by descriptor
     int nextHandle_ = 0;
