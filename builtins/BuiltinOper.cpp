@@ -1,6 +1,7 @@
 #include "builtins/BuiltinOper.h"
 
 #include "engine/TagTelBasic.h"
+#include "platform/Gbk.h"
 #include "platform/TagWriteLog.h"
 #include "telephony/TagKvCall.h"
 
@@ -45,6 +46,10 @@ void TagBuiltin::SetOutItemText(int32_t i, int32_t key, std::string_view s) cons
     size_t n = s.size() > static_cast<size_t>(TagVar::kMaxStrLen) ? TagVar::kMaxStrLen : s.size();
     text.SetStrN(s.data(), static_cast<int32_t>(n));
     Operand(i)[k] = text; // whole-value assignment lets go of an object the element held
+}
+
+void TagBuiltin::SetOutText(int32_t i, std::string_view s, size_t room) const {
+    SetOutText(i, s.substr(0, room ? GbkSafeCut(s, room - 1) : 0));
 }
 
 TagKvCall* TagBuiltin::Call() const {

@@ -57,6 +57,9 @@ public:
     void SetOutText(int32_t i, std::string_view s) const;
     // Element key of the array operand i := the text (the operand becomes an array first); refused when read-only.
     void SetOutItemText(int32_t i, int32_t key, std::string_view s) const;
+    // The text as a buffer of room bytes (NUL included) would hold it: cut without splitting a double-byte
+    // character.
+    void SetOutText(int32_t i, std::string_view s, size_t room) const;
 
     // The call object of the line, read at every Run because the line layer may replace it; may be null.
     TagKvCall* Call() const;

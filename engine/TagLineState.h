@@ -25,6 +25,7 @@ enum class LineFamily : uint8_t {
     kTextFiles,
     kSockets,
     kUserLib,
+    kSip,
     kCount
 };
 
