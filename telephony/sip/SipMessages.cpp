@@ -161,7 +161,7 @@ int SipStack::Send(Request* r) {
         }
     }
     std::string head = "To: <" + r->to + ">\r\nFrom: <" + r->from + ">;tag=" + r->fromTag + "\r\nCall-ID: " + r->callId +
-                       "\r\nCSeq: " + std::to_string(r->cseq) + " " + r->method + "\r\nMax-Forwards: 70\r\n" + r->extra;
+                       "\r\nCSeq: " + std::to_string(r->cseq) + " " + r->method + "\r\n" + r->extra;
     if (!r->body.empty()) head += "Content-Type: " + (r->type.empty() ? std::string("text/plain") : r->type) + "\r\n";
     head += "Content-Length: " + std::to_string(r->body.size()) + "\r\n\r\n" + r->body;
     int err = sip_requestf(&r->req, sip_, true, r->method.c_str(), r->uri.c_str(), r->route.empty() ? nullptr : &routeUri,
