@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -68,6 +69,7 @@ struct MediaEngine::Channel {
     int id = 0;
     bool external = false;
     bool started = false;
+    bool ready = false; // its socket has packets this step
     int fd = -1;
     int localPort = 0;
     MediaEngine* owner = nullptr;
@@ -176,7 +178,17 @@ int MediaEngine::ms_init() {
     its.it_interval.tv_nsec = 20 * 1000 * 1000;
     its.it_value.tv_nsec = 20 * 1000 * 1000;
     if (timerfd_settime(timerFd_, 0, &its, nullptr) != 0) return -1;
+    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
     running_ = true;
+    {
+        std::lock_guard<std::mutex> pg(phaseLock_);
+        stopWorkers_ = false;
+    }
+    // Half the processors work the channels, at most four of them (the media thread is one).
+    unsigned cores = std::thread::hardware_concurrency();
+    size_t extra = std::min<size_t>(3, cores > 2 ? cores / 2 - 1 : 0);
+    for (size_t i = 0; i < extra; ++i)
+        workers_.emplace_back([this, i] { WorkerThread(i + 1); });
     thread_ = std::thread([this] { MediaThread(); });
     return 0;
 }
@@ -192,7 +204,18 @@ int MediaEngine::ms_exit() {
         (void)!write(stopFd_, &one, sizeof one);
     }
     if (thread_.joinable()) thread_.join();
+    {
+        std::lock_guard<std::mutex> pg(phaseLock_);
+        stopWorkers_ = true;
+    }
+    phaseCv_.notify_all();
+    for (std::thread& w : workers_)
+        w.join();
+    workers_.clear();
     std::lock_guard<std::mutex> g(m_);
+    orderDirty_ = true;
+    if (epollFd_ >= 0) close(epollFd_);
+    epollFd_ = -1;
     sessions_.clear();
     recordings_.clear();
     plays_.clear();
@@ -227,67 +250,138 @@ void MediaEngine::TickForTest() {
 // ---- one 20 ms step
 
 void MediaEngine::Tick() {
-    for (auto& [id, c] : channels_)
-        if (c->started && c->fd >= 0) Receive(*c);
-    for (auto& [id, c] : channels_) {
-        c->haveCur = !c->in.empty();
-        if (c->haveCur) {
-            c->cur = c->in.front();
-            c->in.pop_front();
-            if (c->dec) dtmf_dec_probe(c->dec, c->cur.data(), kFrame);
-        } else {
-            c->cur.fill(0);
-        }
-        for (int r : c->recordings)
-            if (Recording* rec = FindRecording(r)) Write(*rec, c->cur);
+    if (orderDirty_) {
+        order_.clear();
+        for (auto& [id, c] : channels_)
+            order_.push_back(c.get());
+        orderDirty_ = false;
     }
-    for (auto& [id, s] : sessions_) {
-        std::array<int32_t, kFrame> sum{};
-        for (int p : s->plays) {
-            Play* play = FindPlay(p);
-            if (!play) continue;
-            Frame f;
-            NextPlayFrame(*play, f, false);
-            for (int i = 0; i < kFrame; ++i)
-                sum[size_t(i)] += f[size_t(i)];
-        }
-        for (int m : s->members) {
-            Channel* c = FindChannel(m);
-            if (c && !c->listenOnly)
-                for (int i = 0; i < kFrame; ++i)
-                    sum[size_t(i)] += c->cur[size_t(i)];
-        }
-        Frame all;
+    // The sockets with packets, from one look at all of them.
+    epoll_event ev[256];
+    int n;
+    do {
+        n = epollFd_ >= 0 ? epoll_wait(epollFd_, ev, 256, 0) : 0;
+        for (int i = 0; i < n; ++i)
+            static_cast<Channel*>(ev[i].data.ptr)->ready = true;
+    } while (n == 256);
+    RunPhase(kInput);
+    for (auto& [id, s] : sessions_)
+        MixSession(*s);
+    RunPhase(kOutput);
+}
+
+void MediaEngine::InputPhase(Channel& c, Scratch& scratch) {
+    // Without the engine's thread (a test steps it) every socket is read.
+    if ((c.ready || epollFd_ < 0) && c.started && c.fd >= 0) Receive(c, scratch);
+    c.ready = false;
+    c.haveCur = !c.in.empty();
+    if (c.haveCur) {
+        c.cur = c.in.front();
+        c.in.pop_front();
+        if (c.dec) dtmf_dec_probe(c.dec, c.cur.data(), kFrame);
+    } else {
+        c.cur.fill(0);
+    }
+    for (int r : c.recordings)
+        if (Recording* rec = FindRecording(r)) Write(*rec, c.cur);
+}
+
+void MediaEngine::MixSession(Session& s) {
+    std::array<int32_t, kFrame> sum{};
+    for (int p : s.plays) {
+        Play* play = FindPlay(p);
+        if (!play) continue;
+        Frame f;
+        NextPlayFrame(*play, f, false);
         for (int i = 0; i < kFrame; ++i)
-            all[size_t(i)] = Clip(sum[size_t(i)]);
-        for (int r : s->recordings)
-            if (Recording* rec = FindRecording(r)) Write(*rec, all);
-        for (int m : s->members) {
-            Channel* c = FindChannel(m);
-            if (!c) continue;
-            for (int i = 0; i < kFrame; ++i)
-                c->sessionOut[size_t(i)] = Clip(sum[size_t(i)] - (c->listenOnly ? 0 : c->cur[size_t(i)]));
-        }
+            sum[size_t(i)] += f[size_t(i)];
     }
-    for (auto& [id, c] : channels_) {
-        if (!c->started) continue;
-        Frame out;
-        if (c->session)
-            out = c->sessionOut;
-        else
-            out.fill(0);
-        if (Play* p = c->play ? FindPlay(c->play) : nullptr) NextPlayFrame(*p, out, true);
-        Output(*c, out);
+    for (int m : s.members) {
+        Channel* c = FindChannel(m);
+        if (c && !c->listenOnly)
+            for (int i = 0; i < kFrame; ++i)
+                sum[size_t(i)] += c->cur[size_t(i)];
+    }
+    Frame all;
+    for (int i = 0; i < kFrame; ++i)
+        all[size_t(i)] = Clip(sum[size_t(i)]);
+    for (int r : s.recordings)
+        if (Recording* rec = FindRecording(r)) Write(*rec, all);
+    for (int m : s.members) {
+        Channel* c = FindChannel(m);
+        if (!c) continue;
+        for (int i = 0; i < kFrame; ++i)
+            c->sessionOut[size_t(i)] = Clip(sum[size_t(i)] - (c->listenOnly ? 0 : c->cur[size_t(i)]));
     }
 }
 
-void MediaEngine::Receive(Channel& c) {
-    static uint8_t bufs[kRecvBatch][kPacketRoom];
+void MediaEngine::OutputPhase(Channel& c) {
+    if (!c.started) return;
+    Frame out;
+    if (c.session)
+        out = c.sessionOut;
+    else
+        out.fill(0);
+    if (Play* p = c.play ? FindPlay(c.play) : nullptr) NextPlayFrame(*p, out, true);
+    Output(c, out);
+}
+
+// ---- the workers: the channels' input and output run in slices on several threads
+
+void MediaEngine::RunSlice(int phase, size_t slice, size_t slices, Scratch& scratch) {
+    size_t from = order_.size() * slice / slices, to = order_.size() * (slice + 1) / slices;
+    for (size_t i = from; i < to; ++i) {
+        if (phase == kInput)
+            InputPhase(*order_[i], scratch);
+        else
+            OutputPhase(*order_[i]);
+    }
+}
+
+void MediaEngine::RunPhase(int phase) {
+    // A few channels are not worth the hand-over.
+    const size_t slices = workers_.size() + 1;
+    if (workers_.empty() || order_.size() < kParallelFrom) {
+        RunSlice(phase, 0, 1, scratch_);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> g(phaseLock_);
+        phase_ = phase;
+        pending_ = int(workers_.size());
+        ++phaseGen_;
+    }
+    phaseCv_.notify_all();
+    RunSlice(phase, 0, slices, scratch_);
+    std::unique_lock<std::mutex> g(phaseLock_);
+    doneCv_.wait(g, [&] { return pending_ == 0; });
+}
+
+void MediaEngine::WorkerThread(size_t slice) {
+    Scratch scratch;
+    uint64_t seen = 0;
+    for (;;) {
+        int phase;
+        {
+            std::unique_lock<std::mutex> g(phaseLock_);
+            phaseCv_.wait(g, [&] { return stopWorkers_ || phaseGen_ != seen; });
+            if (stopWorkers_) return;
+            seen = phaseGen_;
+            phase = phase_;
+        }
+        RunSlice(phase, slice, workers_.size() + 1, scratch);
+        std::lock_guard<std::mutex> g(phaseLock_);
+        if (--pending_ == 0) doneCv_.notify_one();
+    }
+}
+
+void MediaEngine::Receive(Channel& c, Scratch& scratch) {
+    auto& bufs = scratch.packets;
     mmsghdr msgs[kRecvBatch];
     iovec iov[kRecvBatch];
     for (;;) {
         for (int i = 0; i < kRecvBatch; ++i) {
-            iov[i] = {bufs[i], kPacketRoom};
+            iov[i] = {bufs[size_t(i)].data(), kPacketRoom};
             msgs[i] = {};
             msgs[i].msg_hdr.msg_iov = &iov[i];
             msgs[i].msg_hdr.msg_iovlen = 1;
@@ -295,7 +389,7 @@ void MediaEngine::Receive(Channel& c) {
         int n = recvmmsg(c.fd, msgs, kRecvBatch, MSG_DONTWAIT, nullptr);
         if (n <= 0) return;
         for (int i = 0; i < n; ++i)
-            TakeRtp(c, bufs[i], msgs[i].msg_len);
+            TakeRtp(c, bufs[size_t(i)].data(), msgs[i].msg_len);
         if (n < kRecvBatch) return;
     }
 }
@@ -431,6 +525,7 @@ int MediaEngine::ms_channel_create(int& ch, WakeEvent* wake) {
     c->wake = wake;
     ch = c->id;
     channels_[ch] = std::move(c);
+    orderDirty_ = true;
     return 0;
 }
 
@@ -458,6 +553,12 @@ int MediaEngine::ms_channel_start_ex(int ch, int type, int localPort, const char
         if (c->fd >= 0) close(c->fd);
         c->fd = fd;
         c->localPort = localPort;
+        if (epollFd_ >= 0) {
+            epoll_event e{};
+            e.events = EPOLLIN;
+            e.data.ptr = c;
+            epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &e);
+        }
     }
     c->peer = peer;
     c->pt = type;
@@ -500,6 +601,7 @@ int MediaEngine::ms_channel_destory(int ch) {
     for (int r : c.recordings)
         if (Recording* rec = FindRecording(r)) rec->target = rec->kind = 0;
     channels_.erase(it);
+    orderDirty_ = true;
     return 0;
 }
 
@@ -529,6 +631,7 @@ int MediaEngine::ms_external_channel_create(int& ch) {
     c->external = true;
     ch = c->id;
     channels_[ch] = std::move(c);
+    orderDirty_ = true;
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -74,9 +75,22 @@ private:
     struct Recording;
     struct Session;
 
+    // Receive buffers of one thread.
+    struct Scratch {
+        std::array<std::array<uint8_t, 1500>, 16> packets;
+    };
+    enum : int { kInput, kOutput };
+    static constexpr size_t kParallelFrom = 128; // channels from which the steps run on several threads
+
     void MediaThread();
     void Tick();
-    void Receive(Channel& c);
+    void InputPhase(Channel& c, Scratch& scratch);
+    void MixSession(Session& s);
+    void OutputPhase(Channel& c);
+    void RunPhase(int phase);
+    void RunSlice(int phase, size_t slice, size_t slices, Scratch& scratch);
+    void WorkerThread(size_t slice);
+    void Receive(Channel& c, Scratch& scratch);
     void TakeRtp(Channel& c, const uint8_t* p, size_t n);
     void Digit(Channel& c, char d);
     void NextPlayFrame(Play& p, Frame& out, bool mix);
@@ -94,6 +108,18 @@ private:
 
     std::mutex m_;
     std::map<int, std::unique_ptr<Channel>> channels_;
+    std::vector<Channel*> order_; // the channels in a vector the workers share out; rebuilt when dirty
+    bool orderDirty_ = true;
+    int epollFd_ = -1;
+    Scratch scratch_;
+    // The step's phases handed to the workers (the media thread takes the first slice).
+    std::vector<std::thread> workers_;
+    std::mutex phaseLock_;
+    std::condition_variable phaseCv_, doneCv_;
+    uint64_t phaseGen_ = 0;
+    int phase_ = kInput;
+    int pending_ = 0;
+    bool stopWorkers_ = false;
     std::map<int, std::unique_ptr<Play>> plays_;
     std::map<int, std::unique_ptr<Recording>> recordings_;
     std::map<int, std::unique_ptr<Session>> sessions_;

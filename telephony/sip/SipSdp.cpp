@@ -45,9 +45,15 @@ std::string AudioSdp(const std::string& addr, int port, const std::vector<int>& 
                   addr.c_str());
     s += buf;
     s += "m=audio " + std::to_string(port) + " RTP/AVP";
-    for (int t : types)
-        s += " " + std::to_string(t);
-    if (eventPt >= 0) s += " " + std::to_string(eventPt);
+    // Appended piece by piece: g++ 12 warns falsely about " " + std::string in Release.
+    for (int t : types) {
+        s += ' ';
+        s += std::to_string(t);
+    }
+    if (eventPt >= 0) {
+        s += ' ';
+        s += std::to_string(eventPt);
+    }
     s += "\r\n";
     for (int t : types) {
         std::snprintf(buf, sizeof buf, "a=rtpmap:%d %s/8000\r\n", t, CodecName(t));

@@ -133,6 +133,12 @@ public:
     // Parts of a header value or a URI: "uri", "user", "host", "port", "tag" or any parameter name.
     static std::string ValuePart(const std::string& value, const std::string& part);
 
+    // The UDP port the stack listens on (0 when not started): the one the system chose for port 0.
+    uint16_t UdpPort() {
+        int p = Exec([this] { return int(LocalPort(0)); });
+        return p < 0 ? 0 : uint16_t(p);
+    }
+
 private:
     struct Slot;
     struct SlotSip;
