@@ -5,6 +5,7 @@
 #include "platform/WakeEvent.h"
 #include "telephony/sip/SipLibrary.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -97,6 +98,7 @@ public:
     bool playEndsAtOnce = true; // a play has ended when the line first looks
     int32_t recordedAtOnce = 0; // samples a recording holds when the line first looks
     bool started = false;
+    std::atomic<int> ansCodeReads{0}; // the line took an answer code (a hand-shake for the tests)
 
     // ---- SipUa
     int sip_set_work_type(int) override { return 0; }
@@ -135,7 +137,10 @@ public:
         slots[c].newFlag = 0;
         return 0;
     }
-    int sip_get_ans_code(int c) override { return Read(c).ansCode; }
+    int sip_get_ans_code(int c) override {
+        ++ansCodeReads;
+        return Read(c).ansCode;
+    }
     int sip_call_out(int c, const char*, const char* dest, const char*, int) override {
         Note("sip_call_out(" + std::string(dest) + ")");
         if (!started || callOutResult < 0) return started ? callOutResult : -1;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cmath>
 #include <netinet/in.h>
 #include <poll.h>
@@ -219,6 +220,31 @@ TEST_F(MediaEngineTest, ARecordingTakesTheCallerAndWakesTheLineAtItsLimit) {
     media.ms_recv_send_count(ch, received, sent);
     EXPECT_EQ(received, 5);
     EXPECT_EQ(media.ms_recording_create(rec, "/no/such/dir/x.wav", nullptr), -1);
+}
+
+TEST_F(MediaEngineTest, ManyChannelsAreWorkedOnSeveralThreads) {
+    // Enough channels that the engine's own thread shares every step out to its workers.
+    ToneFile("short.wav", 5 * kFrame, 500);
+    ASSERT_EQ(media.ms_init(), 0);
+    Phone phone;
+    WakeEvent wake;
+    std::vector<int> channels, plays;
+    for (int i = 0; i < 200; ++i) {
+        int ch = Channel(phone, nullptr), h = 0;
+        ASSERT_EQ(media.ms_playing_create(h, "short.wav", &wake), 0);
+        ASSERT_EQ(media.ms_playing_start(h, kMediaOnChannel, ch), 0);
+        channels.push_back(ch);
+        plays.push_back(h);
+    }
+    EXPECT_TRUE(wake.WaitFor(60000, [&] {
+        return std::all_of(plays.begin(), plays.end(), [&](int h) { return media.ms_playing_is_end(h) == 1; });
+    }));
+    for (int ch : channels) {
+        int32_t received = 0, sent = 0;
+        EXPECT_EQ(media.ms_recv_send_count(ch, received, sent), 0);
+        EXPECT_GE(sent, 5) << "the whole play went out";
+    }
+    EXPECT_EQ(media.ms_exit(), 0);
 }
 
 } // namespace

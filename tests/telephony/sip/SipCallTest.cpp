@@ -178,13 +178,15 @@ TEST_F(SipCallTest, OutCallGivesTheRefusalTheByeAndTheAnswer) {
     EXPECT_EQ(r, -8);
 
     Start([&] { r = c.OutCall("2000@127.0.0.1", 0, 0); });
+    fake.ansCodeReads = 0;
     fake.SetState(4, kSipTypeOut, kSipStProceeding, 183);
-    while (c.cause != 183 || clock.Waiters() == 0)
+    while (fake.ansCodeReads == 0 || clock.Waiters() == 0) // the line took the 183 and waits again
         std::this_thread::yield();
     fake.PeerAnswered(4);
     fake.SetState(4, kSipTypeOut, kSipStEstablished, 200);
     Join();
     EXPECT_EQ(r, 0);
+    EXPECT_EQ(c.cause, 183) << "the last answer code the line took";
     EXPECT_EQ(c.callState, kCallConnected);
     EXPECT_NE(c.mediaChannel, 0);
     c.Hangup();
