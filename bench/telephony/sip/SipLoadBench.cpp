@@ -217,13 +217,34 @@ std::string Prompt() {
     return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 
-// Runs SIPp against the lines; returns its process id.
-pid_t Sipp(uint16_t port, int rxport, int calls, int rate, int holdMs) {
-    std::string scenario = std::string(ZZ_BENCH_DIR) + "/caller.xml";
-    std::vector<std::string> args = {"sipp", "-sf", scenario, "-i", "127.0.0.1", "-p", "0", "-mi", "127.0.0.1",
-                                     "-m", std::to_string(calls), "-l", std::to_string(calls), "-r",
-                                     std::to_string(rate), "-set", "rxport", std::to_string(rxport), "-d",
-                                     std::to_string(holdMs), "-nostdin", "-timeout", "300", "-max_socket", "65000",
+// Runs SIPp with a scenario of this folder against the lines; returns its process id.
+pid_t Sipp(const char* scenarioFile, uint16_t port, int rxport, int calls, int rate, int holdMs) {
+    std::string scenario = std::string(ZZ_BENCH_DIR) + "/" + scenarioFile;
+    std::vector<std::string> args = {"sipp",
+                                     "-sf",
+                                     scenario,
+                                     "-i",
+                                     "127.0.0.1",
+                                     "-p",
+                                     "0",
+                                     "-mi",
+                                     "127.0.0.1",
+                                     "-m",
+                                     std::to_string(calls),
+                                     "-l",
+                                     std::to_string(calls),
+                                     "-r",
+                                     std::to_string(rate),
+                                     "-set",
+                                     "rxport",
+                                     std::to_string(rxport),
+                                     "-d",
+                                     std::to_string(holdMs),
+                                     "-nostdin",
+                                     "-timeout",
+                                     "300",
+                                     "-max_socket",
+                                     "65000",
                                      "127.0.0.1:" + std::to_string(port)};
     std::vector<char*> argv;
     for (auto& a : args)
@@ -263,7 +284,7 @@ void BM_ConcurrentCalls(benchmark::State& state) {
         const int rate = 100;
         const int measureMs = 10000;
         const int hold = n * 1000 / rate + 5000 + measureMs;
-        pid_t sipp = Sipp(lines.Port(), rx.port, n, rate, hold);
+        pid_t sipp = Sipp("caller.xml", lines.Port(), rx.port, n, rate, hold);
         if (!sipp) {
             state.SkipWithError("sipp is needed for the load");
             return;
@@ -281,7 +302,8 @@ void BM_ConcurrentCalls(benchmark::State& state) {
         RtpReceiver::Totals t = rx.Take();
         double rss = RssKb();
         int sippExit = WaitExit(sipp);
-        double lost = t.expected ? double(t.late + (t.expected - std::min(t.expected, t.received))) / double(t.expected) : 1;
+        double lost =
+            t.expected ? double(t.late + (t.expected - std::min(t.expected, t.received))) / double(t.expected) : 1;
         state.counters["lost_pct"] = lost * 100;
         state.counters["late"] = double(t.late);
         state.counters["missing"] = double(t.expected - std::min(t.expected, t.received));
@@ -310,7 +332,7 @@ void BM_CallsPerSecond(benchmark::State& state) {
         }
         double cpu0 = CpuSeconds();
         uint64_t t0 = NowUs();
-        pid_t sipp = Sipp(lines.Port(), rx.port, rate * seconds, rate, 200);
+        pid_t sipp = Sipp("quick.xml", lines.Port(), rx.port, rate * seconds, rate, 100);
         if (!sipp) {
             state.SkipWithError("sipp is needed for the load");
             return;

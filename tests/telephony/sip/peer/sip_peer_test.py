@@ -133,6 +133,7 @@ def test_outgoing_calls(exe, work):
     declined with 603."""
     lines = Lines(exe, work, lines_cfg())
     callee = Baresip(work, answermode="manual")
+    peers = [callee]
     try:
         lines.send(f"outcall 1 {callee.uri()}")
         callee.event("CALL_INCOMING")
@@ -142,6 +143,7 @@ def test_outgoing_calls(exe, work):
         callee.stop()
 
         early = Baresip(work, answermode="early")
+        peers.append(early)
         lines.send(f"outcall 1 {early.uri()}")
         early.event("CALL_RTPESTAB")  # baresip hears the line's early media, which the 183 brought
         early.command("accept")
@@ -158,11 +160,13 @@ def test_outgoing_calls(exe, work):
         early.stop()
 
         sipp = Sipp(work, "uas_decline.xml")
+        peers.append(sipp)
         result, cause = lines.run(1, "outcall", f"sip:3000@127.0.0.1:{sipp.port}")
         check((result, cause) == (-6, "603"), f"declined: {result} {cause}")
         check(sipp.finished() == 0, "SIPp saw its scenario through")
     finally:
-        callee.stop()
+        for peer in peers:
+            peer.stop()
         lines.stop()
 
 
