@@ -3,6 +3,7 @@
 #include "platform/MessageBox.h"
 #include "platform/TagWriteLog.h"
 #include "telephony/TagTelLine.h"
+#include "telephony/sip/SipCardMedia.h"
 #include "telephony/sip/TagSipCall.h"
 #include "telephony/sip/TagSipCfg.h"
 
@@ -42,6 +43,9 @@ TagSipDrive::TagSipDrive(int32_t channels, const std::string& address, int32_t s
         status = -2;
         return;
     }
+    // Card lines bridge their sound into the engine from now on.
+    cardMedia_ = std::make_unique<SipCardMedia>(*libs_.media);
+    SetCardMedia(cardMedia_.get());
     libs_.msrp->TqrMsrpInit(cfg_.msrpPort != 0 ? 1 : 0, address.c_str(), cfg_.msrpPort, cfg_.msrpLocalPath.c_str(),
                             cfg_.msrpPoolNum);
     if (cfg_.outProxyPort != 0 && !cfg_.outProxyAddr.empty()) {
@@ -56,6 +60,7 @@ TagSipDrive::TagSipDrive(int32_t channels, const std::string& address, int32_t s
 
 TagSipDrive::~TagSipDrive() {
     cfg_.regCtrl.Clear();
+    if (cardMedia_ && GetCardMedia() == cardMedia_.get()) SetCardMedia(nullptr);
     libs_.msrp->TqrMsrpClose();
     libs_.media->ms_exit();
     libs_.ua->sip_exit();

@@ -12,6 +12,7 @@
 
 namespace zz {
 
+class CardMedia;
 class TagRunCfg;
 class TagSipCall;
 class TagSipCfg;
@@ -37,7 +38,8 @@ private:
     int32_t channels_;
     std::string address_, address2_;
     int32_t sipPort_, rtpBasePort_;
-    std::vector<TagSipCall*> calls_; // owned by the line table
+    std::vector<TagSipCall*> calls_;       // owned by the line table
+    std::unique_ptr<CardMedia> cardMedia_; // the engine as the card lines see it, while it runs
 };
 
 // The line manager's maker of the SIP driver: the process's SipCfg.ini and libraries.

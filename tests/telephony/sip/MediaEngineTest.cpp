@@ -1,15 +1,16 @@
 // The media engine on loopback, one 20 ms step at a time: packets sent in a step are in the peer's socket when
 // the step returns, so every check follows the steps it needs.
-#include "platform/WakeEvent.h"
 #include "telephony/sip/MediaEngine.h"
+#include "platform/WakeEvent.h"
 #include "telephony/sip/MediaVoice.h"
 #include "telephony/sip/ReHeaders.h"
+#include "telephony/sip/SipCardMedia.h"
 #include "tests/support/TestDir.h"
 
-#include <gtest/gtest.h>
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -248,3 +249,42 @@ TEST_F(MediaEngineTest, ManyChannelsAreWorkedOnSeveralThreads) {
 }
 
 } // namespace
+
+TEST_F(MediaEngineTest, ACardLineBridgedIntoASessionHearsTheCallerAndIsHeard) {
+    // The card's side: 320-byte A-law blocks pushed and taken through the card lines' view of the engine.
+    SipCardMedia card(media);
+    Phone phone;
+    int sip = Channel(phone, nullptr);
+    int32_t ext = 0, s = 0;
+    ASSERT_EQ(card.ms_external_channel_create(ext), 0);
+    ASSERT_EQ(card.ms_external_channel_start(ext, 8), 0);
+    ASSERT_EQ(card.ms_session_create(s), 0);
+    ASSERT_EQ(card.ms_session_add(s, sip), 0);
+    ASSERT_EQ(card.ms_session_add(s, ext), 0);
+    uint8_t block[2 * kFrame];
+    int32_t count = sizeof block;
+    EXPECT_EQ(card.ms_get_data(ext, block, count), 0);
+    EXPECT_EQ(count, 0) << "nothing to give before a step";
+    std::fill(std::begin(block), std::end(block), Phone::g711(5000));
+    ASSERT_EQ(card.ms_push_data(ext, block, sizeof block), 0);
+    phone.Send(ports[sip], 3000);
+    Steps(1);
+    EXPECT_NEAR(phone.Levels().at(0), 5000, 250) << "the SIP caller hears the card line";
+    count = sizeof block;
+    ASSERT_EQ(card.ms_get_data(ext, block, count), 0);
+    ASSERT_EQ(count, kFrame);
+    EXPECT_NEAR(std::abs(Phone::alaw(block[0])), 3000, 150) << "the card line hears the SIP caller";
+    int32_t play = 0, ended = -1;
+    EXPECT_NE(card.ms_playing_create(play, "missing.wav"), 0);
+    ToneFile("tone.wav", kFrame, 1000);
+    ASSERT_EQ(card.ms_playing_create(play, "tone.wav"), 0);
+    ASSERT_EQ(card.ms_playing_start(play, kMediaOnSession, s), 0);
+    EXPECT_EQ(card.ms_playing_is_end(play, ended), 0);
+    EXPECT_EQ(ended, 0);
+    Steps(2);
+    EXPECT_EQ(card.ms_playing_is_end(play, ended), 0);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(card.ms_playing_destory(play), 0);
+    EXPECT_EQ(card.ms_session_destory(s), 0);
+    EXPECT_EQ(card.ms_channel_destory(ext), 0);
+}
