@@ -14,6 +14,7 @@
 #include "telephony/TagTelDrive.h"
 #include "telephony/card/TagShDrive.h"
 #include "telephony/virtual/TagVirCard.h"
+#include "telephony/sip/TagSipDrive.h"
 
 #include <mutex>
 
@@ -66,10 +67,11 @@ LinePrograms& EngineLinePrograms() {
 
 void PrepareSystem() {
     RegisterBuiltins();
-    // Card lines run on the simulated card; a maker installed before (tests) stays.
+    // Card lines run on the simulated card (a maker installed before, by tests, stays); SIP lines on the SIP driver.
     DriverMakers makers = GetDriverMakers();
     if (!makers.card) makers.card = [](TagRunCfg*) { return MakeCardDrive(); };
     if (!makers.vir) makers.vir = MakeVirDrive;
+    makers.sip = MakeSipDrive;
     SetDriverMakers(makers);
     SetLinePrograms(&EngineLinePrograms());
     SetDbLibraries({[] { LoadMySqlLibrary(); }, [] { LoadTqrDbLibrary(); }, [] { LoadDbLibrary(); }, FreeTqrDbLibrary,

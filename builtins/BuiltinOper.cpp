@@ -1,6 +1,7 @@
 #include "builtins/BuiltinOper.h"
 
 #include "engine/TagTelBasic.h"
+#include "platform/Gbk.h"
 #include "platform/TagWriteLog.h"
 #include "telephony/TagKvCall.h"
 
@@ -65,6 +66,10 @@ void TagBuiltin::SetOutItemInt(int32_t i, int32_t key, int32_t v) const {
     k.SetInt(key);
     value.SetInt(v);
     Operand(i)[k] = value;
+}
+
+void TagBuiltin::SetOutText(int32_t i, std::string_view s, size_t room) const {
+    SetOutText(i, s.substr(0, room ? GbkSafeCut(s, room - 1) : 0));
 }
 
 TagKvCall* TagBuiltin::Call() const {

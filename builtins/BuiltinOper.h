@@ -64,6 +64,9 @@ public:
     // Element key of operand i, created when missing; the operand first becomes an empty object when it is not
     // one. A read-only operand gives a shared value that refuses every write.
     TagVar& OutElement(int32_t i, const TagVar& key) const { return Operand(i)[key]; }
+    // The text as a buffer of room bytes (NUL included) would hold it: cut without splitting a double-byte
+    // character.
+    void SetOutText(int32_t i, std::string_view s, size_t room) const;
 
     // The call object of the line, read at every Run because the line layer may replace it; may be null.
     TagKvCall* Call() const;

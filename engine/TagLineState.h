@@ -26,6 +26,7 @@ enum class LineFamily : uint8_t {
     kSockets,
     kUserLib,
     kRunKvs,
+    kSip,
     kCount
 };
 

@@ -212,6 +212,9 @@ int TagKvCall::CheckDial() {
 }
 
 int TagKvCall::Hangup() {
+    // After the disconnect handler has run, another hang-up changes nothing:
+    // a released state would send the program back to that handler.
+    if (callState == kCallClosed) return 0;
     callState = kCallReleased;
     return 0;
 }

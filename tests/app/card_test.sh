@@ -10,6 +10,8 @@ trap '[[ -n "$PID" ]] && kill $PID 2>/dev/null; rm -rf "$DIR"' EXIT
 cd "$DIR"
 mkdir card
 printf 'ChannelTypes=0,11\nControlPort=0\n' > card/ShConfig.ini
+# The SIP lines listen on loopback ports of their own, so that test runs side by side do not meet.
+printf 'sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\n' > SipCfg.ini
 printf 'FORM_TITLE=ZzCard%s\nIS_WRITE_LOG=1\nIS_IMMEDIATE_LOG=1\nLOG_FILE=run.txt\nVIR_LINES_NUM=0\nLOAD_DELAY=5\n0-1=card.kvs\n' \
     "$$" > ZuZodRun.cfg
 sox -n -r 8000 -c 1 -e a-law card/hello.wav synth 0.3 sine 440

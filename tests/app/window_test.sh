@@ -12,6 +12,8 @@ DIR=$(mktemp -d)
 trap 'rm -rf "$DIR"' EXIT
 cd "$DIR"
 export LANG=C.UTF-8
+# The SIP lines listen on loopback ports of their own, so that test runs side by side do not meet.
+printf 'sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\n' > SipCfg.ini
 printf 'FORM_TITLE=ZzWindow%s\nIS_SHOW_FORM=YES\nIS_WRITE_LOG=2\nLOG_FILE=run.txt\nVIR_LINES_NUM=2\nLOAD_DELAY=5\n0-1=loop.kvs\n' $$ >ZuZodRun.cfg
 printf 'n = 0\nwhile (1)\n{\n    n = n + 1\n}\n' > loop.kvs
 cat > inside.sh <<INNER

@@ -13,6 +13,8 @@ cd "$DIR"
 export LANG=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 TITLE="ZzTest$$"
+# The SIP lines listen on loopback ports of their own, so that test runs side by side do not meet.
+printf 'sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\n' > SipCfg.ini
 
 fail() { echo "FAIL: $*"; for f in err.txt RawLog.txt; do [[ -e $f ]] && { echo "--- $f"; tail -30 $f; }; done; exit 1; }
 # Waits (bounded) until a file holds a text; the process writes it when the awaited step has happened.
@@ -30,14 +32,15 @@ stop_with() {
 }
 last_raw() { tail -1 RawLog.txt | sed 's/^[^[]*\[\(.*\)\]$/\1/'; }
 
-printf 'FORM_TITLE=%s\nIS_WRITE_LOG=2\nLANGUAGE_TYPE=EN\nVIR_LINES_NUM=3\nLOG_FILE=lines.txt\nLOAD_DELAY=5\n0-1=loop.kvs\n2=bad.kvs\n' \
+# The SIP driver offers 1024 lines before the virtual ones; the first three are used.
+printf 'FORM_TITLE=%s\nIS_WRITE_LOG=2\nLANGUAGE_TYPE=EN\nVIR_LINES_NUM=3\nTOTAL_LINES_NUM=3\nLOG_FILE=lines.txt\nLOAD_DELAY=5\n0-1=loop.kvs\n2=bad.kvs\n' \
     "$TITLE" > ZuZodRun.cfg
 printf 'n = 0\nwhile (1)\n{\n    n = n + 1\n}\n' > loop.kvs
 printf 'n = = 1\n' > bad.kvs
 
 # ---- the one line on standard error, a second copy, the Quit event, the line table and RawLog's end
 start
-wait_text err.txt "zuzod: 3 lines (external 0, internal 0, virtual 3, IP 0); log lines"
+wait_text err.txt "zuzod: 3 lines (external 0, internal 0, virtual 0, IP 3); log lines"
 [[ $(grep -c "^zuzod: " err.txt) == 1 ]] || fail "more than one start line"
 grep -q "monitor off; stop with Ctrl-C or kill -TERM $PID" err.txt || fail "the start line does not say how to stop"
 if "$ZUZOD" 2>err2.txt; then fail "a second copy did not refuse"; fi
@@ -45,7 +48,7 @@ grep -q "程序已经启动！" err2.txt || fail "the second copy's message is n
 wait_text "lines*.txt" "Show event received"
 wait_text "lines*.txt" "1 Run: tId"
 wait_text RawLog.txt "2: new TagTelBasic(bad.kvs) OK. ret=-2"
-expected=$'linesCount: 3\n'$(printf '\xcf\xdf\xc2\xb7\xba\xc5  \xc0\xe0\xd0\xcd  \xc3\xfb\xb3\xc6')$'\n------------------------------------\n     0  VIR   VirtualLine0#\n     1  VIR   VirtualLine1#\n     2  VIR   VirtualLine2#\n==============================================\n'$(printf '\xcf\xdf\xc2\xb7\xcd\xb3\xbc\xc6\xa3\xba')$'\n0-2 = VIR  (3)\n=============================================='
+expected=$'linesCount: 3\n'$(printf '\xcf\xdf\xc2\xb7\xba\xc5  \xc0\xe0\xd0\xcd  \xc3\xfb\xb3\xc6')$'\n------------------------------------\n     0  SIP   SIP:0\n     1  SIP   SIP:1\n     2  SIP   SIP:2\n==============================================\n'$(printf '\xcf\xdf\xc2\xb7\xcd\xb3\xbc\xc6\xa3\xba')$'\n0-2 = SIP  (3)\n=============================================='
 [[ "$(cat LinesList.txt)" == "$expected" ]] || { od -c LinesList.txt | head -20; fail "LinesList.txt differs"; }
 "$SIGNAL" "$TITLE Quit"
 rc=0; wait $PID || rc=$?; PID=""

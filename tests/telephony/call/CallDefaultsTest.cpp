@@ -153,6 +153,13 @@ TEST(CallDefaults, CallControlSetsTheStatesOfAnAlwaysAnsweringLine) {
     EXPECT_EQ(called, "");
 }
 
+TEST(CallDefaults, HangupAfterTheDisconnectHandlerLeavesTheStateClosed) {
+    TagKvCall c;
+    c.callState = kCallClosed;
+    EXPECT_EQ(c.Hangup(), 0);
+    EXPECT_EQ(c.callState, kCallClosed);
+}
+
 TEST(CallDefaults, OutValuesAreClearedWhereTheBaseAnswersEmpty) {
     TagKvCall c;
     std::string a = "old", b = "old";

@@ -1,0 +1,365 @@
+// The SIP call object over a scripted SIP stack: the call states it moves through, what it sends, and the
+// edge cases of waiting, dialling, hanging up, keys, play, record and links.
+#include "FakeSipLibs.h"
+#include "platform/Clock.h"
+#include "telephony/TagTelDrive.h"
+#include "telephony/TagTelLine.h"
+#include "telephony/sip/TagSipCall.h"
+#include "telephony/sip/TagSipCfg.h"
+#include "telephony/sip/TagSipDrive.h"
+#include "tests/support/TestDir.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <thread>
+
+using namespace zz;
+using zz::test::FakeSipLibs;
+
+namespace {
+
+class SipCallTest : public ::testing::Test {
+protected:
+    SipCallTest() {
+        TestDir::Write("SipCfg.ini", "reg1 = 1,1001,secret,127.0.0.1,5060\n");
+        cfg = std::make_unique<TagSipCfg>("SipCfg.ini");
+        drive = std::make_unique<TagSipDrive>(32, "127.0.0.1", 5060, 5060, 10500, *cfg, fake.Libs());
+    }
+    TagSipCall& Call(int channel) {
+        lines.push_back(drive->MakeLine(channel, channel));
+        return static_cast<TagSipCall&>(*lines.back()->call);
+    }
+    // An incoming call answered by WaitRing, its media running.
+    TagSipCall& Answered(int channel) {
+        TagSipCall& c = Call(channel);
+        fake.Offer(channel + 1);
+        EXPECT_EQ(c.WaitRing(1), 0);
+        EXPECT_EQ(c.callState, kCallConnected);
+        EXPECT_NE(c.mediaChannel, 0);
+        return c;
+    }
+    // Runs f on a line thread of its own; the test goes on once that thread waits on its line.
+    void Start(std::function<void()> f) {
+        worker = std::thread(std::move(f));
+        while (clock.Waiters() == 0)
+            std::this_thread::yield();
+    }
+    void Join() { worker.join(); }
+    size_t Count(const std::string& prefix) {
+        auto j = fake.Journal();
+        return size_t(std::count_if(j.begin(), j.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
+    }
+
+    TestDir dir{"sipcall"};
+    VirtualClock clock;
+    ScopedClock scoped{&clock};
+    FakeSipLibs fake;
+    std::unique_ptr<TagSipCfg> cfg;
+    std::unique_ptr<TagSipDrive> drive;
+    std::vector<std::unique_ptr<TagTelLine>> lines;
+    std::thread worker;
+};
+
+TEST_F(SipCallTest, WaitRingAnswersAnOfferedCallWithTheProvisionalCodeOfTheHangupCause) {
+    TagSipCall& c = Call(0);
+    fake.ClearJournal();
+    EXPECT_EQ(c.WaitRing(0), -1);
+    EXPECT_TRUE(fake.Journal().empty()) << "WaitRing(0) does not look at the slot";
+
+    fake.Offer(1, "1001", "2000");
+    EXPECT_EQ(c.WaitRing(1), 0);
+    EXPECT_EQ(c.callState, kCallConnected);
+    EXPECT_EQ(c.callerId, "1001");
+    EXPECT_EQ(c.calleeId, "2000");
+    EXPECT_TRUE(fake.Called("sip_call_provisional(180)"));
+    EXPECT_TRUE(fake.Called("sip_call_accept"));
+    EXPECT_TRUE(fake.Called("ms_channel_start_ex(")) << "the answer's media runs";
+    EXPECT_EQ(c.TakeSigReceived(), std::string("1\0", 2)) << "the library call id, for a forward";
+    EXPECT_EQ(c.GetHookState(), 1);
+
+    c.Hangup();
+    c.hangupCause = 185;
+    fake.Offer(1);
+    EXPECT_EQ(c.IsRings(1), 1);
+    EXPECT_TRUE(fake.Called("sip_call_provisional(185)"));
+    c.Hangup();
+    c.hangupCause = 200;
+    fake.Offer(1);
+    fake.ClearJournal();
+    EXPECT_EQ(c.IsRings(1), 1);
+    EXPECT_TRUE(fake.Called("sip_call_provisional(180)"));
+}
+
+TEST_F(SipCallTest, HangupRejectsAnOfferedCallWithBusyOrTheCauseAndThenDoesNothing) {
+    TagSipCall& c = Call(0);
+    std::string caller, called;
+    for (auto [cause, code] : {std::pair{0, 486}, {404, 404}, {299, 486}, {1000, 486}}) {
+        c.hangupCause = cause;
+        fake.Offer(1);
+        EXPECT_EQ(c.IsRinging(caller, called), 1);
+        EXPECT_EQ(c.callState, kCallRinging);
+        c.Hangup();
+        EXPECT_TRUE(fake.Called("sip_call_reject(" + std::to_string(code) + ")")) << cause;
+        EXPECT_EQ(c.callState, kCallReleased);
+        EXPECT_EQ(fake.Get(1).type, kSipTypeNone) << "the slot is freed";
+        fake.ClearJournal();
+    }
+    c.Hangup();
+    EXPECT_TRUE(fake.Journal().empty()) << "a second hang-up does nothing";
+
+    // A call the script closed (12) stays closed: no release that would send it back to its handler.
+    Answered(1);
+    TagSipCall& closed = static_cast<TagSipCall&>(*lines.back()->call);
+    closed.callState = kCallClosed;
+    fake.ClearJournal();
+    EXPECT_EQ(closed.Hangup(), 0);
+    EXPECT_EQ(closed.callState, kCallClosed);
+    EXPECT_FALSE(fake.Called("sip_call_bye"));
+}
+
+TEST_F(SipCallTest, HangupOfAnEstablishedCallSaysByeAndEndsItsMedia) {
+    TagSipCall& c = Answered(0);
+    c.Hangup();
+    EXPECT_TRUE(fake.Called("sip_call_bye"));
+    EXPECT_TRUE(fake.Called("sip_call_end"));
+    EXPECT_EQ(c.mediaChannel, 0);
+    EXPECT_EQ(c.IsMediaOk(), 0);
+}
+
+TEST_F(SipCallTest, IsOnlineHangsUpWhenThePeerHasGone) {
+    TagSipCall& c = Answered(0);
+    EXPECT_EQ(c.IsOnline(), 1);
+    fake.SetState(1, kSipTypeIn, kSipStByed);
+    EXPECT_EQ(c.IsOnline(), 0);
+    EXPECT_EQ(c.callState, kCallReleased);
+}
+
+TEST_F(SipCallTest, DialOnABusySlotFailsAfterTenSecondsAndTheOfferUsesTheChannelsRtpPort) {
+    TagSipCall& c0 = Call(0);
+    fake.SetState(1, kSipTypeIn, kSipStEstablished);
+    uint32_t before = clock.Ticks();
+    EXPECT_EQ(c0.Dial("2000@127.0.0.1"), -1);
+    EXPECT_GE(clock.Ticks() - before, 10000u);
+    EXPECT_EQ(c0.blockValue, 1) << "channel 0 is a multiple of 30: it reports the block";
+    EXPECT_FALSE(fake.Called("sip_call_out"));
+
+    TagSipCall& c5 = Call(5);
+    EXPECT_EQ(c5.Dial("2000@127.0.0.1"), 0);
+    EXPECT_TRUE(fake.Called("offer(127.0.0.1:10510)"));
+    EXPECT_TRUE(fake.Called("sip_call_out(2000@127.0.0.1)"));
+    EXPECT_EQ(c5.callState, kCallDialing);
+}
+
+TEST_F(SipCallTest, AnAccountThatIsNotRegisteredRefusesTheDial) {
+    TagSipCall& c = Call(2);
+    c.SetCallerId("1001");
+    fake.accountState = kSipRegPending;
+    EXPECT_EQ(c.Dial("2000"), -2);
+    EXPECT_EQ(c.callState, kCallReleased);
+    fake.accountState = kSipRegOk;
+    EXPECT_EQ(c.Dial("2000"), 0);
+    EXPECT_TRUE(fake.Called("sip_call_out_by_account(1,2000)"));
+}
+
+TEST_F(SipCallTest, OutCallGivesTheRefusalTheByeAndTheAnswer) {
+    clock.SetAuto(false);
+    TagSipCall& c = Call(3);
+    int r = 0;
+    Start([&] { r = c.OutCall("2000@127.0.0.1", 0, 0); });
+    fake.SetState(4, kSipTypeOut, kSipStRefused, 486);
+    Join();
+    EXPECT_EQ(r, -6);
+    EXPECT_EQ(c.cause, 486) << "the answer code is kept for the script";
+    EXPECT_EQ(c.callState, kCallReleased);
+
+    Start([&] { r = c.OutCall("2000@127.0.0.1", 0, 0); });
+    fake.SetState(4, kSipTypeOut, kSipStByed);
+    Join();
+    EXPECT_EQ(r, -8);
+
+    Start([&] { r = c.OutCall("2000@127.0.0.1", 0, 0); });
+    fake.ansCodeReads = 0;
+    fake.SetState(4, kSipTypeOut, kSipStProceeding, 183);
+    while (fake.ansCodeReads == 0 || clock.Waiters() == 0) // the line took the 183 and waits again
+        std::this_thread::yield();
+    fake.PeerAnswered(4);
+    fake.SetState(4, kSipTypeOut, kSipStEstablished, 200);
+    Join();
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(c.cause, 183) << "the last answer code the line took";
+    EXPECT_EQ(c.callState, kCallConnected);
+    EXPECT_NE(c.mediaChannel, 0);
+    c.Hangup();
+
+    clock.SetAuto(true);
+    fake.ClearJournal();
+    EXPECT_EQ(c.OutCall("2000@127.0.0.1", 0, 0), -2) << "nobody answers within 45 s";
+    EXPECT_TRUE(fake.Called("sip_call_end")) << "the library call is ended";
+}
+
+// ---- keys
+
+TEST_F(SipCallTest, GetKeysStopsAtTheEndKeysAndTimesOutWithWhatCame) {
+    TagSipCall& c = Answered(0);
+    int ch = c.mediaChannel;
+    std::string keys;
+    fake.Digits(ch, "12#");
+    EXPECT_EQ(c.GetKeys(keys, 10, 0, '#'), 2);
+    EXPECT_EQ(keys, "12") << "the terminator is not copied";
+
+    fake.Digits(ch, "34*5#");
+    EXPECT_EQ(c.GetKeys(keys, 10, 0, '*'), 3);
+    EXPECT_EQ(keys, "34*") << "an end key other than the terminator is copied";
+    EXPECT_EQ(c.GetKeys(keys, 10, 0, '*'), 1);
+    EXPECT_EQ(keys, "5");
+
+    fake.Digits(ch, "789");
+    EXPECT_EQ(c.GetKeys(keys, 0, 0, '#'), 1) << "a count of 0 ends after the first key";
+    EXPECT_EQ(keys, "7");
+
+    EXPECT_EQ(c.GetKeys(keys, 5, 3, '#'), -1) << "three seconds without the fifth key";
+    EXPECT_EQ(keys, "89");
+
+    fake.Digits(ch, std::string(3000, '1'));
+    for (int i = 0; i < 100; ++i)
+        c.KeysLen();
+    EXPECT_EQ(c.KeysLen(), int(TagKvCall::kKeyBufLen)) << "the key buffer does not grow without bound";
+}
+
+TEST_F(SipCallTest, GetKeysReportsTheEndOfTheCall) {
+    TagSipCall& c = Answered(0);
+    fake.SetState(1, kSipTypeIn, kSipStByed);
+    std::string keys = "x";
+    EXPECT_EQ(c.GetKeys(keys, 4, 10, '#'), -2);
+    EXPECT_TRUE(keys.empty());
+}
+
+// ---- play and record
+
+TEST_F(SipCallTest, PlayGivesTheEndAndAPlayThatDoesNotStartLeavesNoHandle) {
+    TagSipCall& c = Answered(0);
+    EXPECT_EQ(c.Play("hello.wav", 1, 0), 1);
+    fake.playCreateResult = -4;
+    EXPECT_EQ(c.Play("missing.wav", 1, 0), -4);
+    fake.playCreateResult = 0;
+    fake.playStartResult = -2;
+    EXPECT_EQ(c.Play("hello.wav", 1, 0), -2);
+    EXPECT_TRUE(fake.playEnded.empty()) << "no handle is left";
+    EXPECT_EQ(c.PlayMemory(nullptr, 0, 0, 0, 0), 0);
+    EXPECT_EQ(c.ReLoopPlay(), -2) << "no loop play yet";
+}
+
+TEST_F(SipCallTest, RecordLimitsInSamplesAndARecordingThatDoesNotStartFails) {
+    TagSipCall& c = Answered(0);
+    fake.recordedAtOnce = 80001;
+    EXPECT_EQ(c.Record("rec.wav", 10, 1), 1) << "the online check stops a recording at its limit";
+    EXPECT_TRUE(fake.Called("ms_recording_set_limit(80000)"));
+    EXPECT_TRUE(fake.Called("ms_recording_destory")) << "the finished recording is closed";
+
+    fake.recStartResult = -3;
+    EXPECT_EQ(c.Record("rec.wav", 10, 1), -3) << "a recording that never started is no success";
+    EXPECT_TRUE(fake.recorded.empty());
+}
+
+TEST_F(SipCallTest, RecordWithoutMediaFails) {
+    TagSipCall& c = Call(0);
+    EXPECT_EQ(c.SpyRec("rec.wav", 5), -2);
+    EXPECT_TRUE(fake.recorded.empty());
+}
+
+// ---- a stack that does not start
+
+TEST_F(SipCallTest, ADriverWhoseStackDidNotStartStillMakesLinesThatFindNoCall) {
+    FakeSipLibs down;
+    down.startResult = 7;
+    TagSipDrive d(4, "127.0.0.1", 5060, 5060, 10500, *cfg, down.Libs());
+    EXPECT_EQ(d.status, -1);
+    auto line = d.MakeLine(3, 3);
+    ASSERT_TRUE(line && line->call);
+    std::string name;
+    EXPECT_EQ(d.GetLineName(3, name), 0);
+    EXPECT_EQ(name, "SIP:3");
+    EXPECT_EQ(d.GetLineName(4, name), -1);
+    TagKvCall& c = *line->call;
+    EXPECT_EQ(c.IsRings(1), 0);
+    EXPECT_EQ(c.Dial("2000@127.0.0.1"), -1);
+    EXPECT_EQ(c.callState, kCallReleased);
+    EXPECT_EQ(c.OutCall("2000@127.0.0.1", 0, 0), -1);
+    EXPECT_EQ(c.Play("a.wav", 1, 0), 0);
+    EXPECT_EQ(c.ImSend("2000@127.0.0.1", "text/plain", "hi", 2), -1);
+    EXPECT_EQ(c.IsOnline(), 0);
+}
+
+// ---- links
+
+class SipLinkTest : public SipCallTest {
+protected:
+    SipLinkTest() {
+        DriverMakers makers;
+        makers.sip = [this](TagRunCfg*) -> std::unique_ptr<TagKvCard> {
+            return std::make_unique<TagSipDrive>(4, "127.0.0.1", 5060, 5060, 10500, *cfg, fake.Libs());
+        };
+        SetDriverMakers(makers);
+        tel = std::make_unique<TagTelDrive>(nullptr, nullptr);
+        SetTelDrive(tel.get());
+        for (int i = 0; i < 3; ++i) {
+            calls[i] = static_cast<TagSipCall*>(tel->Line(i)->call.get());
+            fake.Offer(i + 1);
+            EXPECT_EQ(calls[i]->WaitRing(1), 0);
+        }
+    }
+    ~SipLinkTest() override {
+        SetTelDrive(nullptr);
+        tel.reset();
+        SetDriverMakers({});
+    }
+    std::vector<int32_t> Links(TagSipCall& c) {
+        std::vector<int32_t> l, listen, active;
+        c.GetLinkList(l, listen, active);
+        return l;
+    }
+    std::unique_ptr<TagTelDrive> tel;
+    TagSipCall* calls[3] = {};
+};
+
+TEST_F(SipLinkTest, ALinkIsMadeOnceAndUnlinkingTheLastPeerEndsTheSession) {
+    TagSipCall& a = *calls[0];
+    EXPECT_EQ(a.LinkTo(0, 0), -1) << "not to itself";
+    EXPECT_EQ(a.LinkTo(9, 0), -200) << "no such line";
+    EXPECT_EQ(a.LinkTo(1, 0), 0);
+    EXPECT_EQ(Links(a), (std::vector<int32_t>{1, 0}));
+    EXPECT_EQ(fake.sessions.size(), 1u);
+    EXPECT_EQ(a.LinkTo(1, 0), -2) << "already linked";
+    EXPECT_EQ(a.UnlinkTo(2, 0), -2) << "not linked";
+    EXPECT_EQ(a.UnlinkTo(1, 0), 0);
+    EXPECT_TRUE(fake.sessions.empty());
+    EXPECT_TRUE(Links(a).empty());
+    EXPECT_EQ(a.UnlinkTo(1, 0), -1) << "no session any more";
+}
+
+TEST_F(SipLinkTest, UnlinkAllWithTwoPeersEndsTheSession) {
+    TagSipCall& a = *calls[0];
+    EXPECT_EQ(a.LinkTo(1, 0), 0);
+    EXPECT_EQ(a.ListenTo(2, 0), 0);
+    EXPECT_EQ(Links(a), (std::vector<int32_t>{1, 0, 2}));
+    EXPECT_EQ(a.UnlinkAll(), 0);
+    EXPECT_TRUE(fake.sessions.empty()) << "no dead session is left for the next caller's prompts";
+    EXPECT_TRUE(Links(a).empty());
+    fake.ClearJournal();
+    EXPECT_EQ(a.Play("hello.wav", 1, 0), 1);
+    auto j = fake.Journal();
+    auto start = std::find_if(j.begin(), j.end(), [](const std::string& s) { return s.rfind("ms_playing_start(", 0) == 0; });
+    ASSERT_NE(start, j.end());
+    EXPECT_NE(start->find(",1,"), std::string::npos) << "the next prompt plays on the line's own channel: " << *start;
+}
+
+TEST_F(SipLinkTest, AFailedLinkLeavesNoRecord) {
+    TagSipCall& a = *calls[0];
+    fake.sessionCreateResult = -1;
+    EXPECT_EQ(a.LinkTo(1, 0), -2);
+    EXPECT_TRUE(Links(a).empty());
+    fake.sessionCreateResult = 0;
+    EXPECT_EQ(a.LinkTo(1, 0), 0) << "the line can link again";
+}
+
+} // namespace

@@ -1,0 +1,433 @@
+#!/usr/bin/env python3
+"""SIP lines against real peers on 127.0.0.1: baresip calls and is called, SIPp declines and registers, tshark
+reads the MSRP chunks, sox hears the tones.
+
+Usage: sip_peer_test.py ZZ_SIP_LINE TEST   (exit 0 passed, 1 failed, 77 skipped: a peer cannot start)"""
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from sippeer import Baresip, Failure, Lines, LineReader  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SKIP = 77
+
+
+def check(cond, what):
+    if not cond:
+        raise Failure(what)
+
+
+def rtp_base():
+    """A base of RTP ports no other test run is likely to hold: below the system's ephemeral range, the first
+    eight of them free now."""
+    rng = random.Random(os.getpid() * 7919 + int(time.time()))
+    for _ in range(200):
+        base = rng.randrange(12000, 30000, 2)
+        socks = []
+        try:
+            for p in range(base, base + 8):
+                s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                socks.append(s)
+                s.bind(("0.0.0.0", p))
+            return base
+        except OSError:
+            continue
+        finally:
+            for s in socks:
+                s.close()
+    raise Failure("no free RTP ports")
+
+
+def free_tcp_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def lines_cfg(extra=""):
+    return f"sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\nrtpBasePort={rtp_base()}\n" + extra
+
+
+def tone_of(wav, skip=0.0, length=1.0):
+    """The rough frequency sox finds in a second of a recording, after its leading silence and `skip` seconds."""
+    out = subprocess.run(["sox", wav, "-n", "silence", "1", "0.05", "2%", "trim", str(skip), str(length), "stat"],
+                         capture_output=True, text=True).stderr
+    m = re.search(r"Rough\s+frequency:\s+(\d+)", out)
+    check(m, f"sox found no sound in {wav}: {out}")
+    return int(m.group(1))
+
+
+def near(value, want, what):
+    check(abs(value - want) <= want * 0.05, f"{what}: {value} Hz, not {want} Hz")
+
+
+class Sipp:
+    """SIPp as a user agent server running scenario file on 127.0.0.1, once."""
+
+    def __init__(self, workdir, scenario):
+        # A port free a moment ago: a request sent before SIPp binds it is sent again by the SIP retransmissions.
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        s.bind(("127.0.0.1", 0))
+        self.port = s.getsockname()[1]
+        s.close()
+        self.proc = subprocess.Popen(["sipp", "-sf", os.path.join(HERE, scenario), "-i", "127.0.0.1", "-p",
+                                      str(self.port), "-m", "1", "-nostdin", "-timeout", "30", "-timeout_error"],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     cwd=workdir)
+
+    def finished(self):
+        """SIPp's exit status once its one call has run."""
+        return self.proc.wait(40)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+# ---- the tests
+
+def test_incoming_call(exe, work):
+    """A caller is answered, hears the prompt, its keys "12#" sent as RFC 4733 events are taken, it is recorded and
+    hung up on."""
+    subprocess.run(["sox", "-n", "-r", "8000", "-c", "1", "-e", "a-law", os.path.join(work, "prompt.wav"),
+                    "synth", "1.5", "sine", "440", "vol", "0.5"], check=True)
+    lines = Lines(exe, work, lines_cfg())
+    caller = Baresip(work, audio="ausine,1000")
+    try:
+        lines.listen(0)
+        check(caller.command("dial", lines.uri("2000"))["ok"], "baresip dials")
+        result, who = lines.wait(0, "ring")
+        check(result == 0 and who == "peer 2000", f"answered: {result} {who}")
+        caller.event("CALL_ESTABLISHED")
+        result, _ = lines.run(0, "play", "prompt.wav")
+        check(result == 1, f"the prompt played to its end: {result}")
+        caller.command("sndcode", "12#")
+        result, keys = lines.run(0, "keys", 5, 10, "#")
+        check((result, keys) == (2, "12"), f"keys: {result} {keys!r}")
+        result, _ = lines.run(0, "record", "caller.wav", 2)
+        check(result in (1, 16000) or result > 16000, f"recorded two seconds: {result}")
+        lines.run(0, "hangup")
+        caller.event("CALL_CLOSED")
+        caller.stop()
+        near(tone_of(caller.recordings()[0], 0.2), 440, "the caller heard the prompt")
+        near(tone_of(os.path.join(work, "caller.wav"), 0.2), 1000, "the line recorded the caller")
+    finally:
+        caller.stop()
+        lines.stop()
+
+
+def test_outgoing_calls(exe, work):
+    """OutCall to baresip: refused with 486; answered after a provisional 183 with early media; and to SIPp,
+    declined with 603."""
+    lines = Lines(exe, work, lines_cfg())
+    callee = Baresip(work, answermode="manual")
+    peers = [callee]
+    try:
+        lines.send(f"outcall 1 {callee.uri()}")
+        callee.event("CALL_INCOMING")
+        callee.command("hangup")
+        result, cause = lines.wait(1, "outcall")
+        check((result, cause) == (-6, "486"), f"refused: {result} {cause}")
+        callee.stop()
+
+        early = Baresip(work, answermode="early")
+        peers.append(early)
+        lines.send(f"outcall 1 {early.uri()}")
+        early.event("CALL_RTPESTAB")  # baresip hears the line's early media, which the 183 brought
+        early.command("accept")
+        result, cause = lines.wait(1, "outcall")
+        check((result, cause) == (0, "183"), f"answered after the provisional 183: {result} {cause}")
+        with open(os.path.join(work, "run.txt"), errors="replace") as f:
+            log = f.read()
+        proceeding = log.find("lcnt=1, ct=1, chState=2")
+        check(0 <= proceeding < log.find("lcnt=1, ct=1, chState=4"), "the 183 came before the answer")
+        check(log.find("lcnt=1, startNewChannel() Ok", proceeding) < log.find("lcnt=1, ct=1, chState=4"),
+              "its early media started before the answer")
+        lines.run(1, "hangup")
+        early.event("CALL_CLOSED")
+        early.stop()
+
+        sipp = Sipp(work, "uas_decline.xml")
+        peers.append(sipp)
+        result, cause = lines.run(1, "outcall", f"sip:3000@127.0.0.1:{sipp.port}")
+        check((result, cause) == (-6, "603"), f"declined: {result} {cause}")
+        check(sipp.finished() == 0, "SIPp saw its scenario through")
+    finally:
+        for peer in peers:
+            peer.stop()
+        lines.stop()
+
+
+def test_linked_lines(exe, work):
+    """Two callers on two lines linked to each other each hear the other."""
+    lines = Lines(exe, work, lines_cfg())
+    a = Baresip(work, audio="ausine,1000")
+    b = Baresip(work, audio="ausine,600")
+    try:
+        for line, peer in ((0, a), (1, b)):
+            lines.listen(line)
+            peer.command("dial", lines.uri())
+            check(lines.wait(line, "ring")[0] == 0, "answered")
+            peer.event("CALL_ESTABLISHED")
+        check(lines.run(0, "link", 1)[0] == 0, "linked")
+        lines.send("keys 0 1 3 #")  # the line waits three seconds while the two talk
+        check(lines.wait(0, "keys")[0] == -1, "no keys")
+        lines.run(0, "unlinkall")
+        for line in (0, 1):
+            lines.run(line, "hangup")
+        a.stop()
+        b.stop()
+        near(tone_of(a.recordings()[0], 0.5), 600, "the first caller heard the second")
+        near(tone_of(b.recordings()[0], 0.5), 1000, "the second caller heard the first")
+    finally:
+        a.stop()
+        b.stop()
+        lines.stop()
+
+
+def test_messages(exe, work):
+    """A SIP MESSAGE from baresip is read by a line, and one from a line reaches baresip."""
+    lines = Lines(exe, work, lines_cfg())
+    peer = Baresip(work, contact=None)
+    try:
+        result, _ = lines.run(2, "imsend", peer.uri(), "hello from zuzod")
+        check(result == 0, f"sent: {result}")
+        peer.out.wait_for(r'"hello from zuzod"')
+        peer.stop()
+        peer = Baresip(work, contact=lines.uri("2000"))
+        check(peer.command("message", "hello from baresip")["ok"], "baresip sends")
+        check(lines.run(2, "imwait", timeout=40)[0] == 1, "one message waits")
+        result, texts = lines.run(2, "imread")
+        check(result == 1, f"read: {result}")
+        check(texts.endswith("hello from baresip") and texts.startswith("sip:peer@127.0.0.1"), texts)
+    finally:
+        peer.stop()
+        lines.stop()
+
+
+def test_file_transfer(exe, work):
+    """A file sent over MSRP from one line to another arrives whole; tshark's MSRP dissector agrees on the
+    chunks and their answers."""
+    port = free_tcp_port()
+    os.makedirs(os.path.join(work, "in"))
+    lines = Lines(exe, work, lines_cfg(f"msrpPort={port}\nmsrpLocalPath={work}/in\n"))
+    # Text: tshark's media dissectors read the chunks' contents too, and some stumble over random bytes.
+    data = b"".join(b"line %06d of the report\n" % i for i in range(400))[:9000]
+    with open(os.path.join(work, "report.bin"), "wb") as f:
+        f.write(data)
+    marker = free_tcp_port()
+    cap = subprocess.Popen(["tshark", "-i", "lo", "-l", "-f", f"tcp port {port} or udp port {marker}",
+                            "-d", f"tcp.port=={port},msrp", "-T", "fields", "-E", "separator=|",
+                            "-e", "udp.dstport", "-e", "msrp.method", "-e", "msrp.status.code",
+                            "-e", "msrp.byte.range", "-e", "msrp.cnt.flg"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=work)
+    try:
+        capture = LineReader(cap.stdout, os.path.join(work, "tshark.log"))
+        status = LineReader(cap.stderr, os.path.join(work, "tshark.err"))
+        try:
+            status.wait_for(r"Capture started", 20)
+        except Failure:
+            print("tshark cannot capture on lo: skipped", file=sys.stderr)
+            return SKIP
+        result, offer = lines.run(0, "filesend", "report.bin")
+        check(result > 0, f"offered: {result}")
+        sender = result
+        result, texts = lines.run(1, "filerecv", offer)
+        check(result > 0, f"answered: {result}")
+        receiver = result
+        path, answer = texts.split(" ", 1)
+        check(lines.run(0, "fileanswer", answer)[0] == sender, "the answer found its transfer")
+        check(lines.run(0, "filewait", sender) == (1, "9000/9000"), "sent")
+        check(lines.run(1, "filewait", receiver) == (1, "9000/9000"), "received")
+        with open(path, "rb") as f:
+            check(f.read() == data, "the file arrived whole")
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.sendto(b"end", ("127.0.0.1", marker))
+        capture.wait_for(rf"^{marker}\|")
+        sends, oks = [], 0
+        for row in capture.lines:
+            f = row.split("|")
+            if len(f) >= 5 and f[1] == "SEND":
+                sends.append((f[3], f[4]))
+            elif len(f) >= 3 and f[2] == "200":
+                oks += 1
+        want = [("1-2048/9000", "+"), ("2049-4096/9000", "+"), ("4097-6144/9000", "+"), ("6145-8192/9000", "+"),
+                ("8193-9000/9000", "$")]
+        check(sends == want, f"chunks as tshark read them: {sends}")
+        check(oks == len(want), f"answers: {oks}")
+    finally:
+        cap.send_signal(signal.SIGINT)
+        try:
+            cap.wait(10)
+        except subprocess.TimeoutExpired:
+            cap.kill()
+            cap.wait()
+        lines.stop()
+
+
+def test_registration(exe, work):
+    """An account registers with a registrar that asks for digest credentials; a wrong password is refused."""
+    sipp = Sipp(work, "registrar.xml")
+    lines = Lines(exe, work, lines_cfg(f"reg1=1,1001,secret,127.0.0.1,{sipp.port}\n"))
+    try:
+        check(sipp.finished() == 0, "the registrar accepted the digest")
+        result, _ = lines.run(0, "accwait", "1001", 1, timeout=40)
+        check(result == 1, f"registered: {result}")
+        lines.stop()
+
+        sipp = Sipp(work, "registrar.xml")
+        lines = Lines(exe, work, lines_cfg(f"reg1=1,1001,wrong,127.0.0.1,{sipp.port}\n"))
+        sipp.finished()
+        check(lines.run(0, "accwait", "1001", -1, timeout=40)[0] == -1, "a wrong password leaves it unregistered")
+        result, _ = lines.run(0, "callerid", "1001")
+        result, _ = lines.run(0, "outcall", "2000")
+        check(result == -2, f"an account that is not registered does not dial: {result}")
+    finally:
+        sipp.stop()
+        lines.stop()
+
+
+ANSWER_KVS = """caller = "";
+called = "";
+keys = "";
+IsRinging(caller, called);
+Print("listening\\n");
+r = WaitRing(1);
+if(r < 0)
+{
+    return(r);
+}
+Play("prompt.wav");
+Print("played\\n");
+n = GetKeys(keys, 4, 10);
+Print("keys " + keys + " " + n + "\\n");
+r = Record("caller.wav", 2);
+Print("recorded " + r + "\\n");
+Hangup();
+Print("done\\n");
+"""
+
+
+def run_log(work):
+    """The text of zuzod's dated run logs (run<date>.txt)."""
+    text = ""
+    for name in sorted(os.listdir(work)):
+        if name.startswith("run") and name.endswith(".txt"):
+            with open(os.path.join(work, name), errors="replace") as f:
+                text += f.read()
+    return text
+
+
+def wait_file(path, pattern, proc):
+    """Waits (bounded) until the file holds a line matching pattern, while the process runs."""
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            with open(path, errors="replace") as f:
+                if re.search(pattern, f.read()):
+                    return
+        check(proc.poll() is None, f"zuzod ended while waiting for /{pattern}/ in {path}")
+        time.sleep(0.05)
+    raise Failure(f"waited 30 s for /{pattern}/ in {path}")
+
+
+def test_zuzod_call(exe, work):
+    """zuzod with a SIP line running a script: baresip calls, the script answers, plays the prompt that baresip
+    hears, takes "12#" sent as RFC 4733 events, records the caller and hangs up."""
+    subprocess.run(["sox", "-n", "-r", "8000", "-c", "1", "-e", "a-law", os.path.join(work, "prompt.wav"),
+                    "synth", "1.5", "sine", "440", "vol", "0.5"], check=True)
+    with open(os.path.join(work, "SipCfg.ini"), "w") as f:
+        f.write(lines_cfg())
+    with open(os.path.join(work, "ZuZodRun.cfg"), "w") as f:
+        f.write(f"FORM_TITLE=ZzSipCall{os.getpid()}\nIS_WRITE_LOG=1\nIS_IMMEDIATE_LOG=1\nLOG_FILE=run.txt\n"
+                "VIR_LINES_NUM=0\nTOTAL_LINES_NUM=1\nLOAD_DELAY=5\n0=answer.kvs\n")
+    with open(os.path.join(work, "answer.kvs"), "w") as f:
+        f.write(ANSWER_KVS)
+    env = dict(os.environ, LANG="C.UTF-8")
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    with open(os.path.join(work, "out.txt"), "wb") as out:
+        zuzod = subprocess.Popen([exe], cwd=work, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                 stderr=subprocess.STDOUT)
+    caller = None
+    stdout0 = os.path.join(work, "_stdout0.txt")
+    try:
+        deadline = time.monotonic() + 30
+        port = None
+        while port is None:
+            check(time.monotonic() < deadline and zuzod.poll() is None, "zuzod's SIP lines did not start")
+            m = re.search(r"SIP listening on \S+ udp (\d+)", run_log(work))
+            if m:
+                port = int(m.group(1))
+            time.sleep(0.05)
+        # The line has looked for a call once (so the stack gives it the next one); the run log has its line
+        # before the print when the builtins are missing.
+        wait_file(stdout0, r"^listening$", zuzod)
+        if "not available in this build" in run_log(work):
+            print("this build has no call-control builtins: skipped")
+            return SKIP
+        caller = Baresip(work, audio="ausine,1000")
+        check(caller.command("dial", f"sip:2000@127.0.0.1:{port}")["ok"], "baresip dials")
+        caller.event("CALL_ESTABLISHED")
+        wait_file(stdout0, r"^played$", zuzod)
+        caller.command("sndcode", "12#")
+        wait_file(stdout0, r"^keys 12 2$", zuzod)
+        wait_file(stdout0, r"^done$", zuzod)
+        caller.event("CALL_CLOSED")
+        caller.stop()
+        near(tone_of(caller.recordings()[0], 0.2), 440, "the caller heard the prompt")
+        near(tone_of(os.path.join(work, "caller.wav"), 0.2), 1000, "the script recorded the caller")
+    finally:
+        if caller:
+            caller.stop()
+        if zuzod.poll() is None:
+            zuzod.send_signal(signal.SIGTERM)
+            try:
+                zuzod.wait(30)
+            except subprocess.TimeoutExpired:
+                zuzod.kill()
+                zuzod.wait()
+
+
+TESTS = {name[5:]: fn for name, fn in globals().items() if name.startswith("test_")}
+
+
+def main():
+    exe, name = sys.argv[1], sys.argv[2]
+    for tool in ("baresip", "sipp", "sox", "tshark"):
+        if not shutil.which(tool):
+            print(f"{name}: {tool} is not installed: skipped")
+            return SKIP
+    work = tempfile.mkdtemp(prefix=f"zzsip-{name}-")
+    try:
+        result = TESTS[name](exe, work)
+        if result == SKIP:
+            shutil.rmtree(work, ignore_errors=True)
+            return SKIP
+        print(f"{name}: ok")
+        shutil.rmtree(work, ignore_errors=True)
+        return 0
+    except Failure as e:
+        print(f"{name}: FAILED: {e}\n(the peers' logs are in {work})")
+        for log in ("lines.log", "run.txt"):
+            p = os.path.join(work, log)
+            if os.path.exists(p):
+                with open(p, errors="replace") as f:
+                    print(f"--- {log}\n" + "".join(f.readlines()[-40:]))
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
