@@ -177,7 +177,8 @@ std::vector<FoundFile> SearchFiles(const char* pattern, bool dirs) {
         std::string path = ResolvePath(mapped);
         Describe(path, path.substr(path.rfind('/') + 1), found);
     } else {
-        if (name == "*.*") name = "*"; // Windows' "all files", with or without a dot
+        // Windows' "all files", with or without a dot (assigned by count: GCC 12 warns falsely on name = "*").
+        if (name == "*.*") name.assign(1, '*');
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(ResolvePath(dir), ec)) {
             std::string entry = e.path().filename().string();

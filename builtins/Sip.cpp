@@ -40,7 +40,7 @@ int RunCallback(CallbackKind kind, std::initializer_list<const char*> texts, std
     CallbackRecord rec = g_callbacks[kind];
     if (!rec.function || !rec.program) return -100;
     TagTelBasic* unit = nullptr;
-    if (rec.function->type != TagVar::kFunction || rec.program->FindFunc(rec.function->name.c_str(), &unit) < 0 ||
+    if (rec.function->type != TagVar::kFunction || rec.program->FindFunc(std::string(rec.function->Name()).c_str(), &unit) < 0 ||
         !unit)
         return -101;
     if (size_t(unit->paramCount) < needed) return -102;
