@@ -336,7 +336,7 @@ def wait_file(path, pattern, proc):
     while time.monotonic() < deadline:
         if os.path.exists(path):
             with open(path, errors="replace") as f:
-                if re.search(pattern, f.read()):
+                if re.search(pattern, f.read(), re.M):
                     return
         check(proc.poll() is None, f"zuzod ended while waiting for /{pattern}/ in {path}")
         time.sleep(0.05)
