@@ -214,11 +214,13 @@ void TagCtrlPages::Step() {
 void TagCtrlPages::Run() {
     int32_t line = Current();
     TagTelBasic* prog = nullptr;
+    uint32_t shown = 0;
     {
         std::lock_guard<std::mutex> g(m_);
         Page* p = Find(line);
         if (!p) return;
         prog = p->prog;
+        shown = p->s.serial;
     }
     bool resumed = false;
     WithProgram(line, prog, [&](TagTelBasic& pr) {
@@ -228,8 +230,9 @@ void TagCtrlPages::Run() {
     });
     if (!resumed) return;
     {
+        // The line may already have run on to its next pause and shown it: that pause stays shown.
         std::lock_guard<std::mutex> g(m_);
-        if (Page* p = Find(line)) p->s.paused = false;
+        if (Page* p = Find(line); p && p->s.serial == shown) p->s.paused = false;
     }
     Notify(line);
 }
