@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "builtins/TStdOut.h"
+#include "builtins/services/Base64.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Gbk.h"
 
@@ -44,22 +45,9 @@ constexpr size_t kDateRoom = 512; // bytes of a formatted date, NUL included
 
 const char* kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-std::string Base64Encode(std::string_view in) {
-    std::string out;
-    for (size_t i = 0; i < in.size(); i += 3) {
-        uint32_t n = uint32_t(uint8_t(in[i])) << 16;
-        if (i + 1 < in.size()) n |= uint32_t(uint8_t(in[i + 1])) << 8;
-        if (i + 2 < in.size()) n |= uint8_t(in[i + 2]);
-        out += kBase64[(n >> 18) & 63];
-        out += kBase64[(n >> 12) & 63];
-        out += i + 1 < in.size() ? kBase64[(n >> 6) & 63] : '=';
-        out += i + 2 < in.size() ? kBase64[n & 63] : '=';
-    }
-    return out;
-}
-
-// Groups of four characters; '=' and characters outside the alphabet count as 0, padding drops its bytes.
-std::string Base64Decode(std::string_view in) {
+// Groups of four characters; '=' and characters outside the alphabet count as 0, padding drops its bytes (unlike
+// the Base64Decode builtin's rule, which keeps them as zeros).
+std::string DecodeBase64Text(std::string_view in) {
     std::string out;
     for (size_t i = 0; i + 4 <= in.size(); i += 4) {
         uint32_t n = 0;
@@ -156,7 +144,7 @@ int32_t TagStrToUnicode::Run() {
     if (mode == kModePercent) {
         out = PercentEncode(text);
     } else if (mode == kModeBase64) {
-        out = Base64Encode(SourceBytes(*this, 0));
+        Base64Encode(out, SourceBytes(*this, 0));
         if (out.empty()) return 0;
     } else if (mode == kModeUtf8 || mode == kModeUtf7) {
         // With the terminating zero, which stays the string's last byte.
@@ -176,7 +164,7 @@ int32_t TagUnicodeToStr::Run() {
     if (mode == kModePercent) {
         out = PercentDecode(Text(1));
     } else if (mode == kModeBase64) {
-        out = Base64Decode(Text(1));
+        out = DecodeBase64Text(Text(1));
         if (out.empty()) return 0;
     } else {
         bool converted = false;
