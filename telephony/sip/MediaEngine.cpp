@@ -254,16 +254,14 @@ void MediaEngine::Tick() {
         order_.clear();
         for (auto& [id, c] : channels_)
             order_.push_back(c.get());
+        ready_.resize(std::max<size_t>(1, order_.size()));
         orderDirty_ = false;
     }
-    // The sockets with packets, from one look at all of them.
-    epoll_event ev[256];
-    int n;
-    do {
-        n = epollFd_ >= 0 ? epoll_wait(epollFd_, ev, 256, 0) : 0;
-        for (int i = 0; i < n; ++i)
-            static_cast<Channel*>(ev[i].data.ptr)->ready = true;
-    } while (n == 256);
+    // The sockets with packets, from one look at all of them. The sockets are level-triggered, so asking again
+    // before reading them would only report the same ones: the array has room for every channel instead.
+    int n = epollFd_ >= 0 ? epoll_wait(epollFd_, ready_.data(), int(ready_.size()), 0) : 0;
+    for (int i = 0; i < n; ++i)
+        static_cast<Channel*>(ready_[size_t(i)].data.ptr)->ready = true;
     RunPhase(kInput);
     for (auto& [id, s] : sessions_)
         MixSession(*s);

@@ -6,6 +6,8 @@
 // a key arrives or its recording reaches its limit.
 #include "telephony/sip/SipLibrary.h"
 
+#include <sys/epoll.h>
+
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -109,6 +111,7 @@ private:
     std::mutex m_;
     std::map<int, std::unique_ptr<Channel>> channels_;
     std::vector<Channel*> order_; // the channels in a vector the workers share out; rebuilt when dirty
+    std::vector<epoll_event> ready_; // room for every channel, so one epoll_wait reports every socket with packets
     bool orderDirty_ = true;
     int epollFd_ = -1;
     Scratch scratch_;

@@ -2,8 +2,9 @@
 // answers, plays a prompt in a loop, waits for a key and hangs up. SIPp's callers send their voice, then the key 1
 // as an RFC 4733 event; the lines' RTP goes to a receiver of the bench that times every packet.
 //
-// BM_ConcurrentCalls/N: N calls up at once; over 10 s it counts the packets that came more than 40 ms behind
-// their stream's schedule or not at all ("lost"), the process's processor use and the memory each call adds.
+// BM_ConcurrentCalls/N: N calls up at once (the driver offers 1024 channels); over 10 s it counts the packets that
+// came more than 40 ms behind their stream's schedule or not at all ("lost"), the process's processor use and the
+// memory each call adds.
 // BM_CallsPerSecond/R: SIPp offers R calls a second for 10 s, each hung up as soon as its key is in; the calls
 // completed per second and the failed ones.
 //
@@ -350,6 +351,6 @@ void BM_CallsPerSecond(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_ConcurrentCalls)->Arg(100)->Arg(500)->Arg(1000)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_CallsPerSecond)->Arg(50)->Arg(200)->Arg(300)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_CallsPerSecond)->Arg(50)->Arg(200)->Arg(300)->Arg(500)->Iterations(1)->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();
