@@ -8,7 +8,8 @@
 // BM_CallsPerSecond/R: SIPp offers R calls a second for 10 s, each hung up as soon as its key is in; the calls
 // completed per second and the failed ones.
 //
-// Needs sipp (Debian's sip-tester) and the prompt made by sox; skips without them.
+// Needs sipp (Debian's sip-tester) and the prompt made by sox; skips without them. SIPp writes the calls it saw
+// fail, and why, to /tmp/zz_sipp_err.log.
 #include "platform/WakeEvent.h"
 #include "telephony/TagTelLine.h"
 #include "telephony/sip/SipStack.h"
@@ -242,6 +243,9 @@ pid_t Sipp(const char* scenarioFile, uint16_t port, int rxport, int calls, int r
                                      "-d",
                                      std::to_string(holdMs),
                                      "-nostdin",
+                                     "-trace_err",
+                                     "-error_file",
+                                     "/tmp/zz_sipp_err.log",
                                      "-timeout",
                                      "300",
                                      "-max_socket",
