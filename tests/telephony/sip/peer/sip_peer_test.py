@@ -3,6 +3,7 @@
 reads the MSRP chunks, sox hears the tones.
 
 Usage: sip_peer_test.py ZZ_SIP_LINE TEST   (exit 0 passed, 1 failed, 77 skipped: a peer cannot start)"""
+import math
 import os
 import random
 import re
@@ -343,48 +344,74 @@ def wait_file(path, pattern, proc):
     raise Failure(f"waited 30 s for /{pattern}/ in {path}")
 
 
+class Zuzod:
+    """zuzod in workdir with its SipCfg.ini, ZuZodRun.cfg (cfg) and scripts; waits for its SIP port."""
+
+    def __init__(self, exe, work, cfg, env=None):
+        with open(os.path.join(work, "SipCfg.ini"), "w") as f:
+            f.write(lines_cfg())
+        with open(os.path.join(work, "ZuZodRun.cfg"), "w") as f:
+            f.write(f"FORM_TITLE=ZzSipCall{os.getpid()}\nIS_WRITE_LOG=1\nIS_IMMEDIATE_LOG=1\nLOG_FILE=run.txt\n"
+                    "LOAD_DELAY=5\n" + cfg)
+        env = dict(os.environ, LANG="C.UTF-8", **(env or {}))
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
+        self.work = work
+        with open(os.path.join(work, "out.txt"), "wb") as out:
+            self.proc = subprocess.Popen([exe], cwd=work, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                         stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 30
+        self.port = None
+        while self.port is None:
+            check(time.monotonic() < deadline and self.proc.poll() is None, "zuzod's SIP lines did not start")
+            m = re.search(r"SIP listening on \S+ udp (\d+)", run_log(work))
+            if m:
+                self.port = int(m.group(1))
+            time.sleep(0.05)
+
+    def uri(self, user="2000"):
+        return f"sip:{user}@127.0.0.1:{self.port}"
+
+    def wait_print(self, line, pattern):
+        """Waits until the line's script printed a line matching pattern."""
+        wait_file(os.path.join(self.work, f"_stdout{line}.txt"), pattern, self.proc)
+
+    def builtins_missing(self):
+        # The run log has its line before the print when the builtins are missing.
+        return "not available in this build" in run_log(self.work)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
 def test_zuzod_call(exe, work):
     """zuzod with a SIP line running a script: baresip calls, the script answers, plays the prompt that baresip
     hears, takes "12#" sent as RFC 4733 events, records the caller and hangs up."""
     subprocess.run(["sox", "-n", "-r", "8000", "-c", "1", "-e", "a-law", os.path.join(work, "prompt.wav"),
                     "synth", "1.5", "sine", "440", "vol", "0.5"], check=True)
-    with open(os.path.join(work, "SipCfg.ini"), "w") as f:
-        f.write(lines_cfg())
-    with open(os.path.join(work, "ZuZodRun.cfg"), "w") as f:
-        f.write(f"FORM_TITLE=ZzSipCall{os.getpid()}\nIS_WRITE_LOG=1\nIS_IMMEDIATE_LOG=1\nLOG_FILE=run.txt\n"
-                "VIR_LINES_NUM=0\nTOTAL_LINES_NUM=1\nLOAD_DELAY=5\n0=answer.kvs\n")
     with open(os.path.join(work, "answer.kvs"), "w") as f:
         f.write(ANSWER_KVS)
-    env = dict(os.environ, LANG="C.UTF-8")
-    env.pop("DISPLAY", None)
-    env.pop("WAYLAND_DISPLAY", None)
-    with open(os.path.join(work, "out.txt"), "wb") as out:
-        zuzod = subprocess.Popen([exe], cwd=work, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                 stderr=subprocess.STDOUT)
+    zuzod = Zuzod(exe, work, "VIR_LINES_NUM=0\nTOTAL_LINES_NUM=1\n0=answer.kvs\n")
     caller = None
-    stdout0 = os.path.join(work, "_stdout0.txt")
     try:
-        deadline = time.monotonic() + 30
-        port = None
-        while port is None:
-            check(time.monotonic() < deadline and zuzod.poll() is None, "zuzod's SIP lines did not start")
-            m = re.search(r"SIP listening on \S+ udp (\d+)", run_log(work))
-            if m:
-                port = int(m.group(1))
-            time.sleep(0.05)
-        # The line has looked for a call once (so the stack gives it the next one); the run log has its line
-        # before the print when the builtins are missing.
-        wait_file(stdout0, r"^listening$", zuzod)
-        if "not available in this build" in run_log(work):
+        # The line has looked for a call once (so the stack gives it the next one).
+        zuzod.wait_print(0, r"^listening$")
+        if zuzod.builtins_missing():
             print("this build has no call-control builtins: skipped")
             return SKIP
         caller = Baresip(work, audio="ausine,1000")
-        check(caller.command("dial", f"sip:2000@127.0.0.1:{port}")["ok"], "baresip dials")
+        check(caller.command("dial", zuzod.uri())["ok"], "baresip dials")
         caller.event("CALL_ESTABLISHED")
-        wait_file(stdout0, r"^played$", zuzod)
+        zuzod.wait_print(0, r"^played$")
         caller.command("sndcode", "12#")
-        wait_file(stdout0, r"^keys 12 2$", zuzod)
-        wait_file(stdout0, r"^done$", zuzod)
+        zuzod.wait_print(0, r"^keys 12 2$")
+        zuzod.wait_print(0, r"^done$")
         caller.event("CALL_CLOSED")
         caller.stop()
         near(tone_of(caller.recordings()[0], 0.2), 440, "the caller heard the prompt")
@@ -392,13 +419,165 @@ def test_zuzod_call(exe, work):
     finally:
         if caller:
             caller.stop()
-        if zuzod.poll() is None:
-            zuzod.send_signal(signal.SIGTERM)
-            try:
-                zuzod.wait(30)
-            except subprocess.TimeoutExpired:
-                zuzod.kill()
-                zuzod.wait()
+        zuzod.stop()
+
+
+def tone_powers(path, tones, fmt=()):
+    """The power of each tone (Hz) in a recording, by the Goertzel filter over its 8 kHz samples as sox reads
+    them (fmt: sox's options for a headerless file)."""
+    raw = subprocess.run(["sox", *fmt, path, "-t", "raw", "-r", "8000", "-c", "1", "-e", "signed", "-b", "16", "-"],
+                         capture_output=True, check=True).stdout
+    samples = [int.from_bytes(raw[i:i + 2], "little", signed=True) for i in range(0, len(raw) - 1, 2)]
+    check(len(samples) > 8000, f"less than a second of sound in {path}")
+    powers = {}
+    for hz in tones:
+        coeff = 2 * math.cos(2 * math.pi * hz / 8000)
+        s1 = s2 = 0.0
+        for x in samples:
+            s1, s2 = x + coeff * s1 - s2, s1
+        powers[hz] = (s1 * s1 + s2 * s2 - coeff * s1 * s2) / len(samples)
+    return powers
+
+
+def heard_only(powers, heard, unheard, what):
+    """Every tone of heard is there and every tone of unheard at least 26 dB below the weakest heard one."""
+    weakest = min(powers[hz] for hz in heard)
+    check(weakest > 0, f"{what}: nothing heard ({powers})")
+    for hz in unheard:
+        check(powers[hz] * 400 < weakest, f"{what}: {hz} Hz is heard ({powers})")
+    print(what, {hz: round(10 * math.log10(p / weakest), 1) if p > 0 else None for hz, p in powers.items()}, "dB")
+
+
+VIRTUAL_LINK_KVS = """caller = "";
+called = "";
+keys = "";
+IsRinging(caller, called);
+Print("listening\\n");
+r = WaitRing(1);
+if(r < 0)
+{
+    return(r);
+}
+r = LinkTo(1024, 0);
+Print("linked " + r + "\\n");
+GetKeys(keys, 1, 20);
+r = UnlinkAll();
+Print("unlinked " + r + "\\n");
+Hangup();
+Print("done\\n");
+"""
+
+
+def test_zuzod_virtual_link(exe, work):
+    """A SIP line linked to a virtual line: the caller hears the sound card's input (ALSA's file device playing
+    a 1800 Hz tone) and the sound card's output (a file device) plays the caller's 1000 Hz."""
+    rc = os.path.join(work, "asoundrc")
+    with open(rc, "w") as f:
+        f.write(f'pcm.zzplay {{\n type file\n slave.pcm null\n file "{work}/played.raw"\n format raw\n}}\n'
+                f'pcm.zzcap {{\n type file\n slave.pcm null\n file "{work}/capcopy.raw"\n'
+                f' infile "{work}/in.raw"\n format raw\n}}\n')
+    subprocess.run(["sox", "-n", "-r", "8000", "-c", "1", "-t", "al", os.path.join(work, "in.raw"),
+                    "synth", "60", "sine", "1800", "vol", "0.5"], check=True)
+    with open(os.path.join(work, "link.kvs"), "w") as f:
+        f.write(VIRTUAL_LINK_KVS)
+    zuzod = Zuzod(exe, work, "VIR_LINES_NUM=1\nSOUND_OUT_DEVICE=zzplay\nSOUND_IN_DEVICE=zzcap\n0=link.kvs\n",
+                  env={"ALSA_CONFIG_PATH": "/usr/share/alsa/alsa.conf:" + rc})
+    caller = None
+    try:
+        zuzod.wait_print(0, r"^listening$")
+        if zuzod.builtins_missing():
+            print("this build has no call-control builtins: skipped")
+            return SKIP
+        caller = Baresip(work, audio="ausine,1000")
+        check(caller.command("dial", zuzod.uri())["ok"], "baresip dials")
+        caller.event("CALL_ESTABLISHED")
+        zuzod.wait_print(0, r"^linked 0$")
+        # Two seconds of sound each way, counted by what the sound card has played.
+        played = os.path.join(work, "played.raw")
+        deadline = time.monotonic() + 30
+        while not os.path.exists(played) or os.path.getsize(played) < 3 * 8000:
+            check(time.monotonic() < deadline and zuzod.proc.poll() is None, "the sound card plays")
+            time.sleep(0.05)
+        caller.command("sndcode", "#")
+        zuzod.wait_print(0, r"^unlinked 0$")
+        zuzod.wait_print(0, r"^done$")
+        caller.event("CALL_CLOSED")
+        caller.stop()
+        heard_only(tone_powers(caller.recordings()[0], (1800, 1000)), [1800], [1000],
+                   "the caller hears the sound card")
+        heard_only(tone_powers(played, (1000, 1800), ("-t", "al", "-r", "8000", "-c", "1")), [1000], [1800],
+                   "the sound card plays the caller")
+    finally:
+        if caller:
+            caller.stop()
+        zuzod.stop()
+
+
+ROOM_KVS = """caller = "";
+called = "";
+keys = "";
+IsRinging(caller, called);
+Print("listening\\n");
+r = WaitRing(1);
+if(r < 0)
+{
+    return(r);
+}
+r = JoinConf("room", 0);
+Print("joined " + r + "\\n");
+GetKeys(keys, 1, 30);
+r = ExitConf();
+Print("left " + r + "\\n");
+Hangup();
+Print("done\\n");
+"""
+
+
+def test_zuzod_room(exe, work):
+    """Three callers in one named room: each hears the other two and not itself."""
+    with open(os.path.join(work, "room.kvs"), "w") as f:
+        f.write(ROOM_KVS)
+    zuzod = Zuzod(exe, work, "VIR_LINES_NUM=0\nTOTAL_LINES_NUM=3\n0-2=room.kvs\n")
+    tones = (700, 1100, 1900)
+    callers = []
+    try:
+        for line in range(3):
+            zuzod.wait_print(line, r"^listening$")
+        if zuzod.builtins_missing():
+            print("this build has no call-control builtins: skipped")
+            return SKIP
+        for hz in tones:
+            # Quiet enough that the room's mix of two never clips: clipping would make every tone of the room.
+            wav = os.path.join(work, f"tone{hz}.wav")
+            subprocess.run(["sox", "-n", "-r", "48000", "-c", "2", "-b", "16", wav, "synth", "60", "sine", str(hz),
+                            "vol", "0.3"], check=True)
+            callers.append(Baresip(work, audio=f"aufile,{wav}"))
+            check(callers[-1].command("dial", zuzod.uri())["ok"], "baresip dials")
+            callers[-1].event("CALL_ESTABLISHED")
+        # JoinConf answers with the members the room then has; ExitConf with the room's session.
+        joined = set()
+        for line in range(3):
+            zuzod.wait_print(line, r"^joined [1-3]$")
+            with open(os.path.join(work, f"_stdout{line}.txt")) as f:
+                joined.add(re.search(r"^joined (\d)$", f.read(), re.M).group(1))
+        check(joined == {"1", "2", "3"}, f"members counted as they joined: {sorted(joined)}")
+        # Two seconds with everyone in the room: only how much is recorded, no order of events, hangs on it.
+        time.sleep(2)
+        for c in callers:
+            c.command("sndcode", "#")
+        for line in range(3):
+            zuzod.wait_print(line, r"^left [1-9]\d*$")
+            zuzod.wait_print(line, r"^done$")
+        for c in callers:
+            c.event("CALL_CLOSED")
+            c.stop()
+        for c, hz in zip(callers, tones):
+            others = [t for t in tones if t != hz]
+            heard_only(tone_powers(c.recordings()[0], tones), others, [hz], f"the {hz} Hz caller")
+    finally:
+        for c in callers:
+            c.stop()
+        zuzod.stop()
 
 
 TESTS = {name[5:]: fn for name, fn in globals().items() if name.startswith("test_")}
