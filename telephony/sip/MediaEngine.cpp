@@ -745,6 +745,17 @@ int MediaEngine::ms_playing_destory(int h) {
     return 0;
 }
 
+int MediaEngine::ms_forget_wake(WakeEvent* wake) {
+    std::lock_guard<std::mutex> g(m_);
+    for (auto& [id, c] : channels_)
+        if (c->wake == wake) c->wake = nullptr;
+    for (auto& [id, p] : plays_)
+        if (p->wake == wake) p->wake = nullptr;
+    for (auto& [id, r] : recordings_)
+        if (r->wake == wake) r->wake = nullptr;
+    return 0;
+}
+
 // ---- record
 
 int MediaEngine::ms_recording_create(int& h, const char* file, WakeEvent* wake) {

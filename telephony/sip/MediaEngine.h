@@ -60,6 +60,7 @@ public:
     int32_t ms_recorded_length(int h) override;
     int ms_recording_stop(int h) override;
     int ms_recording_destory(int h) override;
+    int ms_forget_wake(WakeEvent* wake) override;
     int ms_dtmf_get_str(int ch, std::string& digits, int maxLen) override;
     int ms_dtmf_dial(int ch, const char* digits, int length) override;
     int ms_session_create(int& session) override;

@@ -202,6 +202,8 @@ public:
     virtual int32_t ms_recorded_length(int h) = 0; // samples at 8000 per second
     virtual int ms_recording_stop(int h) = 0;
     virtual int ms_recording_destory(int h) = 0;
+    // No channel, play or recording signals this wake event any more (its line is going).
+    virtual int ms_forget_wake(WakeEvent* wake) = 0;
 
     // ---- DTMF
     virtual int ms_dtmf_get_str(int ch, std::string& digits, int maxLen) = 0; // taken

@@ -55,6 +55,7 @@ TagSipCall::~TagSipCall() {
     ua_->sip_set_call_listen(mCallid, false);
     if (ua_->get_call_type(mCallid) != kSipTypeNone) EndLibraryCall();
     ua_->sip_set_call_waker(mCallid, nullptr);
+    media_->ms_forget_wake(&wake);
 }
 
 // ---- waiting

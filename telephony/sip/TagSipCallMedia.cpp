@@ -690,8 +690,9 @@ int TagSipCall::PlayConfRoom(int32_t session, int32_t, const char* file, int32_t
     if (!session) return -1;
     std::string path = ResolvePath(file ? file : "");
     int h = 0;
-    // The room's play outlives this line's call, so no line is woken by its end.
-    int r = int8_t(media_->ms_playing_create(h, path.c_str(), nullptr));
+    // Its end wakes this line, which may wait for it; the play can outlive the call (a later wake is only
+    // looked at and passed over), and the line's going takes its wake event out of the engine.
+    int r = int8_t(media_->ms_playing_create(h, path.c_str(), &wake));
     if (r != 0) {
         WriteLogF("PlayConfRoom(%s) Error : %d", path.c_str(), r);
         return -2;

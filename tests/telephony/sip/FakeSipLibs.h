@@ -325,6 +325,11 @@ public:
         playWake.erase(h);
         return 0;
     }
+    int ms_forget_wake(WakeEvent* w) override {
+        std::lock_guard<std::mutex> g(m);
+        std::erase_if(playWake, [&](const auto& e) { return e.second == w; });
+        return 0;
+    }
     int ms_recording_create(int& h, const char*, WakeEvent*) override {
         std::lock_guard<std::mutex> g(m);
         h = ++next;
