@@ -327,7 +327,9 @@ int TagSipCall::CheckDial() {
         return s == kSipStByed ? -8 : -6;
     }
     if (s == kSipStProceeding) {
-        cause = ua_->sip_get_ans_code(mCallid);
+        // The answer may have come since the state was read: the cause stays the provisional code.
+        int code = ua_->sip_get_ans_code(mCallid);
+        if (code < 200) cause = code;
         return 2;
     }
     if (s == kSipStEstablished) {
