@@ -501,6 +501,9 @@ int TagKvCall::IsPlayConfRoomEnd(int32_t, int32_t, int32_t) {
 int TagKvCall::StopPlayConfRoom(int32_t, int32_t, int32_t) {
     return -1;
 }
+void TagKvCall::WaitUntil(const std::function<bool()>& done) {
+    WaitLine(WakeEvent::kForever, done);
+}
 int TagKvCall::SipProxyRecv(std::string&, std::string&, int32_t&, std::string&) {
     return 0;
 }

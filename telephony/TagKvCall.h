@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -186,6 +187,9 @@ public:
     // The play handle; -1 no such room, -2 already playing, -3 the driver refused. With wait set it returns when
     // the play has ended, the call has ended or the line is stopped, and stops the play.
     int PlayConf(const char* room, const char* file, int32_t wait);
+    // Waits until done() holds or the call is stopped. Lines whose media keep their own time (the card's) wake to
+    // look when it is due.
+    virtual void WaitUntil(const std::function<bool()>& done);
     // 0 started (or an empty file), the milliseconds since the member's recording started when it records
     // already, -1 the line is not a member of the room, -3 the driver refused.
     int RecConfCh(const char* room, int32_t line, const char* file);

@@ -108,7 +108,7 @@ int TagKvCall::PlayConf(const char* room, const char* file, int32_t wait) {
         kind = r->kind;
     }
     if (!wait) return handle;
-    WaitLine(WakeEvent::kForever, [&] { return !IsOnline() || IsPlayConfRoomEnd(session, kind, handle) != 0; });
+    WaitUntil([&] { return !IsOnline() || IsPlayConfRoomEnd(session, kind, handle) != 0; });
     // The room may have closed meanwhile (its last member stopped the play then) or even come again under the
     // same name: the play is this line's to stop only while the room still holds it.
     bool mine = false;

@@ -7,6 +7,8 @@
 
 namespace zz {
 
+class WakeEvent;
+
 class CardMedia {
 public:
     virtual ~CardMedia() = default;
@@ -26,11 +28,14 @@ public:
     virtual int32_t ms_recording_start(int32_t handle, int32_t what, int32_t target) = 0; // 1 channel, 2 session
     virtual int32_t ms_recording_stop(int32_t handle) = 0;
     virtual int32_t ms_recording_destory(int32_t handle) = 0;
-    virtual int32_t ms_playing_create(int32_t& handle, const char* file) = 0;
+    // wake (may be null) is signalled when the play ends.
+    virtual int32_t ms_playing_create(int32_t& handle, const char* file, WakeEvent* wake) = 0;
     virtual int32_t ms_playing_start(int32_t handle, int32_t what, int32_t session) = 0;
     virtual int32_t ms_playing_is_end(int32_t handle, int32_t& ended) = 0;
     virtual int32_t ms_playing_stop(int32_t handle) = 0;
     virtual int32_t ms_playing_destory(int32_t handle) = 0;
+    // Nothing signals this wake event any more (its line is going).
+    virtual int32_t ms_forget_wake(WakeEvent* wake) = 0;
 };
 
 // The process's media library for card lines; null when none is installed.

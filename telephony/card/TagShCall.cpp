@@ -48,6 +48,14 @@ void TagShCall::WaitCard(uint32_t ms, int32_t other) {
     });
 }
 
+void TagShCall::WaitUntil(const std::function<bool()>& done) {
+    CardLib& lib = Lib();
+    while (!done() && !stopFlag) {
+        uint64_t seen = lib.ChannelEvents(channel);
+        WaitLine(lib.NextDue(channel), [&] { return lib.ChannelEvents(channel) != seen || done(); });
+    }
+}
+
 int32_t TagShCall::PollChState() {
     int32_t s = Lib().SsmGetChState(channel);
     if (s != lastChState) WriteLogF("chState=%d", s);

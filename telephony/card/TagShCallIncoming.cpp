@@ -4,6 +4,7 @@
 #include "platform/FileHandle.h"
 #include "platform/TagWriteLog.h"
 #include "telephony/card/CardLib.h"
+#include "telephony/card/CardMedia.h"
 #include "telephony/card/TagShCall.h"
 #include "telephony/card/TagShDrive.h"
 
@@ -135,6 +136,7 @@ TagShCall::~TagShCall() {
         confList.clear();
     }
     Lib().SetChannelWake(channel, nullptr);
+    if (CardMedia* m = GetCardMedia()) m->ms_forget_wake(&wake);
 }
 
 int TagShCall::IsRinging(std::string& caller, std::string& called) {

@@ -213,10 +213,15 @@ int TagShCall::StopSipRecCh(int32_t handle) {
 
 int TagShCall::PlayConfRoom(int32_t session, int32_t kind, const char* file, int32_t& handle) {
     handle = 0;
-    if (kind == 0) return Lib().SsmPlayFile(channel, file, kVocFormat, 0, -1);
+    if (kind == 0) {
+        // The group hears the play of this line's channel; the handle only has to say that a play started.
+        int32_t r = Lib().SsmPlayFile(channel, file, kVocFormat, 0, -1);
+        if (r >= 0) handle = channel + 1;
+        return r;
+    }
     CardMedia* m = GetCardMedia();
     int32_t h = 0;
-    if (!m || R(m->ms_playing_create(h, file)) != 0 || h == 0) return -1;
+    if (!m || R(m->ms_playing_create(h, file, &wake)) != 0 || h == 0) return -1;
     handle = h;
     return R(m->ms_playing_start(h, 2, session));
 }

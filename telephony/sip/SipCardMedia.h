@@ -57,9 +57,9 @@ public:
     }
     int32_t ms_recording_stop(int32_t handle) override { return m_.ms_recording_stop(handle); }
     int32_t ms_recording_destory(int32_t handle) override { return m_.ms_recording_destory(handle); }
-    int32_t ms_playing_create(int32_t& handle, const char* file) override {
+    int32_t ms_playing_create(int32_t& handle, const char* file, WakeEvent* wake) override {
         int h = 0;
-        int r = m_.ms_playing_create(h, file, nullptr);
+        int r = m_.ms_playing_create(h, file, wake);
         handle = h;
         return r;
     }
@@ -73,6 +73,7 @@ public:
     }
     int32_t ms_playing_stop(int32_t handle) override { return m_.ms_playing_stop(handle); }
     int32_t ms_playing_destory(int32_t handle) override { return m_.ms_playing_destory(handle); }
+    int32_t ms_forget_wake(WakeEvent* wake) override { return m_.ms_forget_wake(wake); }
 
 private:
     SipMedia& m_;

@@ -172,6 +172,27 @@ TEST_F(CardTest, ConferenceGroupAcrossLines) {
     EXPECT_EQ(sim_->Channel(7)->group, -1);
 }
 
+TEST_F(CardTest, ARoomOfCardLinesTakesAPlayAndItsEnd) {
+    Start();
+    VirtualClock clock;
+    ScopedClock use(&clock);
+    CardCfg().makeSipConf = false; // the room is a card conference group
+    for (int32_t ch : {3, 5})
+        Connect(*sim_, Line(ch), ch);
+    ASSERT_EQ(Line(3).JoinNameConf("room", 0), 1);
+    ASSERT_EQ(Line(5).JoinNameConf("room", 0), 2);
+    // The play goes out of line 3's channel, which the group hears; waiting ends with it.
+    const std::string v = Voice("bell.wav", 300);
+    EXPECT_GT(Line(3).PlayConf("room", v.c_str(), 1), 0);
+    EXPECT_EQ(Calls("SsmPlayFile(3").size(), 1u);
+    EXPECT_NE(sim_->SsmCheckPlay(3), 0);
+    EXPECT_GT(Line(3).PlayConf("room", v.c_str(), 0), 0) << "the ended play left the room free for the next";
+    EXPECT_EQ(Line(3).PlayConf("room", v.c_str(), 0), -2);
+    Line(3).ExitNameConf();
+    Line(5).ExitNameConf();
+    EXPECT_EQ(sim_->Channel(3)->group, -1);
+}
+
 TEST_F(CardTest, FaxSendAndReceiveTiff) {
     Start();
     VirtualClock clock;
@@ -266,11 +287,12 @@ struct FakeMedia : CardMedia {
     int32_t ms_recording_start(int32_t, int32_t, int32_t) override { return 0; }
     int32_t ms_recording_stop(int32_t) override { return 0; }
     int32_t ms_recording_destory(int32_t) override { return 0; }
-    int32_t ms_playing_create(int32_t& h, const char*) override { return h = 0, 0; }
+    int32_t ms_playing_create(int32_t& h, const char*, WakeEvent*) override { return h = 0, 0; }
     int32_t ms_playing_start(int32_t, int32_t, int32_t) override { return 0; }
     int32_t ms_playing_is_end(int32_t, int32_t& e) override { return e = 0, 0; }
     int32_t ms_playing_stop(int32_t) override { return 0; }
     int32_t ms_playing_destory(int32_t) override { return 0; }
+    int32_t ms_forget_wake(WakeEvent*) override { return 0; }
 };
 } // namespace
 

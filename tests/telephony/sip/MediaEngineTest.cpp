@@ -279,16 +279,19 @@ TEST_F(MediaEngineTest, ACardLineBridgedIntoASessionHearsTheCallerAndIsHeard) {
     ASSERT_EQ(card.ms_get_data(ext, block, count), 0);
     ASSERT_EQ(count, kFrame);
     EXPECT_NEAR(std::abs(Phone::alaw(block[0])), 3000, 150) << "the card line hears the SIP caller";
+    // A play into the room wakes the card line waiting for its end.
     int32_t play = 0, ended = -1;
-    EXPECT_NE(card.ms_playing_create(play, "missing.wav"), 0);
+    WakeEvent playEnd;
+    EXPECT_NE(card.ms_playing_create(play, "missing.wav", &playEnd), 0);
     ToneFile("tone.wav", kFrame, 1000);
-    ASSERT_EQ(card.ms_playing_create(play, "tone.wav"), 0);
+    ASSERT_EQ(card.ms_playing_create(play, "tone.wav", &playEnd), 0);
     ASSERT_EQ(card.ms_playing_start(play, kMediaOnSession, s), 0);
     EXPECT_EQ(card.ms_playing_is_end(play, ended), 0);
     EXPECT_EQ(ended, 0);
     Steps(2);
     EXPECT_EQ(card.ms_playing_is_end(play, ended), 0);
     EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(Signalled(playEnd));
     EXPECT_EQ(card.ms_playing_destory(play), 0);
     EXPECT_EQ(card.ms_session_destory(s), 0);
     EXPECT_EQ(card.ms_channel_destory(ext), 0);
