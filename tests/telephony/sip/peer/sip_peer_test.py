@@ -300,7 +300,8 @@ def test_registration(exe, work):
         lines.stop()
 
 
-ANSWER_KVS = """caller = "";
+# How every script here starts: it says it listens once the stack knows, and waits for a call.
+WAIT_CALL_KVS = """caller = "";
 called = "";
 keys = "";
 IsRinging(caller, called);
@@ -310,7 +311,9 @@ if(r < 0)
 {
     return(r);
 }
-Play("prompt.wav");
+"""
+
+ANSWER_KVS = WAIT_CALL_KVS + """Play("prompt.wav");
 Print("played\\n");
 n = GetKeys(keys, 4, 10);
 Print("keys " + keys + " " + n + "\\n");
@@ -453,17 +456,7 @@ def heard_only(powers, heard, unheard, what):
     print(what, {hz: round(10 * math.log10(p / weakest), 1) if p > 0 else None for hz, p in powers.items()}, "dB")
 
 
-VIRTUAL_LINK_KVS = """caller = "";
-called = "";
-keys = "";
-IsRinging(caller, called);
-Print("listening\\n");
-r = WaitRing(1);
-if(r < 0)
-{
-    return(r);
-}
-r = LinkTo(1024, 0);
+VIRTUAL_LINK_KVS = WAIT_CALL_KVS + """r = LinkTo(1024, 0);
 Print("linked " + r + "\\n");
 GetKeys(keys, 1, 20);
 r = UnlinkAll();
@@ -518,17 +511,7 @@ def test_zuzod_virtual_link(exe, work):
         zuzod.stop()
 
 
-ROOM_KVS = """caller = "";
-called = "";
-keys = "";
-IsRinging(caller, called);
-Print("listening\\n");
-r = WaitRing(1);
-if(r < 0)
-{
-    return(r);
-}
-r = JoinConf("room", 0);
+ROOM_KVS = WAIT_CALL_KVS + """r = JoinConf("room", 0);
 Print("joined " + r + "\\n");
 if(r == 3)
 {
