@@ -39,7 +39,7 @@ int16_t Decode(uint8_t b, int pt) {
 }
 
 uint8_t Encode(int16_t s, int pt) {
-    return pt == 0 ? g711_pcm2ulaw(s) : g711_pcm2alaw(s);
+    return pt == 0 ? PcmToUlaw(s) : PcmToAlaw(s);
 }
 
 int16_t Clip(int32_t v) {

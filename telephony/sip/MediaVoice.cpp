@@ -101,7 +101,7 @@ void VoiceRecorder::Write(const int16_t* s, size_t n) {
     while (n) {
         size_t k = std::min(n, sizeof buf);
         for (size_t i = 0; i < k; ++i)
-            buf[i] = g711_pcm2alaw(s[i]);
+            buf[i] = PcmToAlaw(s[i]);
         std::fwrite(buf, 1, k, file_.get());
         samples_ += int32_t(k);
         s += k;

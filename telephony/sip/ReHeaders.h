@@ -9,3 +9,18 @@
 #endif
 #include <re.h>
 #include <rem.h>
+
+#include <cstdint>
+
+namespace zz {
+
+// librem's G.711 encoders negate a negative sample, which -32768 does not survive (the A-law one then reads
+// before its table): it is encoded as -32767.
+inline uint8_t PcmToAlaw(int16_t s) {
+    return g711_pcm2alaw(s == INT16_MIN ? int16_t(-32767) : s);
+}
+inline uint8_t PcmToUlaw(int16_t s) {
+    return g711_pcm2ulaw(s == INT16_MIN ? int16_t(-32767) : s);
+}
+
+} // namespace zz

@@ -70,7 +70,7 @@ public:
 };
 
 uint8_t Phone::g711(int16_t pcm) {
-    return g711_pcm2alaw(pcm);
+    return PcmToAlaw(pcm);
 }
 
 int16_t Phone::alaw(uint8_t b) {
@@ -187,6 +187,13 @@ TEST_F(MediaEngineTest, ASessionGivesEveryTalkerTheOthersButNotItself) {
     EXPECT_NEAR(p2.Levels().at(0), 4000, 200) << "the other talker hears it";
     EXPECT_NEAR(p3.Levels().at(0), 4000, 200) << "the listener hears it";
     EXPECT_EQ(media.ms_recorded_length(rec), kFrame);
+    // Two loud talkers: the mix is held at full scale, down to the lowest sample, whose A-law stays the loudest.
+    p1.Send(ports[c1], -30000);
+    p2.Send(ports[c2], -30000);
+    Steps(1);
+    EXPECT_GE(p3.Levels().at(0), 32000) << "the listener hears the clipped mix";
+    EXPECT_NEAR(p2.Levels().at(0), 30000, 1000);
+    EXPECT_NEAR(p1.Levels().at(0), 30000, 1000);
     ASSERT_EQ(media.ms_session_remove(s, c2), 0);
     p1.Send(ports[c1], 4000);
     Steps(1);
