@@ -2,6 +2,7 @@
 
 #include "media/G711.h"
 #include "media/VocIo.h"
+#include "platform/FileHandle.h"
 #include "platform/TagWriteLog.h"
 
 #include <algorithm>
@@ -19,11 +20,6 @@ constexpr int32_t kFrame = 160;
 int16_t Clip(int64_t v) {
     return static_cast<int16_t>(std::clamp<int64_t>(v, -kMaxGainSample, kMaxGainSample));
 }
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Writes the header and then the samples through encode, a piece at a time.
 template <class Encode>
@@ -123,7 +119,7 @@ TagVocFile::TagVocFile(const std::string& path, double gain) {
     bool autoGain = !(gain >= 0.0001); // NaN too
     if (autoGain) gain = 1.0;
     gain = std::min(gain, 1e6); // keeps gain x 0 a number
-    FilePtr f(std::fopen(path.c_str(), "rbe"));
+    FileHandle f = FileHandle::Open(path.c_str(), "rb");
     if (!f) {
         WriteRunLogF("'%s' open err", path.c_str());
         return;
