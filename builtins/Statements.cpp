@@ -8,6 +8,7 @@
 #include "builtins/TagSysTimers.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
+#include "platform/Gbk.h"
 #include "platform/MessageBox.h"
 #include "platform/NamedEvent.h"
 #include "platform/TagWriteLog.h"
@@ -61,8 +62,9 @@ int32_t TagAssert::Run() {
     void* const* views = root->Main().debugViews;
     bool debugged = views[0] || views[1] || views[2];
     if (debugged) {
-        char text[1200];
-        std::snprintf(text, sizeof text, "Assert Failed: line=%d, '%s'", lineNo, this->text.c_str());
+        // The statement's text is cut to the message's 1,200 bytes on a character boundary.
+        std::string stmt = this->text.substr(0, GbkSafeCut(this->text, 1150));
+        std::string text = "Assert Failed: line=" + std::to_string(lineNo) + ", '" + stmt + "'";
         ShowMessage(text, "Stop for Assert");
         root->SetPause(1);
         root->WaitDebugStep();
