@@ -116,6 +116,7 @@ int32_t TagPcGetKeys::RunOn(TagKvCall& call) {
     size_t lastLen = 0;
     int32_t result = -1;
     std::string taken;
+    char endedOn = 0;
     auto look = [&] {
         if (root.stop || call.stopFlag) {
             result = -2;
@@ -130,7 +131,7 @@ int32_t TagPcGetKeys::RunOn(TagKvCall& call) {
         taken = TakeLineKeys(call.lineNo, [&](const std::string& column) -> size_t {
             size_t end = ends.empty() ? std::string::npos : column.find_first_of(ends);
             done = true;
-            if (end != std::string::npos) return end + 1;
+            if (end != std::string::npos) return endedOn = column[end], end + 1;
             if (max <= 0) return 0;
             if (column.size() >= size_t(max)) return size_t(max);
             done = false;
@@ -138,6 +139,7 @@ int32_t TagPcGetKeys::RunOn(TagKvCall& call) {
             lastLen = column.size();
             return 0;
         });
+        done = done || max <= 0; // a maximum of 0 returns at once, with or without a Keys column
         if (done) result = int32_t(taken.size());
         return done;
     };
@@ -148,7 +150,8 @@ int32_t TagPcGetKeys::RunOn(TagKvCall& call) {
         SetOutText(0, "");
         return result;
     }
-    if (!taken.empty() && taken.back() == '#') taken.pop_back();
+    // Only a '#' that ended the input is dropped; one taken as a plain key stays.
+    if (endedOn == '#' && !taken.empty() && taken.back() == '#') taken.pop_back();
     VoiceState::StarToPoint(voice.starToPoint, taken);
     SetOutText(0, taken);
     return result;

@@ -502,7 +502,14 @@ int TagKvCall::StopPlayConfRoom(int32_t, int32_t, int32_t) {
     return -1;
 }
 void TagKvCall::WaitUntil(const std::function<bool()>& done) {
-    WaitLine(WakeEvent::kForever, done);
+    for (;;) {
+        int64_t left = TalkTimeLeftMs();
+        if (WaitLine(left, done) || stopFlag || left == WakeEvent::kForever) return;
+        // The talk time ran out: IsOnline hangs up, and done() sees the call gone. A call that stays up anyway
+        // ends the wait rather than spinning.
+        IsOnline();
+        if (TalkTimeLeftMs() == 0) return;
+    }
 }
 int TagKvCall::SipProxyRecv(std::string&, std::string&, int32_t&, std::string&) {
     return 0;

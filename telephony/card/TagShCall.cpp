@@ -52,7 +52,14 @@ void TagShCall::WaitUntil(const std::function<bool()>& done) {
     CardLib& lib = Lib();
     while (!done() && !stopFlag) {
         uint64_t seen = lib.ChannelEvents(channel);
-        WaitLine(lib.NextDue(channel), [&] { return lib.ChannelEvents(channel) != seen || done(); });
+        int64_t wait = lib.NextDue(channel), talk = TalkTimeLeftMs();
+        if (talk >= 0 && (wait < 0 || talk < wait)) wait = talk;
+        if (WaitLine(wait, [&] { return lib.ChannelEvents(channel) != seen || done(); })) continue;
+        // The talk time ran out: IsOnline hangs up; a call that stays up anyway ends the wait.
+        if (talk == 0) {
+            IsOnline();
+            if (TalkTimeLeftMs() == 0) return;
+        }
     }
 }
 

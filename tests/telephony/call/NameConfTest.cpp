@@ -216,6 +216,17 @@ TEST_F(NameConf, PlayConfWaitsForTheEndOfThePlayThenStopsIt) {
     // The room plays again.
     drv.playEnded = false;
     EXPECT_EQ(a.PlayConf("r", "p.wav", 0), 42);
+
+    // A wait ends when the maximum talk time runs out meanwhile (within a second of the calendar): the call is
+    // hung up.
+    a.ExitNameConf();
+    drv.playEnded = false;
+    ASSERT_EQ(a.JoinNameConf("r", 0), 1);
+    a.prevState = a.callState = kCallConnected;
+    a.maxTalkTime = 1;
+    a.connectTime = CalendarNow() - 1;
+    EXPECT_GT(a.PlayConf("r", "w.wav", 1), 0);
+    EXPECT_NE(a.callState, kCallConnected);
 }
 
 TEST_F(NameConf, AWaitingPlayLeavesARoomThatClosedMeanwhileAlone) {

@@ -186,14 +186,18 @@ return(0);
           v);
     EXPECT_EQ(s.Printed(), "3 [12.]\n"); // an end key '*' stands for '.' too, and is kept
     EXPECT_EQ(GetLineKeys(kVir), "5");
-    SetLineKeys(kVir, "12345");
+    // Without an end key a '#' is a plain key and stays; a maximum of 0 returns at once.
+    SetLineKeys(kVir, "12#45");
     s.Run(R"(k = "";
+r = SetEndKey(0);
 r = PcGetKeys(k, 3, 5);
+Print("" + r + " [" + k + "]\n");
+r = PcGetKeys(k, 0, 0);
 Print("" + r + " [" + k + "]\n");
 return(0);
 )",
           v);
-    EXPECT_EQ(s.Printed(), "3 [123]\n");
+    EXPECT_EQ(s.Printed(), "3 [12#]\n0 []\n");
     EXPECT_EQ(GetLineKeys(kVir), "45");
 }
 
