@@ -39,10 +39,9 @@ int RunCallback(CallbackKind kind, std::initializer_list<const char*> texts, std
     std::lock_guard<std::mutex> g(g_callbackLock);
     CallbackRecord rec = g_callbacks[kind];
     if (!rec.function || !rec.program) return -100;
-    TagTelBasic* unit = nullptr;
-    if (rec.function->type != TagVar::kFunction || rec.program->FindFunc(std::string(rec.function->Name()).c_str(), &unit) < 0 ||
-        !unit)
-        return -101;
+    // The function the value holds, also when a variable or parameter of another name holds it.
+    TagTelBasic* unit = rec.function->FuncUnit();
+    if (!unit) return -101;
     if (size_t(unit->paramCount) < needed) return -102;
     int32_t i = 0;
     for (const char* t : texts)

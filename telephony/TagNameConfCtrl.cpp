@@ -51,7 +51,7 @@ int32_t TagNameConfCtrl::AddMember(const std::string& name, int32_t line, int32_
 }
 
 int32_t TagNameConfCtrl::FindLineRoom(int32_t line, int32_t& listen, std::string& name, int32_t& session) {
-    std::lock_guard<std::mutex> g(lock_);
+    std::lock_guard<std::recursive_mutex> g(lock_);
     for (auto& [roomName, room] : rooms_) {
         auto it = room->members.find(line);
         if (it == room->members.end()) continue;
@@ -89,7 +89,7 @@ int32_t TagNameConfCtrl::DeleteRoom(const std::string& name) {
 }
 
 int32_t TagNameConfCtrl::GetMembers(const std::string& name, std::map<int32_t, int32_t>& members) {
-    std::lock_guard<std::mutex> g(lock_);
+    std::lock_guard<std::recursive_mutex> g(lock_);
     members.clear();
     TagMeetRoom* room = FindRoom(name);
     if (!room) return 0;

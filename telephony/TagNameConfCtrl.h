@@ -69,7 +69,8 @@ public:
     int32_t GetMembers(const std::string& name, std::map<int32_t, int32_t>& members);
 
 private:
-    std::mutex lock_;
+    // Recursive: a line taking its media down leaves its room, also from within a room operation of its own.
+    std::recursive_mutex lock_;
     std::map<std::string, std::unique_ptr<TagMeetRoom>> rooms_; // std::string compares as bytes
 };
 

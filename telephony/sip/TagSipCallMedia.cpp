@@ -74,6 +74,8 @@ bool TagSipCall::StartNewChannel() {
     WriteLogF("session=%d...", int(mSession));
     if (mSession) UnlinkAll();
     if (int ch = mediaChannel) {
+        // The room's session holds the old channel: the line leaves the room with it.
+        ExitNameConf();
         media_->ms_channel_stop(ch);
         media_->ms_channel_destory(ch);
         mediaChannel = 0;
@@ -116,6 +118,7 @@ void TagSipCall::EndChannel() {
     }
     UnlinkAll();
     if (int ch = mediaChannel) {
+        ExitNameConf(); // a caller who hangs up leaves the room, which closes with its last member
         int s = media_->ms_channel_stop(ch);
         WriteLog("ms_channel_destory()...");
         int d = media_->ms_channel_destory(ch);
@@ -295,7 +298,10 @@ int TagSipCall::Play(const char* file, int32_t breakOnKey, int32_t onPc) {
         int end = 0;
         {
             std::lock_guard<std::recursive_mutex> g(lock_);
-            if (mhPlaying && (end = media_->ms_playing_is_end(mhPlaying)) != 0) {
+            // A play stopped under the wait (new media came) ends it as a vanished handle does: -1.
+            if (!mhPlaying) {
+                end = -1;
+            } else if ((end = media_->ms_playing_is_end(mhPlaying)) != 0) {
                 int d = media_->ms_playing_destory(mhPlaying);
                 WriteLogF("ms_playing_destory(mhPlaying=%d)=%d", mhPlaying, d);
                 mhPlaying = 0;

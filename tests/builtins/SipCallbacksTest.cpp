@@ -65,6 +65,13 @@ TEST(SipCallbacks, TheInstalledFunctionAnswersThroughItsParametersAndResult) {
     EXPECT_EQ(line.call.notify("1001", "sip:1001@127.0.0.1", 3600, 1), 0) << "a notice returns 0";
     EXPECT_EQ(expires, 3600);
 
+    // A variable of another name holding the function installs it as well.
+    TagVar alias;
+    alias = *test::FuncVar(*line.main, "pw");
+    EXPECT_EQ(line.Install(kSetOnSipGetAccPwd, &alias), 0);
+    EXPECT_EQ(line.call.pwd("1002", pass, realm), 7);
+    EXPECT_EQ(seen, "1002");
+
     // The line's program goes: its callbacks go with it.
     SipAccPwdFn bridge = line.call.pwd;
     line.main.reset();

@@ -96,6 +96,7 @@ public:
     int startResult = 0, mediaInitResult = 0, callOutResult = 0, playCreateResult = 0, playStartResult = 0;
     int recStartResult = 0, sessionCreateResult = 0, accountState = kSipRegOk;
     bool playEndsAtOnce = true; // a play has ended when the line first looks
+    std::atomic<uint16_t> peerPort{40000}; // the peer's RTP port in its SDP
     int32_t recordedAtOnce = 0; // samples a recording holds when the line first looks
     bool started = false;
     std::atomic<int> ansCodeReads{0}; // the line took an answer code (a hand-shake for the tests)
@@ -225,7 +226,7 @@ public:
         if (Read(c).peerSdp.empty()) return -1;
         type = 8;
         addr = "127.0.0.1";
-        port = 40000;
+        port = peerPort;
         evpt = 101;
         return 0;
     }

@@ -247,6 +247,32 @@ TEST_F(SipCallTest, PlayGivesTheEndAndAPlayThatDoesNotStartLeavesNoHandle) {
     EXPECT_TRUE(fake.playEnded.empty()) << "no handle is left";
     EXPECT_EQ(c.PlayMemory(nullptr, 0, 0, 0, 0), 0);
     EXPECT_EQ(c.ReLoopPlay(), -2) << "no loop play yet";
+
+    // New media from the peer (a re-INVITE) stops the play under the wait, which ends as for a vanished play.
+    fake.playStartResult = 0;
+    fake.playEndsAtOnce = false;
+    clock.SetAuto(false);
+    int r = 0;
+    Start([&] { r = c.Play("hello.wav", 0, 0); });
+    fake.peerPort = 40002;
+    fake.PeerAnswered(1);
+    Join();
+    EXPECT_EQ(r, -1);
+    clock.SetAuto(true);
+}
+
+TEST_F(SipCallTest, AHangUpTakesTheLineOutOfItsRoomWhichClosesWithTheLast) {
+    TagSipCall& a = Answered(0);
+    TagSipCall& b = Answered(1);
+    ASSERT_EQ(a.JoinNameConf("hall", 0), 1);
+    ASSERT_EQ(b.JoinNameConf("hall", 0), 2);
+    std::map<int32_t, int32_t> members;
+    a.Hangup();
+    EXPECT_EQ(b.GetConfNum("hall", members), 1);
+    b.Hangup();
+    EXPECT_EQ(b.GetConfNum("hall", members), 0);
+    EXPECT_TRUE(b.confClosed);
+    EXPECT_EQ(Count("ms_session_destory"), 1u);
 }
 
 TEST_F(SipCallTest, RecordLimitsInSamplesAndARecordingThatDoesNotStartFails) {
