@@ -4,6 +4,8 @@
 #include "platform/Gbk.h"
 #include "telephony/TagKvCall.h"
 
+#include <cstring>
+
 namespace zz {
 
 namespace {
@@ -19,7 +21,8 @@ ZZ_BUILTIN_L_RUN(TagImSend, 3);
 int32_t TagImSend::Run() {
     TagKvCall* c = Call();
     if (!c) return kBuiltinBadArg;
-    if (StoredInt(0) > kDestMax) return kDestTooLong;
+    // The destination's text with its terminator must fit the library's 100 bytes (a number counts as its digits).
+    if (std::strlen(Text(0)) + 1 > size_t(kDestMax)) return kDestTooLong;
     std::string_view body = Bytes(2);
     std::string text = Operand(2).type == TagVar::kString ? std::string(body) : std::string(Text(2));
     return c->ImSend(Text(0), Text(1), text.c_str(), int32_t(text.size()));
