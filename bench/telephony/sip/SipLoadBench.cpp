@@ -219,6 +219,19 @@ std::string Prompt() {
     return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 
+// A UDP port free a moment ago on 127.0.0.1: SIPp given 0 takes 5060, which a running zuzod may hold.
+uint16_t FreeUdpPort() {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
 // Runs SIPp with a scenario of this folder against the lines; returns its process id.
 pid_t Sipp(const char* scenarioFile, uint16_t port, int rxport, int calls, int rate, int holdMs) {
     std::string scenario = std::string(ZZ_BENCH_DIR) + "/" + scenarioFile;
@@ -228,7 +241,7 @@ pid_t Sipp(const char* scenarioFile, uint16_t port, int rxport, int calls, int r
                                      "-i",
                                      "127.0.0.1",
                                      "-p",
-                                     "0",
+                                     std::to_string(FreeUdpPort()),
                                      "-mi",
                                      "127.0.0.1",
                                      "-m",
