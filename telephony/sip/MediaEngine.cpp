@@ -180,15 +180,17 @@ int MediaEngine::ms_init() {
     if (timerfd_settime(timerFd_, 0, &its, nullptr) != 0) return -1;
     epollFd_ = epoll_create1(EPOLL_CLOEXEC);
     running_ = true;
+    uint64_t gen = 0;
     {
         std::lock_guard<std::mutex> pg(phaseLock_);
         stopWorkers_ = false;
+        gen = phaseGen_;
     }
     // Half the processors work the channels, at most four of them (the media thread is one).
     unsigned cores = std::thread::hardware_concurrency();
     size_t extra = std::min<size_t>(3, cores > 2 ? cores / 2 - 1 : 0);
     for (size_t i = 0; i < extra; ++i)
-        workers_.emplace_back([this, i] { WorkerThread(i + 1); });
+        workers_.emplace_back([this, i, gen] { WorkerThread(i + 1, gen); });
     thread_ = std::thread([this] { MediaThread(); });
     return 0;
 }
@@ -214,6 +216,7 @@ int MediaEngine::ms_exit() {
     workers_.clear();
     std::lock_guard<std::mutex> g(m_);
     orderDirty_ = true;
+    order_.clear();
     if (epollFd_ >= 0) close(epollFd_);
     epollFd_ = -1;
     sessions_.clear();
@@ -355,9 +358,10 @@ void MediaEngine::RunPhase(int phase) {
     doneCv_.wait(g, [&] { return pending_ == 0; });
 }
 
-void MediaEngine::WorkerThread(size_t slice) {
+// seen: the step count when the engine started; a worker started again after ms_exit waits for the next step
+// instead of working the channels of the last run at once.
+void MediaEngine::WorkerThread(size_t slice, uint64_t seen) {
     Scratch scratch;
-    uint64_t seen = 0;
     for (;;) {
         int phase;
         {

@@ -92,7 +92,7 @@ private:
     void OutputPhase(Channel& c);
     void RunPhase(int phase);
     void RunSlice(int phase, size_t slice, size_t slices, Scratch& scratch);
-    void WorkerThread(size_t slice);
+    void WorkerThread(size_t slice, uint64_t seen);
     void Receive(Channel& c, Scratch& scratch);
     void TakeRtp(Channel& c, const uint8_t* p, size_t n);
     void Digit(Channel& c, char d);
