@@ -42,8 +42,8 @@ void SetExitRoutine(ExitRoutine routine) {
 
 int32_t TagExit::Run() {
     int32_t code = IntVal(0);
-    if (code != 0) {
-        // Only a controlling process (an auto-run tool) owns the event; without one nothing is signalled.
+    // Only a controlling process (an auto-run tool) owns the event; without one nothing waits or is signalled.
+    if (code != 0 && NamedEvent::Exists("AutoRun Quit")) {
         SleepMs(200);
         NamedEvent::Signal("AutoRun Quit");
     }

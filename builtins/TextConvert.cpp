@@ -43,25 +43,6 @@ namespace {
 enum : int32_t { kModeUtf16 = 0, kModeUtf8 = 1, kModeUtf7 = 2, kModePercent = 3, kModeBase64 = 4 };
 constexpr size_t kDateRoom = 512; // bytes of a formatted date, NUL included
 
-const char* kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// Groups of four characters; '=' and characters outside the alphabet count as 0, padding drops its bytes (unlike
-// the Base64Decode builtin's rule, which keeps them as zeros).
-std::string DecodeBase64Text(std::string_view in) {
-    std::string out;
-    for (size_t i = 0; i + 4 <= in.size(); i += 4) {
-        uint32_t n = 0;
-        for (size_t k = 0; k < 4; ++k) {
-            const char* p = in[i + k] ? std::strchr(kBase64, in[i + k]) : nullptr;
-            n = n << 6 | (p ? uint32_t(p - kBase64) : 0);
-        }
-        out += char(n >> 16);
-        if (in[i + 2] != '=') out += char(n >> 8);
-        if (in[i + 3] != '=') out += char(n);
-    }
-    return out;
-}
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -164,8 +145,9 @@ int32_t TagUnicodeToStr::Run() {
     if (mode == kModePercent) {
         out = PercentDecode(Text(1));
     } else if (mode == kModeBase64) {
-        out = DecodeBase64Text(Text(1));
-        if (out.empty()) return 0;
+        // The Base64 builtins' decoder: padding gives zero bytes, a length not a multiple of 4 gives -1.
+        int32_t n = Base64Decode(out, Text(1));
+        if (n <= 0) return n;
     } else {
         bool converted = false;
         // The text ends at its zero character (which UTF-7 has no form for).

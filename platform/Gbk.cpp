@@ -1,5 +1,6 @@
 #include "platform/Gbk.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <iconv.h>
@@ -17,10 +18,50 @@ size_t GbkSafeCut(std::string_view s, size_t maxBytes) {
     return i;
 }
 
+namespace {
+
+// Converts all of in with a fresh state; false when iconv refuses any of it.
+bool ConvertWhole(const char* to, const char* from, std::string_view in, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == (iconv_t)-1) return false;
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char buf[64];
+    char* dst = buf;
+    size_t dstLeft = sizeof buf;
+    bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != (size_t)-1 && srcLeft == 0;
+    iconv_close(cd);
+    out.assign(buf, size_t(dst - buf));
+    return ok;
+}
+
+// The bytes of the first character of p in the encoding `from` when they form one (a character the target has no
+// form for), 0 when they do not (invalid input).
+size_t CharBytes(const char* from, const char* p, size_t left) {
+    std::string ucs;
+    for (size_t n = 1; n <= std::min<size_t>(left, 6); ++n)
+        if (ConvertWhole("UCS-4LE", from, std::string_view(p, n), ucs) && ucs.size() == 4) return n;
+    return 0;
+}
+
+// The smallest unit of the encoding: what invalid input is skipped by.
+size_t UnitBytes(const char* from) {
+    std::string f = GbkUpper(from);
+    if (f.rfind("UTF-16", 0) == 0 || f.rfind("UCS-2", 0) == 0) return 2;
+    if (f.rfind("UTF-32", 0) == 0 || f.rfind("UCS-4", 0) == 0) return 4;
+    return 1;
+}
+
+} // namespace
+
 bool ConvertCodePage(std::string_view in, const char* from, const char* to, std::string& out) {
     out.clear();
     iconv_t cd = iconv_open(to, from);
     if (cd == (iconv_t)-1) return false;
+    // One '?' in the target's own encoding stands for each character it cannot take or each invalid unit.
+    std::string question;
+    if (!ConvertWhole(to, "ASCII", "?", question)) question.clear();
+    if (question.empty()) question.push_back('?');
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
     char buf[4096];
@@ -31,10 +72,11 @@ bool ConvertCodePage(std::string_view in, const char* from, const char* to, std:
         out.append(buf, size_t(dst - buf));
         if (r == (size_t)-1) {
             if (errno == E2BIG) continue;
-            // Invalid or incomplete input: replace one byte and go on.
-            out.push_back('?');
-            ++src;
-            --srcLeft;
+            size_t skip = CharBytes(from, src, srcLeft);
+            if (skip == 0) skip = std::min(UnitBytes(from), srcLeft);
+            out += question;
+            src += skip;
+            srcLeft -= skip;
         }
     }
     char* dst = buf;

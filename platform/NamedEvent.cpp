@@ -77,6 +77,17 @@ void NamedEvent::Close() {
     fd_ = -1;
 }
 
+bool NamedEvent::Exists(const std::string& name) {
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un addr;
+    socklen_t len = EventAddress(name, addr);
+    // Connecting a datagram socket sends nothing: it only finds whether the name is bound.
+    bool bound = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
+    ::close(fd);
+    return bound;
+}
+
 bool NamedEvent::Signal(const std::string& name) {
     int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;

@@ -28,6 +28,8 @@ public:
 
     // Signals the event of another process (or this one). False when no live process owns the name.
     static bool Signal(const std::string& name);
+    // True when a live process owns the event.
+    static bool Exists(const std::string& name);
 
 private:
     int fd_ = -1;

@@ -250,6 +250,11 @@ TEST(StatementBuiltins, ExitSignalsTheAutoRunEventOnlyForANonZeroCodeAndAlwaysCa
     EXPECT_EQ(ExitCalls::count, 2);
     if (owned) {
         EXPECT_TRUE(autoRun.Wait(1000));
+        // With no controlling process there is nothing to wait for.
+        autoRun.Close();
+        start = GetTickCount();
+        EXPECT_EQ(loud.Run(), 3);
+        EXPECT_EQ(TicksSince(start), 0u);
     }
     SetExitRoutine(nullptr);
 }
