@@ -2,6 +2,7 @@
 
 #include "builtins/BuiltinTable.h"
 #include "builtins/LineSettings.h"
+#include "builtins/SysInfo.h"
 #include "console/TagConsole.h"
 #include "console/TagMonitor.h"
 #include "data/TagMySqlData.h"
@@ -67,6 +68,7 @@ LinePrograms& EngineLinePrograms() {
 
 void PrepareSystem() {
     RegisterBuiltins();
+    SetVersionLabel(TagConsole::kVersionLabel);
     // Card lines run on the simulated card (a maker installed before, by tests, stays); SIP lines on the SIP driver.
     DriverMakers makers = GetDriverMakers();
     if (!makers.card) makers.card = [](TagRunCfg*) { return MakeCardDrive(); };

@@ -35,8 +35,6 @@ namespace zz {
 
 namespace {
 
-const char* const kVersion = "V1.0.0";
-
 // The tray's image list: 0 normal (green), 1 unused, 2 alarm (red).
 QIcon TrayImage(int index) {
     QPixmap pm(32, 32);
@@ -54,7 +52,7 @@ QIcon TrayImage(int index) {
 
 TForm1::TForm1(TagConsole& console, bool withTray) : console_(console), withTray_(withTray) {
     setObjectName("Form1");
-    version_ = QString(kVersion) + "-DeZiv";
+    version_ = QString(TagConsole::kVersionLabel) + "-DeZiv";
     auto* central = new QWidget(this);
     auto* box = new QVBoxLayout(central);
     box->setContentsMargins(0, 0, 0, 0);

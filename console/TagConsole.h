@@ -52,6 +52,8 @@ class TagConsole {
 public:
     // Tray images: 0 normal, 2 alarm.
     static constexpr int kTrayNormal = 0, kTrayAlarm = 2;
+    // The version label the main window shows (and scripts read as "Version", with "-DeZiv" after it).
+    static constexpr const char* kVersionLabel = "V1.0.0";
 
     TagConsole();
     ~TagConsole();
