@@ -146,6 +146,13 @@ int32_t WindowsError(int e) {
     }
 }
 
+// A missing file is 2, a missing folder on its way 3, as Windows tells them apart.
+int32_t MissingError(const std::string& path) {
+    fs::path parent = fs::path(path).parent_path();
+    std::error_code ec;
+    return parent.empty() || fs::is_directory(parent, ec) ? 2 : 3;
+}
+
 // One entry of a directory search.
 struct FoundFile {
     std::string name; // as stored, without its directory
@@ -205,6 +212,11 @@ int32_t SizeWord(int64_t size) {
 
 int32_t MoveFile(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+    if (errno == ENOENT) {
+        std::error_code ec;
+        int32_t source = MissingError(from);
+        return source == 3 || !fs::exists(from, ec) ? source : MissingError(to);
+    }
     if (errno != EXDEV) return WindowsError(errno);
     // Another file system: copied, then the source removed.
     std::error_code ec;
@@ -220,8 +232,10 @@ int32_t TagFileMove::Run() {
     const TagVar& target = Operand(1);
     if (target.type == TagVar::kString) return MoveFile(from, ResolvePath(target.Str()));
     if (target.type != TagVar::kInt) return kFailedCopy;
-    if (target.GetInt() == 0) return ::unlink(from.c_str()) == 0 ? 0 : WindowsError(errno);
-    if (target.GetInt() == 1) return FileHandle::Open(from.c_str(), "wb") ? 0 : WindowsError(errno);
+    if (target.GetInt() == 0)
+        return ::unlink(from.c_str()) == 0 ? 0 : errno == ENOENT ? MissingError(from) : WindowsError(errno);
+    if (target.GetInt() == 1)
+        return FileHandle::Open(from.c_str(), "wb") ? 0 : errno == ENOENT ? MissingError(from) : WindowsError(errno);
     return kFailedCopy;
 }
 
