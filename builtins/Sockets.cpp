@@ -3,6 +3,7 @@
 #include "builtins/Families.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <string>
@@ -51,6 +52,7 @@ int32_t TagTcpOpen::Run() {
     int fd = -1;
     int32_t r = LineTcpConnect(Program(), &fd, Text(0), IntVal(1), IntVal(2));
     int32_t id = r == 0 ? Set().Add(fd, NetSock::kTcp) : r;
+    if (NetSockPtr sock = id > 0 ? Sockets().Find(id) : nullptr) sock->SetNoWait();
     if (id < 0) {
         SetOutInt(3, -2);
         LineLogF(Program(), "TagTcpOpen: Err");
@@ -103,8 +105,9 @@ int32_t TagTcpTest::Run() {
     return r;
 }
 
-// TcpRead(handle, var data, var count): one receive once data is there; a string of n bytes is filled in place
-// with at most n bytes, anything else receives up to 5119 bytes.
+// TcpRead(handle, var data, var count): one receive; a string of n bytes is filled in place with at most n bytes,
+// anything else receives up to 5119 bytes. A connection of TcpOpen takes what is there (-1 when nothing is); an
+// accepted one waits for data.
 ZZ_NET_BUILTIN(TagTcpRead, 3);
 int32_t TagTcpRead::Run() {
     if (Operand(1).readOnly) return kNotAString;
@@ -114,7 +117,13 @@ int32_t TagTcpRead::Run() {
     std::string buf(room, '\0');
     const SockWaiter waiter = Waiter();
     NetSockPtr sock = Sock(0);
-    int32_t got = sock ? RecvSome(sock->Fd(), buf.data(), room, &waiter, -1) : -1;
+    int32_t got = -1;
+    if (sock && sock->NoWait()) {
+        ssize_t k = recv(sock->Fd(), buf.data(), room, MSG_DONTWAIT);
+        got = k < 0 ? -1 : int32_t(k);
+    } else if (sock) {
+        got = RecvSome(sock->Fd(), buf.data(), room, &waiter, -1);
+    }
     if (got < 0) LineLogF(Program(), "WSAGetLastError(): %d", errno);
     LineLogF(Program(), "TcpRead(): %d", got);
     if (got > 0) {

@@ -116,7 +116,8 @@ int32_t HttpServerSend(int32_t conn, std::string_view header, std::string_view b
         Sockets().Close(conn);
         return -1;
     }
-    if (!body.empty()) last = SendAll(sock->Fd(), body.data(), body.size(), waiter);
+    // The result is the body's send, which for an empty body sends nothing: 0.
+    last = body.empty() ? 0 : SendAll(sock->Fd(), body.data(), body.size(), waiter);
     if (ContainsNoCase(head, "close")) Sockets().Close(conn);
     return last;
 }

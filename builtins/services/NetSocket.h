@@ -2,6 +2,7 @@
 // TCP and UDP sockets for the script builtins, the HTTP client and server. Every descriptor is non-blocking and
 // close-on-exec; every wait is one poll() on the socket and the line's wake-up, so a quit or reload ends it at
 // once, and its time limit runs on the Clock. Sends never raise SIGPIPE.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -72,12 +73,16 @@ public:
     NetSock& operator=(const NetSock&) = delete;
     int Fd() const { return fd_; }
     Kind GetKind() const { return kind_; }
+    // A connection the script opened itself is left non-blocking: a read takes what is there and never waits.
+    void SetNoWait() { noWait_ = true; }
+    bool NoWait() const { return noWait_; }
     // Ends every wait and transfer on the socket.
     void Shutdown();
 
 private:
     int fd_;
     Kind kind_;
+    std::atomic<bool> noWait_{false};
 };
 using NetSockPtr = std::shared_ptr<NetSock>;
 
