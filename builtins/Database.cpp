@@ -96,15 +96,19 @@ std::string TrimBlanks(const char* s) {
 int32_t TagDbOpen::Run() {
     DbState* t = Table();
     if (!t) return kBuiltinBadArg;
+    // The program's error box: a program another one called (RunKvs) shows none.
+    auto box = [this](const char* text, const char* title) {
+        if (!Program() || !Program()->ParentOrSelf()->calledProgram) ShowMessage(text, title);
+    };
     if (t->FirstFree() < 0 || t->Opened() + 1 >= DbState::kSlots) {
-        ShowMessage("打开的数据库太多", "运行错误");
+        box("打开的数据库太多", "运行错误");
         return -1;
     }
     int32_t type = IntVal(0);
     std::unique_ptr<TagDataSet> ds = MakeDataSet(type, Text(1), Text(2), Text(3), Text(4));
     int32_t result = -2;
     if (!ds)
-        ShowMessage("Invalid data type", "Runtime Error");
+        box("Invalid data type", "Runtime Error");
     else if (ds->status >= 0) {
         ds->dbType = type;
         result = t->Put(std::move(ds));
