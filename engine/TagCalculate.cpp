@@ -231,7 +231,9 @@ void CalcStep::ExecGeneral() const {
     case 'R':
         if (TagMapItem* o = l->Object()) {
             o->Remove(*r);
-            if (dest != l || destSub) Slot() = TagVar(*l);
+            // Stored unless the target is the object's own variable, an element of it included (which would
+            // make the object hold itself).
+            if (dest != l) Slot() = TagVar(*l);
         } else {
             Slot().SetIntReleasing(ShiftRight(l->GetInt(), r->GetInt()));
         }
