@@ -46,6 +46,8 @@ TagForWhile::TagForWhile(const std::vector<TagCalculate>& condSteps) : cond(std:
 }
 
 static std::unique_ptr<TagCalculate> MakeStep(TagVar* target, TagVar* left, char op, TagVar* right) {
+    // "i = -j": a prefix operator on its one operand, as the plain statement runs it.
+    if (!left && right) return std::make_unique<TagCalculate>(target, nullptr, right, op);
     return right ? std::make_unique<TagCalculate>(target, nullptr, left, op, right)
                  : std::make_unique<TagCalculate>(target, nullptr, left, op);
 }
