@@ -158,10 +158,15 @@ void ChineseNumber(const std::string& text, std::vector<std::string>& names) {
     PushItems(DropLeadingOne(items.empty() ? "0" : items), names);
     std::string after;
     if (!AfterPoint(text, after) || TextToInt(after.c_str()) <= 0) return;
+    // From the point on: each '.' is dian, each digit itself, anything else ends the walk.
     names.emplace_back(kItemNames[kDian]);
     for (char c : after) {
-        if (!IsDigit(c)) break;
-        names.emplace_back(1, c);
+        if (c == '.')
+            names.emplace_back(kItemNames[kDian]);
+        else if (IsDigit(c))
+            names.emplace_back(1, c);
+        else
+            break;
     }
 }
 

@@ -50,6 +50,8 @@ TEST(NumberSpeech, KindsZeroToTwoInChinese) {
     EXPECT_EQ(Speak("3.05", kSpeakNumber), (Names{"3", "dian", "0", "5"}));
     EXPECT_EQ(Speak("3.00", kSpeakNumber), (Names{"3"}));
     EXPECT_EQ(Speak(".5", kSpeakNumber), (Names{"0", "dian", "5"}));
+    EXPECT_EQ(Speak("1.5.6", kSpeakNumber), (Names{"1", "dian", "5", "dian", "6"})); // every later point too
+    EXPECT_EQ(Speak("2.5x.7", kSpeakNumber), (Names{"2", "dian", "5"}));
     EXPECT_EQ(Speak(std::string(20, '7'), kSpeakNumber), (Names{"0"}));
     EXPECT_EQ(Speak("0", kSpeakMoney), (Names{"0", "yuan"}));
     EXPECT_EQ(Speak("0.05", kSpeakMoney), (Names{"5", "fen"}));
