@@ -2,10 +2,13 @@
 #include "builtins/UserDll.h"
 
 #include <dlfcn.h>
+#include <setjmp.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <vector>
 
 #include "builtins/Families.h"
@@ -235,6 +238,66 @@ struct ArgRecords {
 
 } // namespace
 
+namespace {
+
+// A library function that faults (a bad pointer, a division by zero) must not take every line down with it: the
+// fault is turned back to the call of this thread, which reports it. Faults outside such a call go to the handler
+// that was there before.
+thread_local sigjmp_buf* t_libJump = nullptr;
+constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+struct sigaction g_previous[std::size(kFaults)];
+
+void OnLibFault(int sig, siginfo_t* info, void* ctx) {
+    if (sigjmp_buf* jump = t_libJump) {
+        t_libJump = nullptr;
+        siglongjmp(*jump, sig);
+    }
+    for (size_t i = 0; i < std::size(kFaults); ++i) {
+        if (kFaults[i] != sig) continue;
+        const struct sigaction& p = g_previous[i];
+        if ((p.sa_flags & SA_SIGINFO) && p.sa_sigaction) {
+            p.sa_sigaction(sig, info, ctx);
+            return;
+        }
+        if (!(p.sa_flags & SA_SIGINFO) && p.sa_handler != SIG_DFL && p.sa_handler != SIG_IGN) {
+            p.sa_handler(sig);
+            return;
+        }
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// Runs the function; the signal that stopped it, or 0 with its result.
+int CallGuarded(ZzDllFunc fn, int32_t count, ZzDllArg* records, int32_t& result) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa {};
+        sa.sa_sigaction = OnLibFault;
+        sa.sa_flags = SA_SIGINFO;
+        sigemptyset(&sa.sa_mask);
+        for (size_t i = 0; i < std::size(kFaults); ++i)
+            sigaction(kFaults[i], &sa, &g_previous[i]);
+    });
+    sigjmp_buf jump;
+    volatile int32_t r = 0;
+    int sig = sigsetjmp(jump, 1);
+    if (sig == 0) {
+        t_libJump = &jump;
+        try {
+            r = fn(count, records);
+        } catch (...) {
+            t_libJump = nullptr;
+            throw;
+        }
+    }
+    t_libJump = nullptr;
+    result = r;
+    return sig;
+}
+
+} // namespace
+
 int32_t TagDllCall::Run() {
     int32_t declared = -1;
     void* entry = Program() ? Program()->LineState<UserLibState>().FindFunc(funcName.c_str(), &declared) : nullptr;
@@ -242,7 +305,13 @@ int32_t TagDllCall::Run() {
     ArgRecords args(dllArgs);
     int32_t result = kBuiltinNoSpeech;
     try {
-        result = reinterpret_cast<ZzDllFunc>(entry)(int32_t(args.records.size()), args.records.data());
+        int32_t r = 0;
+        if (int sig =
+                CallGuarded(reinterpret_cast<ZzDllFunc>(entry), int32_t(args.records.size()), args.records.data(), r)) {
+            WriteRunLogAlways(("DllRun Err: " + funcName + "(): " + strsignal(sig)).c_str());
+            return result;
+        }
+        result = r;
         args.CopyBack(dllArgs);
     } catch (const std::exception& e) {
         WriteRunLogAlways(("DllRun Err: " + funcName + "(): " + e.what()).c_str());

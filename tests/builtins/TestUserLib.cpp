@@ -63,4 +63,10 @@ int32_t Throws(int32_t, ZzDllArg*) {
 int32_t ThrowsAnything(int32_t, ZzDllArg*) {
     throw 42;
 }
+
+// Reads through a null pointer (a real fault, which the sanitizers of the test build are told not to catch first).
+__attribute__((no_sanitize("undefined", "address"))) int32_t Faults(int32_t count, ZzDllArg* args) {
+    volatile int32_t* nowhere = count > 100 ? &args[0].intVal : nullptr;
+    return *nowhere;
+}
 }

@@ -71,6 +71,14 @@ TEST(UserLibs, ExceptionsOfTheLibraryAreLoggedAndGiveMinus100) {
     std::string text = log.Text();
     EXPECT_NE(text.find("[DllRun Err: Throws(): boom]"), std::string::npos) << text;
     EXPECT_NE(text.find("[DllRun Err: ThrowsAnything()]"), std::string::npos) << text;
+
+    // A function that faults gives -100 too, and the process and the library go on.
+    lib.DllFunction(0, "Faults", 0);
+    lib.DllFunction(0, "Sum", 0);
+    EXPECT_EQ(TagDllCall("Faults", &line.main).Run(), -100);
+    EXPECT_EQ(TagDllCall("Faults", &line.main).Run(), -100);
+    EXPECT_EQ(TagDllCall("Sum", &line.main).Run(), 0);
+    EXPECT_NE(log.Text().find("[DllRun Err: Faults(): Segmentation fault]"), std::string::npos) << log.Text();
 }
 
 TEST(UserLibs, LookupsOfOneLineGoOnWhileAnotherBindsNames) {
