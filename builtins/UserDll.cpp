@@ -28,8 +28,9 @@ ZZ_BUILTIN_L_RUN(TagDllFreeAll, 0);
 
 TagDllName::TagDllName(const std::string& fileName) : fileName_(fileName) {
     std::string file = fileName.find_first_of("/\\") == std::string::npos ? fileName : ResolvePath(fileName);
-    module_ = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module_) WriteRunLogF("DllLoad('%s'): %s", fileName.c_str(), ::dlerror());
+    // An empty name would give the program itself, whose functions are no library's.
+    module_ = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module_) WriteRunLogF("DllLoad('%s'): %s", fileName.c_str(), file.empty() ? "no file name" : ::dlerror());
 }
 
 TagDllName::~TagDllName() {

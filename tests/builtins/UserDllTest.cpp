@@ -22,6 +22,7 @@ TEST(UserLibs, LinesShareOneModuleFreedWithTheLastReference) {
     EXPECT_EQ(la.DllLoad(ZZ_USERLIB), 0);
     EXPECT_EQ(la.DllLoad(ZZ_USERLIB), 0); // the same slot, no second reference
     EXPECT_EQ(lb.DllLoad("libc.so.6"), 0);
+    EXPECT_EQ(lb.DllLoad(""), -1); // no name is no library (dlopen would give the program itself)
     EXPECT_EQ(lb.DllLoad(ZZ_USERLIB), 1);
     EXPECT_EQ(GlobalDlls().Count(), before + 2);
     // A name bound on one line is found by every line that has the library.
