@@ -58,10 +58,9 @@ bool ConvertCodePage(std::string_view in, const char* from, const char* to, std:
     out.clear();
     iconv_t cd = iconv_open(to, from);
     if (cd == (iconv_t)-1) return false;
-    // One '?' in the target's own encoding stands for each character it cannot take or each invalid unit.
+    // One '?' in the target's own encoding stands for each character it cannot take or each invalid unit; made
+    // at the first such place only.
     std::string question;
-    if (!ConvertWhole(to, "ASCII", "?", question)) question.clear();
-    if (question.empty()) question.push_back('?');
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
     char buf[4096];
@@ -74,6 +73,8 @@ bool ConvertCodePage(std::string_view in, const char* from, const char* to, std:
             if (errno == E2BIG) continue;
             size_t skip = CharBytes(from, src, srcLeft);
             if (skip == 0) skip = std::min(UnitBytes(from), srcLeft);
+            if (question.empty() && (!ConvertWhole(to, "ASCII", "?", question) || question.empty()))
+                question.assign(1, '?');
             out += question;
             src += skip;
             srcLeft -= skip;

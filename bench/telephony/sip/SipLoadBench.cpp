@@ -62,20 +62,35 @@ double RssKb() {
     return double(rss) * double(sysconf(_SC_PAGESIZE)) / 1024.0;
 }
 
+// A UDP socket on an ephemeral port of 127.0.0.1; the port.
+int BindLoopbackUdp(uint16_t& port) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// A UDP port free a moment ago on 127.0.0.1: SIPp given 0 takes 5060, which a running zuzod may hold.
+uint16_t FreeUdpPort() {
+    uint16_t port = 0;
+    close(BindLoopbackUdp(port));
+    return port;
+}
+
 // Times the RTP of every stream (by SSRC) against a schedule of one packet every 20 ms from its first packet.
 class RtpReceiver {
 public:
     RtpReceiver() {
-        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        uint16_t p = 0;
+        fd_ = BindLoopbackUdp(p);
+        port = p;
         int size = 32 << 20;
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
         thread_ = std::thread([this] { Loop(); });
     }
     ~RtpReceiver() {
@@ -213,23 +228,13 @@ private:
     std::atomic<bool> quit_{false};
 };
 
-std::string Prompt() {
+// The looping prompt the lines play; empty, with the benchmark skipped, without sox.
+std::string Prompt(benchmark::State& state) {
     std::string path = (std::filesystem::temp_directory_path() / "zz_sipload_prompt.wav").string();
     std::string cmd = "sox -n -r 8000 -c 1 -e a-law " + path + " synth 3 sine 440 vol 0.5 2>/dev/null";
-    return std::system(cmd.c_str()) == 0 ? path : std::string();
-}
-
-// A UDP port free a moment ago on 127.0.0.1: SIPp given 0 takes 5060, which a running zuzod may hold.
-uint16_t FreeUdpPort() {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    if (std::system(cmd.c_str()) == 0) return path;
+    state.SkipWithError("sox is needed for the prompt");
+    return {};
 }
 
 // Runs SIPp with a scenario of this folder against the lines; returns its process id.
@@ -286,11 +291,8 @@ int WaitExit(pid_t pid) {
 
 void BM_ConcurrentCalls(benchmark::State& state) {
     const int n = int(state.range(0));
-    std::string prompt = Prompt();
-    if (prompt.empty()) {
-        state.SkipWithError("sox is needed for the prompt");
-        return;
-    }
+    std::string prompt = Prompt(state);
+    if (prompt.empty()) return;
     for (auto _ : state) {
         RtpReceiver rx;
         LoadLines lines(n, prompt);
@@ -334,11 +336,8 @@ void BM_ConcurrentCalls(benchmark::State& state) {
 
 void BM_CallsPerSecond(benchmark::State& state) {
     const int rate = int(state.range(0));
-    std::string prompt = Prompt();
-    if (prompt.empty()) {
-        state.SkipWithError("sox is needed for the prompt");
-        return;
-    }
+    std::string prompt = Prompt(state);
+    if (prompt.empty()) return;
     for (auto _ : state) {
         RtpReceiver rx;
         const int seconds = 10;

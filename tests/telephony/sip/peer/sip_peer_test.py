@@ -384,9 +384,26 @@ class Zuzod:
         """Waits until the line's script printed a line matching pattern."""
         wait_file(os.path.join(self.work, f"_stdout{line}.txt"), pattern, self.proc)
 
-    def builtins_missing(self):
-        # The run log has its line before the print when the builtins are missing.
-        return "not available in this build" in run_log(self.work)
+    def listening(self, lines=(0,)):
+        """Waits until each line has looked for a call once (so the stack gives it the next one); False, having
+        said so, when this build has no call-control builtins (the run log has its line before the print)."""
+        for line in lines:
+            self.wait_print(line, r"^listening$")
+        if "not available in this build" in run_log(self.work):
+            print("this build has no call-control builtins: skipped")
+            return False
+        return True
+
+    def dial_in(self, audio):
+        """A baresip with that microphone whose call zuzod has answered."""
+        caller = Baresip(self.work, audio=audio)
+        try:
+            check(caller.command("dial", self.uri())["ok"], "baresip dials")
+            caller.event("CALL_ESTABLISHED")
+        except BaseException:
+            caller.stop()
+            raise
+        return caller
 
     def stop(self):
         if self.proc.poll() is None:
@@ -408,14 +425,9 @@ def test_zuzod_call(exe, work):
     zuzod = Zuzod(exe, work, "VIR_LINES_NUM=0\nTOTAL_LINES_NUM=1\n0=answer.kvs\n")
     caller = None
     try:
-        # The line has looked for a call once (so the stack gives it the next one).
-        zuzod.wait_print(0, r"^listening$")
-        if zuzod.builtins_missing():
-            print("this build has no call-control builtins: skipped")
+        if not zuzod.listening():
             return SKIP
-        caller = Baresip(work, audio="ausine,1000")
-        check(caller.command("dial", zuzod.uri())["ok"], "baresip dials")
-        caller.event("CALL_ESTABLISHED")
+        caller = zuzod.dial_in("ausine,1000")
         zuzod.wait_print(0, r"^played$")
         caller.command("sndcode", "12#")
         zuzod.wait_print(0, r"^keys 12 2$")
@@ -482,13 +494,9 @@ def test_zuzod_virtual_link(exe, work):
                   env={"ALSA_CONFIG_PATH": "/usr/share/alsa/alsa.conf:" + rc})
     caller = None
     try:
-        zuzod.wait_print(0, r"^listening$")
-        if zuzod.builtins_missing():
-            print("this build has no call-control builtins: skipped")
+        if not zuzod.listening():
             return SKIP
-        caller = Baresip(work, audio="ausine,1000")
-        check(caller.command("dial", zuzod.uri())["ok"], "baresip dials")
-        caller.event("CALL_ESTABLISHED")
+        caller = zuzod.dial_in("ausine,1000")
         zuzod.wait_print(0, r"^linked 0$")
         # Two seconds of sound each way, counted by what the sound card has played.
         played = os.path.join(work, "played.raw")
@@ -539,19 +547,14 @@ def test_zuzod_room(exe, work):
                     "sine", "2500", "vol", "0.3"], check=True)
     callers = []
     try:
-        for line in range(3):
-            zuzod.wait_print(line, r"^listening$")
-        if zuzod.builtins_missing():
-            print("this build has no call-control builtins: skipped")
+        if not zuzod.listening(range(3)):
             return SKIP
         for hz in tones:
             # Quiet enough that the room's mix of two never clips: clipping would make every tone of the room.
             wav = os.path.join(work, f"tone{hz}.wav")
             subprocess.run(["sox", "-n", "-r", "48000", "-c", "2", "-b", "16", wav, "synth", "60", "sine", str(hz),
                             "vol", "0.3"], check=True)
-            callers.append(Baresip(work, audio=f"aufile,{wav}"))
-            check(callers[-1].command("dial", zuzod.uri())["ok"], "baresip dials")
-            callers[-1].event("CALL_ESTABLISHED")
+            callers.append(zuzod.dial_in(f"aufile,{wav}"))
         # JoinConf answers with the members the room then has; ExitConf with the room's session.
         joined = set()
         for line in range(3):
