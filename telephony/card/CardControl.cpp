@@ -1,15 +1,18 @@
 #include "telephony/card/CardControl.h"
 
+#include "platform/PathMap.h"
 #include "telephony/card/CardSim.h"
 #include "telephony/card/CardSimChan.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -22,6 +25,23 @@ namespace {
 
 constexpr size_t kMaxClients = 16;
 constexpr size_t kMaxLine = 4096;
+// Answers held for a client that does not read them; beyond this its further lines wait.
+constexpr size_t kMaxPendingAnswers = 64 * 1024;
+
+// A file name of the port: relative to the card folder and never leaving it (no absolute or drive path, no
+// "..", no control characters), so that the port reads and writes nothing else as the platform's user.
+bool InCardFolder(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':')) return false;
+    size_t from = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && static_cast<unsigned char>(name[i]) < 0x20) return false;
+        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
+            if (name.compare(from, i - from, "..") == 0) return false;
+            from = i + 1;
+        }
+    }
+    return true;
+}
 
 std::string Hex(const std::vector<uint8_t>& b) {
     static const char* d = "0123456789ABCDEF";
@@ -94,51 +114,62 @@ int32_t CardControl::Start(int32_t port) {
 }
 
 void CardControl::Serve() {
-    struct Client {
-        int fd;
-        std::string in;
-    };
     std::vector<Client> clients;
+    uint64_t tick = 0; // counts the port's activity; a client's last use orders who is dropped when full
     for (;;) {
         std::vector<pollfd> fds = {{stopFd_, POLLIN, 0}, {listen_, POLLIN, 0}};
+        // A client with answers still to take is only written to: it reads on at its own pace, and nobody waits.
         for (const Client& c : clients)
-            fds.push_back({c.fd, POLLIN, 0});
+            fds.push_back({c.fd, short(c.out.empty() ? POLLIN : POLLOUT), 0});
         if (poll(fds.data(), fds.size(), -1) < 0) continue;
         if (fds[0].revents) break;
-        // Only the clients that were polled are read; a new one joins after them.
-        const size_t polled = clients.size();
-        for (size_t i = 0; i < polled; ++i) {
-            if (!(fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            Client& c = clients[i];
-            char buf[1024];
-            ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-            bool drop = n <= 0;
-            if (n > 0) c.in.append(buf, size_t(n));
-            size_t nl;
-            while (!drop && (nl = c.in.find('\n')) != std::string::npos) {
-                std::string line = c.in.substr(0, nl);
-                c.in.erase(0, nl + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                std::string reply = Execute(line) + "\n";
-                drop = send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL) < 0;
-            }
-            if (c.in.size() > kMaxLine) drop = true;
-            if (drop) {
-                close(c.fd);
-                c.fd = -1;
+        // Only the clients that were polled are served; a new one joins after them.
+        for (size_t i = 0; i < fds.size() - 2; ++i) {
+            if (!fds[i + 2].revents) continue;
+            clients[i].seen = ++tick;
+            if (!ServeClient(clients[i], fds[i + 2].revents)) {
+                close(clients[i].fd);
+                clients[i].fd = -1;
             }
         }
         std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
         if (fds[1].revents & POLLIN) {
-            int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0 && clients.size() < kMaxClients)
-                clients.push_back({fd, {}});
-            else if (fd >= 0)
-                close(fd);
+            int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) continue;
+            if (clients.size() >= kMaxClients) {
+                // Full: the client quiet the longest makes room, so idle connections cannot lock the port.
+                auto quiet = std::min_element(clients.begin(), clients.end(),
+                                              [](const Client& a, const Client& b) { return a.seen < b.seen; });
+                close(quiet->fd);
+                clients.erase(quiet);
+            }
+            clients.push_back({fd, {}, {}, ++tick});
         }
     }
     for (const Client& c : clients)
         close(c.fd);
+}
+
+bool CardControl::ServeClient(Client& c, short revents) {
+    if (revents & POLLOUT) {
+        ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+        c.out.erase(0, size_t(n));
+    } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
+        char buf[1024];
+        ssize_t n = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+        if (n > 0) c.in.append(buf, size_t(n));
+    }
+    // The lines that came are answered while the answers waiting stay small; the rest wait for the client to read.
+    size_t nl;
+    while (c.out.size() < kMaxPendingAnswers && (nl = c.in.find('\n')) != std::string::npos) {
+        std::string line = c.in.substr(0, nl);
+        c.in.erase(0, nl + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        c.out += Execute(line) + "\n";
+    }
+    return c.in.size() <= kMaxLine || c.in.find('\n') != std::string::npos;
 }
 
 std::string CardControl::Execute(const std::string& line) {
@@ -161,8 +192,7 @@ std::string CardControl::Execute(const std::string& line) {
         int32_t result = -1, times = 1, skip = 0;
         in >> fn >> result >> times >> skip;
         if (fn.empty()) return "ERR usage: FAIL function result [times [skip]]";
-        sim_.Fail(fn, result, times, skip);
-        return "OK";
+        return sim_.Fail(fn, result, times, skip) < 0 ? "ERR too many failures" : "OK";
     }
     if (cmd == "CLEARFAIL") {
         sim_.ClearFailures();
@@ -170,6 +200,7 @@ std::string CardControl::Execute(const std::string& line) {
     }
     int32_t ch = -1;
     if (!(in >> ch)) return "ERR usage: " + cmd + " channel ...";
+    if (!sim_.HasChannel(ch)) return "ERR no channel " + std::to_string(ch);
     std::string rest;
     std::getline(in >> std::ws, rest);
     std::istringstream args(rest);
@@ -206,16 +237,19 @@ std::string CardControl::Execute(const std::string& line) {
         return Answer(sim_.DeliverFsk(ch, frame));
     }
     if (cmd == "FSKHEX") return ParseHex(rest, bytes) ? Answer(sim_.DeliverFsk(ch, bytes)) : "ERR hex bytes";
-    if (cmd == "AUDIO") return sim_.FeedAudio(ch, rest) >= 0 ? "OK" : "ERR cannot read " + rest;
     if (cmd == "NOISE") {
         // Loud A-law bytes (code 0xAA decodes far from zero) for the given milliseconds.
-        int ms = std::atoi(a.c_str());
-        return Answer(sim_.FeedBytes(ch, std::vector<uint8_t>(MsToBytes(uint32_t(ms < 0 ? 0 : ms)), 0xAA)));
+        long ms = std::atol(a.c_str());
+        if (ms < 0 || ms > long(CardSim::kMaxFarSoundMs)) return "ERR too long";
+        return Answer(sim_.FeedBytes(ch, std::vector<uint8_t>(MsToBytes(uint32_t(ms)), 0xAA)));
     }
-    if (cmd == "FAX") return Answer(sim_.QueueFax(ch, rest));
-    if (cmd == "SAVE") {
+    if (cmd == "AUDIO" || cmd == "FAX" || cmd == "SAVE") {
+        if (!InCardFolder(rest)) return "ERR not a file of the card folder: " + rest;
+        std::string path = sim_.Folder() + rest;
+        if (cmd == "AUDIO") return sim_.FeedAudio(ch, path) >= 0 ? "OK" : "ERR cannot read " + rest;
+        if (cmd == "FAX") return Answer(sim_.QueueFax(ch, path));
         std::vector<uint8_t> out = sim_.TakeOutput(ch);
-        return WriteAlawWav(rest, out) ? "OK " + std::to_string(out.size()) : "ERR cannot write " + rest;
+        return WriteAlawWav(MapPath(path), out) ? "OK " + std::to_string(out.size()) : "ERR cannot write " + rest;
     }
     auto r = sim_.Channel(ch);
     if (!r) return "ERR no channel " + std::to_string(ch);

@@ -27,7 +27,14 @@ public:
     std::string Execute(const std::string& line);
 
 private:
+    struct Client {
+        int fd;
+        std::string in, out; // lines not yet answered, answers not yet taken
+        uint64_t seen;       // when it was last served
+    };
     void Serve();
+    // Takes what the client sent or sends it what waits; false when the client is to be dropped.
+    bool ServeClient(Client& c, short revents);
 
     CardSim& sim_;
     int listen_ = -1;

@@ -165,6 +165,11 @@ CardSim::Chan* CardSim::At(int32_t ch) {
     return ch >= 0 && size_t(ch) < chans_.size() ? chans_[size_t(ch)].get() : nullptr;
 }
 
+bool CardSim::HasChannel(int32_t ch) {
+    Lock lk(m_);
+    return At(ch) != nullptr;
+}
+
 int32_t CardSim::BadChannel(const char* fn, int32_t ch) {
     lastError_ = "channel " + std::to_string(ch) + " out of range";
     return Note(fn, -1, ch);
@@ -183,9 +188,11 @@ std::optional<int32_t> CardSim::Injected(const char* fn) {
     return r;
 }
 
-void CardSim::Fail(const std::string& function, int32_t result, int32_t times, int32_t skip) {
+int32_t CardSim::Fail(const std::string& function, int32_t result, int32_t times, int32_t skip) {
     Lock lk(m_);
+    if (failures_.size() >= kMaxFailures && !failures_.count(function)) return -1;
     failures_[function] = {result, times, skip};
+    return 0;
 }
 
 void CardSim::ClearFailures() {
@@ -726,7 +733,7 @@ int32_t CardSim::RingFsk(int32_t ch, const std::vector<uint8_t>& burst) {
 int32_t CardSim::SendDtmf(int32_t ch, const std::string& digits) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c) return -1;
+    if (!c || c->rxDtmf.size() + digits.size() > kMaxFarKeys) return -1;
     c->rxDtmf += digits;
     Notify(*c);
     return 0;

@@ -36,6 +36,10 @@ public:
     ~CardSim() override;
 
     // ---- Far end and test side (the control port's commands; see README.md)
+    // What the far end may leave waiting on one channel; more is refused (-1), so that no sender fills memory.
+    static constexpr uint32_t kMaxFarSoundMs = 600000; // sound not yet heard
+    static constexpr size_t kMaxFarKeys = 256, kMaxFarFsk = 64, kMaxFarFaxes = 16, kMaxFailures = 256;
+    bool HasChannel(int32_t ch);
     // Offers an incoming call: analogue channels ring with the caller id as an FSK burst, ISUP trunks get an
     // initial address message built from the numbers, other digital trunks a pending call with the numbers.
     int32_t Ring(int32_t ch, const std::string& caller, const std::string& called);
@@ -62,8 +66,8 @@ public:
     int32_t QueueFax(int32_t ch, const std::string& tiff);
     int32_t PolarityReversal(int32_t ch);
     // Error injection: after `skip` more calls, the next `times` calls of the function return result (times 0:
-    // every call).
-    void Fail(const std::string& function, int32_t result, int32_t times, int32_t skip = 0);
+    // every call). -1 when kMaxFailures other functions already fail.
+    int32_t Fail(const std::string& function, int32_t result, int32_t times, int32_t skip = 0);
     void ClearFailures();
 
     // ---- What the channel did

@@ -436,7 +436,7 @@ int32_t CardSim::FeedAudio(int32_t ch, const std::string& file) {
 int32_t CardSim::FeedBytes(int32_t ch, const std::vector<uint8_t>& alaw) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c) return -1;
+    if (!c || c->input.size() + alaw.size() > MsToBytes(kMaxFarSoundMs)) return -1;
     c->input.insert(c->input.end(), alaw.begin(), alaw.end());
     Notify(*c);
     return 0;
@@ -452,7 +452,7 @@ std::vector<uint8_t> CardSim::TakeOutput(int32_t ch) {
 int32_t CardSim::QueueFax(int32_t ch, const std::string& tiff) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c) return -1;
+    if (!c || c->faxInbox.size() >= kMaxFarFaxes) return -1;
     c->faxInbox.push_back(ResolvePath(tiff));
     Notify(*c);
     return 0;
@@ -461,7 +461,7 @@ int32_t CardSim::QueueFax(int32_t ch, const std::string& tiff) {
 int32_t CardSim::DeliverFsk(int32_t ch, const std::vector<uint8_t>& frame) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c) return -1;
+    if (!c || c->fskIn.size() >= kMaxFarFsk) return -1;
     c->fskIn.push_back(frame);
     Notify(*c);
     return 0;

@@ -62,8 +62,8 @@ wait_for 'ask "PLAYED 0" | grep -q hello.wav'
 [[ $(ask "DTMF 0 12#") == OK ]]
 wait_for 'grep -q "keys 12 2" _stdout0.txt 2>/dev/null'
 grep -q "call from 5551234" _stdout0.txt
-[[ $(ask "SAVE 0 $DIR/heard.wav") == "OK 2400" ]]
-soxi "$DIR/heard.wav" | grep -q "8000"
+[[ $(ask "SAVE 0 heard.wav") == "OK 2400" ]]
+soxi "$DIR/card/heard.wav" | grep -q "8000"
 wait_for '[[ $(ask "STATE 0") == "OK 0 type=0" ]]'
 
 # An ISUP call: called 12345, calling 8001; the address-complete and answer messages go back.

@@ -360,7 +360,7 @@ TEST_F(CardTest, ControlPortDrivesTheFarEnd) {
     EXPECT_EQ(ask("FAIL SsmPickup -5 1"), "OK");
     EXPECT_EQ(sim_->SsmPickup(0), -5);
     EXPECT_EQ(ask("FSK 2 1 hello"), "OK");
-    EXPECT_EQ(ask("SAVE 1 " + Path("out.wav")), "OK 0");
+    EXPECT_EQ(ask("SAVE 1 out.wav"), "OK 0");
     EXPECT_NE(ask("JOURNAL 2").find("SsmPickup(0) = -5"), std::string::npos);
     close(fd);
     EXPECT_EQ(control.Execute("RINGISUP 1 85000001000002010200"), "OK");
