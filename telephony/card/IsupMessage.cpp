@@ -137,8 +137,9 @@ int32_t IsupMessage::Rewrite(int32_t off, int32_t end, uint8_t nature, uint8_t s
     msg[off + 1] = uint8_t(nature | (d.size() % 2 ? 0x80 : 0));
     msg[off + 2] = second;
     std::vector<uint8_t> p = PackDigits(d);
-    std::memcpy(msg + off + 3, p.data(), p.size());
-    std::memcpy(msg + off + 1 + L, tail.data(), tail.size());
+    // std::copy, as memcpy from an empty vector's null data is undefined even for no bytes.
+    std::copy(p.begin(), p.end(), msg + off + 3);
+    std::copy(tail.begin(), tail.end(), msg + off + 1 + L);
     length = off + 1 + L + rest;
     return length;
 }

@@ -79,6 +79,13 @@ TEST(IsupMessageTest, PackingCircuitsAndNumberRewrites) {
     cut.Init(m.data(), 11);
     EXPECT_TRUE(cut.called.empty());
     EXPECT_EQ(iam.Init(std::vector<uint8_t>{0x06, 0, 0}.data(), 3), -2);
+
+    // The calling number as the very last bytes: nothing follows it to move.
+    IsupMessage last;
+    last.Init(m.data(), int32_t(m.size()) - 1);
+    EXPECT_GT(last.ReplaceCaller("5551"), 0);
+    again.Init(last.msg, last.length);
+    EXPECT_EQ(again.calling, "5551");
 }
 
 TEST(IsupMessageTest, AcmParseAndImagesStayWithinTheirBytes) {
