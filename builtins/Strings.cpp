@@ -315,6 +315,8 @@ int32_t TagRepeatstr::Run() {
     int32_t count = StoredInt(2);
     if (count <= 0) return kBadPosition;
     std::string unit = IsString(Operand(1)) ? std::string(Bytes(1)) : std::string(1, char(StoredInt(1)));
+    // An empty piece gives an empty text at once, whatever the count (it would otherwise loop count times).
+    if (unit.empty()) count = 1;
     // A text no value can hold is refused rather than cut.
     if (uint64_t(unit.size()) * uint64_t(count) > uint64_t(TagVar::kMaxStrLen)) return kBadPosition;
     std::string out;
