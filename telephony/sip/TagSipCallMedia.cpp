@@ -112,8 +112,7 @@ void TagSipCall::EndChannel() {
     }
     if (mhRecording) {
         WriteLogF("ms_recording_stop(mhRecording=%d): %d", mhRecording, media_->ms_recording_stop(mhRecording));
-        WriteLogF("ms_recording_destory(mhRecording=%d): %d", mhRecording,
-                  media_->ms_recording_destory(mhRecording));
+        WriteLogF("ms_recording_destory(mhRecording=%d): %d", mhRecording, media_->ms_recording_destory(mhRecording));
         mhRecording = 0;
     }
     UnlinkAll();
@@ -221,7 +220,11 @@ int TagSipCall::GetKeys(std::string& keys, int32_t count, int32_t timeout, char 
         }
         int64_t talk = TalkLimitLeft();
         if (talk >= 0 && (left < 0 || talk < left)) left = talk;
-        WaitLine(left, [&] { return DtmfPoll() || SlotChanged() || (playing && LoopPlayEnded()); });
+        // An ended loop play wakes the wait only when IsOnline starts it again, on an established call: an
+        // answered call whose ACK has not come would find it ended at every look and spin.
+        WaitLine(left, [&] {
+            return DtmfPoll() || SlotChanged() || (playing && lastState_ == kSipStEstablished && LoopPlayEnded());
+        });
         DtmfPoll();
     }
 }
@@ -667,8 +670,7 @@ int TagSipCall::RecConfRoom(int32_t session, int32_t, const char* file, int32_t&
 int TagSipCall::StopRecConfRoom(int32_t, int32_t, int32_t handle) {
     if (!handle) return -1;
     WriteLogF("StopRecConfRoom: ms_recording_stop(mhRecording=%d)=%d", handle, media_->ms_recording_stop(handle));
-    WriteLogF("StopRecConfRoom: ms_recording_destory(mhRecording=%d)=%d", handle,
-              media_->ms_recording_destory(handle));
+    WriteLogF("StopRecConfRoom: ms_recording_destory(mhRecording=%d)=%d", handle, media_->ms_recording_destory(handle));
     return 0;
 }
 

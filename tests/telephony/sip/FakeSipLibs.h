@@ -95,9 +95,11 @@ public:
     // ---- results the test chooses
     int startResult = 0, mediaInitResult = 0, callOutResult = 0, playCreateResult = 0, playStartResult = 0;
     int recStartResult = 0, sessionCreateResult = 0, accountState = kSipRegOk;
-    bool playEndsAtOnce = true; // a play has ended when the line first looks
+    bool playEndsAtOnce = true;            // a play has ended when the line first looks
+    bool acceptEstablishes = true;         // false: the caller's ACK does not come until the test sets the state
+    std::atomic<int> playEndReads{0};      // looks at a play's end (a line that spins looks without bound)
     std::atomic<uint16_t> peerPort{40000}; // the peer's RTP port in its SDP
-    int32_t recordedAtOnce = 0; // samples a recording holds when the line first looks
+    int32_t recordedAtOnce = 0;            // samples a recording holds when the line first looks
     bool started = false;
     std::atomic<int> ansCodeReads{0}; // the line took an answer code (a hand-shake for the tests)
 
@@ -168,7 +170,7 @@ public:
     }
     int sip_call_accept(int c) override {
         Note("sip_call_accept");
-        Change(c, [](Slot& s) { s.state = kSipStEstablished; });
+        if (acceptEstablishes) Change(c, [](Slot& s) { s.state = kSipStEstablished; });
         return 0;
     }
     int sip_call_reject(int c, int code) override {
@@ -315,6 +317,7 @@ public:
         return playStartResult;
     }
     int ms_playing_is_end(int h) override {
+        ++playEndReads;
         std::lock_guard<std::mutex> g(m);
         auto it = playEnded.find(h);
         return it == playEnded.end() ? -1 : it->second ? 1 : 0;

@@ -9,8 +9,8 @@
 #include "telephony/sip/TagSipDrive.h"
 #include "tests/support/TestDir.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace zz;
@@ -234,6 +234,33 @@ TEST_F(SipCallTest, GetKeysReportsTheEndOfTheCall) {
     EXPECT_TRUE(keys.empty());
 }
 
+TEST_F(SipCallTest, AKeyWaitOfAnAnsweredCallWhoseAckHasNotComeBlocksUntilTheAck) {
+    fake.acceptEstablishes = false;
+    TagSipCall& c = Call(0);
+    fake.Offer(1);
+    ASSERT_EQ(c.WaitRing(1), 0);
+    ASSERT_EQ(c.StartLoopPlay("prompt.wav", 0), 0); // the fake's play has ended at once
+    clock.SetAuto(false);
+    int result = 0;
+    std::string keys;
+    worker = std::thread([&] { result = c.GetKeys(keys, 1, 30, '#'); });
+    // The line blocks; a line that spins looks at its ended play without bound.
+    while (clock.Waiters() == 0 && fake.playEndReads < 100000)
+        std::this_thread::yield();
+    int reads = fake.playEndReads;
+    EXPECT_LT(reads, 100) << "the key wait spins while the ACK is awaited";
+    size_t plays = Count("ms_playing_create");
+    fake.SetState(1, kSipTypeIn, kSipStEstablished); // the ACK
+    while (Count("ms_playing_create") == plays && fake.playEndReads < reads + 100000)
+        std::this_thread::yield();
+    EXPECT_EQ(Count("ms_playing_create"), plays + 1) << "the prompt loops again once the call is established";
+    fake.Digits(c.mediaChannel, "1");
+    Join();
+    clock.SetAuto(true);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(keys, "1");
+}
+
 // ---- play and record
 
 TEST_F(SipCallTest, PlayGivesTheEndAndAPlayThatDoesNotStartLeavesNoHandle) {
@@ -374,7 +401,8 @@ TEST_F(SipLinkTest, UnlinkAllWithTwoPeersEndsTheSession) {
     fake.ClearJournal();
     EXPECT_EQ(a.Play("hello.wav", 1, 0), 1);
     auto j = fake.Journal();
-    auto start = std::find_if(j.begin(), j.end(), [](const std::string& s) { return s.rfind("ms_playing_start(", 0) == 0; });
+    auto start =
+        std::find_if(j.begin(), j.end(), [](const std::string& s) { return s.rfind("ms_playing_start(", 0) == 0; });
     ASSERT_NE(start, j.end());
     EXPECT_NE(start->find(",1,"), std::string::npos) << "the next prompt plays on the line's own channel: " << *start;
 }
