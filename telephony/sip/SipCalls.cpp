@@ -68,6 +68,19 @@ std::string SipStack::MakeUri(const std::string& dest, const std::string& domain
 
 // ---- incoming
 
+int SipStack::TakeListeningSlot() {
+    for (int i = 1; i <= kSipMaxSlots; ++i) {
+        Slot& s = *slots_[size_t(i)];
+        std::lock_guard<std::mutex> g(s.m);
+        if (s.listening && s.type == kSipTypeNone) {
+            s.listening = false;
+            s.type = kSipTypeIn; // taken; filled in by GiveInvite
+            return i;
+        }
+    }
+    return 0;
+}
+
 void SipStack::OnInvite(const sip_msg* msg, void* arg) {
     auto* self = static_cast<SipStack*>(arg);
     std::string callId = PlStr(msg->callid);
@@ -77,26 +90,78 @@ void SipStack::OnInvite(const sip_msg* msg, void* arg) {
         if (ss.invite && !ss.sess && !ss.inviteAnswered) sip_reply(self->sip_, msg, 100, "Trying");
         return;
     }
+    if (auto it = self->heldIds_.find(callId); it != self->heldIds_.end()) {
+        // Still ringing for a line; answered from the first INVITE, with its To tag.
+        sip_reply(self->sip_, it->second->msg, 180, "Ringing");
+        return;
+    }
     if (!self->Allowed(msg)) {
         sip_treply(nullptr, self->sip_, msg, 403, "Forbidden");
         return;
     }
-    int id = 0;
-    for (int i = 1; i <= kSipMaxSlots && !id; ++i) {
-        Slot& s = *self->slots_[size_t(i)];
-        std::lock_guard<std::mutex> g(s.m);
-        if (s.listening && s.type == kSipTypeNone) {
-            id = i;
-            s.listening = false;
-            s.type = kSipTypeIn; // taken; filled in below
-        }
+    // A session needs the caller's Contact: without it the call could never be answered.
+    if (!sip_msg_hdr(msg, SIP_HDR_CONTACT)) {
+        sip_treply(nullptr, self->sip_, msg, 400, "Missing Contact");
+        return;
     }
-    if (!id) {
+    self->holding_.fetch_add(1);
+    if (int id = self->TakeListeningSlot()) {
+        self->holding_.fetch_sub(1);
+        sip_reply(self->sip_, msg, 100, "Trying");
+        self->GiveInvite(id, msg, callId);
+        return;
+    }
+    // No line waits now (the platform is starting, or every line is between two calls): the call rings for the
+    // first line that waits, for a while.
+    if (self->held_.size() >= kSipMaxSlots) {
+        self->holding_.fetch_sub(1);
         sip_treply(nullptr, self->sip_, msg, 486, "Busy Here");
         return;
     }
-    sip_reply(self->sip_, msg, 100, "Trying");
-    SlotSip& ss = *self->slotSip_[size_t(id)];
+    auto h = std::make_unique<Held>();
+    h->stack = self;
+    h->msg = static_cast<const sip_msg*>(mem_ref(const_cast<sip_msg*>(msg)));
+    h->callId = callId;
+    tmr_start(&h->timer, self->holdMs_.load(), OnHoldTimeout, h.get());
+    sip_reply(self->sip_, msg, 180, "Ringing");
+    self->heldIds_[callId] = h.get();
+    self->held_.push_back(std::move(h));
+}
+
+void SipStack::GiveHeld() {
+    while (!held_.empty()) {
+        int id = TakeListeningSlot();
+        if (!id) return;
+        std::unique_ptr<Held> h = std::move(held_.front());
+        held_.pop_front();
+        heldIds_.erase(h->callId);
+        tmr_cancel(&h->timer);
+        GiveInvite(id, h->msg, h->callId);
+        mem_deref(const_cast<sip_msg*>(h->msg));
+        holding_.fetch_sub(1);
+    }
+}
+
+void SipStack::DropHeld(Held* h, uint16_t code) {
+    tmr_cancel(&h->timer);
+    if (code) sip_treply(nullptr, sip_, h->msg, code, ReasonOf(code));
+    heldIds_.erase(h->callId);
+    mem_deref(const_cast<sip_msg*>(h->msg));
+    for (auto it = held_.begin(); it != held_.end(); ++it)
+        if (it->get() == h) {
+            held_.erase(it);
+            break;
+        }
+    holding_.fetch_sub(1);
+}
+
+void SipStack::OnHoldTimeout(void* arg) {
+    auto* h = static_cast<Held*>(arg);
+    h->stack->DropHeld(h, 486);
+}
+
+void SipStack::GiveInvite(int id, const sip_msg* msg, const std::string& callId) {
+    SlotSip& ss = *slotSip_[size_t(id)];
     ss.invite = static_cast<const sip_msg*>(mem_ref(const_cast<sip_msg*>(msg)));
     ss.inviteAnswered = false;
     ss.callId = callId;
@@ -105,12 +170,12 @@ void SipStack::OnInvite(const sip_msg* msg, void* arg) {
     ss.peerHost = host;
     ss.tp = msg->tp;
     ss.user = UserOf(msg->uri);
-    self->callIds_[callId] = id;
+    callIds_[callId] = id;
     std::string body = Body(msg);
     std::string raw(reinterpret_cast<const char*>(msg->mb->buf), msg->mb->end);
     std::string from = PlStr(msg->from.auri);
     std::string caller = UserOf(msg->from.uri), called = UserOf(msg->uri);
-    self->Update(id, [&](Slot& s) {
+    Update(id, [&](Slot& s) {
         s.type = kSipTypeIn;
         s.state = kSipStOffered;
         s.oa = body.empty() ? kSipOaWantOffer : kSipOaWantAnswer;
@@ -127,7 +192,13 @@ void SipStack::OnInvite(const sip_msg* msg, void* arg) {
 }
 
 void SipStack::CancelPendingInvite(const sip_msg* cancel) {
-    auto it = callIds_.find(PlStr(cancel->callid));
+    std::string callId = PlStr(cancel->callid);
+    if (auto held = heldIds_.find(callId); held != heldIds_.end()) {
+        sip_reply(sip_, cancel, 200, "OK");
+        DropHeld(held->second, 487);
+        return;
+    }
+    auto it = callIds_.find(callId);
     SlotSip* ss = it == callIds_.end() ? nullptr : slotSip_[size_t(it->second)].get();
     if (!ss || !ss->invite || ss->sess || ss->inviteAnswered) {
         sip_reply(sip_, cancel, 481, "Call/Transaction Does Not Exist");
@@ -160,6 +231,12 @@ int SipStack::sip_call_provisional(int callid, int code) {
                                  OnInfo, nullptr, OnClose, &ss, "");
         }
         mem_deref(desc);
+        if (err && !ss.sess && ss.invite && !ss.inviteAnswered) {
+            // No session could be made of the INVITE: the caller hears so at once and the line sees the end.
+            sip_treply(nullptr, sip_, ss.invite, 500, ReasonOf(500));
+            ss.inviteAnswered = true;
+            Update(callid, [](Slot& s) { s.state = kSipStClosed; });
+        }
         if (err) return -err;
         Update(callid, [](Slot& s) {
             if (s.state == kSipStOffered) s.state = kSipStProceeding;

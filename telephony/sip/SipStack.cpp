@@ -194,6 +194,8 @@ void SipStack::StopOnThread() {
         accepting_ = false;
     }
     RunJobs(); // whoever waits on a job queued before the stop gets its answer
+    while (!held_.empty())
+        DropHeld(held_.front().get(), 486);
     for (int i = 1; i <= kSipMaxSlots; ++i)
         EndSlot(i);
     {
@@ -259,6 +261,13 @@ int SipStack::Exec(std::function<int()> fn) {
         mqueue_push(mq_, 0, nullptr);
     }
     return result.get();
+}
+
+void SipStack::Post(std::function<void()> fn) {
+    std::lock_guard<std::mutex> g(jobsLock_);
+    if (!accepting_) return;
+    jobs_.push_back(std::move(fn));
+    mqueue_push(mq_, 0, nullptr);
 }
 
 void SipStack::OnWakeup(int, void*, void* arg) {
@@ -354,8 +363,13 @@ void SipStack::sip_set_call_waker(int callid, WakeEvent* wake) {
 void SipStack::sip_set_call_listen(int callid, bool on) {
     if (!ValidSlot(callid)) return;
     Slot& s = *slots_[size_t(callid)];
-    std::lock_guard<std::mutex> g(s.m);
-    s.listening = on;
+    {
+        std::lock_guard<std::mutex> g(s.m);
+        if (s.listening == on) return;
+        s.listening = on;
+    }
+    // A call may be ringing for a line: the SIP thread gives it to this one.
+    if (on && holding_.load() > 0) Post([this] { GiveHeld(); });
 }
 
 int SipStack::get_call_type(int callid) {

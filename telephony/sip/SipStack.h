@@ -133,6 +133,9 @@ public:
     // Parts of a header value or a URI: "uri", "user", "host", "port", "tag" or any parameter name.
     static std::string ValuePart(const std::string& value, const std::string& part);
 
+    // How long an INVITE that finds no line waiting is kept ringing for the first line that waits (then 486).
+    void SetCallHoldMs(uint32_t ms) { holdMs_ = ms; }
+
     // The UDP port the stack listens on (0 when not started): the one the system chose for port 0.
     uint16_t UdpPort() {
         int p = Exec([this] { return int(LocalPort(0)); });
@@ -148,12 +151,15 @@ private:
     struct Binding;
     struct Creds;
     struct Request;
+    struct Held;
 
     // ---- the thread and its jobs (SipStack.cpp)
     void SipThread(std::string addr, uint16_t udp, uint16_t tcp);
     int StartOnThread(const std::string& addr, uint16_t udp, uint16_t tcp);
     void StopOnThread();
     int Exec(std::function<int()> fn);
+    // Queues fn for the SIP thread without waiting for it (dropped when the stack is not running).
+    void Post(std::function<void()> fn);
     static void OnWakeup(int id, void* data, void* arg);
     void RunJobs();
     bool ValidSlot(int callid) const { return callid >= 1 && callid <= kSipMaxSlots; }
@@ -183,6 +189,14 @@ private:
     void CancelPendingInvite(const struct sip_msg* cancel);
     std::string MakeUri(const std::string& dest, const std::string& domain) const;
     void EndSlot(int callid);
+    // The lowest free slot whose line waits for a call, taken for an incoming INVITE; 0 when none.
+    int TakeListeningSlot();
+    void GiveInvite(int callid, const struct sip_msg* msg, const std::string& callId);
+    // Gives held INVITEs, oldest first, to the lines that wait now.
+    void GiveHeld();
+    // Ends a held INVITE with a final answer (0: none, the caller's CANCEL already answered it).
+    void DropHeld(Held* h, uint16_t code);
+    static void OnHoldTimeout(void* arg);
 
     // ---- accounts (SipStack.cpp)
     int AddAccount(const SipAccountArgs& a, bool doRegister);
@@ -247,6 +261,13 @@ private:
     std::map<std::string, int> callIds_;             // Call-ID of each slot's call, SIP thread only
     std::vector<struct sipsess*> retired_;           // sessions let go once the handler that ended them returns
     std::vector<Request*> requests_;                 // requests in flight, SIP thread only
+    // INVITEs ringing until a line waits (SIP thread only), oldest first, and by Call-ID.
+    std::deque<std::unique_ptr<Held>> held_;
+    std::map<std::string, Held*> heldIds_;
+    // Held INVITEs and those being placed: raised before an INVITE looks for a line, so that a line that starts
+    // waiting either is found by that look or sees the count and asks for the held ones.
+    std::atomic<int> holding_{0};
+    std::atomic<uint32_t> holdMs_{10000};
 
     std::mutex accLock_;
     std::map<int, std::unique_ptr<Account>> accounts_;

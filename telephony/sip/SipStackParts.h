@@ -42,6 +42,14 @@ struct SipStack::SlotSip {
     std::string user; // the user of our Contact
 };
 
+// An incoming INVITE that rings (180) until a line waits for a call, or its time runs out.
+struct SipStack::Held {
+    SipStack* stack = nullptr;
+    const struct sip_msg* msg = nullptr; // referenced; answered with its own To tag
+    std::string callId;
+    struct tmr timer;
+};
+
 // Credentials handed to libre for a digest challenge (a libre object, so that libre may hold it).
 struct SipStack::Creds {
     char* user;

@@ -194,7 +194,11 @@ int TagSipCall::WaitRing(int32_t count) {
             ringing_ = 1;
             MarkConnected();
             SetCharge(1);
-            Answer(1);
+            // A caller who cancelled while the line answered is gone: the line waits for the next call.
+            if (Answer(1) < 0 && CallEnded()) {
+                Hangup();
+                continue;
+            }
             break;
         }
         if (r < 0) break;
@@ -215,7 +219,10 @@ int TagSipCall::IsRings(int32_t count) {
     ringing_ = 1;
     MarkConnected();
     SetCharge(1);
-    Answer(1);
+    if (Answer(1) < 0 && CallEnded()) {
+        Hangup();
+        return 0;
+    }
     ClearKeys();
     return 1;
 }
@@ -235,8 +242,19 @@ int TagSipCall::SetCharge(int32_t) {
     return r;
 }
 
+bool TagSipCall::CallEnded() {
+    int s = PollCallState();
+    return lastType_ == kSipTypeNone || IsCallEndState(s);
+}
+
 int TagSipCall::Answer(int32_t) {
-    if (!WaitCallState(kSipStProceeding, kAnswerWaitSeconds)) return -1;
+    // The provisional answer lets the call be accepted; a call that ends first (the caller's CANCEL, a request
+    // the stack refused) ends the wait.
+    bool ready = WaitLine(int64_t(kAnswerWaitSeconds) * 1000, [&] {
+        int s = PollCallState();
+        return s == kSipStProceeding || s == kSipStEstablished || CallEnded();
+    });
+    if (!ready || lastState_ != kSipStProceeding) return -1;
     int r = ua_->sip_call_accept(mCallid);
     WriteLogF("sip_call_accept(callid=%d): %d", mCallid, r);
     MarkConnected();

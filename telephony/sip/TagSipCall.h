@@ -163,6 +163,8 @@ private:
     // Milliseconds until the maximum talk time runs out (WakeEvent::kForever when none applies).
     int64_t TalkLimitLeft() const;
     bool IsCallEndState(int state) const;
+    // True when the slot's call has ended (or the slot is free).
+    bool CallEnded();
 
     // ---- media helpers (TagSipCallMedia.cpp)
     void OfferAnswerStep();

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zz::test {
@@ -95,11 +96,12 @@ public:
     // ---- results the test chooses
     int startResult = 0, mediaInitResult = 0, callOutResult = 0, playCreateResult = 0, playStartResult = 0;
     int recStartResult = 0, sessionCreateResult = 0, accountState = kSipRegOk;
-    bool playEndsAtOnce = true;            // a play has ended when the line first looks
-    bool acceptEstablishes = true;         // false: the caller's ACK does not come until the test sets the state
-    std::atomic<int> playEndReads{0};      // looks at a play's end (a line that spins looks without bound)
-    std::atomic<uint16_t> peerPort{40000}; // the peer's RTP port in its SDP
-    int32_t recordedAtOnce = 0;            // samples a recording holds when the line first looks
+    bool playEndsAtOnce = true;              // a play has ended when the line first looks
+    int provisionalState = kSipStProceeding; // the state the next provisional answer leaves (once)
+    bool acceptEstablishes = true;           // false: the caller's ACK does not come until the test sets the state
+    std::atomic<int> playEndReads{0};        // looks at a play's end (a line that spins looks without bound)
+    std::atomic<uint16_t> peerPort{40000};   // the peer's RTP port in its SDP
+    int32_t recordedAtOnce = 0;              // samples a recording holds when the line first looks
     bool started = false;
     std::atomic<int> ansCodeReads{0}; // the line took an answer code (a hand-shake for the tests)
 
@@ -163,8 +165,8 @@ public:
     }
     int sip_call_provisional(int c, int code) override {
         Note("sip_call_provisional(" + std::to_string(code) + ")");
-        Change(c, [](Slot& s) {
-            if (s.state == kSipStOffered) s.state = kSipStProceeding;
+        Change(c, [&](Slot& s) {
+            if (s.state == kSipStOffered) s.state = std::exchange(provisionalState, kSipStProceeding);
         });
         return started ? 0 : -1;
     }

@@ -90,6 +90,26 @@ TEST_F(SipCallTest, WaitRingAnswersAnOfferedCallWithTheProvisionalCodeOfTheHangu
     EXPECT_TRUE(fake.Called("sip_call_provisional(180)"));
 }
 
+TEST_F(SipCallTest, ACallCancelledWhileTheLineAnswersIsReleasedAndTheLineWaitsForTheNext) {
+    TagSipCall& c = Call(0);
+    fake.provisionalState = kSipStCancelled; // the caller's CANCEL came just after the line took the call
+    fake.Offer(1);
+    std::atomic<bool> done{false};
+    worker = std::thread([&] {
+        c.WaitRing(1);
+        done = true;
+    });
+    while (!fake.Get(1).listen && !done)
+        std::this_thread::yield();
+    EXPECT_FALSE(done) << "WaitRing answered a cancelled call";
+    EXPECT_FALSE(fake.Called("sip_call_accept"));
+    EXPECT_EQ(c.callState, kCallReleased);
+    fake.Offer(1);
+    Join();
+    EXPECT_EQ(c.callState, kCallConnected);
+    EXPECT_EQ(Count("sip_call_accept"), 1u);
+}
+
 TEST_F(SipCallTest, HangupRejectsAnOfferedCallWithBusyOrTheCauseAndThenDoesNothing) {
     TagSipCall& c = Call(0);
     std::string caller, called;

@@ -1,0 +1,130 @@
+// The SIP stack on loopback against a peer of the test's own that sends SIP datagrams by hand: which INVITE goes to
+// which waiting line, and what the caller hears meanwhile.
+#include "telephony/sip/SipStack.h"
+#include "platform/WakeEvent.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace zz;
+
+namespace {
+
+// A UDP SIP peer on 127.0.0.1: sends requests to the stack and reads its answers.
+class Peer {
+public:
+    Peer() {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~Peer() { close(fd_); }
+    void Send(uint16_t to, const std::string& text) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(to);
+        sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    // The next answer for the Call-ID whose CSeq names the method; empty when none came (the bound only ends a
+    // test that has gone wrong).
+    std::string Next(const std::string& callId, const std::string& method = "INVITE") {
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 10000) <= 0) return {};
+            char buf[4096];
+            ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            std::string m(buf, n > 0 ? size_t(n) : 0);
+            if (m.find("Call-ID: " + callId + "\r\n") != std::string::npos &&
+                m.find(" " + method + "\r\n") != std::string::npos && m.rfind("SIP/2.0 100 ", 0) != 0)
+                return m;
+        }
+    }
+    std::string Request(const std::string& method, const std::string& callId, uint16_t to, bool contact = true) {
+        std::string p = std::to_string(port_);
+        return method + " sip:2000@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + p +
+               ";branch=z9hG4bK" + callId + "\r\nFrom: <sip:1001@127.0.0.1:" + p + ">;tag=" + callId +
+               "\r\nTo: <sip:2000@127.0.0.1>\r\nCall-ID: " + callId + "\r\nCSeq: 1 " + method + "\r\n" +
+               (contact ? "Contact: <sip:1001@127.0.0.1:" + p + ">\r\n" : "") +
+               "Max-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+    }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+int Code(const std::string& answer) {
+    return answer.size() > 12 ? std::atoi(answer.c_str() + 8) : 0;
+}
+
+class SipStackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(stack.sip_start_ex("127.0.0.1", 0, 0), 0);
+        port = stack.UdpPort();
+        for (int i = 1; i <= 3; ++i)
+            stack.sip_set_call_waker(i, &wake[i]);
+    }
+    void TearDown() override { stack.sip_exit(); }
+    // Waits until the slot holds an offered call.
+    void Offered(int callid) {
+        wake[callid].WaitFor(10000, [&] { return stack.get_callin_state(callid) == kSipStOffered; });
+        ASSERT_EQ(stack.get_callin_state(callid), kSipStOffered);
+    }
+    SipStack stack;
+    uint16_t port = 0;
+    WakeEvent wake[4];
+    Peer peer;
+};
+
+TEST_F(SipStackTest, AnInviteNoLineWaitsForRingsUntilTheFirstLineWaitsInTheOrderTheyCame) {
+    for (const char* id : {"c1", "c2", "c3"}) {
+        peer.Send(port, peer.Request("INVITE", id, port));
+        EXPECT_EQ(Code(peer.Next(id)), 180) << id;
+    }
+    peer.Send(port, peer.Request("INVITE", "c1", port)); // a retransmission rings on
+    EXPECT_EQ(Code(peer.Next("c1")), 180);
+    EXPECT_EQ(stack.get_call_type(1), kSipTypeNone);
+
+    // The caller of c2 gives up: its INVITE ends as cancelled.
+    peer.Send(port, peer.Request("CANCEL", "c2", port));
+    std::string a = peer.Next("c2", "CANCEL"), b = peer.Next("c2");
+    EXPECT_EQ(Code(a), 200);
+    EXPECT_EQ(Code(b), 487);
+
+    stack.sip_set_call_listen(2, true);
+    Offered(2);
+    std::string from;
+    stack.sip_get_peer_msg(2, from, a, 4096);
+    EXPECT_NE(a.find("Call-ID: c1"), std::string::npos) << "the oldest call first";
+    stack.sip_set_call_listen(1, true);
+    Offered(1);
+    stack.sip_get_peer_msg(1, from, a, 4096);
+    EXPECT_NE(a.find("Call-ID: c3"), std::string::npos);
+    EXPECT_EQ(stack.sip_call_reject(1, 486), 0);
+    EXPECT_EQ(Code(peer.Next("c3")), 486);
+    EXPECT_EQ(stack.sip_call_reject(2, 486), 0);
+    EXPECT_EQ(Code(peer.Next("c1")), 486);
+}
+
+TEST_F(SipStackTest, AHeldInviteIsRefusedWhenItsTimeRunsOutAndOneWithoutContactAtOnce) {
+    stack.SetCallHoldMs(50);
+    peer.Send(port, peer.Request("INVITE", "late", port));
+    EXPECT_EQ(Code(peer.Next("late")), 180);
+    EXPECT_EQ(Code(peer.Next("late")), 486);
+    stack.sip_set_call_listen(1, true);
+    peer.Send(port, peer.Request("INVITE", "nocontact", port, false));
+    EXPECT_EQ(Code(peer.Next("nocontact")), 400);
+    EXPECT_EQ(stack.get_call_type(1), kSipTypeNone) << "the waiting line was not given it";
+}
+
+} // namespace
