@@ -270,6 +270,10 @@ TEST_F(SipCallTest, AKeyWaitOfAnAnsweredCallWhoseAckHasNotComeBlocksUntilTheAck)
     int reads = fake.playEndReads;
     EXPECT_LT(reads, 100) << "the key wait spins while the ACK is awaited";
     size_t plays = Count("ms_playing_create");
+    {
+        std::lock_guard<std::mutex> g(fake.m);
+        fake.playEndsAtOnce = false; // the prompt started again plays on
+    }
     fake.SetState(1, kSipTypeIn, kSipStEstablished); // the ACK
     while (Count("ms_playing_create") == plays && fake.playEndReads < reads + 100000)
         std::this_thread::yield();
