@@ -173,6 +173,9 @@ TagRemoteCtrl::TagRemoteCtrl(int32_t lineCount, int32_t port, int32_t maxConn, T
 
 TagRemoteCtrl::~TagRemoteCtrl() {
     stop_ = true;
+    // The accepting thread waits on its socket alone, woken by the shut-down; the serving thread on wake_, which
+    // it drains (a shared event would be drained under the other's feet, leaving it asleep).
+    if (listenFd_ >= 0) ::shutdown(listenFd_, SHUT_RDWR);
     wake_.Signal();
     if (listenThread_.joinable()) listenThread_.join();
     if (serveThread_.joinable()) serveThread_.join();
@@ -251,7 +254,7 @@ void TagRemoteCtrl::DelConnByAddr(const std::string& address) {
 
 void TagRemoteCtrl::ListenTcpThread() {
     WriteRunLogF("TagRemoteCtrl::ListenTcpThread(hd=%d)...", listenFd_);
-    std::vector<pollfd> fds{{listenFd_, POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
+    std::vector<pollfd> fds{{listenFd_, POLLIN, 0}};
     while (!stop_.load()) {
         if (WaitReadable(fds) < 0) break;
         if (stop_.load()) break;

@@ -173,3 +173,12 @@ TEST(RemoteMonitor, NoConnectionsAllowedOpensNoPort) {
     EXPECT_FALSE(server.Running());
     EXPECT_EQ(server.BoundPort(), -1);
 }
+
+TEST(RemoteMonitor, StopsWhileItsThreadsWaitWithoutAClient) {
+    // Both threads sleep in their waits when the server is deleted: each must wake, whichever runs first.
+    TagMonitor mon(1);
+    for (int i = 0; i < 100; ++i) {
+        TagRemoteCtrl server(1, 0, 1, &mon);
+        ASSERT_TRUE(server.Running());
+    }
+}
