@@ -70,6 +70,10 @@ public:
         out = callerId;
         return 1;
     }
+    int GetCalleeId(std::string& out) override {
+        out = calleeId;
+        return 1;
+    }
     int IsRinging(std::string& caller, std::string& called) override {
         caller = callerId;
         called = "555";
