@@ -119,6 +119,8 @@ struct MsrpEngine::Transfer {
 struct MsrpEngine::Conn {
     int fd = -1;
     bool connecting = false;
+    bool inbound = false;  // accepted from a peer
+    uint64_t accepted = 0; // its order among the accepted ones
     std::string in, out;
     int transfer = 0; // the transfer it carries, once known
 };
@@ -370,7 +372,12 @@ void MsrpEngine::Thread() {
             std::lock_guard<std::mutex> g(m_);
             if (quit_) return;
             fds.push_back({wakeFd_, POLLIN, 0});
-            fds.push_back({listenFd_, POLLIN, 0});
+            // A listener whose accept failed for want of descriptors stays readable: it is looked at again a
+            // second later rather than at once.
+            uint64_t now0 = NowMs();
+            bool resting = acceptRestUntil_ > now0;
+            fds.push_back({listenFd_, short(resting ? 0 : POLLIN), 0});
+            if (resting) timeout = int(acceptRestUntil_ - now0);
             for (auto& [fd, c] : conns_)
                 fds.push_back({fd, short(POLLIN | (c->connecting || !c->out.empty() ? POLLOUT : 0)), 0});
             uint64_t now = NowMs();
@@ -423,9 +430,31 @@ void MsrpEngine::Thread() {
 void MsrpEngine::Accept() {
     for (;;) {
         int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return;
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                acceptRestUntil_ = NowMs() + 1000;
+            return;
+        }
+        // Peers hold at most as many connections as there are transfers at once: beyond that the oldest one that
+        // carries no transfer makes room, or the new one is refused.
+        size_t inbound = 0;
+        Conn* idle = nullptr;
+        for (auto& [f, c] : conns_) {
+            if (!c->inbound) continue;
+            ++inbound;
+            if (!Find(c->transfer) && (!idle || c->accepted < idle->accepted)) idle = c.get();
+        }
+        if (inbound >= pool_) {
+            if (!idle) {
+                close(fd);
+                continue;
+            }
+            CloseConn(idle->fd);
+        }
         auto c = std::make_unique<Conn>();
         c->fd = fd;
+        c->inbound = true;
+        c->accepted = ++accepted_;
         conns_[fd] = std::move(c);
     }
 }
@@ -547,7 +576,8 @@ void MsrpEngine::TakeSend(Conn& c, const std::string& tid, const std::map<std::s
         Finish(*t, kAborted);
         return;
     }
-    if (first - 1 + int64_t(body.size()) > t->size) {
+    // The chunk ends within the file (computed so that a start near the largest number cannot overflow).
+    if (int64_t(body.size()) > t->size || first - 1 > t->size - int64_t(body.size())) {
         respond(413, "Message Too Large");
         Finish(*t, kFileError);
         return;

@@ -70,6 +70,8 @@ private:
     int port_ = 0;
     size_t pool_ = 64;
     int listenFd_ = -1;
+    uint64_t accepted_ = 0;        // connections accepted so far
+    uint64_t acceptRestUntil_ = 0; // ms of the steady clock: the listener rests after an accept failed
     int wakeFd_ = -1;
     bool quit_ = false;
     std::thread thread_;

@@ -411,6 +411,8 @@ int SipStack::OnOffer(mbuf** descp, const sip_msg* msg, void* arg) {
     std::string answer =
         peer.empty() ? SdpOffer(addr, mine.port, self->codecs_) : SdpAnswer(addr, mine.port, peer);
     if (answer.empty()) return EPROTO;
+    // The same session as our last SDP, one version on.
+    answer = SdpNextVersion(local, answer);
     self->Update(ss.callid, [&](Slot& s) {
         s.localSdp = answer;
         if (!peer.empty()) {

@@ -151,6 +151,7 @@ void SipStack::QueueProxy(const sip_msg* msg) {
 
 bool SipStack::OnResponse(const sip_msg* msg, void* arg) {
     auto* self = static_cast<SipStack*>(arg);
+    if (self->TakeProbe(msg)) return true;
     if (self->workType_ != 1 || PlStr(msg->via.branch).compare(0, 11, kBranchMark) != 0) return false;
     // A response to a request a script forwarded: our Via off, on to the next one.
     Fields f;

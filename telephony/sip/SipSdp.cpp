@@ -155,6 +155,25 @@ bool SdpPeerMedia(const std::string& sdp, int& type, std::string& addr, int& por
     return true;
 }
 
+std::string SdpNextVersion(const std::string& previous, const std::string& fresh) {
+    // "o=<user> <session id> <version> IN IP4 <addr>": the positions of the id and the version in a text.
+    auto fields = [](const std::string& sdp, size_t& idAt, size_t& verAt, size_t& verEnd) {
+        size_t o = sdp.compare(0, 2, "o=") == 0 ? 0 : sdp.find("\no=");
+        if (o == std::string::npos) return false;
+        if (sdp[o] == '\n') ++o;
+        idAt = sdp.find(' ', o);
+        if (idAt == std::string::npos) return false;
+        verAt = sdp.find(' ', ++idAt);
+        if (verAt == std::string::npos) return false;
+        verEnd = sdp.find(' ', ++verAt);
+        return verEnd != std::string::npos;
+    };
+    size_t pi, pv, pe, fi, fv, fe;
+    if (!fields(previous, pi, pv, pe) || !fields(fresh, fi, fv, fe)) return fresh;
+    unsigned long long version = std::strtoull(previous.c_str() + pv, nullptr, 10) + 1;
+    return fresh.substr(0, fi) + previous.substr(pi, pv - 1 - pi) + " " + std::to_string(version) + fresh.substr(fe);
+}
+
 std::string SdpFixAddr(const std::string& sdp, const std::string& addr) {
     std::string out;
     for (const std::string& l : Lines(sdp)) {

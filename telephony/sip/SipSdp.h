@@ -35,6 +35,10 @@ std::string SdpAnswer(const std::string& addr, int port, const std::string& peer
 // -1 none), address, port and event type.
 bool SdpPeerMedia(const std::string& sdp, int& type, std::string& addr, int& port, int& eventPt);
 
+// fresh as the next version of the session described by previous (RFC 3264): its o= line takes previous's session
+// id and previous's version plus one. fresh as it is when previous has no o= line.
+std::string SdpNextVersion(const std::string& previous, const std::string& fresh);
+
 // The same SDP with every "0.0.0.0" of its o= and c= lines replaced by addr: no peer can send to "any".
 std::string SdpFixAddr(const std::string& sdp, const std::string& addr);
 

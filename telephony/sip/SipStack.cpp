@@ -7,6 +7,7 @@
 #include "telephony/sip/SipSdp.h"
 #include "telephony/sip/SipStackParts.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <ctime>
 #include <future>
@@ -153,6 +154,11 @@ int SipStack::sip_start_ex(const char* addr, uint16_t udpPort, uint16_t tcpPort)
 int SipStack::StartOnThread(const std::string& addr, uint16_t udp, uint16_t tcp) {
     int err = libre_init();
     if (err) return err;
+    // libre's descriptor table holds 1,024 unless sized first, and the lines' wake events are made before the
+    // stack: its sockets (the TCP listener, each TCP peer) come above that.
+    rlimit rl{};
+    rlim_t most = getrlimit(RLIMIT_NOFILE, &rl) == 0 ? rl.rlim_cur : 65536;
+    fd_setsize(int(std::clamp<rlim_t>(most, 1024, 1 << 20)));
     sa nsv[4];
     uint32_t nsn = 4;
     if (dns_srv_get(nullptr, 0, nsv, &nsn) == 0 && nsn) dnsc_alloc(&dnsc_, nullptr, nsv, nsn);
@@ -181,6 +187,9 @@ int SipStack::StartOnThread(const std::string& addr, uint16_t udp, uint16_t tcp)
         std::lock_guard<std::mutex> g(jobsLock_);
         accepting_ = true;
     }
+    undecodableTimer_ = new tmr;
+    tmr_init(undecodableTimer_);
+    SendProbe();
     char text[160];
     std::snprintf(text, sizeof text, "SIP listening on %s: udp %u, tcp %u", addr.c_str(), LocalPort(SIP_TRANSP_UDP),
                   LocalPort(SIP_TRANSP_TCP));
@@ -228,6 +237,12 @@ void SipStack::StopOnThread() {
     {
         std::lock_guard<std::mutex> g(jobsLock_);
         mq_ = static_cast<mqueue*>(mem_deref(mq_));
+    }
+    datagramHelper_ = static_cast<udp_helper*>(mem_deref(datagramHelper_));
+    if (undecodableTimer_) {
+        tmr_cancel(undecodableTimer_);
+        delete undecodableTimer_;
+        undecodableTimer_ = nullptr;
     }
     resp_ = static_cast<sip_lsnr*>(mem_deref(resp_));
     late_ = static_cast<sip_lsnr*>(mem_deref(late_));
@@ -296,6 +311,65 @@ void SipStack::Retire(sipsess* sess) {
     retired_.push_back(sess);
     std::lock_guard<std::mutex> g(jobsLock_);
     if (mq_) mqueue_push(mq_, 0, nullptr);
+}
+
+// ---- undecodable datagrams
+
+void SipStack::SendProbe() {
+    probeId_ = "zz-probe-" + RandomToken();
+    std::string to = bindAny_ ? std::string("127.0.0.1") : bindAddr_;
+    std::string text = "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP " + to + ":9;branch=z9hG4bK" + probeId_ +
+                       "\r\nFrom: <sip:probe@" + to + ">;tag=1\r\nTo: <sip:probe@" + to +
+                       ">;tag=2\r\nCall-ID: " + probeId_ + "\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n";
+    sa dst;
+    if (sa_set_str(&dst, to.c_str(), LocalPort(SIP_TRANSP_UDP)) != 0) return;
+    int fd = socket(dst.u.sa.sa_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    (void)!sendto(fd, text.data(), text.size(), 0, &dst.u.sa, dst.len);
+    close(fd);
+}
+
+bool SipStack::TakeProbe(const sip_msg* msg) {
+    if (msg->req || msg->tp != SIP_TRANSP_UDP || datagramHelper_ || probeId_.empty() ||
+        pl_strcmp(&msg->callid, probeId_.c_str()) != 0)
+        return false;
+    udp_register_helper(&datagramHelper_, static_cast<udp_sock*>(msg->sock), 0, nullptr, OnDatagram, this);
+    return true;
+}
+
+bool SipStack::OnDatagram(sa* src, mbuf* mb, void* arg) {
+    auto* self = static_cast<SipStack*>(arg);
+    const size_t left = mbuf_get_left(mb);
+    const uint8_t* p = mbuf_buf(mb);
+    // Left to libre: what it drops unread (4 bytes or less) and STUN (its magic cookie).
+    if (left <= 4 || (left >= 8 && p[4] == 0x21 && p[5] == 0x12 && p[6] == 0xA4 && p[7] == 0x42)) return false;
+    const size_t pos = mb->pos;
+    sip_msg* msg = nullptr;
+    int err = sip_msg_decode(&msg, mb);
+    mem_deref(msg);
+    mb->pos = pos;
+    if (!err) return false;
+    char from[64] = {};
+    re_snprintf(from, sizeof from, "%J", src);
+    self->undecodableFrom_ = from;
+    ++self->undecodable_;
+    if (!tmr_isrunning(self->undecodableTimer_)) {
+        // The first of a spell is logged at once, the rest summed up each minute.
+        WriteRunLogF("SIP: a datagram from %s is no SIP message (more are counted each minute)", from);
+        self->undecodableLogged_ = self->undecodable_.load();
+        tmr_start(self->undecodableTimer_, 60000, OnUndecodableSummary, self);
+    }
+    return true;
+}
+
+void SipStack::OnUndecodableSummary(void* arg) {
+    auto* self = static_cast<SipStack*>(arg);
+    uint64_t now = self->undecodable_.load(), more = now - self->undecodableLogged_;
+    if (!more) return;
+    WriteRunLogF("SIP: %llu more datagrams were no SIP message in the last minute (the last from %s)",
+                 static_cast<unsigned long long>(more), self->undecodableFrom_.c_str());
+    self->undecodableLogged_ = now;
+    tmr_start(self->undecodableTimer_, 60000, OnUndecodableSummary, self);
 }
 
 // ---- addresses

@@ -30,6 +30,8 @@ struct mqueue;
 struct dnsc;
 struct mbuf;
 struct sa;
+struct tmr;
+struct udp_helper;
 
 namespace zz {
 
@@ -136,6 +138,9 @@ public:
     // How long an INVITE that finds no line waiting is kept ringing for the first line that waits (then 486).
     void SetCallHoldMs(uint32_t ms) { holdMs_ = ms; }
 
+    // Datagrams on the SIP port that were no SIP message (counted, and summed up in the run log each minute).
+    uint64_t UndecodableDatagrams() const { return undecodable_.load(); }
+
     // The UDP port the stack listens on (0 when not started): the one the system chose for port 0.
     uint16_t UdpPort() {
         int p = Exec([this] { return int(LocalPort(0)); });
@@ -170,6 +175,12 @@ private:
     std::string LocalAddrFor(const std::string& host);
     uint16_t LocalPort(int tp) const;
     std::string ContactFor(const std::string& user, const std::string& host, int tp);
+    // libre writes a line to standard error for every undecodable datagram: a peer could flood it. A datagram
+    // the stack sends itself at the start shows the UDP socket, whose datagrams are then looked at first.
+    void SendProbe();
+    bool TakeProbe(const struct sip_msg* msg);
+    static bool OnDatagram(struct sa* src, struct mbuf* mb, void* arg);
+    static void OnUndecodableSummary(void* arg);
     void Retire(struct sipsess* sess);
     static void RetireLater(void* arg);
 
@@ -268,6 +279,13 @@ private:
     // waiting either is found by that look or sees the count and asks for the held ones.
     std::atomic<int> holding_{0};
     std::atomic<uint32_t> holdMs_{10000};
+    // undecodable datagrams (SIP thread, the count read by anyone)
+    std::string probeId_;
+    struct udp_helper* datagramHelper_ = nullptr;
+    std::atomic<uint64_t> undecodable_{0};
+    uint64_t undecodableLogged_ = 0;
+    std::string undecodableFrom_;
+    struct tmr* undecodableTimer_ = nullptr;
 
     std::mutex accLock_;
     std::map<int, std::unique_ptr<Account>> accounts_;

@@ -4,6 +4,7 @@
 #include "platform/WakeEvent.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -48,13 +49,16 @@ public:
                 return m;
         }
     }
-    std::string Request(const std::string& method, const std::string& callId, uint16_t to, bool contact = true) {
-        std::string p = std::to_string(port_);
+    std::string Request(const std::string& method, const std::string& callId, uint16_t to, bool contact = true,
+                        const std::string& body = "", const std::string& toTag = "", int cseq = 1) {
+        std::string p = std::to_string(port_), n = std::to_string(cseq);
         return method + " sip:2000@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + p +
-               ";branch=z9hG4bK" + callId + "\r\nFrom: <sip:1001@127.0.0.1:" + p + ">;tag=" + callId +
-               "\r\nTo: <sip:2000@127.0.0.1>\r\nCall-ID: " + callId + "\r\nCSeq: 1 " + method + "\r\n" +
+               ";branch=z9hG4bK" + callId + n + (method == "ACK" ? "a" : "") + "\r\nFrom: <sip:1001@127.0.0.1:" + p +
+               ">;tag=" + callId + "\r\nTo: <sip:2000@127.0.0.1>" + (toTag.empty() ? "" : ";tag=" + toTag) +
+               "\r\nCall-ID: " + callId + "\r\nCSeq: " + n + " " + method + "\r\n" +
                (contact ? "Contact: <sip:1001@127.0.0.1:" + p + ">\r\n" : "") +
-               "Max-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+               (body.empty() ? "" : "Content-Type: application/sdp\r\n") +
+               "Max-Forwards: 70\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     }
 
 private:
@@ -64,6 +68,19 @@ private:
 
 int Code(const std::string& answer) {
     return answer.size() > 12 ? std::atoi(answer.c_str() + 8) : 0;
+}
+
+// The text after the first "key" of a message, to the end of its line.
+std::string After(const std::string& m, const std::string& key) {
+    size_t at = m.find(key);
+    if (at == std::string::npos) return {};
+    at += key.size();
+    return m.substr(at, m.find_first_of(";\r", at) - at);
+}
+
+std::string PeerSdp(int rtpPort, int version) {
+    return "v=0\r\no=peer 7 " + std::to_string(version) + " IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n" +
+           "t=0 0\r\nm=audio " + std::to_string(rtpPort) + " RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\n";
 }
 
 class SipStackTest : public ::testing::Test {
@@ -125,6 +142,49 @@ TEST_F(SipStackTest, AHeldInviteIsRefusedWhenItsTimeRunsOutAndOneWithoutContactA
     peer.Send(port, peer.Request("INVITE", "nocontact", port, false));
     EXPECT_EQ(Code(peer.Next("nocontact")), 400);
     EXPECT_EQ(stack.get_call_type(1), kSipTypeNone) << "the waiting line was not given it";
+}
+
+TEST_F(SipStackTest, AReInvitesAnswerKeepsTheSessionIdAndRaisesTheVersion) {
+    stack.sip_set_call_listen(1, true);
+    peer.Send(port, peer.Request("INVITE", "ri", port, true, PeerSdp(40000, 1)));
+    Offered(1);
+    std::string peerSdp, answer;
+    ASSERT_EQ(stack.sip_call_get_peer_sdp(1, peerSdp), 0);
+    ASSERT_EQ(stack.sip_get_sdp_answer("127.0.0.1", 41000, peerSdp.c_str(), answer), 0);
+    ASSERT_EQ(stack.sip_call_provider_answer_sdp(1, answer.c_str()), 0);
+    ASSERT_EQ(stack.sip_call_accept(1), 0);
+    std::string ok = peer.Next("ri", "1 INVITE");
+    ASSERT_EQ(Code(ok), 200);
+    std::string tag = After(ok, "To: <sip:2000@127.0.0.1>;tag="), origin = After(ok, "o=zuzod ");
+    peer.Send(port, peer.Request("ACK", "ri", port, true, "", tag));
+    peer.Send(port, peer.Request("INVITE", "ri", port, true, PeerSdp(40002, 2), tag, 2));
+    std::string again = peer.Next("ri", "2 INVITE");
+    ASSERT_EQ(Code(again), 200);
+    std::string id = origin.substr(0, origin.find(' '));
+    EXPECT_EQ(After(again, "o=zuzod "),
+              id + " " + std::to_string(std::stoull(origin.substr(id.size() + 1)) + 1) + " IN IP4 127.0.0.1")
+        << "was " << origin;
+    stack.sip_call_bye(1);
+}
+
+TEST_F(SipStackTest, DatagramsThatAreNoSipMessageAreCountedNotWrittenOut) {
+    // Standard error goes to a file for the while.
+    fflush(stderr);
+    int saved = dup(2);
+    FILE* err = tmpfile();
+    dup2(fileno(err), 2);
+    for (int i = 0; i < 3; ++i)
+        peer.Send(port, "junk that is no SIP message at all\r\n\r\n");
+    // An OPTIONS behind them on the same socket: once it is answered, the junk was read.
+    peer.Send(port, peer.Request("OPTIONS", "after", port));
+    std::string ok = peer.Next("after", "OPTIONS");
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    EXPECT_EQ(Code(ok), 200);
+    EXPECT_EQ(stack.UndecodableDatagrams(), 3u);
+    EXPECT_EQ(ftell(err), 0L) << "nothing was written to standard error";
+    fclose(err);
 }
 
 } // namespace

@@ -129,6 +129,28 @@ def test_incoming_call(exe, work):
         lines.stop()
 
 
+def test_tcp_call(exe, work):
+    """A call over TCP to lines whose process holds more than 1,024 descriptors before the stack starts: answered,
+    the caller hears the prompt, the line hangs up."""
+    subprocess.run(["sox", "-n", "-r", "8000", "-c", "1", "-e", "a-law", os.path.join(work, "prompt.wav"),
+                    "synth", "1.5", "sine", "440", "vol", "0.5"], check=True)
+    lines = Lines(exe, work, lines_cfg(), held_fds=1100)
+    caller = Baresip(work)
+    try:
+        lines.listen(0)
+        check(caller.command("dial", f"sip:2000@127.0.0.1:{lines.tcp_port};transport=tcp")["ok"], "baresip dials")
+        check(lines.wait(0, "ring")[0] == 0, "answered")
+        caller.event("CALL_ESTABLISHED")
+        check(lines.run(0, "play", "prompt.wav")[0] == 1, "the prompt played")
+        lines.run(0, "hangup")
+        caller.event("CALL_CLOSED")
+        caller.stop()
+        near(tone_of(caller.recordings()[0], 0.2), 440, "the caller heard the prompt")
+    finally:
+        caller.stop()
+        lines.stop()
+
+
 def test_outgoing_calls(exe, work):
     """OutCall to baresip: refused with 486; answered after a provisional 183 with early media; and to SIPp,
     declined with 603."""

@@ -188,12 +188,18 @@ class Baresip:
 class Lines:
     """SIP lines of the real driver in a process of their own (zz_sip_line), in workdir with its SipCfg.ini."""
 
-    def __init__(self, exe, workdir, cfg):
+    def __init__(self, exe, workdir, cfg, held_fds=0):
+        """held_fds: descriptors the process starts with open, as many lines' wake events would hold."""
         self.dir = workdir
         with open(os.path.join(workdir, "SipCfg.ini"), "w") as f:
             f.write(cfg)
-        self.proc = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, cwd=workdir)
+        held = [os.open(os.devnull, os.O_RDONLY) for _ in range(held_fds)]
+        try:
+            self.proc = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                         stderr=subprocess.STDOUT, cwd=workdir, pass_fds=held)
+        finally:
+            for fd in held:
+                os.close(fd)
         self.out = LineReader(self.proc.stdout, os.path.join(workdir, "lines.log"))
         m = self.out.wait_for(r"^ready (-?\d+)")
         if m.group(1) != "0":
@@ -201,6 +207,7 @@ class Lines:
         with open(os.path.join(workdir, "run.txt"), errors="replace") as f:
             m = re.search(r"SIP listening on \S+ udp (\d+), tcp (\d+)", f.read())
         self.sip_port = int(m.group(1))
+        self.tcp_port = int(m.group(2))
         self.pending = {}
 
     def uri(self, user="1000"):
