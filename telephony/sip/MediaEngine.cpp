@@ -84,6 +84,9 @@ struct MediaEngine::Channel {
     bool marker = true;
     uint32_t eventTs = 0;
     int32_t received = 0, sent = 0;
+    // 20 ms steps since the peer's last packet; silent once it passed the limit (the line is woken once)
+    uint32_t quietSteps = 0;
+    bool silent = false;
     // media in
     std::deque<Frame> in;
     Frame cur{};
@@ -273,8 +276,17 @@ void MediaEngine::Tick() {
 
 void MediaEngine::InputPhase(Channel& c, Scratch& scratch) {
     // Without the engine's thread (a test steps it) every socket is read.
+    const int32_t before = c.received;
     if ((c.ready || epollFd_ < 0) && c.started && c.fd >= 0) Receive(c, scratch);
     c.ready = false;
+    if (c.started && !c.external) {
+        if (c.received != before) {
+            c.quietSteps = 0;
+        } else if (++c.quietSteps >= kSilentSteps && !c.silent) {
+            c.silent = true;
+            if (c.wake) c.wake->Signal();
+        }
+    }
     c.haveCur = !c.in.empty();
     if (c.haveCur) {
         c.cur = c.in.front();
@@ -572,6 +584,8 @@ int MediaEngine::ms_channel_start_ex(int ch, int type, int localPort, const char
             self->owner->Digit(*self, d);
         }, c);
     c->started = true;
+    c->quietSteps = 0;
+    c->silent = false;
     c->marker = true;
     return 0;
 }
@@ -615,6 +629,12 @@ int MediaEngine::ms_channel_reset(int ch) {
     c->eventStarted = false;
     if (c->dec) dtmf_dec_reset(c->dec, 8000, 1);
     return 0;
+}
+
+int MediaEngine::ms_channel_is_silent(int ch) {
+    std::lock_guard<std::mutex> g(m_);
+    Channel* c = FindChannel(ch);
+    return c ? c->silent ? 1 : 0 : -1;
 }
 
 int MediaEngine::ms_recv_send_count(int ch, int32_t& received, int32_t& sent) {

@@ -32,6 +32,7 @@ struct VoicePcm;
 class MediaEngine final : public SipMedia {
 public:
     static constexpr int kFrame = 160; // samples of 20 ms at 8000 per second
+    static constexpr uint32_t kSilentSteps = 3000; // 60 s without a packet from the peer: the peer is gone
     using Frame = std::array<int16_t, kFrame>;
 
     MediaEngine();
@@ -44,6 +45,7 @@ public:
     int ms_channel_stop(int ch) override;
     int ms_channel_destory(int ch) override;
     int ms_channel_reset(int ch) override;
+    int ms_channel_is_silent(int ch) override;
     int ms_recv_send_count(int ch, int32_t& received, int32_t& sent) override;
     int ms_external_channel_create(int& ch) override;
     int ms_external_channel_start(int ch, int type) override;

@@ -181,6 +181,9 @@ public:
     virtual int ms_channel_stop(int ch) = 0;
     virtual int ms_channel_destory(int ch) = 0;
     virtual int ms_channel_reset(int ch) = 0;
+    // 1 once the peer has sent nothing for 60 s since the channel started or its last packet (the channel's wake
+    // event is signalled then), 0 while it sends, -1 no such channel.
+    virtual int ms_channel_is_silent(int ch) = 0;
     virtual int ms_recv_send_count(int ch, int32_t& received, int32_t& sent) = 0;
 
     // ---- channels whose audio the system pushes and takes itself, 320-byte A-law blocks

@@ -71,7 +71,13 @@ bool TagSipCall::SlotChanged() {
                               : 0;
     int newFlag = 0;
     int oa = int8_t(ua_->get_call_oa_state_ex(mCallid, newFlag));
-    return t != lastType_ || s != lastState_ || newFlag || oa != lastOaState_;
+    return t != lastType_ || s != lastState_ || newFlag || oa != lastOaState_ || PeerFellSilent();
+}
+
+bool TagSipCall::PeerFellSilent() {
+    if (peerSilent_ || !mediaChannel || media_->ms_channel_is_silent(mediaChannel) != 1) return false;
+    peerSilent_ = true;
+    return true;
 }
 
 int64_t TagSipCall::TalkLimitLeft() const {
@@ -449,6 +455,13 @@ int TagSipCall::IsOnline() {
     PollCallState();
     int t = lastType_, s = lastState_;
     if ((t == kSipTypeOut || t == kSipTypeIn) && s == kSipStEstablished) {
+        PeerFellSilent();
+        if (peerSilent_) {
+            // A caller that vanished (no BYE, no RTP) has hung up as far as the line is concerned.
+            WriteLogAlways("no RTP from the peer for 60 s: the call ends");
+            Hangup();
+            return 0;
+        }
         std::lock_guard<std::recursive_mutex> g(lock_);
         if (playing && LoopPlayEnded()) StartLoopPlay(playFile.c_str(), 0);
         if (mhRecording && recordLimit_ > 0 && media_->ms_recorded_length(mhRecording) > recordLimit_)

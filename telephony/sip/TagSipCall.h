@@ -158,8 +158,10 @@ private:
     void Settle(uint32_t ms);
     // Blocks for ms of the Clock, or less when the line is stopped.
     void Pause(uint32_t ms);
-    // True when the slot's type or state is not what the last poll saw.
+    // True when the slot's type or state is not what the last poll saw, or the peer's media just fell silent.
     bool SlotChanged();
+    // True once, when the media engine first reports the peer silent (60 s without RTP) on this channel.
+    bool PeerFellSilent();
     // Milliseconds until the maximum talk time runs out (WakeEvent::kForever when none applies).
     int64_t TalkLimitLeft() const;
     bool IsCallEndState(int state) const;
@@ -205,6 +207,7 @@ private:
     int32_t driverValue2_ = 0;
     std::atomic<uint8_t> mediaOk_{0};
     uint8_t ringing_ = 0;
+    bool peerSilent_ = false; // the media channel's peer fell silent (line thread)
     // Another line waiting for this line's media (a link): signalled when its media or call state changes.
     std::atomic<WakeEvent*> watcher_{nullptr};
 };

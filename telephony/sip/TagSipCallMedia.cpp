@@ -93,6 +93,7 @@ bool TagSipCall::StartNewChannel() {
         return false;
     }
     mediaChannel = ch;
+    peerSilent_ = false;
     WriteLogF("ms_channel_start(mChannel=%d, mediatype=%d, mRtpPort=%d, mediaIp=%s, mediaPort=%d): 0", ch, type,
               int(mRtpPort), addr.c_str(), port);
     mediaOk_ = 1;
@@ -104,6 +105,7 @@ bool TagSipCall::StartNewChannel() {
 void TagSipCall::EndChannel() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     mediaOk_ = 0;
+    peerSilent_ = false;
     WriteLog("endChannel()...");
     if (mhPlaying) {
         WriteLogF("ms_playing_stop(mhPlaying=%d): %d", mhPlaying, media_->ms_playing_stop(mhPlaying));

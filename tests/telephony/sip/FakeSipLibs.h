@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -297,6 +298,20 @@ public:
         return 0;
     }
     int ms_channel_reset(int) override { return 0; }
+    int ms_channel_is_silent(int ch) override {
+        std::lock_guard<std::mutex> g(m);
+        return channels.count(ch) ? silentChannels.count(ch) ? 1 : 0 : -1;
+    }
+    // The peer of the channel has sent nothing for a minute: the engine marks it and wakes the line.
+    void Silence(int ch) {
+        WakeEvent* w;
+        {
+            std::lock_guard<std::mutex> g(m);
+            silentChannels.insert(ch);
+            w = channels[ch].wake;
+        }
+        if (w) w->Signal();
+    }
     int ms_recv_send_count(int, int32_t& r, int32_t& s) override {
         r = s = 0;
         return 0;
@@ -411,6 +426,7 @@ public:
     std::mutex m;
     std::map<int, Slot> slots;
     std::map<int, Channel> channels;
+    std::set<int> silentChannels;
     std::map<int, bool> playEnded;
     std::map<int, WakeEvent*> playWake;
     std::map<int, int32_t> recorded;

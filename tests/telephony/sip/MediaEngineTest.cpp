@@ -125,6 +125,23 @@ protected:
     std::map<int, int> ports;
 };
 
+TEST_F(MediaEngineTest, APeerSilentForAMinuteWakesTheLineOnce) {
+    Phone phone;
+    WakeEvent wake;
+    int ch = Channel(phone, &wake);
+    Steps(int(MediaEngine::kSilentSteps) - 10);
+    phone.Send(ports[ch], 100); // the peer speaks: the minute starts again
+    Steps(20);
+    EXPECT_EQ(media.ms_channel_is_silent(ch), 0);
+    Signalled(wake);
+    Steps(int(MediaEngine::kSilentSteps) - 19);
+    EXPECT_EQ(media.ms_channel_is_silent(ch), 1);
+    EXPECT_TRUE(Signalled(wake));
+    Steps(5);
+    EXPECT_FALSE(Signalled(wake)) << "woken once";
+    EXPECT_EQ(media.ms_channel_is_silent(999), -1);
+}
+
 TEST_F(MediaEngineTest, APlayGoesOutAsRtpAndItsEndWakesTheLine) {
     ToneFile("tone.wav", 4 * kFrame, 1000);
     Phone phone;

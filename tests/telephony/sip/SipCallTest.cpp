@@ -285,6 +285,22 @@ TEST_F(SipCallTest, AKeyWaitOfAnAnsweredCallWhoseAckHasNotComeBlocksUntilTheAck)
     EXPECT_EQ(keys, "1");
 }
 
+TEST_F(SipCallTest, ACallerWhoseMediaFellSilentHasHungUp) {
+    TagSipCall& c = Answered(0);
+    clock.SetAuto(false);
+    int result = 0;
+    std::string keys;
+    worker = std::thread([&] { result = c.GetKeys(keys, 4, 0, '#'); });
+    while (clock.Waiters() == 0)
+        std::this_thread::yield();
+    fake.Silence(c.mediaChannel);
+    Join();
+    clock.SetAuto(true);
+    EXPECT_EQ(result, -2) << "the key wait ends with the call";
+    EXPECT_TRUE(fake.Called("sip_call_bye"));
+    EXPECT_EQ(c.callState, kCallReleased);
+}
+
 // ---- play and record
 
 TEST_F(SipCallTest, PlayGivesTheEndAndAPlayThatDoesNotStartLeavesNoHandle) {
