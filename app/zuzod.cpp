@@ -19,6 +19,7 @@
 #include <pthread.h>
 #include <string>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 
 using namespace zz;
 
@@ -46,6 +47,9 @@ int BlockSignals() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Logs, recordings and script output hold what callers say and key in: other users of the machine may not
+    // read what the platform writes (the umask only ever tightens).
+    umask(umask(0) | 027);
     int signalFd = BlockSignals();
     ConsoleStart start;
     start.signalFd = signalFd;

@@ -24,6 +24,10 @@ public:
 
     // fopen with the mode as given (plus close-on-exec); an empty handle when it fails (errno tells why).
     static FileHandle Open(const char* path, const char* mode);
+    // Open for a file that only its owner and group may read, such as a log holding what callers key in: made
+    // 0640 when missing, and an existing one loses what other users may do. "r+" (made when missing, kept), "w"
+    // (emptied) or "a" (appended to), each with "b" or "+" as fopen takes them.
+    static FileHandle OpenPrivate(const char* path, const char* mode);
 
     FILE* get() const { return f_; }
     explicit operator bool() const { return f_ != nullptr; }

@@ -123,12 +123,9 @@ void TagWriteLog::SplitName(const std::string& fileName) {
     }
 }
 
-static FILE* OpenForUpdate(const std::string& name, bool truncate) {
-    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
-    if (fd < 0) return nullptr;
-    FILE* f = fdopen(fd, "r+");
-    if (!f) ::close(fd);
-    return f;
+// Logs hold what callers key in (account numbers, PINs): the platform's user and group only may read them.
+static FileHandle OpenForUpdate(const std::string& name, bool truncate) {
+    return FileHandle::OpenPrivate(name.c_str(), truncate ? "w+" : "r+");
 }
 
 void TagWriteLog::OpenFile() {
@@ -144,7 +141,7 @@ void TagWriteLog::OpenFile() {
         fullName_ += stamp;
         fullName_ += ext_;
     }
-    file_ = FileHandle(OpenForUpdate(fullName_, false));
+    file_ = OpenForUpdate(fullName_, false);
     if (!file_) return;
     fseek(file_.get(), 0, SEEK_END);
     // A dated log reopened within the same second keeps growing until the name changes; only the fixed name
@@ -155,7 +152,7 @@ void TagWriteLog::OpenFile() {
         if (::rename(fullName_.c_str(), bak.c_str()) != 0) {
             // Cannot move (another file system): copy, then start the log afresh.
             FileHandle in = FileHandle::Open(fullName_.c_str(), "rb");
-            FileHandle out = FileHandle::Open(bak.c_str(), "wb");
+            FileHandle out = FileHandle::OpenPrivate(bak.c_str(), "wb");
             if (in && out) {
                 char buf[65536];
                 size_t n;
@@ -163,7 +160,7 @@ void TagWriteLog::OpenFile() {
                     fwrite(buf, 1, n, out.get());
             }
         }
-        file_ = FileHandle(OpenForUpdate(fullName_, true));
+        file_ = OpenForUpdate(fullName_, true);
     }
 }
 
@@ -305,7 +302,7 @@ void RawLog(const char* text) {
     FormatHead(head, sizeof head);
     std::lock_guard<std::mutex> lk(g_rawLock);
     std::string name = g_rawDir.empty() ? "RawLog.txt" : g_rawDir + "/RawLog.txt";
-    FileHandle f = FileHandle::Open(name.c_str(), "a");
+    FileHandle f = FileHandle::OpenPrivate(name.c_str(), "a");
     if (!f) return;
     fputs(head, f.get());
     fputs(text ? text : "", f.get());

@@ -2,6 +2,9 @@
 #include "tests/support/LinePattern.h"
 #include "tests/support/TestDir.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
@@ -129,6 +132,28 @@ TEST(RunLog, EntryPointsHonourTheLevel) {
     std::string raw = TestDir::Read("RawLog.txt");
     EXPECT_NE(raw.find("[copied]\n"), std::string::npos);
     EXPECT_EQ(raw.find("raw hidden"), std::string::npos);
+}
+
+TEST(RunLog, LogsAreReadableByTheUserAndGroupOnly) {
+    TestDir d("runlogmode");
+    const mode_t umaskWas = umask(0);
+    TestDir::Write("old_log.txt", "from an older run\n");
+    chmod("old_log.txt", 0666);
+    {
+        TagWriteLog log("msg_log.txt", 0, true, true);
+        log.AddLine("keys 1234#");
+        TagWriteLog old("old_log.txt", 0, true, true);
+        old.AddLine("keys 1234#");
+        SetLogLevel(2);
+        RawLog("keys 1234#");
+        SetLogLevel(0);
+    }
+    umask(umaskWas);
+    auto mode = [](const char* name) { return std::filesystem::status(name).permissions(); };
+    using P = std::filesystem::perms;
+    EXPECT_EQ(mode("msg_log.txt"), P(0640));
+    EXPECT_EQ(mode("RawLog.txt"), P(0640));
+    EXPECT_EQ(mode("old_log.txt"), P(0660));
 }
 
 TEST(RunLog, TimeStampHasTheDatabaseLogForm) {
