@@ -43,9 +43,10 @@ int TagTxtCvtFax::DetectTextKind(const unsigned char* head, size_t length) {
     return kAnsi;
 }
 
-// The whole UTF-16 text converted to GBK, so that the line reader sees ANSI text; zero bytes inside UTF-16
-// characters are part of the text, not its end.
-bool TagTxtCvtFax::WriteUtf16AsGbk(const std::string& textFile, std::string& tmpName) {
+// The whole UTF-16 text converted to GBK and read from memory, so that the line reader sees ANSI text; zero bytes
+// inside UTF-16 characters are part of the text, not its end. Nothing is written beside the text: a file there
+// with a name others could foresee could be planted or read.
+bool TagTxtCvtFax::OpenUtf16AsGbk() {
     std::string raw;
     char piece[4096];
     fseek(text_.get(), 2, SEEK_SET);
@@ -53,13 +54,9 @@ bool TagTxtCvtFax::WriteUtf16AsGbk(const std::string& textFile, std::string& tmp
     while ((n = fread(piece, 1, sizeof piece, text_.get())) > 0)
         raw.append(piece, n);
     text_.Close();
-    std::string gbk;
-    ConvertCodePage(raw, "UTF-16LE", "GBK", gbk);
-    tmpName = textFile + ".tmp";
-    FileHandle tmp = FileHandle::Open(ResolvePath(tmpName).c_str(), "wb");
-    if (!tmp) return false;
-    bool ok = fwrite(gbk.data(), 1, gbk.size(), tmp.get()) == gbk.size();
-    return tmp.Close() == 0 && ok;
+    ConvertCodePage(raw, "UTF-16LE", "GBK", gbkText_);
+    text_ = FileHandle(fmemopen(gbkText_.data(), gbkText_.size(), "r"));
+    return bool(text_);
 }
 
 int TagTxtCvtFax::Open(const std::string& textFile, const std::string& faxFile) {
@@ -72,10 +69,12 @@ int TagTxtCvtFax::Open(const std::string& textFile, const std::string& faxFile) 
         text_.Close();
         return -100;
     }
-    std::string readName = textFile;
-    if (textKind_ == kUtf16 && !WriteUtf16AsGbk(textFile, readName)) return -1;
-    text_ = FileHandle::Open(ResolvePath(readName).c_str(), "r");
-    if (!text_) return -1;
+    if (textKind_ == kUtf16) {
+        if (!OpenUtf16AsGbk()) return -1;
+    } else {
+        text_ = FileHandle::Open(ResolvePath(textFile).c_str(), "r");
+        if (!text_) return -1;
+    }
     fax_ = cvt_->Open(faxFile);
     return fax_ ? 0 : -2;
 }

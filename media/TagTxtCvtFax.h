@@ -31,10 +31,11 @@ private:
     bool ConvertLine(); // false at the end of the text
     void Finish();
     void EncodeBand();
-    bool WriteUtf16AsGbk(const std::string& textFile, std::string& tmpName);
+    bool OpenUtf16AsGbk(); // text_ becomes the GBK form of the UTF-16 text it was
 
     std::unique_ptr<TagCvtFax> cvt_;
     std::unique_ptr<DrawMem> draw_;
+    std::string gbkText_; // what text_ reads, for a UTF-16 text
     FileHandle text_;
     int textKind_ = kAnsi;
     FileHandle fax_;

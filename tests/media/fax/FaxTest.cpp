@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <random>
+#include <unistd.h>
 
 using namespace zz;
 using namespace zz::test;
@@ -376,10 +377,16 @@ TEST_F(FaxFiles, RefusedAndUnreadableTexts) {
 TEST_F(FaxFiles, Utf16TextIsConvertedWhole) {
     // "AB" and 啊 (U+554A, GBK B0 A1): the zero bytes of UTF-16 do not end the text.
     WriteFile(dir / "u16.txt", Bytes({0xFF, 0xFE, 'A', 0, 'B', 0, 0x4A, 0x55, '\n', 0, 'C', 0, '\n', 0}));
+    WriteFile(dir / "gbk.txt", "AB" + Bytes({0xB0, 0xA1}) + "\nC\n");
+    // A link planted where a temporary file could have been foreseen is left alone.
+    WriteFile(dir / "victim", "keep");
+    ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / "u16.txt.tmp").c_str()), 0);
     TagTxtCvtFax conv(dir.Path(), dir / "u16.txt", dir / "p.tif");
     ASSERT_EQ(conv.Result(), 0);
     EXPECT_EQ(conv.TextKind(), TagTxtCvtFax::kUtf16);
-    EXPECT_EQ(ReadFile(dir / "u16.txt.tmp"), "AB" + Bytes({0xB0, 0xA1}) + "\nC\n");
+    EXPECT_EQ(ReadFile(dir / "victim"), "keep");
+    ASSERT_EQ(TagTxtCvtFax(dir.Path(), dir / "gbk.txt", dir / "q.tif").Result(), 0);
+    EXPECT_EQ(ReadFile(dir / "p.tif"), ReadFile(dir / "q.tif"));
     EXPECT_EQ(DecodeTiff(dir, dir / "p.tif").size(), 34u);
 }
 
