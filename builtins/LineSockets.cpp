@@ -1,5 +1,7 @@
 #include "builtins/LineSockets.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -14,6 +16,10 @@ LineSockets::~LineSockets() {
 }
 
 int32_t LineSockets::Add(int fd, NetSock::Kind kind) {
+    if (Full()) {
+        close(fd);
+        return -3;
+    }
     int32_t id = Sockets().Add(fd, kind);
     if (id >= 0) ids_[id] = kind;
     return id;

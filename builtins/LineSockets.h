@@ -18,7 +18,13 @@ public:
     LineSockets(const LineSockets&) = delete;
     LineSockets& operator=(const LineSockets&) = delete;
 
-    // Takes a new socket of kind into the table and the line's set: its handle, or a negative id failure.
+    // Sockets one line may hold, so that a script opening sockets in a loop cannot use up the process's
+    // descriptors that every other line and driver needs.
+    static constexpr size_t kMaxSockets = 64;
+    // The line holds kMaxSockets: a new one is refused ("too many sockets" is logged once per refusal).
+    bool Full() const { return ids_.size() >= kMaxSockets; }
+    // Takes a new socket of kind into the table and the line's set: its handle, or a negative id failure (-3,
+    // fd closed, when the line is full).
     int32_t Add(int fd, NetSock::Kind kind);
     // Remembers a handle the table already holds.
     void Keep(int32_t id, NetSock::Kind kind) { ids_[id] = kind; }

@@ -36,6 +36,12 @@ protected:
     SockWaiter Waiter() const { return LineWaiter(this->Program()); }
     NetSockPtr Sock(int32_t i) const { return Sockets().Find(this->IntVal(i)); }
     bool IsString(int32_t i) const { return this->Operand(i).type == TagVar::kString; }
+    // The line holds all the sockets it may: logged, and the new one is not made.
+    bool LineFull() const {
+        if (!Set().Full()) return false;
+        LineLogF(this->Program(), "too many sockets on the line (%zu): refused", LineSockets::kMaxSockets);
+        return true;
+    }
 };
 
 #define ZZ_NET_BUILTIN(Cls, N)                                                                                         \
@@ -50,7 +56,7 @@ protected:
 ZZ_NET_BUILTIN(TagTcpOpen, 4);
 int32_t TagTcpOpen::Run() {
     int fd = -1;
-    int32_t r = LineTcpConnect(Program(), &fd, Text(0), IntVal(1), IntVal(2));
+    int32_t r = LineFull() ? -3 : LineTcpConnect(Program(), &fd, Text(0), IntVal(1), IntVal(2));
     int32_t id = r == 0 ? Set().Add(fd, NetSock::kTcp) : r;
     if (NetSockPtr sock = id > 0 ? Sockets().Find(id) : nullptr) sock->SetNoWait();
     if (id < 0) {
@@ -157,6 +163,8 @@ ZZ_NET_BUILTIN(TagHttpServerRecv, 4);
 int32_t TagHttpServerRecv::Run() {
     HttpRequestIn in;
     const SockWaiter waiter = Waiter();
+    NetSockPtr sock = Sock(0);
+    if (sock && sock->GetKind() == NetSock::kListen && LineFull()) return -1;
     int32_t r = HttpServerRecv(IntVal(0), in, &waiter);
     if (in.accepted) Set().Keep(r, NetSock::kTcp);
     SetOutText(1, in.header);
@@ -185,7 +193,9 @@ int32_t TagHttpServerClose::Run() {
 ZZ_NET_BUILTIN(TagTcpServer, 3);
 int32_t TagTcpServer::Run() {
     int fd = -1;
-    int32_t id = InitTcp(IntVal(0), &fd, IntVal(1) < 1 ? 1 : IntVal(1)) == 0 ? Set().Add(fd, NetSock::kListen) : -1;
+    int32_t id = !LineFull() && InitTcp(IntVal(0), &fd, IntVal(1) < 1 ? 1 : IntVal(1)) == 0
+                     ? Set().Add(fd, NetSock::kListen)
+                     : -1;
     if (id < 0) id = -1;
     SetOutInt(2, id);
     return id;
@@ -196,7 +206,7 @@ ZZ_NET_BUILTIN(TagTcpAccept, 3);
 int32_t TagTcpAccept::Run() {
     NetSockPtr sock = Sock(0);
     std::string address;
-    int fd = sock && WaitReadable(sock->Fd()) == 1 ? TcpAcceptConn(sock->Fd(), address) : -1;
+    int fd = sock && !LineFull() && WaitReadable(sock->Fd()) == 1 ? TcpAcceptConn(sock->Fd(), address) : -1;
     int32_t id = fd >= 0 ? Set().Add(fd, NetSock::kTcp) : -1;
     if (id < 0) {
         SetOutInt(1, -1);
@@ -211,7 +221,7 @@ int32_t TagTcpAccept::Run() {
 ZZ_NET_BUILTIN(TagUdpOpen, 1);
 int32_t TagUdpOpen::Run() {
     int fd = -1;
-    int32_t r = UdpOpen(IntVal(0), &fd);
+    int32_t r = LineFull() ? -3 : UdpOpen(IntVal(0), &fd);
     return r == 0 ? Set().Add(fd, NetSock::kUdp) : r;
 }
 
