@@ -25,7 +25,8 @@ bool HttpContentLength(std::string_view header, size_t& length);
 // The value of header field name (case-insensitive) in a header block, trimmed: false when the field is absent.
 bool HttpHeaderValue(std::string_view header, std::string_view name, std::string& value);
 
-// A chunked body as it arrives: completed chunks and the one being filled.
+// A chunked body as it arrives, its data gathered in one text (no copy per chunk, so memory stays near the
+// body's size however small the chunks).
 class TagChunkProc {
 public:
     // Takes bytes: how many were not used (0: all), -1 for a malformed or oversized size line, -2 once the last
@@ -33,16 +34,13 @@ public:
     int32_t Push(const char* data, int32_t count);
     // The data of the completed chunks, in order: their total (the body is left alone when it is below 1).
     int32_t CopyTo(std::string& body) const;
+    // Hands the data over once the last chunk was seen (CopyTo without the copy): its size.
+    int32_t TakeBody(std::string& body);
 
 private:
-    struct TagChunkRec {
-        uint32_t size = 0; // data length plus 2 for its closing CR LF
-        std::string bytes;
-    };
-    std::vector<TagChunkRec> chunks_;
-    TagChunkRec cur_;
-    bool filling_ = false;
-    size_t total_ = 0; // data bytes of all chunks begun
+    std::string data_;    // the data of every chunk begun
+    size_t complete_ = 0; // bytes of data_ from completed chunks
+    size_t need_ = 0;     // bytes the chunk being filled still needs, its closing CR LF included
 };
 
 // Reads a header from fd into data (emptied first): until data holds a blank line, limit bytes have come, the
@@ -50,8 +48,9 @@ private:
 int32_t RecvHttp(int fd, std::string& data, size_t limit, int64_t ms, const SockWaiter* waiter);
 
 // Appends what fd sends to data until it holds want bytes (at most kMaxHttpBody + 1, so a caller can tell an
-// oversized body), the peer closes, an error, or idleMs of Clock time pass without data.
-void RecvHttpBody(int fd, std::string& data, size_t want, int64_t idleMs, const SockWaiter* waiter);
+// oversized body), the peer closes, an error, idleMs of Clock time pass without data, or the Clock reaches
+// deadline (a tick count).
+void RecvHttpBody(int fd, std::string& data, size_t want, int64_t idleMs, uint32_t deadline, const SockWaiter* waiter);
 
 struct HttpReply {
     std::string body;
@@ -59,9 +58,12 @@ struct HttpReply {
     std::string header;
 };
 
+// The longest a whole request may take, from the connect to the body's last byte.
+constexpr int64_t kHttpRequestMs = 60000;
+
 // method to address ("http://host:port/path?query", "host:port", "host/path"): the body length received, or -1
-// no connection, -2 the request could not be sent or the reply is malformed or too large, 0 or below when no
-// reply header came.
+// no connection, -2 the request could not be sent or the reply is malformed, too large or not whole (a bad chunk,
+// a body cut short of its length or its last chunk, kHttpRequestMs passed), 0 or below when no reply header came.
 int32_t HttpRequest(const char* address, const char* method, std::string_view body, const char* contentType,
                     HttpReply& reply, const SockWaiter* waiter);
 

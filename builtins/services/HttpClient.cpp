@@ -76,10 +76,22 @@ bool IsInterim(std::string_view data) {
     return code >= 100 && code < 200 && code != 101;
 }
 
-int32_t ReadChunked(int fd, std::string data, size_t headEnd, HttpReply& reply, const SockWaiter* waiter) {
+// Milliseconds until the tick count deadline; 0 or below once it has passed.
+int64_t Left(uint32_t deadline) {
+    return int32_t(deadline - GetTickCount());
+}
+
+int32_t BadReply(HttpReply& reply, const char* why) {
+    WriteRunLog(why);
+    reply.body.clear();
+    reply.length = -2;
+    return -2;
+}
+
+int32_t ReadChunked(int fd, const std::string& data, size_t headEnd, uint32_t deadline, HttpReply& reply,
+                    const SockWaiter* waiter) {
     TagChunkProc chunks;
     std::string pending = data.substr(headEnd);
-    int32_t received = int32_t(data.size());
     WriteRunLog("push 1");
     for (;;) {
         // Feed what is there; an incomplete size line waits for the next read.
@@ -88,41 +100,32 @@ int32_t ReadChunked(int fd, std::string data, size_t headEnd, HttpReply& reply, 
         while (used < pending.size()) {
             const int32_t count = int32_t(pending.size() - used);
             ret = chunks.Push(pending.data() + used, count);
-            WriteRunLogF("   ret=%d, len=%d", ret, count);
             if (ret < 0 || ret == count) break;
             used += size_t(count - ret);
         }
         pending.erase(0, used);
-        if (ret == -1) {
-            WriteRunLog("push ret=-1");
-            return received;
-        }
+        if (ret == -1) return BadReply(reply, "push ret=-1");
         if (ret == -2) break;
-        WriteRunLog("push 2");
         char buf[kPiece];
-        int32_t k = RecvSome(fd, buf, sizeof buf, waiter, kChunkMs);
-        WriteRunLogF("Push3: count=%d", k);
-        if (k <= 0) {
-            WriteRunLog("isChunked Recv Timeout.");
-            reply.length = std::max(chunks.CopyTo(reply.body), 0);
-            return reply.length;
-        }
-        received += k;
+        const int32_t k = RecvSome(fd, buf, sizeof buf, waiter, std::min(kChunkMs, Left(deadline)));
+        if (k <= 0) return BadReply(reply, "isChunked Recv Timeout.");
         pending.append(buf, size_t(k));
     }
     WriteRunLog("CopyTo");
-    reply.length = std::max(chunks.CopyTo(reply.body), 0);
+    reply.length = chunks.TakeBody(reply.body);
     WriteRunLog("HttpProc end.");
     return reply.length;
 }
 
 } // namespace
 
-void RecvHttpBody(int fd, std::string& data, size_t want, int64_t idleMs, const SockWaiter* waiter) {
+void RecvHttpBody(int fd, std::string& data, size_t want, int64_t idleMs, uint32_t deadline, const SockWaiter* waiter) {
     want = std::min(want, kMaxHttpBody + 1);
     char buf[16384];
     while (data.size() < want) {
-        int32_t k = RecvSome(fd, buf, std::min(sizeof buf, want - data.size()), waiter, idleMs);
+        const int64_t left = Left(deadline);
+        if (left <= 0) return;
+        int32_t k = RecvSome(fd, buf, std::min(sizeof buf, want - data.size()), waiter, std::min(idleMs, left));
         if (k <= 0) return;
         data.append(buf, size_t(k));
     }
@@ -172,39 +175,38 @@ bool HttpHeaderValue(std::string_view header, std::string_view name, std::string
 int32_t TagChunkProc::Push(const char* data, int32_t count) {
     if (count <= 0) return 0;
     int32_t at = 0;
-    if (!filling_) {
+    if (need_ == 0) {
         std::string_view rest(data, size_t(count));
         size_t crlf = rest.find("\r\n");
         if (crlf == std::string_view::npos) return count >= 11 ? -1 : count;
         if (crlf >= 9) return -1;
         const unsigned long size = std::strtoul(std::string(rest.substr(0, crlf)).c_str(), nullptr, 16);
         if (size == 0) return -2;
-        if (size > kMaxHttpBody - total_) return -1;
-        total_ += size;
-        cur_ = TagChunkRec{uint32_t(size + 2), {}};
-        filling_ = true;
+        if (size > kMaxHttpBody - data_.size()) return -1;
+        need_ = size + 2;
         at = int32_t(crlf + 2);
     }
-    const size_t take = std::min(size_t(count - at), size_t(cur_.size) - cur_.bytes.size());
-    cur_.bytes.append(data + at, take);
-    if (cur_.bytes.size() == cur_.size) {
-        chunks_.push_back(std::move(cur_));
-        cur_ = {};
-        filling_ = false;
-    }
+    const size_t take = std::min(size_t(count - at), need_);
+    // The data goes on the body; the chunk's closing CR LF (its last 2 needed bytes) is only counted.
+    const size_t dataLeft = need_ > 2 ? need_ - 2 : 0;
+    data_.append(data + at, std::min(take, dataLeft));
+    need_ -= take;
+    if (need_ == 0) complete_ = data_.size();
     return count - at - int32_t(take);
 }
 
 int32_t TagChunkProc::CopyTo(std::string& body) const {
-    int64_t total = 0;
-    for (const TagChunkRec& c : chunks_)
-        total += int64_t(c.size) - 2;
-    if (total < 1) return int32_t(total);
-    body.clear();
-    body.reserve(size_t(total));
-    for (const TagChunkRec& c : chunks_)
-        body.append(c.bytes, 0, c.size - 2);
-    return int32_t(total);
+    if (complete_ < 1) return 0;
+    body.assign(data_, 0, complete_);
+    return int32_t(complete_);
+}
+
+int32_t TagChunkProc::TakeBody(std::string& body) {
+    data_.resize(complete_);
+    body = std::move(data_);
+    data_.clear();
+    complete_ = need_ = 0;
+    return int32_t(body.size());
 }
 
 int32_t RecvHttp(int fd, std::string& data, size_t limit, int64_t ms, const SockWaiter* waiter) {
@@ -228,6 +230,7 @@ int32_t RecvHttp(int fd, std::string& data, size_t limit, int64_t ms, const Sock
 int32_t HttpRequest(const char* address, const char* method, std::string_view body, const char* contentType,
                     HttpReply& reply, const SockWaiter* waiter) {
     reply = {};
+    const uint32_t deadline = GetTickCount() + uint32_t(kHttpRequestMs);
     const Target t = SplitAddress(address ? address : "");
     int fd = -1;
     if (TcpConnectWait(&fd, t.host.c_str(), t.port, kConnectMs, waiter) != 0) {
@@ -253,14 +256,14 @@ int32_t HttpRequest(const char* address, const char* method, std::string_view bo
         std::snprintf(line, sizeof line, "\r\nContent-Length: %zu\r\n\r\n", body.size());
         head += line;
     }
-    if (SendAll(fd, head.data(), head.size(), waiter) != int32_t(head.size()) ||
-        (!body.empty() && SendAll(fd, body.data(), body.size(), waiter) != int32_t(body.size()))) {
+    if (SendAll(fd, head.data(), head.size(), waiter, Left(deadline)) != int32_t(head.size()) ||
+        (!body.empty() && SendAll(fd, body.data(), body.size(), waiter, Left(deadline)) != int32_t(body.size()))) {
         WriteRunLogF("HTTP: send('%s') Failed, %d", t.host.c_str(), errno);
         return -2;
     }
 
     std::string data;
-    int32_t got = RecvHttp(fd, data, kMaxHttpHead, kHeadMs, waiter);
+    int32_t got = RecvHttp(fd, data, kMaxHttpHead, std::min(kHeadMs, Left(deadline)), waiter);
     WriteRunLogF("HtmlRecv: (hd='%d') : %d", fd, got);
     // Interim replies (100 Continue) go before the real header: drop them and read on.
     for (int i = 0; got > 0 && i < kMaxInterim && IsInterim(data); ++i) {
@@ -269,7 +272,7 @@ int32_t HttpRequest(const char* address, const char* method, std::string_view bo
         data.erase(0, end + 4);
         if (data.find("\r\n\r\n") != std::string::npos) continue;
         std::string more;
-        got = RecvHttp(fd, more, kMaxHttpHead, kHeadMs, waiter);
+        got = RecvHttp(fd, more, kMaxHttpHead, std::min(kHeadMs, Left(deadline)), waiter);
         data += more;
     }
     if (got <= 0) {
@@ -277,32 +280,24 @@ int32_t HttpRequest(const char* address, const char* method, std::string_view bo
         return got;
     }
     const size_t blank = data.find("\r\n\r\n");
-    if (blank == std::string::npos) {
-        WriteRunLog("isChunked Not found Body.");
-        reply.length = -2;
-        return -2;
-    }
+    if (blank == std::string::npos) return BadReply(reply, "isChunked Not found Body.");
     const size_t headEnd = blank + 4;
     reply.header = data.substr(0, headEnd);
 
     std::string value;
     if (HttpHeaderValue(reply.header, "Transfer-Encoding", value) && ContainsNoCase(value, "chunked"))
-        return ReadChunked(fd, std::move(data), headEnd, reply, waiter);
+        return ReadChunked(fd, data, headEnd, deadline, reply, waiter);
     // Neither length nor chunks: the body ends with the connection.
     size_t want = kMaxHttpBody + 1;
-    if (HttpContentLength(reply.header, want) && want > kMaxHttpBody) {
-        WriteRunLogF("HTTP: Content-Length over %zu refused", kMaxHttpBody);
-        reply.length = -2;
-        return -2;
-    }
-    reply.body = data.substr(headEnd, want);
-    RecvHttpBody(fd, reply.body, want, kBodyIdleMs, waiter);
-    if (reply.body.size() > kMaxHttpBody) {
-        WriteRunLogF("HTTP: reply body over %zu bytes refused", kMaxHttpBody);
-        reply.body.clear();
-        reply.length = -2;
-        return -2;
-    }
+    const bool announced = HttpContentLength(reply.header, want);
+    if (announced && want > kMaxHttpBody) return BadReply(reply, "HTTP: reply body over the limit refused");
+    // Room for the announced body at once, so that it grows in place.
+    if (announced) reply.body.reserve(want);
+    reply.body.assign(data, headEnd, want);
+    RecvHttpBody(fd, reply.body, want, kBodyIdleMs, deadline, waiter);
+    if (reply.body.size() > kMaxHttpBody) return BadReply(reply, "HTTP: reply body over the limit refused");
+    if (announced && reply.body.size() < want) return BadReply(reply, "HTTP: reply body cut short");
+    if (!announced && Left(deadline) <= 0) return BadReply(reply, "HTTP: no whole reply in time");
     reply.length = int32_t(reply.body.size());
     return reply.length;
 }

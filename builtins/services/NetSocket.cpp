@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -215,16 +216,19 @@ std::string GetPeerAddr(int fd) {
     return DottedAddr(a);
 }
 
-int32_t SendAll(int fd, const char* data, size_t n, const SockWaiter* waiter) {
+int32_t SendAll(int fd, const char* data, size_t n, const SockWaiter* waiter, int64_t ms) {
+    const uint32_t start = GetTickCount();
     size_t sent = 0;
     while (sent < n) {
+        const int64_t left = ms < 0 ? -1 : std::max<int64_t>(0, ms - int64_t(TicksSince(start)));
         ssize_t k = send(fd, data + sent, n - sent, MSG_NOSIGNAL);
         if (k > 0) {
             sent += size_t(k);
             continue;
         }
         if (k < 0 && errno == EINTR) continue;
-        if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitSocket(fd, POLLOUT, waiter, -1) == kWaitReady)
+        if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && left != 0 &&
+            WaitSocket(fd, POLLOUT, waiter, left) == kWaitReady)
             continue;
         break;
     }

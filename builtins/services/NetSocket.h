@@ -56,8 +56,9 @@ int32_t InitTcp(int32_t port, int* fd, int32_t backlog);
 int TcpAcceptConn(int listenFd, std::string& address);
 // The peer's dotted address, or an empty text.
 std::string GetPeerAddr(int fd);
-// Sends all n bytes, waiting for room as needed: the bytes sent, or the failed send's -1 when none went.
-int32_t SendAll(int fd, const char* data, size_t n, const SockWaiter* waiter);
+// Sends all n bytes, waiting for room as needed for up to ms of Clock time in all (below 0: no limit): the bytes
+// sent, or the failed send's -1 when none went.
+int32_t SendAll(int fd, const char* data, size_t n, const SockWaiter* waiter, int64_t ms = -1);
 // One receive of up to n bytes after waiting for data (ms as WaitSocket): bytes, 0 at the peer's close or on
 // time-out, -1 on error or when the waiter stopped.
 int32_t RecvSome(int fd, char* buf, size_t n, const SockWaiter* waiter, int64_t ms);

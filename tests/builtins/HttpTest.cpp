@@ -2,10 +2,17 @@
 // and reply header on their own.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "NetPeers.h"
 #include "builtins/services/Http.h"
@@ -85,7 +92,7 @@ TEST(HttpHeader, RepliesGetTheDefaultHeaderOrALengthAndBlankLine) {
     EXPECT_EQ(HttpReplyHeader("HTTP/1.1 200 OK\r\n\r\n", 3), "HTTP/1.1 200 OK\r\n\r\n");
 }
 
-TEST(HttpServer, AnUnfinishedRequestTimesOutOnTheClockAndClosesTheConnection) {
+TEST(HttpServer, RecvNeverWaitsAndDropsARequestNotWholeAfter20s) {
     int32_t server = -1;
     int port = 0;
     for (int attempt = 0; attempt < 5 && server < 0; ++attempt)
@@ -95,24 +102,92 @@ TEST(HttpServer, AnUnfinishedRequestTimesOutOnTheClockAndClosesTheConnection) {
     const int fd = Sockets().Find(server)->Fd();
     EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
     EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
-    HttpRequestIn in;
-    EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1); // nobody there: no waiting
-    int client = -1;
-    ASSERT_EQ(TcpConnectWait(&client, "127.0.0.1", port, 4000, nullptr), 0);
-    const std::string part = "GET / HTTP/1.1\r\nHost: x\r\n";
-    ASSERT_EQ(SendAll(client, part.data(), part.size(), nullptr), int32_t(part.size()));
     VirtualClock clock(0);
     ScopedClock scoped(&clock);
+    HttpRequestIn in;
+    EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1); // nobody there
+    // A client that sends half a header, then nothing: taken, and the call returns at once.
+    int silent = -1;
+    ASSERT_EQ(TcpConnectWait(&silent, "127.0.0.1", port, 4000, nullptr), 0);
+    const std::string part = "GET / HTTP/1.1\r\nHost: x\r\n";
+    ASSERT_EQ(SendAll(silent, part.data(), part.size(), nullptr), int32_t(part.size()));
+    pollfd queued{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&queued, 1, -1), 1); // the connection waits to be accepted
     EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1);
-    EXPECT_GE(GetTickCount(), 20000u);
-    EXPECT_EQ(in.header, "");
+    EXPECT_EQ(GetTickCount(), 0u) << "the call waited";
+    // A request that comes in pieces is handed over by the call that finds it whole.
+    int client = -1;
+    ASSERT_EQ(TcpConnectWait(&client, "127.0.0.1", port, 4000, nullptr), 0);
+    const std::string head = "POST /in HTTP/1.1\r\nContent-Length: 3\r\n\r\nab";
+    ASSERT_EQ(SendAll(client, head.data(), head.size(), nullptr), int32_t(head.size()));
+    ASSERT_EQ(poll(&queued, 1, -1), 1);
+    EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1);
+    ASSERT_EQ(SendAll(client, "c", 1, nullptr), 1);
+    int32_t conn;
+    while ((conn = HttpServerRecv(server, in, nullptr)) < 0) // until the kernel hands the last byte over
+        std::this_thread::yield();
+    EXPECT_TRUE(in.accepted);
+    EXPECT_EQ(in.body, "abc");
+    EXPECT_EQ(in.header, "POST /in HTTP/1.1\r\nContent-Length: 3\r\n\r\n");
+    EXPECT_EQ(GetTickCount(), 0u);
+    // 20 s after its connection, the silent client's request is given up and its connection closed.
+    clock.Advance(20000);
+    EXPECT_EQ(HttpServerRecv(server, in, nullptr), -1);
     char c;
-    EXPECT_EQ(RecvSome(client, &c, 1, nullptr, -1), 0); // the server closed it
+    EXPECT_EQ(RecvSome(silent, &c, 1, nullptr, -1), 0);
     // Writing on until the peer's reset is seen fails the send and raises no SIGPIPE.
-    while (SendAll(client, "x", 1, nullptr) > 0) {
+    while (SendAll(silent, "x", 1, nullptr) > 0) {
     }
+    close(silent);
     close(client);
+    HttpServerClose(conn);
     EXPECT_EQ(HttpServerClose(server), 0);
+}
+
+TEST(HttpClient, AReplyThatDripsEndsAtTheWholeRequestsDeadline) {
+    // The peer announces 1000 bytes and gives one more each time the client waits, and each wait costs 7 s of the
+    // Clock: no wait reaches the 8 s idle limit, so only the whole request's deadline ends it.
+    VirtualClock clock(0, false);
+    ScopedClock scoped(&clock);
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::mutex m;
+    int conn = -1; // under m, once the reply's header is sent
+    std::thread peer([&] {
+        int c = accept(listener, nullptr, nullptr);
+        std::string request;
+        char ch;
+        while (request.find("\r\n\r\n") == std::string::npos && recv(c, &ch, 1, 0) == 1)
+            request += ch;
+        std::lock_guard<std::mutex> g(m);
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nx";
+        send(c, head.data(), head.size(), MSG_NOSIGNAL);
+        conn = c;
+    });
+    SockWaiter drip;
+    drip.stopped = [&] {
+        std::lock_guard<std::mutex> g(m);
+        if (conn >= 0) {
+            send(conn, "x", 1, MSG_NOSIGNAL);
+            clock.Advance(7000);
+        }
+        return false;
+    };
+    HttpReply reply;
+    const std::string address = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    EXPECT_EQ(HttpRequest(address.c_str(), "GET", "", "", reply, &drip), -2);
+    EXPECT_EQ(reply.body, "");
+    EXPECT_GE(GetTickCount(), uint32_t(kHttpRequestMs));
+    EXPECT_LT(GetTickCount(), uint32_t(kHttpRequestMs + 7000));
+    peer.join();
+    close(conn);
+    close(listener);
 }
 
 TEST(HttpClient, RepliesByLengthChunksInterimAndToTheEndOfTheConnection) {
@@ -134,6 +209,10 @@ r = Http("GET", "127.0.0.1:{P}/lower", "", "", b, h);
 Print("" + r + "[" + b + "]\n");
 r = Http("GET", "127.0.0.1:{P}/huge", "", "", b, h);
 Print("" + r + "[" + b + "]\n");
+r = Http("GET", "127.0.0.1:{P}/badchunk", "", "", b, h);
+Print("" + r + "[" + b + "]\n");
+r = Http("GET", "127.0.0.1:{P}/short", "", "", b, h);
+Print("" + r + "[" + b + "]\n");
 r = Http("post", "http://127.0.0.1:{P}/form", "a=1&b=2", "application/x-www-form-urlencoded", b, h);
 Print("" + r + "[" + b + "]\n");
 r = Http("GET", "127.0.0.1:{P}/nolength", "", "", b, h);
@@ -148,11 +227,11 @@ return(0);
     line.Join();
     std::string printed = line.Printed();
     auto body = [](const std::string& b) { return std::to_string(b.size()) + "[" + b + "]\n"; };
-    std::string expect = body("path=/a/b?x=1&y=2 host=localhost:" + port + " ua=KarvelianHttp/1.0") +
-                         body("path=127.0.0.1:" + port + " host=127.0.0.1:" + port + " ua=KarvelianHttp/1.0") +
-                         body("hello, chunked world!") +
-                         "5[after]HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\n" + //
-                         "4[lowe]\n-2[]\n" + body("POST application/x-www-form-urlencoded:a=1&b=2") + "3300\n";
+    std::string expect =
+        body("path=/a/b?x=1&y=2 host=localhost:" + port + " ua=KarvelianHttp/1.0") +
+        body("path=127.0.0.1:" + port + " host=127.0.0.1:" + port + " ua=KarvelianHttp/1.0") +
+        body("hello, chunked world!") + "5[after]HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\n" + //
+        "4[lowe]\n-2[]\n-2[]\n-2[]\n" + body("POST application/x-www-form-urlencoded:a=1&b=2") + "3300\n";
     ASSERT_GE(printed.size(), expect.size());
     EXPECT_EQ(printed.substr(0, expect.size()), expect);
     std::string tail;

@@ -6,6 +6,8 @@
 /continue    an interim "100 Continue" before the real reply
 /lower       a Content-Length field in lower case
 /huge        a Content-Length far beyond what a client takes
+/badchunk    a chunked body whose second size line is not one
+/short       a body that ends (the connection closes) before its Content-Length
 POST         the request's content type and body echoed back
 anything else: the path, host and user agent the request carried
 """
@@ -35,6 +37,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nafter")
         elif self.path == "/lower":
             self.raw(b"HTTP/1.1 200 OK\r\ncontent-length: 4\r\nConnection: close\r\n\r\nlowerXXXX")
+        elif self.path == "/badchunk":
+            self.raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n5\r\nhello\r\nnot a size\r\n")
+        elif self.path == "/short":
+            self.raw(b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\nabc")
         elif self.path == "/huge":
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\nConnection: close\r\n\r\nstart")
         else:
