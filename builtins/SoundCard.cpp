@@ -1,13 +1,16 @@
 // Sound-card, key and speech builtins: play on the PC sound card, keys typed at the console for a virtual line,
 // the speech settings and speech on the line, on the sound card or into a file.
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "builtins/Families.h"
 #include "builtins/FixedAtCompile.h"
+#include "builtins/LineSockets.h"
 #include "builtins/SpeechState.h"
 #include "builtins/VoiceState.h"
 #include "media/Big5Text.h"
+#include "media/SpeechEngine.h"
 #include "media/WavJoin.h"
 #include "platform/Clock.h"
 #include "platform/PathMap.h"
@@ -55,6 +58,15 @@ VoiceState& Voice(const TagBuiltin& b) {
 
 SpeechState& Speech(const TagBuiltin& b) {
     return b.Program()->LineState<SpeechState>();
+}
+
+// A text over the length one speech takes: logged and refused with kHrInvalidArg.
+bool TooLongToSpeak(TagKvCall& call, const std::string& text) {
+    if (text.size() <= kMaxSpeechText) return false;
+    char line[120];
+    std::snprintf(line, sizeof line, "speech text of %zu bytes refused: at most %zu", text.size(), kMaxSpeechText);
+    call.WriteLogAlways(line);
+    return true;
 }
 
 // Speech takes GBK text: Big5 text is converted first.
@@ -174,6 +186,7 @@ int32_t TagTxtSpeak::Run() {
     if (!call) return kBuiltinBadArg;
     const int32_t a = IntVal(1) != 0, b = IntVal(2) != 0;
     const std::string text = SpeechText(Text(0), !a);
+    if (TooLongToSpeak(*call, text)) return kHrInvalidArg;
     SpeechState& speech = Speech(*this);
     if (speech.speechMode != 1) return call->TxtSpeak(text.c_str(), a, b, pcFlag);
     // Syllable speech goes through a file of the line's own, played and removed.
@@ -193,18 +206,21 @@ int32_t TagTxtSpeak::Run() {
 int32_t TxtSpeakToFile::RunOn(TagKvCall& call) {
     const std::string path = Voice(*this).VoiceDir() + Text(1);
     const std::string text = SpeechText(Text(0), true);
+    if (TooLongToSpeak(call, text)) return kHrInvalidArg;
     const int32_t format = IntVal(2), option = IntVal(3);
     SpeechState& speech = Speech(*this);
+    // A quit or reload of the line ends the speech at once.
+    const std::function<bool()> stop = LineWaiter(Program()).stopped;
     if (speech.speechMode == 1) return speech.HypySpeak(text.c_str(), path.c_str());
     if (speech.speechMode != 0) return call.TxtSpeakToFile(text.c_str(), path.c_str(), format, option);
     if (format != 1) {
-        int32_t r = speech.MsTtsSpeak(text.c_str(), path.c_str(), option, format);
+        int32_t r = speech.MsTtsSpeak(text.c_str(), path.c_str(), option, format, stop);
         if (r != 0) call.WriteLogAlways("MsTxt2Voc(PCM) Err.");
         return r;
     }
     // A-law: spoken as 16-bit PCM beside the file, converted into it, and the PCM file removed.
     const std::string pcm = path + ".wav";
-    int32_t r = speech.MsTtsSpeak(text.c_str(), pcm.c_str(), option, 0);
+    int32_t r = speech.MsTtsSpeak(text.c_str(), pcm.c_str(), option, 0, stop);
     if (r == 0)
         ConvertPcmWavToAlaw(ResolvePath(pcm), MapPath(path));
     else

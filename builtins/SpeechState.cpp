@@ -24,9 +24,10 @@ int32_t SpeechState::HypySpeak(const char* text, const char* outFile) {
     return hypy_->TextToWav(text ? text : "", outFile ? outFile : "");
 }
 
-int32_t SpeechState::MsTtsSpeak(const char* text, const char* file, int32_t flag, int32_t format) {
+int32_t SpeechState::MsTtsSpeak(const char* text, const char* file, int32_t flag, int32_t format,
+                                const std::function<bool()>& stop) {
     if (!msTts_) msTts_ = std::make_unique<TagMsTTS>();
-    return msTts_->SpeakToFile(text ? text : "", file ? file : "", flag != 0, format);
+    return msTts_->SpeakToFile(text ? text : "", file ? file : "", flag != 0, format, stop);
 }
 
 } // namespace zz

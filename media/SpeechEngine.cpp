@@ -6,9 +6,9 @@
 #include <espeak-ng/speak_lib.h>
 #include <samplerate.h>
 
+#include "media/VocIo.h"
 #include <cstring>
 #include <mutex>
-#include "media/VocIo.h"
 
 namespace zz {
 
@@ -19,8 +19,15 @@ std::mutex g_engineLock;
 bool g_engineTried = false;
 int g_engineRate = 0; // sample rate of the engine, 0 when it did not start
 std::vector<int16_t>* g_sink = nullptr;
+const std::function<bool()>* g_stop = nullptr; // the speaking line's stop test, under g_engineLock
+bool g_stopped = false;
 
+// Returning 1 makes the engine end the speech.
 int CollectSamples(short* wav, int count, espeak_EVENT*) {
+    if (g_stop && *g_stop && (*g_stop)()) {
+        g_stopped = true;
+        return 1;
+    }
     if (wav && count > 0 && g_sink) g_sink->insert(g_sink->end(), wav, wav + count);
     return 0;
 }
@@ -129,7 +136,6 @@ void Resample(const std::vector<int16_t>& in, int rate, std::vector<int16_t>& ou
     src_float_to_short_array(fout.data(), out.data(), int(out.size()));
 }
 
-
 } // namespace
 
 int32_t SpeechEngineInit() {
@@ -141,7 +147,8 @@ std::string WrapLang(const std::string& text, bool chinese) {
     return std::string(chinese ? "<LANG LANGID=\"804\">" : "<LANG LANGID=\"409\">") + text + "</LANG>";
 }
 
-int32_t SpeechSynthesize(const std::string& gbkText, SpeechLang lang, bool markup, std::vector<int16_t>& out) {
+int32_t SpeechSynthesize(const std::string& gbkText, SpeechLang lang, bool markup, std::vector<int16_t>& out,
+                         const std::function<bool()>& stop) {
     out.clear();
     std::string text = markup ? ConvertMarkup(gbkText, lang) : gbkText;
     if (lang == SpeechLang::Auto) lang = HasDoubleByte(text) ? SpeechLang::Chinese : SpeechLang::English;
@@ -154,9 +161,13 @@ int32_t SpeechSynthesize(const std::string& gbkText, SpeechLang lang, bool marku
         if (hr != kHrOk) return hr;
         if (SelectVoice(lang) != EE_OK) return kHrClassNotReg;
         g_sink = &raw;
+        g_stop = &stop;
+        g_stopped = false;
         espeak_ERROR e = espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0,
                                       espeakCHARS_UTF8 | (markup ? espeakSSML : 0), nullptr, nullptr);
         g_sink = nullptr;
+        g_stop = nullptr;
+        if (g_stopped) return kHrAbort;
         if (e != EE_OK) return kHrFail;
         rate = g_engineRate;
     }

@@ -50,7 +50,8 @@ int32_t TagMsTTS::BindFile(const std::string& fileName, int formatCode) {
     return kHrOk;
 }
 
-int32_t TagMsTTS::SpeakToFile(const std::string& text, const std::string& fileName, bool chinese, int formatCode) {
+int32_t TagMsTTS::SpeakToFile(const std::string& text, const std::string& fileName, bool chinese, int formatCode,
+                              const std::function<bool()>& stop) {
     if (init_ != kHrOk) return init_;
     int32_t hr = BindFile(fileName, formatCode);
     if (hr != kHrOk || !stream_) {
@@ -58,7 +59,7 @@ int32_t TagMsTTS::SpeakToFile(const std::string& text, const std::string& fileNa
         return -1;
     }
     std::vector<int16_t> samples;
-    hr = SpeechSynthesize(WrapLang(text, chinese), SpeechLang::Auto, true, samples);
+    hr = SpeechSynthesize(WrapLang(text, chinese), SpeechLang::Auto, true, samples, stop);
     // A failed speech still leaves a well-formed (empty) voice file, as the bound stream would.
     if (hr != kHrOk) samples.clear();
     int32_t written = WriteSpeechWav(stream_.get(), samples, format_);

@@ -4,6 +4,7 @@
 #include "platform/FileHandle.h"
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace zz {
@@ -20,8 +21,9 @@ public:
     // Creates the file for the next speech. Format code: 0 16-bit PCM, 1 A-law, 2 mu-law, other 8-bit PCM.
     int32_t BindFile(const std::string& fileName, int formatCode);
     // Speaks the text (Chinese or English) into the file and closes it: 0, the failure, or -1 when no file was
-    // bound.
-    int32_t SpeakToFile(const std::string& text, const std::string& fileName, bool chinese, int formatCode);
+    // bound. stop ends the speech early (SpeechSynthesize).
+    int32_t SpeakToFile(const std::string& text, const std::string& fileName, bool chinese, int formatCode,
+                        const std::function<bool()>& stop = {});
     void Purge();
     void CloseStream();
     void Release();

@@ -53,6 +53,19 @@ TEST_F(SpeechFileTest, ChineseFileIs8kAndGrowsWithTheText) {
     EXPECT_GT(longLen, shortLen * 3);
 }
 
+TEST(SpeechEngine, AStopEndsTheSpeechAndTheEngineSpeaksOn) {
+    std::string text;
+    for (int i = 0; i < 50; ++i)
+        text += "Thank you for calling. ";
+    int asked = 0;
+    std::vector<int16_t> out;
+    EXPECT_EQ(SpeechSynthesize(text, SpeechLang::English, false, out, [&] { return ++asked == 2; }), kHrAbort);
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(SpeechSynthesize("Hello.", SpeechLang::English, false, out, [] { return false; }), kHrOk);
+    EXPECT_FALSE(out.empty());
+}
+
 TEST_F(SpeechFileTest, FormatCodesGiveTheirEncodings) {
     struct Case {
         int code;
