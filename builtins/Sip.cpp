@@ -27,32 +27,62 @@ struct CallbackRecord {
     TagTelBasic* program = nullptr; // the unit holding the installing statement
 };
 
-// One record per kind, written by whichever line installs last; the library's callback thread runs one
-// callback at a time under the same lock.
-std::mutex g_callbackLock;
+// One record per kind, written by whichever line installs last. The function runs on the installing line's own
+// thread (its variables are the line's), under the lock, which the line's own installs take again.
+std::recursive_mutex g_callbackLock;
 CallbackRecord g_callbacks[kCallbackKinds];
 
+// How long the library's callback thread waits for the line to take a callback (a line that runs a statement
+// which blocks without waiting on the line, a database query, holds it up that long at most).
+constexpr int64_t kCallbackWaitMs = 10000;
+
 // Runs the installed function with the inputs in its first parameters; outs gets its parameters after them.
-// -100 nothing installed, -101 not a function, -102 too few parameters.
+// -100 nothing installed (or the line did not take it), -101 not a function, -102 too few parameters.
 int RunCallback(CallbackKind kind, std::initializer_list<const char*> texts, std::initializer_list<int32_t> numbers,
                 size_t needed, std::vector<std::string>* outs) {
-    std::lock_guard<std::mutex> g(g_callbackLock);
-    CallbackRecord rec = g_callbacks[kind];
-    if (!rec.function || !rec.program) return -100;
-    // The function the value holds, also when a variable or parameter of another name holds it.
-    TagTelBasic* unit = rec.function->FuncUnit();
-    if (!unit) return -101;
-    if (size_t(unit->paramCount) < needed) return -102;
-    int32_t i = 0;
+    CallbackRecord rec;
+    TagCallState* line = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> g(g_callbackLock);
+        rec = g_callbacks[kind];
+        line = rec.program ? rec.program->Call() : nullptr;
+    }
+    if (!rec.function || !line) return -100;
+    struct Outcome {
+        std::vector<std::string> texts, outs;
+        std::vector<int32_t> numbers;
+        int result = -100;
+        bool called = false; // the function ran
+    };
+    auto o = std::make_shared<Outcome>();
     for (const char* t : texts)
-        unit->ParamValue(i++).SetStr(t ? t : "");
-    for (int32_t n : numbers)
-        unit->ParamValue(i++).SetInt(n);
-    TagTelBasic::RunFunction(unit, rec.program);
-    if (!outs) return 0;
-    for (size_t k = 1; k < needed; ++k)
-        outs->push_back(unit->ParamValue(int32_t(k)).Str());
-    return unit->RetVal()->GetInt();
+        o->texts.emplace_back(t ? t : "");
+    o->numbers = numbers;
+    bool ran = line->RunOnLine(
+        [o, rec, kind, needed] {
+            std::lock_guard<std::recursive_mutex> g(g_callbackLock);
+            // The line's program may have gone, or installed another, since the callback was asked for.
+            if (g_callbacks[kind].function != rec.function || g_callbacks[kind].program != rec.program) return;
+            // The function the value holds, also when a variable or parameter of another name holds it.
+            TagTelBasic* unit = rec.function->FuncUnit();
+            if (!unit) return void(o->result = -101);
+            if (size_t(unit->paramCount) < needed) return void(o->result = -102);
+            int32_t i = 0;
+            for (const std::string& t : o->texts)
+                unit->ParamValue(i++).SetStr(t.c_str());
+            for (int32_t n : o->numbers)
+                unit->ParamValue(i++).SetInt(n);
+            TagTelBasic::RunFunction(unit, rec.program);
+            for (size_t k = 1; k < needed; ++k)
+                o->outs.push_back(unit->ParamValue(int32_t(k)).Str());
+            o->result = unit->RetVal()->GetInt();
+            o->called = true;
+        },
+        kCallbackWaitMs);
+    if (!ran) return -100;
+    if (!outs) return o->called ? 0 : o->result;
+    *outs = o->outs;
+    return o->result;
 }
 
 int AccPwdBridge(const char* account, std::string& out1, std::string& out2) {
@@ -83,7 +113,7 @@ int RegisterNotifyBridge(const char* text1, const char* text2, int32_t n3, int32
 
 // Forgets what a line's program installed, as the program goes (the callback would run in freed units).
 void ForgetSipCallbacks(TagTelBasic* root) {
-    std::lock_guard<std::mutex> g(g_callbackLock);
+    std::lock_guard<std::recursive_mutex> g(g_callbackLock);
     for (CallbackRecord& r : g_callbacks)
         if (r.program && r.program->GetRoot() == root) r = {};
 }
@@ -109,7 +139,7 @@ public:
         if (!call) return kBuiltinBadArg;
         Program()->LineState<TagSipCallbacks>();
         {
-            std::lock_guard<std::mutex> g(g_callbackLock);
+            std::lock_guard<std::recursive_mutex> g(g_callbackLock);
             g_callbacks[kind_] = {&Operand(0), unit_};
         }
         switch (kind_) {

@@ -175,6 +175,7 @@ int32_t TagTelBasic::Run() {
         if (!TakeAttention(*call)) continue;
 
         took = true;
+        call->RunHanded();
         if (endOfRun) break;
         exact = Watched(*this, *this);
         bool quit = QuitOrReloadPending(*this);
@@ -263,6 +264,7 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
         if (!TakeAttention(*call)) continue;
 
         took = true;
+        call->RunHanded();
         exact = Watched(*unit, *main);
         // The main flow decides what happens on a quit or a hang-up: the body returns to it first.
         if (QuitOrReloadPending(*main) && main->handlerState != 7) break;

@@ -4,6 +4,10 @@
 // line layer's call interface derives from it; the engine never needs more, so it stays below the line layer.
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 
 #include "platform/WakeEvent.h"
 
@@ -53,7 +57,7 @@ private:
 class TagCallState {
 public:
     TagCallState() = default;
-    virtual ~TagCallState() = default;
+    virtual ~TagCallState();
     TagCallState(const TagCallState&) = delete;
     TagCallState& operator=(const TagCallState&) = delete;
 
@@ -80,8 +84,21 @@ public:
     // (WakeEvent::kForever: no limit); true when pred() held.
     template <class Pred> bool WaitLine(int64_t ms, Pred pred) {
         bool held = false;
-        wake.WaitFor(ms, [&] { return (held = pred()) || stopFlag.load(std::memory_order_acquire); });
+        wake.WaitFor(ms, [&] {
+            RunHanded();
+            return (held = pred()) || stopFlag.load(std::memory_order_acquire);
+        });
         return held;
+    }
+
+    // Runs fn on the line's own thread, between two of its statements or while it waits, and blocks until it
+    // ran: what another thread does with the line's variables (they are no thread-safe objects) never runs
+    // beside the line's statements. False, with fn never run, when the line did not take it within ms of real
+    // time (a statement that blocks without waiting on the line) or the line went.
+    bool RunOnLine(std::function<void()> fn, int64_t ms);
+    // Runs what other threads handed to the line; the line's thread calls it between statements and in waits.
+    void RunHanded() {
+        if (handedCount_.load(std::memory_order_acquire) != 0) RunHandedNow();
     }
 
     // Raised (1) by every change the run loop must look at between statements: a quit, reload, stop, end of run,
@@ -93,6 +110,14 @@ public:
     int32_t lineNo = 0;                 // global line number
     CallStateWord callState{attention}; // shared; starts as kCallNone
     int8_t lineKind = 0;                // the line layer's line kinds; 0 is a virtual line
+
+private:
+    struct Handed;
+    void RunHandedNow();
+    std::mutex handedLock_;
+    std::deque<std::shared_ptr<Handed>> handed_; // under handedLock_
+    std::atomic<int> handedCount_{0};
+    bool runningHanded_ = false; // the line's thread: a handed function that waits runs no other inside it
 };
 
 } // namespace zz

@@ -5,6 +5,9 @@
 #include "tests/engine/HandProgram.h"
 #include "telephony/TagKvCall.h"
 
+#include <atomic>
+#include <thread>
+
 namespace zz {
 namespace {
 
@@ -23,6 +26,13 @@ struct Line {
         main->pKvCall = &call;
         main->lineNo = 4;
         RegisterBuiltins();
+        // The line's thread waits on its line, as a line waiting for a call does, and takes the callbacks.
+        thread = std::thread([this] { call.WaitLine(WakeEvent::kForever, [&] { return quit.load(); }); });
+    }
+    ~Line() {
+        quit = true;
+        call.wake.Signal();
+        thread.join();
     }
     // Runs the builtin of ordinal with one operand compiled in unit.
     int32_t Install(int32_t ordinal, TagVar* operand, TagTelBasic* unit = nullptr) {
@@ -33,6 +43,8 @@ struct Line {
     }
     BridgeCall call;
     std::unique_ptr<TagTelBasic> main = std::make_unique<TagTelBasic>();
+    std::atomic<bool> quit{false};
+    std::thread thread;
 };
 
 constexpr int32_t kSetOnSipGetAccPwd = 113, kSetOnSipGetAccPwdIp = 114, kSetOnSipRegisterNotify = 115;
@@ -93,6 +105,44 @@ TEST(SipCallbacks, ATextOrAFunctionWithTooFewParametersIsNotRun) {
     EXPECT_EQ(line.Install(kSetOnSipGetAccPwd, test::FuncVar(*line.main, "two")), 0);
     EXPECT_EQ(line.call.pwd("1001", a, b), -102);
     EXPECT_EQ(runs, 0);
+}
+
+TEST(SipCallbacks, ACallbackNeverRunsBesideTheLinesOwnStatements) {
+    // The line's program adds to a counter statement by statement while the SIP library's thread has the
+    // installed function add to it too: no addition is lost (and ThreadSanitizer sees no race).
+    test::HandLine line;
+    RegisterBuiltins();
+    int counter = 0, own = 0;
+    std::atomic<bool> asked{false};
+    TagTelBasic* note = test::AddFunction(line.main, "note", {"user", "contact", "expires", "state"});
+    test::AppendDo(*note, [&] { return ++counter; });
+    SipRegisterNotifyFn bridge = nullptr;
+    struct Keep : TagKvCall {
+        SipRegisterNotifyFn* into;
+        int SipOnRegisterNotify(SipRegisterNotifyFn f) override { return *into = f, 0; }
+    };
+    const char* msg = nullptr;
+    TagVar* args[1] = {test::FuncVar(line.main, "note")};
+    auto install = MakeBuiltinOper(kSetOnSipRegisterNotify, args, 1, &line.main, &msg);
+    Keep keep;
+    keep.into = &bridge;
+    line.main.pKvCall = &keep;
+    ASSERT_EQ(install->Run(), 0);
+    ASSERT_TRUE(bridge);
+    TagOper* head = test::AppendDo(line.main, [&] {
+        ++counter;
+        if (++own >= 1000 && asked) line.main.endOfRun = true, keep.Attend();
+        return 0;
+    });
+    test::Append(line.main, std::make_unique<test::TagJump>(head));
+    std::thread runner([&] { line.main.Run(); });
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(bridge("1001", "sip:1001@127.0.0.1", 60, 1), 0);
+    asked = true;
+    keep.Attend();
+    runner.join();
+    line.main.pKvCall = &line.call; // keep goes first
+    EXPECT_EQ(counter, own + 300);
 }
 
 } // namespace
