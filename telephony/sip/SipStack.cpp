@@ -12,6 +12,7 @@
 #include <ctime>
 #include <future>
 #include <netdb.h>
+#include <pthread.h>
 #include <random>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -133,6 +134,8 @@ int SipStack::sip_start_ex(const char* addr, uint16_t udpPort, uint16_t tcpPort)
     std::future<int> result = started.get_future();
     thread_ = std::thread([this, a, udpPort, tcpPort, &started] {
         sipThreadId_ = std::this_thread::get_id();
+        sipTid_ = int(gettid());
+        pthread_setname_np(pthread_self(), "zz-sip"); // as perf and top show it
         int r = StartOnThread(a, udpPort, tcpPort);
         started.set_value(r);
         if (r == 0) {

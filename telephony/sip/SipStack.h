@@ -141,6 +141,9 @@ public:
     // Datagrams on the SIP port that were no SIP message (counted, and summed up in the run log each minute).
     uint64_t UndecodableDatagrams() const { return undecodable_.load(); }
 
+    // The system's id of the SIP thread (0 before the start), for measuring its processor time.
+    int SipThreadTid() const { return sipTid_.load(); }
+
     // The UDP port the stack listens on (0 when not started): the one the system chose for port 0.
     uint16_t UdpPort() {
         int p = Exec([this] { return int(LocalPort(0)); });
@@ -246,6 +249,7 @@ private:
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::thread::id sipThreadId_;
+    std::atomic<int> sipTid_{0};
     std::mutex jobsLock_;
     std::deque<std::function<void()>> jobs_;
     bool accepting_ = false;

@@ -5,8 +5,9 @@
 // BM_ConcurrentCalls/N: N calls up at once (the driver offers 1024 channels); over 10 s it counts the packets that
 // came more than 40 ms behind their stream's schedule or not at all ("lost"), the process's processor use and the
 // memory each call adds.
-// BM_CallsPerSecond/R: SIPp offers R calls a second for 10 s, each hung up as soon as its key is in; the calls
-// completed per second and the failed ones.
+// BM_CallsPerSecond/R/S: SIPp offers R calls a second for S seconds, each hung up as soon as its key is in; the
+// calls completed per second, the failed ones and the SIP thread's load at the start and at the end.
+// BM_VanishingCallers/R/S: callers that vanish once answered; every line must take calls again.
 //
 // Needs sipp (Debian's sip-tester) and the prompt made by sox; skips without them. SIPp writes the calls it saw
 // fail, and why, to /tmp/zz_sipp_err.log.
@@ -30,6 +31,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -206,6 +208,7 @@ public:
         return n;
     }
     std::atomic<int> completed{0};
+    std::atomic<int> ended{0}; // calls answered and hung up, with or without the key
 
 private:
     void Road(TagKvCall& c, const std::string& prompt) {
@@ -217,6 +220,7 @@ private:
             std::string keys;
             c.GetKeys(keys, 1, 120, '#');
             c.Hangup();
+            ++ended;
             if (keys == "1") ++completed;
         }
     }
@@ -334,39 +338,133 @@ void BM_ConcurrentCalls(benchmark::State& state) {
     }
 }
 
+// Processor seconds of one thread of this process so far.
+double ThreadCpuSeconds(int tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t paren = text.rfind(')');
+    if (paren == std::string::npos) return 0;
+    std::istringstream fields(text.substr(paren + 2));
+    std::string f;
+    double utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i) {
+        if (i == 14) utime = std::atof(f.c_str());
+        if (i == 15) stime = std::atof(f.c_str());
+    }
+    return (utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Descriptors this process holds.
+int OpenDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+// BM_CallsPerSecond/R/S: SIPp offers R calls a second for S seconds. The SIP thread's processor use is taken in
+// the first and the last 30 s (or tenth) of the run: flat when nothing piles up in the stack.
 void BM_CallsPerSecond(benchmark::State& state) {
     const int rate = int(state.range(0));
+    const int seconds = int(state.range(1));
     std::string prompt = Prompt(state);
     if (prompt.empty()) return;
     for (auto _ : state) {
         RtpReceiver rx;
-        const int seconds = 10;
         // Lines enough for the calls that overlap: each lasts about half a second.
         LoadLines lines(std::min(1024, rate * 2 + 50), prompt);
         if (!lines.ok()) {
             state.SkipWithError("the SIP driver did not start");
             return;
         }
+        auto* ua = static_cast<SipStack*>(GetSipLibs().ua);
+        const int tid = ua->SipThreadTid();
         double cpu0 = CpuSeconds();
+        double rss0 = RssKb();
+        int fds0 = OpenDescriptors();
         uint64_t t0 = NowUs();
         pid_t sipp = Sipp("quick.xml", lines.Port(), rx.port, rate * seconds, rate, 100);
         if (!sipp) {
             state.SkipWithError("sipp is needed for the load");
             return;
         }
-        int sippExit = WaitExit(sipp);
+        const int window = std::max(1, std::min(30, seconds / 10));
+        std::vector<double> sipCpu; // per window
+        double last = ThreadCpuSeconds(tid);
+        int status = 0;
+        pid_t done = 0;
+        while ((done = waitpid(sipp, &status, WNOHANG)) == 0) {
+            std::this_thread::sleep_for(std::chrono::seconds(window));
+            double now = ThreadCpuSeconds(tid);
+            sipCpu.push_back((now - last) / window * 100);
+            last = now;
+        }
+        int sippExit = done == sipp && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         double wall = double(NowUs() - t0) / 1e6;
         state.counters["cpu_pct"] = (CpuSeconds() - cpu0) / wall * 100;
         state.counters["completed"] = lines.completed.load();
         state.counters["calls_per_s"] = lines.completed.load() / wall;
         state.counters["failed"] = rate * seconds - lines.completed.load();
+        state.counters["in_call_at_end"] = lines.Connected();
+        state.counters["sipp_exit"] = sippExit;
+        if (sipCpu.size() >= 2) {
+            state.counters["sip_thread_first_pct"] = sipCpu.front();
+            // The last full window while SIPp still offered calls.
+            state.counters["sip_thread_last_pct"] = sipCpu[sipCpu.size() - 2];
+        }
+        state.counters["rss_growth_KiB"] = RssKb() - rss0;
+        state.counters["fd_growth"] = OpenDescriptors() - fds0;
+    }
+}
+
+// BM_VanishingCallers/R/S: R calls a second for S seconds whose callers vanish once answered (no RTP, no BYE):
+// every line must notice within its minute of silence and take calls again; the lines still in a call after
+// that, and what memory and descriptors the process kept.
+void BM_VanishingCallers(benchmark::State& state) {
+    const int rate = int(state.range(0));
+    const int seconds = int(state.range(1));
+    std::string prompt = Prompt(state);
+    if (prompt.empty()) return;
+    for (auto _ : state) {
+        RtpReceiver rx;
+        LoadLines lines(1024, prompt);
+        if (!lines.ok()) {
+            state.SkipWithError("the SIP driver did not start");
+            return;
+        }
+        double rss0 = RssKb();
+        int fds0 = OpenDescriptors();
+        pid_t sipp = Sipp("vanish.xml", lines.Port(), rx.port, rate * seconds, rate, 0);
+        if (!sipp) {
+            state.SkipWithError("sipp is needed for the load");
+            return;
+        }
+        int sippExit = WaitExit(sipp);
+        // A minute of silence and the hang-up's BYE: every line is free again well within two.
+        for (int i = 0; i < 1200 && lines.ended.load() < rate * seconds; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        state.counters["ended"] = lines.ended.load();
+        state.counters["in_call_at_end"] = lines.Connected();
+        state.counters["rss_growth_KiB"] = RssKb() - rss0;
+        state.counters["fd_growth"] = OpenDescriptors() - fds0;
         state.counters["sipp_exit"] = sippExit;
     }
 }
 
 } // namespace
 
+BENCHMARK(BM_VanishingCallers)->Args({10, 200})->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_ConcurrentCalls)->Arg(100)->Arg(500)->Arg(1000)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_CallsPerSecond)->Arg(50)->Arg(200)->Arg(300)->Arg(500)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_CallsPerSecond)
+    ->Args({50, 10})
+    ->Args({200, 10})
+    ->Args({300, 10})
+    ->Args({500, 10})
+    ->Args({100, 200})
+    ->Args({500, 300})
+    ->Args({700, 120})
+    ->Args({900, 120})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

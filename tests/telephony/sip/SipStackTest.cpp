@@ -2,6 +2,7 @@
 // which waiting line, and what the caller hears meanwhile.
 #include "telephony/sip/SipStack.h"
 #include "platform/WakeEvent.h"
+#include "telephony/sip/ReHeaders.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 using namespace zz;
+
+extern "C" struct list* tmrl_get(void);
 
 namespace {
 
@@ -185,6 +188,41 @@ TEST_F(SipStackTest, DatagramsThatAreNoSipMessageAreCountedNotWrittenOut) {
     EXPECT_EQ(stack.UndecodableDatagrams(), 3u);
     EXPECT_EQ(ftell(err), 0L) << "nothing was written to standard error";
     fclose(err);
+}
+
+TEST(SipTimers, AStartedTimerGoesAfterEveryTimerDueNoLaterWhicheverEndItIsNearer) {
+    // Many late timers and a few early ones, as the stack holds them under load; equal delays keep their order.
+    std::vector<tmr> timers(300);
+    for (tmr& t : timers)
+        tmr_init(&t);
+    auto noop = [](void*) {};
+    for (size_t i = 0; i < 200; ++i)
+        tmr_start(&timers[i], 32000 + i % 7, noop, &timers[i]);
+    const uint64_t delays[] = {500, 5000, 0, 500, 31999, 40000, 1, 5000};
+    for (size_t i = 0; i < 100; ++i)
+        tmr_start(&timers[200 + i], delays[i % 8], noop, &timers[200 + i]);
+    tmr_start(&timers[0], 20, noop, &timers[0]); // started again: moved
+    tmr_cancel(&timers[1]);
+    size_t n = 0;
+    const tmr* prev = nullptr;
+    auto ours = [&](const tmr* t) { return t >= &timers.front() && t <= &timers.back(); };
+    for (le* e = list_head(tmrl_get()); e; e = e->next) {
+        const tmr* t = static_cast<const tmr*>(e->data);
+        n += ours(t);
+        if (prev) {
+            ASSERT_LE(prev->jfs, t->jfs) << n;
+            // Started in this order with the same delay (within one tick of the clock): kept in it.
+            if (prev->jfs == t->jfs && prev >= &timers[200] && t >= &timers[200]) {
+                EXPECT_LT(prev, t) << n;
+            }
+        }
+        prev = t;
+    }
+    EXPECT_EQ(n, 299u);
+    for (tmr& t : timers)
+        tmr_cancel(&t);
+    for (le* e = list_head(tmrl_get()); e; e = e->next)
+        EXPECT_FALSE(ours(static_cast<const tmr*>(e->data)));
 }
 
 } // namespace
