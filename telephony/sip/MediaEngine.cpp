@@ -87,6 +87,7 @@ struct MediaEngine::Channel {
     // 20 ms steps since the peer's last packet; silent once it passed the limit (the line is woken once)
     uint32_t quietSteps = 0;
     bool silent = false;
+    bool held = false; // the peer holds the call: its silence is no sign it is gone
     // media in
     std::deque<Frame> in;
     Frame cur{};
@@ -279,7 +280,7 @@ void MediaEngine::InputPhase(Channel& c, Scratch& scratch) {
     const int32_t before = c.received;
     if ((c.ready || epollFd_ < 0) && c.started && c.fd >= 0) Receive(c, scratch);
     c.ready = false;
-    if (c.started && !c.external) {
+    if (c.started && !c.external && !c.held) {
         if (c.received != before) {
             c.quietSteps = 0;
         } else if (++c.quietSteps >= kSilentSteps && !c.silent) {
@@ -635,6 +636,16 @@ int MediaEngine::ms_channel_is_silent(int ch) {
     std::lock_guard<std::mutex> g(m_);
     Channel* c = FindChannel(ch);
     return c ? c->silent ? 1 : 0 : -1;
+}
+
+int MediaEngine::ms_channel_set_held(int ch, int held) {
+    std::lock_guard<std::mutex> g(m_);
+    Channel* c = FindChannel(ch);
+    if (!c) return -1;
+    c->held = held != 0;
+    c->quietSteps = 0;
+    c->silent = false;
+    return 0;
 }
 
 int MediaEngine::ms_recv_send_count(int ch, int32_t& received, int32_t& sent) {

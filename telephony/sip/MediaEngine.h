@@ -46,6 +46,7 @@ public:
     int ms_channel_destory(int ch) override;
     int ms_channel_reset(int ch) override;
     int ms_channel_is_silent(int ch) override;
+    int ms_channel_set_held(int ch, int held) override;
     int ms_recv_send_count(int ch, int32_t& received, int32_t& sent) override;
     int ms_external_channel_create(int& ch) override;
     int ms_external_channel_start(int ch, int type) override;

@@ -184,6 +184,9 @@ public:
     // 1 once the peer has sent nothing for 60 s since the channel started or its last packet (the channel's wake
     // event is signalled then), 0 while it sends, -1 no such channel.
     virtual int ms_channel_is_silent(int ch) = 0;
+    // held 1: the peer holds the call and sends nothing by design, so its silence ends nothing; held 0: it sends
+    // again, and its 60 s start afresh. 0, or -1 no such channel.
+    virtual int ms_channel_set_held(int ch, int held) = 0;
     virtual int ms_recv_send_count(int ch, int32_t& received, int32_t& sent) = 0;
 
     // ---- channels whose audio the system pushes and takes itself, 320-byte A-law blocks

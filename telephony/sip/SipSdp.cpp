@@ -41,8 +41,7 @@ std::string AudioSdp(const std::string& addr, int port, const std::vector<int>& 
     std::string s;
     char buf[160];
     std::snprintf(buf, sizeof buf, "v=0\r\no=zuzod %llu %llu IN IP4 %s\r\ns=-\r\nc=IN IP4 %s\r\nt=0 0\r\n",
-                  static_cast<unsigned long long>(id), static_cast<unsigned long long>(id), addr.c_str(),
-                  addr.c_str());
+                  static_cast<unsigned long long>(id), static_cast<unsigned long long>(id), addr.c_str(), addr.c_str());
     s += buf;
     s += "m=audio " + std::to_string(port) + " RTP/AVP";
     // Appended piece by piece: g++ 12 warns falsely about " " + std::string in Release.
@@ -98,7 +97,7 @@ std::string SdpOffer(const std::string& addr, int port, const std::vector<int>& 
 
 SdpAudio SdpParse(const std::string& sdp) {
     SdpAudio a;
-    std::string sessionAddr;
+    std::string sessionAddr, sessionDirection, streamDirection;
     bool inAudio = false, seenAudio = false;
     for (const std::string& l : Lines(sdp)) {
         if (l.size() < 2 || l[1] != '=') continue;
@@ -127,16 +126,29 @@ SdpAudio SdpParse(const std::string& sdp) {
             int pt = std::atoi(l.c_str() + 9);
             size_t sp = l.find(' ');
             if (sp != std::string::npos && l.compare(sp + 1, 15, "telephone-event") == 0) a.eventPt = pt;
+        } else if (l[0] == 'a' && (inAudio || !seenAudio)) {
+            std::string name = l.substr(2);
+            if (name == "sendrecv" || name == "sendonly" || name == "recvonly" || name == "inactive")
+                (inAudio ? streamDirection : sessionDirection) = name;
         }
     }
     if (a.addr.empty()) a.addr = sessionAddr;
+    // The stream's own direction overrides the session's.
+    if (!streamDirection.empty())
+        a.direction = streamDirection;
+    else if (!sessionDirection.empty())
+        a.direction = sessionDirection;
     return a;
 }
 
 std::string SdpAnswer(const std::string& addr, int port, const std::string& peerSdp) {
     SdpAudio peer = SdpParse(peerSdp);
+    const char* direction = peer.direction == "sendonly"   ? "recvonly"
+                            : peer.direction == "recvonly" ? "sendonly"
+                            : peer.direction == "inactive" ? "inactive"
+                                                           : "sendrecv";
     for (int t : peer.types)
-        if (Sends(t)) return AudioSdp(addr, port, {t}, peer.eventPt, "sendrecv");
+        if (Sends(t)) return AudioSdp(addr, port, {t}, peer.eventPt, direction);
     return {};
 }
 

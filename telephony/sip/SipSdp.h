@@ -23,12 +23,19 @@ struct SdpAudio {
     std::vector<int> types; // in the peer's order
     int eventPt = -1;       // -1: no telephone events
     bool hasAudio = false;
+    // The stream's direction as the peer sees it (media level, else session level): sendrecv, sendonly, recvonly
+    // or inactive.
+    std::string direction = "sendrecv";
+    // The peer holds the call or sends us nothing by design: any direction but sendrecv, or the "any" address
+    // of an old-style hold.
+    bool Held() const { return direction != "sendrecv" || addr == "0.0.0.0"; }
 };
 // The first audio stream of an SDP text (its connection address: media level, else session level).
 SdpAudio SdpParse(const std::string& sdp);
 
-// The answer to the peer's offer: the first of its types we send, with its telephone events when offered; empty
-// when it offers no audio we send.
+// The answer to the peer's offer: the first of its types we send, with its telephone events when offered, and the
+// direction that mirrors the peer's (a peer that holds with sendonly is answered recvonly); empty when it offers
+// no audio we send.
 std::string SdpAnswer(const std::string& addr, int port, const std::string& peerSdp);
 
 // The audio of the peer's SDP as the media engine starts it: the payload type (the first one the engine sends,

@@ -6,6 +6,7 @@
 #include "platform/Gbk.h"
 #include "platform/PathMap.h"
 #include "telephony/TagTelDrive.h"
+#include "telephony/sip/SipSdp.h"
 
 #include <algorithm>
 #include <cstring>
@@ -64,8 +65,14 @@ bool TagSipCall::StartNewChannel() {
         WriteLog("mediatype==-1 || mediaPort==0, err");
         return false;
     }
-    if (!remote_.SetIfChanged(addr, port, type)) {
+    std::string sdp;
+    ua_->sip_call_get_peer_sdp(mCallid, sdp);
+    const bool held = SdpParse(sdp).Held();
+    if (held) WriteLog("the peer holds the call");
+    // An old-style hold names no address to send to: the channel stays as it is.
+    if ((held && mediaChannel && addr == "0.0.0.0") || !remote_.SetIfChanged(addr, port, type)) {
         WriteLog("peerSdp 相同.");
+        if (mediaChannel) media_->ms_channel_set_held(mediaChannel, held ? 1 : 0);
         return true;
     }
     mediaOk_ = 0;
@@ -94,6 +101,7 @@ bool TagSipCall::StartNewChannel() {
     }
     mediaChannel = ch;
     peerSilent_ = false;
+    if (held) media_->ms_channel_set_held(ch, 1);
     WriteLogF("ms_channel_start(mChannel=%d, mediatype=%d, mRtpPort=%d, mediaIp=%s, mediaPort=%d): 0", ch, type,
               int(mRtpPort), addr.c_str(), port);
     mediaOk_ = 1;

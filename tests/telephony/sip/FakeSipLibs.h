@@ -302,6 +302,7 @@ public:
         std::lock_guard<std::mutex> g(m);
         return channels.count(ch) ? silentChannels.count(ch) ? 1 : 0 : -1;
     }
+    int ms_channel_set_held(int, int) override { return 0; }
     // The peer of the channel has sent nothing for a minute: the engine marks it and wakes the line.
     void Silence(int ch) {
         WakeEvent* w;

@@ -1,14 +1,19 @@
 // The SIP stack on loopback against a peer of the test's own that sends SIP datagrams by hand: which INVITE goes to
-// which waiting line, and what the caller hears meanwhile.
+// which waiting line, what the caller hears meanwhile, and a line whose caller holds the call.
 #include "telephony/sip/SipStack.h"
+#include "platform/Clock.h"
 #include "platform/WakeEvent.h"
+#include "telephony/sip/MediaEngine.h"
+#include "telephony/sip/MsrpEngine.h"
 #include "telephony/sip/ReHeaders.h"
+#include "telephony/sip/TagSipCall.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace zz;
@@ -64,7 +69,23 @@ public:
                "Max-Forwards: 70\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     }
 
+    // The 200 to a request the stack sent.
+    void Ok(uint16_t to, const std::string& request) {
+        std::string r = "SIP/2.0 200 OK\r\n";
+        for (const char* h : {"Via: ", "From: ", "To: ", "Call-ID: ", "CSeq: "})
+            r += h + Header(request, h) + "\r\n";
+        Send(to, r + "Content-Length: 0\r\n\r\n");
+    }
+    uint16_t Port() const { return port_; }
+
 private:
+    // The whole header line after "name".
+    static std::string Header(const std::string& m, const std::string& name) {
+        size_t at = m.find("\r\n" + name);
+        if (at == std::string::npos) return {};
+        at += 2 + name.size();
+        return m.substr(at, m.find("\r\n", at) - at);
+    }
     int fd_ = -1;
     uint16_t port_ = 0;
 };
@@ -168,6 +189,74 @@ TEST_F(SipStackTest, AReInvitesAnswerKeepsTheSessionIdAndRaisesTheVersion) {
               id + " " + std::to_string(std::stoull(origin.substr(id.size() + 1)) + 1) + " IN IP4 127.0.0.1")
         << "was " << origin;
     stack.sip_call_bye(1);
+}
+
+TEST_F(SipStackTest, ACallOnHoldOutlastsTheSilenceThatEndsAVanishedCallerAndTheRuleHoldsAgainOnceResumed) {
+    VirtualClock clock(0, false);
+    ScopedClock scoped(&clock);
+    MediaEngine media; // stepped here: every step reads every socket
+    MsrpEngine msrp;
+    Peer rtp; // where the line's RTP goes; the caller itself never sends any
+    // A free port for the line's RTP.
+    uint16_t rtpPort;
+    {
+        Peer probe;
+        rtpPort = probe.Port();
+    }
+    TagSipCall line(0, 1, "127.0.0.1", rtpPort, nullptr, SipLibs{&stack, &media, &msrp});
+    auto steps = [&](uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i)
+            media.TickForTest();
+    };
+    std::thread answering([&] { line.WaitRing(1); });
+    peer.Send(port, peer.Request("INVITE", "hold", port, true, PeerSdp(rtp.Port(), 1)));
+    std::string ok;
+    do // rings once or twice (held until the line waits, then the line's own ring)
+        ok = peer.Next("hold");
+    while (Code(ok) == 180);
+    std::string tag = After(ok, "To: <sip:2000@127.0.0.1>;tag=");
+    peer.Send(port, peer.Request("ACK", "hold", port, true, "", tag));
+    if (Code(ok) != 200) line.RequestStop();
+    answering.join();
+    ASSERT_EQ(Code(ok), 200);
+    ASSERT_EQ(line.IsOnline(), 1);
+
+    // Held (a=sendonly, then the "any" address of an old-style hold): a minute and more without a packet.
+    const std::string holds[] = {PeerSdp(rtp.Port(), 2) + "a=sendonly\r\n",
+                                 "v=0\r\no=peer 7 3 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n"
+                                 "m=audio " +
+                                     std::to_string(rtp.Port()) + " RTP/AVP 8\r\n"};
+    int cseq = 2;
+    for (const std::string& sdp : holds) {
+        const std::string n = std::to_string(cseq);
+        peer.Send(port, peer.Request("INVITE", "hold", port, true, sdp, tag, cseq));
+        std::string answer = peer.Next("hold", n + " INVITE");
+        ASSERT_EQ(Code(answer), 200);
+        EXPECT_NE(answer.find(cseq == 2 ? "a=recvonly" : "a=sendrecv"), std::string::npos) << answer;
+        peer.Send(port, peer.Request("ACK", "hold", port, true, "", tag, cseq++));
+        ASSERT_EQ(line.IsOnline(), 1); // the line takes the new SDP
+        steps(MediaEngine::kSilentSteps + 10);
+        ASSERT_EQ(media.ms_channel_is_silent(line.mediaChannel), 0) << "held " << n;
+        EXPECT_EQ(line.IsOnline(), 1);
+    }
+
+    // Taken off hold: a minute without a packet ends the call with a BYE.
+    peer.Send(port, peer.Request("INVITE", "hold", port, true, PeerSdp(rtp.Port(), 4), tag, cseq));
+    std::string resumed = peer.Next("hold", std::to_string(cseq) + " INVITE");
+    ASSERT_EQ(Code(resumed), 200);
+    EXPECT_NE(resumed.find("a=sendrecv"), std::string::npos) << resumed;
+    peer.Send(port, peer.Request("ACK", "hold", port, true, "", tag, cseq));
+    ASSERT_EQ(line.IsOnline(), 1);
+    steps(MediaEngine::kSilentSteps - 10);
+    EXPECT_EQ(media.ms_channel_is_silent(line.mediaChannel), 0) << "the minute starts at the resume";
+    steps(20);
+    int online = -1;
+    std::thread ending([&] { online = line.IsOnline(); });
+    std::string bye = peer.Next("hold", "BYE");
+    peer.Ok(port, bye);
+    ending.join();
+    EXPECT_FALSE(bye.empty());
+    EXPECT_EQ(online, 0);
 }
 
 TEST_F(SipStackTest, DatagramsThatAreNoSipMessageAreCountedNotWrittenOut) {
