@@ -8,6 +8,7 @@
 #include "telephony/sip/ReHeaders.h"
 #include "telephony/sip/TagSipCall.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -279,35 +280,45 @@ TEST_F(SipStackTest, DatagramsThatAreNoSipMessageAreCountedNotWrittenOut) {
     fclose(err);
 }
 
-TEST(SipTimers, AStartedTimerGoesAfterEveryTimerDueNoLaterWhicheverEndItIsNearer) {
-    // Many late timers and a few early ones, as the stack holds them under load; equal delays keep their order.
-    std::vector<tmr> timers(300);
+TEST(SipTimers, AStartedTimerGoesAfterEveryTimerDueNoLaterAmongThousands) {
+    // Timers started, started again and cancelled in a mix like the stack's under load: late ones (a transaction's
+    // 32 s), middle ones (5 s), short ones and those due at once. The list stays libre's order: by expiry, and
+    // timers due at the same time in the order they were started.
+    std::vector<tmr> timers(3000);
+    std::vector<uint64_t> started(timers.size(), 0); // the start's sequence number, 0: not running
     for (tmr& t : timers)
         tmr_init(&t);
     auto noop = [](void*) {};
-    for (size_t i = 0; i < 200; ++i)
-        tmr_start(&timers[i], 32000 + i % 7, noop, &timers[i]);
-    const uint64_t delays[] = {500, 5000, 0, 500, 31999, 40000, 1, 5000};
-    for (size_t i = 0; i < 100; ++i)
-        tmr_start(&timers[200 + i], delays[i % 8], noop, &timers[200 + i]);
-    tmr_start(&timers[0], 20, noop, &timers[0]); // started again: moved
-    tmr_cancel(&timers[1]);
-    size_t n = 0;
-    const tmr* prev = nullptr;
+    const uint64_t delays[] = {32000, 32000, 32000, 5000, 500, 0, 1, 15, 16, 17, 31999, 40000, 5000, 32000};
+    uint64_t seq = 0;
+    uint32_t rng = 12345;
+    for (int op = 0; op < 20000; ++op) {
+        rng = rng * 1103515245 + 12345;
+        size_t i = (rng >> 8) % timers.size();
+        if ((rng >> 4) % 10 == 0) {
+            tmr_cancel(&timers[i]);
+            started[i] = 0;
+        } else {
+            tmr_start(&timers[i], delays[(rng >> 20) % std::size(delays)], noop, &timers[i]);
+            started[i] = ++seq;
+        }
+    }
     auto ours = [&](const tmr* t) { return t >= &timers.front() && t <= &timers.back(); };
+    size_t n = 0;
+    const tmr* prev = nullptr; // the previous timer of ours
+    uint64_t prevJfs = 0;
     for (le* e = list_head(tmrl_get()); e; e = e->next) {
         const tmr* t = static_cast<const tmr*>(e->data);
-        n += ours(t);
-        if (prev) {
-            ASSERT_LE(prev->jfs, t->jfs) << n;
-            // Started in this order with the same delay (within one tick of the clock): kept in it.
-            if (prev->jfs == t->jfs && prev >= &timers[200] && t >= &timers[200]) {
-                EXPECT_LT(prev, t) << n;
-            }
+        ASSERT_LE(prevJfs, t->jfs) << n;
+        prevJfs = t->jfs;
+        if (!ours(t)) continue;
+        ++n;
+        if (prev && prev->jfs == t->jfs) {
+            EXPECT_LT(started[size_t(prev - timers.data())], started[size_t(t - timers.data())]) << n;
         }
         prev = t;
     }
-    EXPECT_EQ(n, 299u);
+    EXPECT_EQ(n, size_t(std::count_if(started.begin(), started.end(), [](uint64_t s) { return s != 0; })));
     for (tmr& t : timers)
         tmr_cancel(&t);
     for (le* e = list_head(tmrl_get()); e; e = e->next)
