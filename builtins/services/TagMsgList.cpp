@@ -218,7 +218,9 @@ template <class Pred> int32_t TagMsgList::CountIf(Pred pred) {
 }
 
 int32_t TagMsgList::GetNum() {
-    return CountIf([](const TagMsgFields&) { return true; });
+    // The list keeps its size as records come and go: a count never walks a long queue under its lock.
+    std::lock_guard<std::recursive_mutex> lk(lock_);
+    return int32_t(records_.size());
 }
 
 int32_t TagMsgList::GetNumForType(const TagVar& value) {
