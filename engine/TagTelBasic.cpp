@@ -2,6 +2,9 @@
 #include "platform/CpuGate.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/NumText.h"
 #include "engine/TagBuiltinHost.h"
@@ -11,6 +14,48 @@
 namespace zz {
 
 EngineHooks g_engineHooks;
+
+// For every name and every read-only literal value in the table, the first entry that has it, as a walk of the
+// table would find it: entries below `covered` are in the maps. A table that grows is covered on the next lookup;
+// removing an entry uncovers the entries from it on (they move up a slot).
+struct TagTelBasic::SymbolIndex {
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    using TextMap = std::unordered_map<std::string, int32_t, TextHash, std::equal_to<>>;
+    TextMap names;
+    std::unordered_map<int32_t, int32_t> ints;
+    std::unordered_map<double, int32_t> doubles; // 0.0 and -0.0 are one key, as they compare equal
+    TextMap strings;
+    int32_t covered = 0;
+
+    template <class F> void ForEachKey(const TagVar& v, F&& f) {
+        if (!v.Name().empty()) f(names, v.Name());
+        if (!v.readOnly) return;
+        if (v.type == TagVar::kInt)
+            f(ints, v.intVal);
+        else if (v.type == TagVar::kDouble)
+            f(doubles, v.DblVal());
+        else if (v.type == TagVar::kString)
+            f(strings, std::string_view(v.Str(), StrBytes(v)));
+    }
+    void Cover(const pvector<TagVar>& symbols) {
+        for (; covered < symbols.Count(); ++covered)
+            if (const TagVar* v = symbols.Get(covered))
+                ForEachKey(*v, [this](auto& map, auto key) { map.emplace(key, covered); });
+    }
+    // Before the entry at `from` is removed: the keys of the entries from there on leave the maps.
+    void Uncover(const pvector<TagVar>& symbols, int32_t from) {
+        for (int32_t i = from; i < covered; ++i)
+            if (const TagVar* v = symbols.Get(i))
+                ForEachKey(*v, [i](auto& map, auto key) {
+                    auto it = map.find(key);
+                    if (it != map.end() && it->second == i) map.erase(it);
+                });
+        if (from < covered) covered = from;
+    }
+};
 
 namespace {
 
@@ -73,6 +118,7 @@ TagTelBasic::TagTelBasic(const char* file, int32_t line, TagCallState* call, uin
     FinishCompile(lines < 0 ? 0 : lines, start);
     SplitSymbols();
     DropScratch();
+    DropIndex();
 }
 
 TagTelBasic::TagTelBasic(const char* fileName, const char* funcName, TagTelBasic* par)
@@ -97,6 +143,18 @@ TagTelBasic::~TagTelBasic() {
     ops.Clear();
     subList.Clear();
     symbols.Clear();
+}
+
+TagTelBasic::SymbolIndex& TagTelBasic::Index() {
+    if (!index_) index_ = std::make_unique<SymbolIndex>();
+    index_->Cover(symbols);
+    return *index_;
+}
+
+void TagTelBasic::DropIndex() {
+    index_.reset();
+    for (int32_t i = 0; i < subList.Count(); ++i)
+        if (TagTelBasic* u = subList.Get(i)) u->DropIndex();
 }
 
 void TagTelBasic::DropScratch() {
@@ -254,14 +312,11 @@ std::string TagTelBasic::NewTempName() {
 int32_t TagTelBasic::FindOwnVar(const char* name, TagVar** var) {
     if (var) *var = nullptr;
     if (!name || !*name) return -1;
-    for (int32_t i = 0; i < symbols.Count(); ++i) {
-        TagVar* v = symbols.Get(i);
-        if (v && !v->Name().empty() && v->Name() == name) {
-            if (var) *var = v;
-            return i;
-        }
-    }
-    return -1;
+    SymbolIndex& index = Index();
+    auto it = index.names.find(std::string_view(name));
+    if (it == index.names.end()) return -1;
+    if (var) *var = symbols.Get(it->second);
+    return it->second;
 }
 
 int32_t TagTelBasic::FindParam(const char* name, TagVar** var) {
@@ -327,11 +382,24 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
     } else {
         return -2;
     }
-    for (int32_t i = 0; i < symbols.Count(); ++i) {
-        TagVar* v = symbols.Get(i);
+    // The first read-only entry of equal type and value (0.0 and -0.0 are equal; NaN equals nothing).
+    SymbolIndex& index = Index();
+    int32_t found = -1;
+    if (type == TagVar::kInt) {
+        auto it = index.ints.find(iv);
+        if (it != index.ints.end()) found = it->second;
+    } else if (type == TagVar::kDouble) {
+        auto it = index.doubles.find(dv);
+        if (it != index.doubles.end()) found = it->second;
+    } else {
+        auto it = index.strings.find(std::string_view(tok.text));
+        if (it != index.strings.end()) found = it->second;
+    }
+    if (found >= 0) {
+        TagVar* v = symbols.Get(found);
         if (v && SameLiteral(*v, type, iv, dv, tok.text)) {
             if (var) *var = v;
-            return i;
+            return found;
         }
     }
     TagVar* v = AppendVar();
@@ -352,6 +420,7 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
 bool TagTelBasic::DeleteVar(TagVar* var) {
     for (int32_t i = symbols.Count() - 1; i >= 0; --i)
         if (symbols.Get(i) == var) {
+            if (index_) index_->Uncover(symbols, i);
             symbols.Remove(i);
             return true;
         }

@@ -336,6 +336,12 @@ public:
 
 protected:
     std::unique_ptr<CompileScratch> scratch_;
+    // Name and literal lookups of the symbol table by hash: made by the first lookup, kept up to date as the table
+    // grows, let go once the program has compiled (TagTelBasic.cpp).
+    struct SymbolIndex;
+    std::unique_ptr<SymbolIndex> index_;
+    SymbolIndex& Index();
+    void DropIndex();
     // The family records; a main program's only (function units reach their parent's).
     std::unique_ptr<TagLineStates> lineStates_;
 

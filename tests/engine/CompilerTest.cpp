@@ -185,6 +185,27 @@ TEST(TagComplexExpreSteps, OnlyTheTemporaryThisCompilationCreatedIsDeleted) {
     EXPECT_EQ(Get(u, "r")->intVal, 6);
 }
 
+// Each compilation deletes its last temporary from amid the table (its target comes after it): every later
+// lookup still finds the one entry of a name, and literals their one shared constant.
+TEST(TagComplexExpreSteps, LookupsStayExactAfterTemporariesAreDeleted) {
+    TagTelBasic u;
+    Set(u, "a", Int(3));
+    for (int round = 0; round < 2; ++round) {
+        const int32_t vars = u.VarCount();
+        for (int i = 0; i < 40; ++i) {
+            const std::string t = "t" + std::to_string(i);
+            Compiled c = Compile(u, "a * 2 + 7", t.c_str());
+            ASSERT_EQ(c.err, "");
+            TagExpre(c.steps).Run();
+            ASSERT_NE(Get(u, t.c_str()), nullptr);
+            EXPECT_EQ(Get(u, t.c_str())->Name(), t);
+            EXPECT_EQ(Get(u, t.c_str())->intVal, 13);
+        }
+        // The first round made 40 targets, 2 constants and 40 kept temporaries; the second only the temporaries.
+        EXPECT_EQ(u.VarCount() - vars, round == 0 ? 82 : 40);
+    }
+}
+
 TEST(TagComplexExpreTokens, PlusOnlyNeedsThreePlusesAndNothingElse) {
     EXPECT_EQ(TagComplexExpre("a + b + c + d").plusOnly, 1);
     EXPECT_EQ(TagComplexExpre("a + b + c").plusOnly, 0);
