@@ -17,8 +17,17 @@ int32_t TStdOut::Open(const char* path) {
     }
     mode_ = kFile;
     std::string mapped = MapPath(path);
-    file_ = FileHandle::Open(mapped.c_str(), "wb");
+    file_ = FileHandle::Open(mapped.c_str(), "ab");
     return file_ ? 0 : -1;
+}
+
+TStdOut& PrintState::Opened(int32_t line) {
+    if (!target.IsOpen()) {
+        char name[32];
+        std::snprintf(name, sizeof name, "_stdout%d.txt", line);
+        target.Open(name);
+    }
+    return target;
 }
 
 int32_t TStdOut::Print(int32_t number, const char* text) {

@@ -17,7 +17,8 @@ public:
     TStdOut(const TStdOut&) = delete;
     TStdOut& operator=(const TStdOut&) = delete;
 
-    // Empty path: console mode, 2. Else the file is created or emptied: 0, or -1 when it cannot be opened.
+    // Empty path: console mode, 2. Else the file is opened for appending (a reload keeps the line's earlier output):
+    // 0, or -1 when it cannot be opened.
     int32_t Open(const char* path);
     bool IsOpen() const { return mode_ == kConsole || (mode_ == kFile && file_); }
     // Console: "number : text" and a line end; file: the text as it is. 0, or -1 (logged) when not open.
@@ -36,6 +37,8 @@ public:
     static constexpr LineFamily kFamily = LineFamily::kPrint;
     explicit PrintState(TagTelBasic&) {}
     void OnRunEnd() override { target.Close(); }
+    // The target, first opened on "_stdout<line>.txt" when nothing opened it yet.
+    TStdOut& Opened(int32_t line);
     TStdOut target;
 };
 

@@ -128,9 +128,10 @@ int32_t TagStrToUnicode::Run() {
         Base64Encode(out, SourceBytes(*this, 0));
         if (out.empty()) return 0;
     } else if (mode == kModeUtf8 || mode == kModeUtf7) {
-        // With the terminating zero, which stays the string's last byte.
+        // The result counts the terminating zero; the text itself ends before it, so joining it keeps no NUL.
         if (!ConvertCodePage(text, "GBK", mode == kModeUtf8 ? "UTF-8" : "UTF-7", out) || out.empty()) return 0;
-        out += '\0';
+        SetOutText(2, out);
+        return Length(out) + 1;
     } else if (!ConvertCodePage(text, "GBK", "UTF-16LE", out)) {
         return 0;
     }
@@ -239,13 +240,8 @@ int32_t TagMakeTime::Run() {
 
 int32_t TagPrint::Run() {
     if (!Program()) return kBuiltinBadArg;
-    TStdOut* out = &Program()->LineState<PrintState>().target;
     int32_t line = Program()->lineNo;
-    if (!out->IsOpen()) {
-        char name[32];
-        std::snprintf(name, sizeof name, "_stdout%d.txt", line);
-        out->Open(name);
-    }
+    TStdOut* out = &Program()->LineState<PrintState>().Opened(line);
     const TagVar& v = Operand(0);
     if (v.type == TagVar::kString) return out->Print(line, v.Str());
     std::string textForm;

@@ -74,7 +74,7 @@ TEST_F(PrintTarget, ObjectsPrintInTextFormWithStringsQuoted) {
     arr = empty;
 }
 
-TEST_F(PrintTarget, SetPrintToSwitchesFilesAndEmptiesOnReopen) {
+TEST_F(PrintTarget, SetPrintToSwitchesFilesAndAppendsOnReopen) {
     test::LineFixture line(3);
     TagVar path, a, b;
     path.SetStr("out.txt");
@@ -85,9 +85,9 @@ TEST_F(PrintTarget, SetPrintToSwitchesFilesAndEmptiesOnReopen) {
     EXPECT_EQ(Print(&line.main, &a)->Run(), 0);
     EXPECT_EQ(ReadAll("out.txt"), "one");
     EXPECT_EQ(to->Run(), 0);
-    EXPECT_EQ(ReadAll("out.txt"), "");
+    EXPECT_EQ(ReadAll("out.txt"), "one");
     EXPECT_EQ(Print(&line.main, &b)->Run(), 0);
-    EXPECT_EQ(ReadAll("out.txt"), "two");
+    EXPECT_EQ(ReadAll("out.txt"), "onetwo");
     EXPECT_FALSE(fs::exists("_stdout3.txt"));
 }
 
