@@ -33,7 +33,8 @@ VoiceState::~VoiceState() {
     if (root_.IsCalledProgram() || !root_.pKvCall) return;
     const std::string line = std::to_string(root_.lineNo);
     for (const std::string& base : voiceDir) {
-        std::remove(ResolvePath(base + "t" + line + sndExt).c_str());
+        // In play-to-file mode the join file is the script's product, not a temporary file.
+        if (!playToFile) std::remove(ResolvePath(base + "t" + line + sndExt).c_str());
         std::remove(ResolvePath(base + "tts" + line + sndExt).c_str());
     }
 }
