@@ -80,7 +80,7 @@ const InfoKey kKeys[] = {
      [](const InfoSource& s, TagVar& out) { return CallInt(s, out, [](TagKvCall& c) { return int32_t(c.bci[1]); }); }},
     {"CauseId", [](const InfoSource& s, TagVar& out) { return CallInt(s, out, [](TagKvCall& c) { return c.cause; }); }},
     {"IsLastExitConf",
-     [](const InfoSource& s, TagVar& out) { return CallInt(s, out, [](TagKvCall& c) { return c.isLastExitConf; }); }},
+     [](const InfoSource& s, TagVar& out) { return CallInt(s, out, [](TagKvCall& c) { return c.confClosed ? 1 : 0; }); }},
     {"IsMediaOk", [](const InfoSource& s,
                      TagVar& out) { return CallInt(s, out, [](TagKvCall& c) { return int32_t(c.IsMediaOk()); }); }},
     {"ChState", [](const InfoSource& s,

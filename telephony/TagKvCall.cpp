@@ -183,12 +183,12 @@ int TagKvCall::IsOnline() {
 }
 
 int TagKvCall::OutCall(const char*, int32_t, int32_t) {
-    callState = kCallConnected;
+    MarkConnected();
     return 0;
 }
 
 int TagKvCall::WaitRing(int32_t) {
-    callState = kCallConnected;
+    MarkConnected();
     return 0;
 }
 
@@ -207,7 +207,7 @@ int TagKvCall::IsRinging(std::string& caller, std::string& called) {
 }
 
 int TagKvCall::CheckDial() {
-    callState = kCallConnected;
+    MarkConnected();
     return 1;
 }
 

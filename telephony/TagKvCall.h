@@ -242,14 +242,13 @@ public:
     int32_t callType = 0;
     int32_t hangupCause = 0;
     int32_t recPos = 0;
-    std::atomic<bool> confClosed{false}; // shared: set when the last member leaves a named room
+    std::atomic<bool> confClosed{false}; // shared: set when the last member leaves a named room ("IsLastExitConf")
     int32_t sigPara[2] = {-1, -1};       // SetSigPara kinds 1 and 2
     uint8_t sigRaw[kSigRawLen] = {};
     int32_t sigRecvLen = 0;     // bytes of the last message kept by the driver
     int32_t sigSendLen = 0;     // bytes the script supplied
     int32_t cause = 0;          // release cause of the last failed dial
     uint8_t bci[2] = {0, 0};    // backward call indicators of the last ACM
-    int32_t isLastExitConf = 0; // the SIP driver's conference-exit value (system information "IsLastExitConf")
 
 protected:
     // Opens the file on the PC player (re-opening an existing one) with the play level, the player waking the

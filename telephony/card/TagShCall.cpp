@@ -516,7 +516,7 @@ int TagShCall::IsOnline() {
             TagKvCall::IsOnline();
             return 0;
         }
-        callState = kCallConnected;
+        if (callState != kCallConnected) MarkConnected();
         restartLoop();
         TagKvCall::IsOnline();
         return 1;

@@ -249,6 +249,7 @@ int TagShCall::GetHookState() {
         WriteLogF("GetHookState: ret=%d, conn=%d, ConnStat=%d", result, next, int(callState));
         if (result > 0) StopPlay();
         ClearKeys();
+        if (next == kCallConnected) connectTime = CalendarNow();
         SetCallState(next);
     }
     return result;

@@ -165,6 +165,22 @@ return(0);
     EXPECT_TRUE(other.confClosed);
 }
 
+TEST(RoomBuiltins, TheLineThatClosesARoomSeesIsLastExitConf) {
+    ScriptOnCall s("roomlast");
+    RoomLine line(ScriptOnCall::kLine);
+    s.Run(R"(r = JoinConf("solo", 0);
+v = -1;
+r = GetSysInfoVal("IsLastExitConf", v);
+Print("before " + v + "\n");
+r = ExitConf();
+r = GetSysInfoVal("IsLastExitConf", v);
+Print("after " + v + "\n");
+return(0);
+)",
+          line);
+    EXPECT_EQ(s.Printed(), "before 0\nafter 1\n");
+}
+
 TEST_F(VirtualScripts, KeysTypedForTheLineEndAtTheEndKeyOrTheMaximum) {
     ScriptOnCall s("pckeys");
     TypeLineKeys(kVir, "12#34");
