@@ -95,6 +95,9 @@ int32_t TagUnlinkAll::RunOn(TagKvCall& call) {
 int32_t TagGetLinkList::RunOn(TagKvCall& call) {
     std::vector<int32_t> lists[3];
     int32_t r = call.GetLinkList(lists[0], lists[1], lists[2]);
+    // The arrays hold only the links of now: a peer unlinked since must not linger in them.
+    for (int32_t v = 0; v < 3; ++v)
+        ClearOut(v);
     for (size_t i = 0; i < lists[0].size(); ++i)
         for (int32_t v = 0; v < 3; ++v)
             if (i < lists[v].size()) SetOutItemInt(v, int32_t(i), lists[v][i]);

@@ -151,7 +151,8 @@ int32_t TagRunPsp::Run() {
     if (Operand(0).type != TagVar::kString || Operand(1).type != TagVar::kString) return kBuiltinBadArg;
     std::string error;
     int32_t r = ConvertPspPage(Text(0), Text(1), Operand(2), error);
-    if (r < 0 && Program()) Program()->LineState<PrintState>().Opened(Program()->lineNo).Print(Program()->lineNo, error.c_str());
+    if (r < 0 && Program())
+        Program()->LineState<PrintState>().Opened(Program()->lineNo).Print(Program()->lineNo, error.c_str());
     return r;
 }
 

@@ -96,7 +96,8 @@ public:
     // takes along) goes.
     int32_t Run(const std::string& script, TagKvCall& call, const std::function<void()>& whileKept = {}) {
         TestDir::Write("main.kvs", script);
-        TagMemKvs::Process().Clear(); // scripts are cached by name
+        TagMemKvs::Process().Clear();            // scripts are cached by name
+        std::filesystem::remove("_stdout3.txt"); // Printed() is this run's output; the file is appended to
         call.lineNo = kLine;
         TagTelBasic prog("main.kvs", kLine, &call, 1, nullptr);
         EXPECT_EQ(prog.initResult, 0) << GbkToUtf8(TestDir::Read("errmsg3.txt"));

@@ -165,9 +165,21 @@ return(0);
     EXPECT_TRUE(other.confClosed);
 }
 
-TEST(RoomBuiltins, TheLineThatClosesARoomSeesIsLastExitConf) {
+TEST(RoomBuiltins, TheLineThatClosesARoomSeesIsLastExitConfAndLinkListsHoldOnlyTodaysPeers) {
+    struct LinkedLine : RoomLine {
+        using RoomLine::RoomLine;
+        int GetLinkList(std::vector<int32_t>& lines, std::vector<int32_t>& listen,
+                        std::vector<int32_t>& modes) override {
+            lines = peers;
+            listen.assign(peers.size(), 0);
+            modes.assign(peers.size(), 1);
+            return int(peers.size());
+        }
+        int UnlinkAll() override { return peers.clear(), 0; }
+        std::vector<int32_t> peers{4, 6};
+    };
     ScriptOnCall s("roomlast");
-    RoomLine line(ScriptOnCall::kLine);
+    LinkedLine line(ScriptOnCall::kLine);
     s.Run(R"(r = JoinConf("solo", 0);
 v = -1;
 r = GetSysInfoVal("IsLastExitConf", v);
@@ -175,10 +187,18 @@ Print("before " + v + "\n");
 r = ExitConf();
 r = GetSysInfoVal("IsLastExitConf", v);
 Print("after " + v + "\n");
+p = 0;
+k = 0;
+t = 0;
+r = GetLinkList(p, k, t);
+Print("list " + r + " " + p[1] + "\n");
+r = UnlinkAll();
+r = GetLinkList(p, k, t);
+Print("list " + r + " [" + p[1] + "]\n");
 return(0);
 )",
           line);
-    EXPECT_EQ(s.Printed(), "before 0\nafter 1\n");
+    EXPECT_EQ(s.Printed(), "before 0\nafter 1\nlist 2 6\nlist 0 []\n");
 }
 
 TEST_F(VirtualScripts, KeysTypedForTheLineEndAtTheEndKeyOrTheMaximum) {
