@@ -180,7 +180,9 @@ int TagSipRegCtrl::AddReg(int32_t id, const std::string& text) {
     std::string domain = given(6) ? f[6] : serverAddr;
     r.aor = "sip:" + r.account + "@" + domain;
     r.registrar = "sip:" + domain;
-    r.outboundProxy = given(8) && CfgInt(f[8]) != 0 ? r.registrar : std::string();
+    // The registrar as proxy is reached on the configured server port, not on SIP's default one.
+    if (given(8) && CfgInt(f[8]) != 0)
+        r.outboundProxy = CfgInt(f[4]) > 0 ? r.registrar + ":" + std::to_string(CfgInt(f[4])) : r.registrar;
     r.authUser = given(5) ? f[5] : r.account;
     r.password = DecipherPassword(f[2], r.account);
     r.server = "sip:" + serverAddr + ":" + std::to_string(CfgInt(f[4]));

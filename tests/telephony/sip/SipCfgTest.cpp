@@ -78,7 +78,7 @@ TEST_F(SipCfgTest, AccountLinesAreCheckedAndBuilt) {
     EXPECT_EQ(regs.AddReg(4, "0,acc2,pw,127.0.0.1,5062,,,0,1,120"), 4);
     const TagSipReg& b = regs.Accounts()[1];
     EXPECT_EQ(b.expires, 3600) << "below 300 seconds";
-    EXPECT_EQ(b.outboundProxy, "sip:127.0.0.1");
+    EXPECT_EQ(b.outboundProxy, "sip:127.0.0.1:5062") << "the registrar as proxy, on the server's port";
     EXPECT_EQ(regs.AddReg(5, "1,acc3,pw,127.0.0.1,5060,auth3,example.org,9,0,600"), 5);
     const TagSipReg& c = regs.Accounts()[2];
     EXPECT_EQ(c.aor, "sip:acc3@example.org");
