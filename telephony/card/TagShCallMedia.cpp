@@ -174,7 +174,13 @@ int TagShCall::DeleteConfRoom(int32_t session, int32_t kind) {
 
 int TagShCall::RecConfRoom(int32_t session, int32_t kind, const char* file, int32_t& handle) {
     handle = 0;
-    if (kind == 0) return SpyRec(file, 3600);
+    if (kind == 0) {
+        // The group is recorded on this line's channel; the handle names that channel, so the room knows a
+        // recording runs and whoever closes the room stops it there.
+        int r = SpyRec(file, 3600);
+        if (r >= 0) handle = channel + 1;
+        return r;
+    }
     CardMedia* m = GetCardMedia();
     int32_t h = 0;
     if (!m || R(m->ms_recording_create(h, file)) != 0 || h == 0) return -1;
@@ -183,7 +189,7 @@ int TagShCall::RecConfRoom(int32_t session, int32_t kind, const char* file, int3
 }
 
 int TagShCall::StopRecConfRoom(int32_t, int32_t kind, int32_t handle) {
-    if (kind == 0) return Lib().SsmStopRecord(channel);
+    if (kind == 0) return Lib().SsmStopRecord(handle > 0 ? handle - 1 : channel);
     CardMedia* m = GetCardMedia();
     if (!handle || !m) return -1;
     m->ms_recording_stop(handle);

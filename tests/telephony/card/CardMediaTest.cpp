@@ -188,8 +188,13 @@ TEST_F(CardTest, ARoomOfCardLinesTakesAPlayAndItsEnd) {
     EXPECT_NE(sim_->SsmCheckPlay(3), 0);
     EXPECT_GT(Line(3).PlayConf("room", v.c_str(), 0), 0) << "the ended play left the room free for the next";
     EXPECT_EQ(Line(3).PlayConf("room", v.c_str(), 0), -2);
+    // One recording a room, on the channel of the line that started it, stopped when the room closes.
+    const std::string rec = Path("room.wav");
+    EXPECT_EQ(Line(3).RecConf("room", rec.c_str()), 4);
+    EXPECT_EQ(Line(5).RecConf("room", rec.c_str()), -2);
     Line(3).ExitNameConf();
     Line(5).ExitNameConf();
+    EXPECT_EQ(Calls("SsmStopRecord(3)").size(), 1u);
     EXPECT_EQ(sim_->Channel(3)->group, -1);
 }
 
