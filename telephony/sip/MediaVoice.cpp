@@ -103,17 +103,27 @@ void VoiceRecorder::Write(const int16_t* s, size_t n) {
         for (size_t i = 0; i < k; ++i)
             buf[i] = PcmToAlaw(s[i]);
         std::fwrite(buf, 1, k, file_.get());
+        int32_t before = samples_;
         samples_ += int32_t(k);
         s += k;
         n -= k;
+        // Each second the header is made true: a recording still running when the process stops or is killed,
+        // or read while it runs, is a playable file of what was said up to then.
+        if (before / kRefreshSamples != samples_ / kRefreshSamples) WriteHeader();
     }
+}
+
+void VoiceRecorder::WriteHeader() {
+    auto head = AlawHeader(uint32_t(samples_));
+    std::fseek(file_.get(), 0, SEEK_SET);
+    std::fwrite(head.data(), 1, head.size(), file_.get());
+    std::fseek(file_.get(), 0, SEEK_END);
+    std::fflush(file_.get());
 }
 
 void VoiceRecorder::Close() {
     if (!file_) return;
-    auto head = AlawHeader(uint32_t(samples_));
-    std::fseek(file_.get(), 0, SEEK_SET);
-    std::fwrite(head.data(), 1, head.size(), file_.get());
+    WriteHeader();
     file_.Close();
 }
 

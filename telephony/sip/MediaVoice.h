@@ -33,6 +33,8 @@ public:
     int32_t Samples() const { return samples_; }
 
 private:
+    static constexpr int32_t kRefreshSamples = 8000;
+    void WriteHeader();
     FileHandle file_;
     int32_t samples_ = 0;
 };

@@ -247,6 +247,24 @@ TEST_F(MediaEngineTest, ARecordingTakesTheCallerAndWakesTheLineAtItsLimit) {
     EXPECT_EQ(media.ms_recording_create(rec, "/no/such/dir/x.wav", nullptr), -1);
 }
 
+TEST_F(MediaEngineTest, ARoomRecordingStillRunningIsAPlayableFileOfEverySecondDone) {
+    Phone phone;
+    int ch = Channel(phone, nullptr), s = 0, rec = 0;
+    ASSERT_EQ(media.ms_session_create(s), 0);
+    ASSERT_EQ(media.ms_session_add(s, ch), 0);
+    ASSERT_EQ(media.ms_recording_create(rec, "room.wav", nullptr), 0);
+    ASSERT_EQ(media.ms_recording_start(rec, kMediaOnSession, s), 0);
+    for (int i = 0; i < 51; ++i) {
+        phone.Send(ports[ch], 3000);
+        Steps(1);
+    }
+    // Nothing stopped it (the line reloaded, the process is stopping): the file holds the first second whole.
+    auto pcm = LoadVoice("room.wav");
+    ASSERT_TRUE(pcm);
+    EXPECT_EQ(pcm->samples.size(), size_t(50 * kFrame));
+    EXPECT_NEAR(pcm->samples[7000], 3000, 200);
+}
+
 TEST_F(MediaEngineTest, ManyChannelsAreWorkedOnSeveralThreads) {
     // Enough channels that the engine's own thread shares every step out to its workers, and more with packets
     // waiting at once than one look at the sockets used to take (that made the engine's thread spin for ever).
