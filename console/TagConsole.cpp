@@ -232,19 +232,15 @@ void TagConsole::DispMonitor() {
 
 // ---- the display tick
 
-void TagConsole::RewriteFields(int32_t n) {
-    TagLineRec r = monitor_->Row(n);
-    for (int f = 0; f < 5; ++f)
-        monitor_->SetField(n, r.text[f], f);
-}
-
 void TagConsole::TickLine(int32_t n, TagTelDrive* drive, int32_t& blocked) {
     int32_t b = drive ? drive->GetBlockState(n) : 0;
     TagLineRec row = monitor_->Row(n);
+    // The status texts below are written only while the line runs: a script that ended (or a load that failed)
+    // since the row was read keeps its "已停止", and with it the tray's alarm.
     if (row.state == 3 && b != row.block) {
-        SetLineState(n, b != 0 ? "堵塞" : "运行");
+        SetRunningLineState(n, b != 0 ? "堵塞" : "运行");
         monitor_->SetBlock(n, b);
-        RewriteFields(n);
+        monitor_->Repaint(n);
     }
     // A running line counts while it stays blocked, not only on the tick it blocked; so do lines that
     // stopped or failed to start.
@@ -255,11 +251,11 @@ void TagConsole::TickLine(int32_t n, TagTelDrive* drive, int32_t& blocked) {
     char text[48] = "连通";
     if (RunCfg().dispTalkTime) std::snprintf(text, sizeof text, "连通 %u:%02u", seconds / 60, seconds % 60);
     if ((row.talk != 0) != talk) {
-        SetLineState(n, talk ? text : "运行");
+        SetRunningLineState(n, talk ? text : "运行");
         monitor_->SetTalk(n, talk);
-        RewriteFields(n);
+        monitor_->Repaint(n);
     } else if (talk && RunCfg().dispTalkTime) {
-        SetLineState(n, text);
+        SetRunningLineState(n, text);
     }
 }
 

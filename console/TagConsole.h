@@ -117,7 +117,6 @@ public:
 private:
     void DeleteSystem(uint32_t pauseMs);
     void TickLine(int32_t n, TagTelDrive* drive, int32_t& blocked);
-    void RewriteFields(int32_t n);
     void StatusLine(TagTelDrive& drive);
     // Shows a window-thread text for the monitor connection count.
     static void ShowConnCount(int32_t count);

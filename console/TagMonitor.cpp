@@ -98,6 +98,50 @@ void TagMonitor::SetState(int32_t line, int32_t code) {
     rows_[size_t(line)].state = uint8_t(code);
 }
 
+bool TagMonitor::SetStatus(int32_t line, const std::string& text, int32_t state, int32_t fg, int32_t bg,
+                           int32_t onlyInState) {
+    if (!Valid(line)) return false;
+    int32_t textFg, textBg;
+    {
+        std::lock_guard<std::mutex> g(m_);
+        TagLineRec& r = rows_[size_t(line)];
+        if (onlyInState >= 0 && r.state != onlyInState) return false;
+        r.text[2] = text;
+        r.changed[2] = 1;
+        RecomputeStateColor(r);
+        textFg = r.stateFg;
+        textBg = r.stateBg;
+        if (state >= 0) {
+            r.state = uint8_t(state);
+            r.stateFg = fg;
+            r.stateBg = bg;
+            for (int f = 0; f < 5; ++f)
+                r.changed[f] = 1;
+        }
+    }
+    Notify(line, 2, textFg, textBg);
+    if (state >= 0)
+        for (int f = 0; f < 5; ++f)
+            Notify(line, f, fg, bg);
+    return true;
+}
+
+void TagMonitor::Repaint(int32_t line) {
+    if (!Valid(line)) return;
+    int32_t fg, bg;
+    {
+        std::lock_guard<std::mutex> g(m_);
+        TagLineRec& r = rows_[size_t(line)];
+        RecomputeStateColor(r);
+        for (int f = 0; f < 5; ++f)
+            r.changed[f] = 1;
+        fg = r.stateFg;
+        bg = r.stateBg;
+    }
+    for (int f = 0; f < 5; ++f)
+        Notify(line, f, fg, bg);
+}
+
 void TagMonitor::SetTalk(int32_t line, bool talk) {
     if (!Valid(line)) return;
     std::lock_guard<std::mutex> g(m_);
@@ -248,7 +292,9 @@ TagMonitor* GetMonitor() {
     return g_monitor.load(std::memory_order_acquire);
 }
 
-int SetLineState(int32_t line, const char* status) {
+namespace {
+
+int ApplyLineState(int32_t line, const char* status, bool onlyRunning) {
     if (line < 0) return -1;
     TagMonitor* m = GetMonitor();
     if (!m || !status) return 0;
@@ -268,12 +314,19 @@ int SetLineState(int32_t line, const char* status) {
             if (cfg.dispTalkTime) shown += status + std::strlen("连通");
         }
     }
-    m->SetField(line, shown, 2);
-    if (rule) {
-        m->SetState(line, rule->state);
-        m->SetStateColor(line, rule->fg, rule->bg);
-    }
+    m->SetStatus(line, shown, rule ? rule->state : -1, rule ? rule->fg : 0, rule ? rule->bg : 0,
+                 onlyRunning ? 3 : -1);
     return 0;
+}
+
+} // namespace
+
+int SetLineState(int32_t line, const char* status) {
+    return ApplyLineState(line, status, false);
+}
+
+int SetRunningLineState(int32_t line, const char* status) {
+    return ApplyLineState(line, status, true);
 }
 
 int DispScriptFile(int32_t line, const char* text) {

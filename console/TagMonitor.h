@@ -55,6 +55,12 @@ public:
     // Written by the display timer.
     void SetTalk(int32_t line, bool talk);
     void SetBlock(int32_t line, int32_t block);
+    // The status text (field 2) and, with a rule (state >= 0), the state code and its colours, as one change.
+    // With onlyInState >= 0 nothing changes unless the row is in that state: false then.
+    bool SetStatus(int32_t line, const std::string& text, int32_t state, int32_t fg, int32_t bg,
+                   int32_t onlyInState = -1);
+    // Marks fields 0 to 4 changed with the state colours that follow the talk and block values now.
+    void Repaint(int32_t line);
     // Colour values of the user or state pair; a bad line gives colours 0 and 15, an index outside 0..15
     // leaves that output untouched.
     void GetColor(int32_t line, uint32_t& fg, uint32_t& bg) const;
@@ -101,6 +107,9 @@ TagMonitor* GetMonitor();
 // Console entry points; each does nothing while no table exists. SetLineState, DispScriptFile and DispInfo
 // return -1 for a negative line, else 0; SetDispColor returns 0.
 int SetLineState(int32_t line, const char* status);
+// SetLineState only while the line runs (state 3), checked with the change: the display tick's talk and block
+// texts never cover a line whose script ended or failed on the way.
+int SetRunningLineState(int32_t line, const char* status);
 int DispScriptFile(int32_t line, const char* text);
 int DispInfo(int32_t line, int32_t index, const char* text);
 int SetDispColor(int32_t line, int32_t fg, int32_t bg);

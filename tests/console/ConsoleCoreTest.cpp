@@ -70,6 +70,29 @@ TEST_F(ConsoleTest, TickShowsEveryBlockedLineTalkTimesAndKeepsTheAlarmWhileALine
     EXPECT_EQ(console.TrayImage(), TagConsole::kTrayAlarm);
 }
 
+TEST_F(ConsoleTest, AScriptThatEndsKeepsItsEndedStatusAndTheAlarmWhetherItsCallDropsOrStays) {
+    ASSERT_EQ(Start(2, "IS_DISP_TALKTIME=1\nLOAD_DELAY=5\n"), 0);
+    for (int32_t n = 0; n < 2; ++n) {
+        GiveProgram(n);
+        Call(n).connectTime = CalendarNow() - 5;
+        Call(n).callState = kCallConnected;
+    }
+    console.Tick();
+    ASSERT_EQ(console.TrayImage(), TagConsole::kTrayNormal);
+    // Both scripts end between two ticks; line 0's caller is gone by the tick, line 1's is still connected.
+    SetLineState(0, "已停止");
+    SetLineState(1, "已停止");
+    Call(0).callState = kCallReleased;
+    console.Tick();
+    console.Tick();
+    TagMonitor& m = *console.Monitor();
+    for (int32_t n = 0; n < 2; ++n) {
+        EXPECT_EQ(m.Text(n, 2), "已停止") << n;
+        EXPECT_EQ(m.Row(n).state, 4) << n;
+    }
+    EXPECT_EQ(console.TrayImage(), TagConsole::kTrayAlarm);
+}
+
 TEST_F(ConsoleTest, EnglishTexts) {
     ASSERT_EQ(Start(1, "LANGUAGE_TYPE=EN\nLOAD_DELAY=5\n"), 0);
     EXPECT_EQ(console.PanelText(Panel::Lines), "Lines:1: Ex:0, In:0, Vir:1, Ip:0");
