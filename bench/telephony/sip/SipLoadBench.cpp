@@ -210,6 +210,9 @@ public:
     }
     std::atomic<int> completed{0};
     std::atomic<int> ended{0}; // calls answered and hung up, with or without the key
+    // How the calls without the key ended: GetKeys's result and keys, and how many.
+    std::map<std::string, int> outcomes;
+    std::mutex outcomesLock_;
 
 private:
     void Road(TagKvCall& c, const std::string& prompt) {
@@ -219,10 +222,15 @@ private:
             if (quit_ || c.callState != kCallConnected) continue;
             c.StartLoopPlay(prompt.c_str(), 0);
             std::string keys;
-            c.GetKeys(keys, 1, 120, '#');
+            int got = c.GetKeys(keys, 1, 120, '#');
             c.Hangup();
             ++ended;
-            if (keys == "1") ++completed;
+            if (keys == "1") {
+                ++completed;
+            } else {
+                std::lock_guard<std::mutex> g(outcomesLock_);
+                ++outcomes[std::to_string(got) + ":" + keys];
+            }
         }
     }
     std::filesystem::path dir_;
@@ -412,6 +420,9 @@ void BM_CallsPerSecond(benchmark::State& state) {
         state.counters["failed"] = rate * seconds - lines.completed.load();
         state.counters["in_call_at_end"] = lines.Connected();
         state.counters["sipp_exit"] = sippExit;
+        state.counters["ended"] = lines.ended.load();
+        for (auto& [how, n] : lines.outcomes)
+            std::fprintf(stderr, "a call ended without the key: GetKeys %s, %d times\n", how.c_str(), n);
         if (sipCpu.size() >= 2) {
             state.counters["sip_thread_first_pct"] = sipCpu.front();
             // The last full window while SIPp still offered calls.
@@ -466,9 +477,11 @@ BENCHMARK(BM_CallsPerSecond)
     ->Args({300, 10})
     ->Args({500, 10})
     ->Args({100, 200})
+    ->Args({500, 120})
     ->Args({500, 300})
     ->Args({700, 120})
     ->Args({900, 120})
+    ->Args({1200, 120})
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
