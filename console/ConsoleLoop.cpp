@@ -76,12 +76,27 @@ public:
             QCoreApplication::instance(), [this] { console_.Shutdown(); }, Qt::QueuedConnection);
     }
     void CloseWindow() override { QCoreApplication::exit(failed_.load() ? 1 : 0); }
-    void RunDone(int32_t result, int32_t scripted) override {
-        if (result >= 0 && scripted > 0) return;
+    void RunDone(int32_t result, const TagTelDrive::LoadReport& lines) override {
+        if (result >= 0 && lines.runnable > 0) {
+            // Some lines serve: those that cannot are told once, then the start line says the platform is up.
+            if (!lines.problems.empty()) {
+                std::string text = "zuzod: these lines cannot run:\n" + lines.problems;
+                std::fputs(text.c_str(), stderr);
+                WriteRunLogAlways(text.c_str());
+            }
+            std::fputs(ConsoleLoop::StartLine(console_).c_str(), stderr);
+            return;
+        }
         if (result >= 0) {
-            std::string text = "\"" + console_.CfgFile() + "\" gives no line a script: nothing to run";
-            if (int32_t bad = RunCfg().badLines; bad > 0)
-                text += " (" + std::to_string(bad) + " lines of it are not KEY=value)";
+            std::string text;
+            if (lines.scripted == 0) {
+                text = "\"" + console_.CfgFile() + "\" gives no line a script: nothing to run";
+                if (int32_t bad = RunCfg().badLines; bad > 0)
+                    text += " (" + std::to_string(bad) + " lines of it are not KEY=value)";
+            } else {
+                text = "no line with a script can run:\n" + lines.problems;
+                if (text.back() == '\n') text.pop_back();
+            }
             ShowMessage(text, "Karvelian System");
         }
         failed_ = true;
@@ -109,7 +124,7 @@ int RunHeadless(int argc, char** argv, TagConsole& console, const ConsoleStart& 
         console.Shutdown();
         code = 1;
     } else {
-        std::fputs(ConsoleLoop::StartLine(console).c_str(), stderr);
+        // The start line comes once the lines have loaded (RunDone).
         code = app.exec();
     }
     console.SetView(nullptr);

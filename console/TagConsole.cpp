@@ -37,16 +37,6 @@ std::string Format(const char* fmt, int32_t a) {
     return text;
 }
 
-int32_t ScriptedLines(TagTelDrive& drive) {
-    int32_t n = 0;
-    for (int32_t i = 0; i < drive.LineCount(); ++i) {
-        TagTelLine* e = drive.Line(i);
-        std::lock_guard<std::mutex> lk(e->programLock);
-        if (!e->scriptFile.empty()) ++n;
-    }
-    return n;
-}
-
 } // namespace
 
 void SetConsole(TagConsole* console) {
@@ -189,7 +179,8 @@ int32_t TagConsole::InitSystem() {
         RawLog("MainRunThread()...");
         WriteRunLog("MainRunThread()...");
         int32_t result = drive.Run(drive.CfgFile().c_str());
-        if (ConsoleView* v = view_.load(); v && !shutOnce_.load()) v->RunDone(result, ScriptedLines(drive));
+        if (result >= 0) drive.WaitLoaded();
+        if (ConsoleView* v = view_.load(); v && !shutOnce_.load()) v->RunDone(result, drive.Report());
     });
     if (!started) WriteRunLogAlways("MainRunThread could not be started");
     RawLog("Create : MainRunThread..");

@@ -6,6 +6,7 @@
 #include "console/DebugPages.h"
 #include "console/GridCells.h"
 #include "console/TagMapCfg.h"
+#include "telephony/TagTelDrive.h"
 
 #include <atomic>
 #include <cstdint>
@@ -44,8 +45,9 @@ public:
     virtual void CloseWindow() {}
     // Any thread: the quit message, queued to the window's thread, which then calls TagConsole::Shutdown.
     virtual void PostQuit() {}
-    // The main run thread has handed out the lines: Run's result and how many lines were given a script.
-    virtual void RunDone(int32_t /*result*/, int32_t /*scripted*/) {}
+    // The main run thread has handed out the lines and they have loaded: Run's result and what the lines given
+    // a script can do.
+    virtual void RunDone(int32_t /*result*/, const TagTelDrive::LoadReport& /*lines*/) {}
 };
 
 class TagConsole {

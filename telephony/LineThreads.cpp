@@ -4,11 +4,14 @@
 #include "platform/CpuGate.h"
 #include "platform/FileHandle.h"
 #include "platform/MessageBox.h"
+#include "platform/PathMap.h"
 #include "platform/TagWriteLog.h"
 #include "telephony/LinePrograms.h"
 #include "telephony/TagTelDrive.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -84,8 +87,11 @@ TagTelBasic* BuildProgram(TagTelLine* line, LinePrograms& ops) {
     }
     line->loaded = true;
     char text[600];
-    std::snprintf(text, sizeof text, "%d: new TagTelBasic(%s) OK. ret=%d", line->lineNo, script.c_str(),
-                  ops.InitResult(p));
+    int32_t init = ops.InitResult(p);
+    if (init == 0)
+        std::snprintf(text, sizeof text, "%d: new TagTelBasic(%s) OK.", line->lineNo, script.c_str());
+    else
+        std::snprintf(text, sizeof text, "%d: new TagTelBasic(%s) failed. ret=%d", line->lineNo, script.c_str(), init);
     RawLog(text);
     WriteRunLog(text);
     return p;
@@ -253,6 +259,10 @@ void TagTelDrive::PaceHandOut(int32_t delay) {
 }
 
 void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
+    struct TellEnd {
+        Shared& s;
+        ~TellEnd() { s.TellLoaded(); }
+    } tellEnd{*shared}; // after EndThread: the thread no longer counts
     LinePrograms* ops = GetLinePrograms();
     TagTelBasic* prog = nullptr;
     int32_t n = line->lineNo;
@@ -280,6 +290,7 @@ void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
         ShowMessage("TagTelDrive::LineLoadThread()", "Error");
     }
     int32_t loaded = ++shared->loadedLines;
+    shared->TellLoaded();
     if (loaded % 10 == 0) {
         std::printf("  loadLinesCount=%d\n", loaded);
         std::fflush(stdout);
@@ -295,6 +306,63 @@ void TagTelDrive::LineThread(TagTelLine* line, std::shared_ptr<Shared> shared) {
         WriteRunLogAlways("LineRunThread: unexpected exception");
     }
     EndThread(line, prog, ops);
+}
+
+void TagTelDrive::WaitLoaded() {
+    auto loading = [this] {
+        for (int32_t n = 0; n < lineCount_; ++n) {
+            TagTelLine* e = lines_[size_t(n)].get();
+            if (e && !e->loaded.load() && e->threads.load() > 0) return true;
+        }
+        return false;
+    };
+    std::unique_lock<std::mutex> lk(shared_->loadLock);
+    shared_->loadDone.wait(lk, [&] { return shared_->shutting.load() || !loading(); });
+}
+
+TagTelDrive::LoadReport TagTelDrive::Report() {
+    LoadReport r;
+    LinePrograms* ops = GetLinePrograms();
+    std::string cause, last;
+    int32_t first = -1, end = -1;
+    auto flush = [&] {
+        if (first < 0 || last.empty()) return;
+        r.problems += (end > first ? "lines " + std::to_string(first) + "-" + std::to_string(end)
+                                   : "line " + std::to_string(first)) +
+                      ": " + last + "\n";
+    };
+    for (int32_t n = 0; n < lineCount_; ++n) {
+        TagTelLine* e = lines_[size_t(n)].get();
+        if (!e) continue;
+        std::string script;
+        bool ready = false;
+        {
+            std::lock_guard<std::mutex> lk(e->programLock);
+            script = e->scriptFile;
+            ready = e->program && ops && ops->InitResult(e->program) == 0;
+        }
+        if (script.empty()) continue;
+        ++r.scripted;
+        cause.clear();
+        if (!ready) {
+            if (::access(ResolvePath(script).c_str(), R_OK) != 0)
+                cause = "script " + script + ": " + std::strerror(errno);
+            else
+                cause = "script " + script + " does not compile (errmsg" + std::to_string(n) + ".txt)";
+        } else if (e->card && e->card->status != 0) {
+            cause = e->card->failure.empty() ? "its driver did not start" : e->card->failure;
+        } else {
+            ++r.runnable;
+        }
+        if (cause != last || n != end + 1) {
+            flush();
+            first = n;
+            last = cause;
+        }
+        end = n;
+    }
+    flush();
+    return r;
 }
 
 bool TagTelDrive::WaitToRun(TagTelLine* line, const Shared& shared) {

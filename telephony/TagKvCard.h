@@ -23,6 +23,7 @@ public:
     virtual std::unique_ptr<TagTelLine> MakeLine(int32_t index, int32_t lineNo) = 0;
 
     int32_t status = 0;    // the driver's own start-up result
+    std::string failure;   // why it did not start (status != 0), in words for the operator
     int32_t lineCount = 0; // channels offered
 
 protected:

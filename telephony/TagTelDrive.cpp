@@ -180,6 +180,7 @@ TagTelDrive::~TagTelDrive() {
     if (status != -100) {
         RawLog("Driver Close...");
         shared_->shutting = true;
+        shared_->TellLoaded(); // a run thread awaiting the loads leaves
         // The main run and reload-all threads leave their loops on the shutting flag; they hold the manager.
         for (int i = 0; i < 400 && workers_.load() > 0; ++i)
             SleepMs(100);

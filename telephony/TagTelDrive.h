@@ -11,6 +11,7 @@
 #include "telephony/TagNameConfCtrl.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -110,6 +111,16 @@ public:
     // Starts a thread the manager waits for before it is deleted (the program's main run thread).
     bool StartWorker(std::function<void(TagTelDrive&)> work);
 
+    // Blocks until every line the last Run gave a script has built its program (or its thread ended), or the
+    // manager closes.
+    void WaitLoaded();
+    // What the lines given a script can do once loaded: how many have one, how many can run, and for those
+    // that cannot a line of text each ("lines 0-1: why"), consecutive lines of one cause together.
+    struct LoadReport {
+        int32_t scripted = 0, runnable = 0;
+        std::string problems;
+    };
+    LoadReport Report();
     // Lines whose loading thread has reached its end since the last Run.
     int32_t LoadedLines() const { return shared_->loadedLines.load(); }
     bool RunFlag() const { return shared_->runFlag.load(); }
@@ -124,6 +135,13 @@ public:
         std::atomic<bool> runFlag{true};
         std::atomic<bool> shutting{false};
         std::atomic<int32_t> loadedLines{0};
+        // Told when a line has built its program or its thread ends (WaitLoaded).
+        std::mutex loadLock;
+        std::condition_variable loadDone;
+        void TellLoaded() {
+            { std::lock_guard<std::mutex> g(loadLock); }
+            loadDone.notify_all();
+        }
     };
 
 private:

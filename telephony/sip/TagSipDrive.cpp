@@ -8,6 +8,7 @@
 #include "telephony/sip/TagSipCfg.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace zz {
 
@@ -29,9 +30,13 @@ TagSipDrive::TagSipDrive(int32_t channels, const std::string& address, int32_t s
     ua->sip_set_sdp_media_list(cfg_.SdpAudioList.c_str());
     int r = ua->sip_start_ex(address.c_str(), uint16_t(sipPort), uint16_t(tcpPort));
     if (r != 0) {
-        char text[96];
-        std::snprintf(text, sizeof text, "初始化sip协议栈不成功, 返回值: %d \n", r);
-        ShowMessage(text, "青岚舟系统");
+        // The stack's errors are errno values: the operator reads the cause, not its number.
+        char text[320];
+        std::snprintf(text, sizeof text, "the SIP stack could not listen on %s (udp port %d, tcp port %d): %s",
+                      address.empty() ? "0.0.0.0" : address.c_str(), sipPort, tcpPort,
+                      r > 0 ? std::strerror(r) : ("error " + std::to_string(r)).c_str());
+        failure = text;
+        ShowMessage("初始化sip协议栈不成功: " + failure, "青岚舟系统");
         status = -1;
         return;
     }
@@ -39,6 +44,7 @@ TagSipDrive::TagSipDrive(int32_t channels, const std::string& address, int32_t s
     if (r != 0) {
         char text[96];
         std::snprintf(text, sizeof text, "初始化媒体库不成功, 返回值: %d \n", r);
+        failure = "the media engine did not start (" + std::to_string(r) + ")";
         ShowMessage(text, "青岚舟系统");
         status = -2;
         return;

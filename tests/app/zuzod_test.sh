@@ -41,13 +41,17 @@ printf 'n = = 1\n' > bad.kvs
 # ---- the one line on standard error, a second copy, the Quit event, the line table and RawLog's end
 start
 wait_text err.txt "zuzod: 3 lines (external 0, internal 0, virtual 0, IP 3); log lines"
-[[ $(grep -c "^zuzod: " err.txt) == 1 ]] || fail "more than one start line"
+[[ $(grep -c "^zuzod: [0-9]* lines" err.txt) == 1 ]] || fail "more than one start line"
 grep -q "monitor off; stop with Ctrl-C or kill -TERM $PID" err.txt || fail "the start line does not say how to stop"
 if "$ZUZOD" 2>err2.txt; then fail "a second copy did not refuse"; fi
 grep -q "程序已经启动！" err2.txt || fail "the second copy's message is not in the terminal's encoding"
 wait_text "lines*.txt" "Show event received"
 wait_text "lines*.txt" "1 Run: tId"
-wait_text RawLog.txt "2: new TagTelBasic(bad.kvs) OK. ret=-2"
+wait_text RawLog.txt "2: new TagTelBasic(bad.kvs) failed. ret=-2"
+grep -q "new TagTelBasic(bad.kvs) OK" RawLog.txt && fail "a failed compile logged as OK"
+# The lines that run serve; the one that cannot is named, with its cause, before the start line.
+grep -A1 "^zuzod: these lines cannot run:" err.txt | grep -qx "line 2: script bad.kvs does not compile (errmsg2.txt)" ||
+    fail "the line that cannot run is not named"
 expected=$'linesCount: 3\n'$(printf '\xcf\xdf\xc2\xb7\xba\xc5  \xc0\xe0\xd0\xcd  \xc3\xfb\xb3\xc6')$'\n------------------------------------\n     0  SIP   SIP:0\n     1  SIP   SIP:1\n     2  SIP   SIP:2\n==============================================\n'$(printf '\xcf\xdf\xc2\xb7\xcd\xb3\xbc\xc6\xa3\xba')$'\n0-2 = SIP  (3)\n=============================================='
 [[ "$(cat LinesList.txt)" == "$expected" ]] || { od -c LinesList.txt | head -20; fail "LinesList.txt differs"; }
 "$SIGNAL" "$TITLE Quit"
@@ -114,4 +118,22 @@ expect_fail "overlapping lists" "lines overlap"
 grep -q "File Open Error" err.txt && fail "an overlap reported as a file open error"
 head -c 3000 /dev/urandom | tr -d '=' > ZuZodRun.cfg
 expect_fail "a garbage file" "gives no line a script"
+# Every script missing or not compiling: no line can run.
+printf 'n = = 1\n' > bad.kvs
+printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=4\nLOAD_DELAY=5\n0-2=gone.kvs\n3=bad.kvs\n' "$TITLE" > ZuZodRun.cfg
+expect_fail "scripts missing or not compiling" "no line with a script can run"
+grep -qF "lines 0-2: script gone.kvs: No such file or directory" err.txt || fail "the missing script is not named"
+grep -qF "line 3: script bad.kvs does not compile" err.txt || fail "the script that does not compile is not named"
+grep -q "^zuzod: " err.txt && fail "a start that cannot serve printed the start line"
+# Only SIP lines have scripts and the SIP port is taken: the cause in words, not the bare errno.
+printf 'n = 0\n' > ok.kvs
+coproc HOLD { exec python3 -c 'import socket,sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True); sys.stdin.read()'; }
+read -r -u "${HOLD[0]}" port
+printf 'sipIpAddr=127.0.0.1\nsipIpPort=%s\nsipTcpPort=0\n' "$port" > SipCfg.ini
+sed -i 's/=gone.kvs/=ok.kvs/; s/=bad.kvs/=ok.kvs/' ZuZodRun.cfg
+expect_fail "the SIP port taken" "lines 0-3: the SIP stack could not listen on 127.0.0.1 (udp port $port, tcp port 0): Address already in use"
+grep -q "98" err.txt && fail "the bare errno shown"
+kill "$HOLD_PID"
 exit 0

@@ -19,6 +19,7 @@ struct RecordingView : ConsoleView {
     int posts = 0, closes = 0, trayRemoved = 0, shows = 0;
     bool runDone = false;
     int32_t runResult = 0, scripted = -1;
+    TagTelDrive::LoadReport report;
     FormGeometry geometry;
     bool hasGeometry = true;
 
@@ -33,11 +34,12 @@ struct RecordingView : ConsoleView {
         g = geometry;
         return hasGeometry;
     }
-    void RunDone(int32_t result, int32_t lines) override {
+    void RunDone(int32_t result, const TagTelDrive::LoadReport& lines) override {
         std::lock_guard<std::mutex> g(m);
         runDone = true;
         runResult = result;
-        scripted = lines;
+        scripted = lines.scripted;
+        report = lines;
         cv.notify_all();
     }
     // The main run thread has handed out the lines (no time limit: the thread always gets there).
