@@ -44,11 +44,21 @@ void StripClosing(std::string_view& s) {
     TrimRightBlanks(s);
 }
 
+// Whether a ")" closes the text, before an optional ";" and blanks.
+bool EndsWithClose(std::string_view s) {
+    TrimRightBlanks(s);
+    if (!s.empty() && s.back() == ';') s.remove_suffix(1);
+    TrimRightBlanks(s);
+    return !s.empty() && s.back() == ')';
+}
+
 } // namespace
 
 int32_t TagTelBasic::SplitArgs(const char* text, int32_t maxCount, std::array<std::string, kMaxArgs>& out, char sep,
                                char end) {
-    if (end == ')') end = 0;
+    // A list closed by ")" must have it: 'Print("x"' is no statement.
+    const bool wantClose = end == ')';
+    if (wantClose) end = 0;
     const int32_t limit = maxCount > 0 && maxCount < kMaxArgs ? maxCount : kMaxArgs;
     const bool blankSep = sep == ' ';
     std::string_view s = text ? text : "";
@@ -91,6 +101,7 @@ int32_t TagTelBasic::SplitArgs(const char* text, int32_t maxCount, std::array<st
     if (quotes.inStr) return -3;
     if (end && end == sep && !metEnd) return -2;
     std::string_view last = s.substr(start, stop - start);
+    if (wantClose && !EndsWithClose(last)) return -6;
     if (end == 0 || end == ';') StripClosing(last);
     while (!last.empty() && IsBlank(last.front()))
         last.remove_prefix(1);

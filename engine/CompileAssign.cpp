@@ -158,6 +158,7 @@ int32_t CompileComplex(TagTelBasic& prog, const std::string& stmt, int32_t line,
 int32_t Declare(TagTelBasic& prog, int32_t rc, TagVar* target, TagVar* value, char op, uint8_t created,
                 const std::string& stmt, int32_t line) {
     if (rc == -2 || (rc == 0 && op)) return Fail(prog, line, "常量定义错误，不能运算", stmt);
+    if (rc == -1) return -1; // the fault is told already, once
     if (rc < 0 || !target) return Fail(prog, line, "语法错", stmt);
     if (!value || !value->readOnly) return Fail(prog, line, "常量定义错误，=号右边必须为常量", stmt);
     if (!created) {
@@ -199,6 +200,7 @@ int32_t CompileAssignment(TagTelBasic& prog, std::string& stmt, int32_t line, co
         return 0;
     }
     if (rc == -2) return CompileComplex(prog, stmt, line, name, sub);
+    if (rc == -1) return -1; // the fault is told already, once
     if (rc < 0 || !target) return Fail(prog, line, "语法错", stmt);
     std::unique_ptr<TagCalculate> calc;
     if (op == '!' || op == '~' || (op == '-' && !left))

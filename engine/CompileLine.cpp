@@ -185,6 +185,8 @@ const char* SplitMessage(int32_t rc) {
         return "语法错误: 字符串没有结束";
     case -4:
         return "语法错误: 太多的参数";
+    case -6:
+        return "语法错误: 缺少')'";
     default:
         return "参数不可以为空";
     }

@@ -218,7 +218,7 @@ public:
     // One logical line (may be cut in place): 0, or -1 after an error was written.
     int32_t CompileLine(char* text, int32_t line);
     // Splits an argument text: the piece count, or -1 empty piece, -2 missing end, -3 open string, -4 more
-    // than 40 pieces, -5 a brace outside a string. end ')' counts as none.
+    // than 40 pieces, -5 a brace outside a string, -6 no ")" closing a list whose end is ")".
     int32_t SplitArgs(const char* text, int32_t maxCount, std::array<std::string, kMaxArgs>& out, char sep, char end);
     // The first count argument texts into variables; pending expressions are queued for the next operation.
     int32_t CompileArgs(int32_t line, const char* lineText, int32_t count,
