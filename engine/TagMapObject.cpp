@@ -498,7 +498,7 @@ int32_t TagMapObject::Dump(TagMapItem* item, std::string& out) {
     return 0;
 }
 
-TagMapItem* TagMapObject::DeepCopy(TagMapItem* item) {
+TagMapItem* TagMapObject::DeepCopy(TagMapItem* item, int32_t& droppedFunctions) {
     if (!Alive(item)) return DeadItem(item ? item->id : -1);
     // Each object reached is copied once, so shared elements and cycles keep their shape in the copy.
     std::map<TagMapItem*, TagMapItem*> made;
@@ -526,6 +526,8 @@ TagMapItem* TagMapObject::DeepCopy(TagMapItem* item) {
                 TagVar holder;
                 holder.HoldObject(copy);
                 e = holder;
+            } else if (v.type == TagVar::kFunction) {
+                ++droppedFunctions; // stays null: see TagVar::AssignDetached
             } else {
                 e = v;
             }

@@ -154,7 +154,8 @@ public:
     int32_t ListItems(TagMapItem* item, std::vector<TagKeyEntry>& list);
     // A copy of the object and of every object it reaches (shared shape kept), counted once for the caller's
     // value; for values that another line will read.
-    TagMapItem* DeepCopy(TagMapItem* item);
+    // droppedFunctions counts the function values left null in the copy.
+    TagMapItem* DeepCopy(TagMapItem* item, int32_t& droppedFunctions);
 
 private:
     void Kill(TagMapItem* item);

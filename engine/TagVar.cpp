@@ -7,6 +7,7 @@
 #include "engine/NumText.h"
 #include "engine/TagMapObject.h"
 #include "engine/TagTelBasic.h"
+#include "platform/TagWriteLog.h"
 
 namespace zz {
 
@@ -198,15 +199,25 @@ TagVar& TagVar::operator=(TagVar&& src) {
     return *this;
 }
 
+// A function value runs its program's code on that program's line: carried to another line it could run there
+// beside its own line, or after its program was reloaded and freed. So it crosses as null, and the run log says so.
 void TagVar::AssignDetached(const TagVar& src) {
-    if (src.type != kObject) {
+    int32_t dropped = 0;
+    if (src.type == kFunction) {
+        *this = TagVar();
+        dropped = 1;
+    } else if (src.type != kObject) {
         *this = src;
-        return;
+    } else {
+        TagVar copy;
+        copy.intVal = src.intVal;
+        copy.HoldObject(g_mapObjects.DeepCopy(src.obj_, dropped));
+        *this = copy;
     }
-    TagVar copy;
-    copy.intVal = src.intVal;
-    copy.HoldObject(g_mapObjects.DeepCopy(src.obj_));
-    *this = copy;
+    if (dropped)
+        WriteRunLogF("%d function value(s) kept by the lines' shared services (shared memory, messages, ACD) "
+                     "are stored as null: a function cannot leave its line",
+                     int(dropped));
 }
 
 void TagVar::SetNames(const char* name, const char* note) {
