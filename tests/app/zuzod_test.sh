@@ -22,7 +22,13 @@ wait_text() {
     for _ in $(seq 600); do grep -qF -- "$2" $1 2>/dev/null && return 0; sleep 0.05; done
     fail "missing in $1: $2"
 }
-start() { "$ZUZOD" "$@" >out.txt 2>err.txt & PID=$!; }
+# The old output goes first: the background start truncates it only when it gets to run, and a wait could
+# otherwise read the last start's line and signal a process that has not yet blocked its signals.
+start() {
+    rm -f out.txt err.txt
+    "$ZUZOD" "$@" >out.txt 2>err.txt &
+    PID=$!
+}
 stop_with() {
     kill -"$1" $PID
     local rc=0
