@@ -75,7 +75,12 @@ int main(int argc, char** argv) {
     start.quitEvent = cfg.formTitle.empty() ? "ZuZod Quit" : cfg.quitEventName;
 
     InstanceLock lock;
-    if (lock.Acquire(instance) != 1) {
+    int locked = lock.Acquire(instance);
+    if (locked < 0) {
+        ShowMessage("the instance lock cannot be taken: " + lock.Error(), "Karvelian System");
+        return 1;
+    }
+    if (locked == 0) {
         ShowMessage("程序已经启动！", "青岚舟自动语音系统平台");
         // Ask the running copy to show itself.
         NamedEvent::Signal(start.showEvent);

@@ -3,22 +3,61 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zz {
 
-std::string InstanceLock::LockPath(const std::string& name) {
+namespace {
+
+bool FromEnvironment() {
     const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    std::string path;
-    if (dir && *dir) {
-        path = std::string(dir) + "/zuzod-";
-    } else {
-        // /tmp is shared: a file left by another user must not lock this one out.
-        path = "/tmp/zuzod-" + std::to_string(::getuid()) + "-";
+    return dir && *dir;
+}
+
+// Opens the lock folder, making a missing one 0700. Another user's folder (or a link) is refused: they could
+// hold the lock first or swap the file under it. Our own with a looser mode is tightened.
+int OpenPrivateDir(const std::string& dir, std::string& error) {
+    if (!FromEnvironment() && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = dir + ": " + std::strerror(errno);
+        return -1;
     }
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = dir + ": " + std::strerror(errno);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+        char text[64];
+        std::snprintf(text, sizeof text, " belongs to user %u, not to this one", unsigned(st.st_uid));
+        error = dir + text;
+        ::close(fd);
+        return -1;
+    }
+    if ((st.st_mode & 077) != 0 && !FromEnvironment() && ::fchmod(fd, 0700) != 0) {
+        error = dir + ": " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::string InstanceLock::LockDir() {
+    if (FromEnvironment()) return std::getenv("XDG_RUNTIME_DIR");
+    // Only root can make a folder in /run; in /tmp another user could make ours first, hence the check above.
+    if (::geteuid() == 0) return "/run/zuzod";
+    return "/tmp/zuzod-" + std::to_string(::geteuid());
+}
+
+std::string InstanceLock::LockPath(const std::string& name) {
+    std::string path = LockDir() + "/zuzod-";
     for (unsigned char c : name) {
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
                      c == '_' || c == '-';
@@ -39,27 +78,56 @@ InstanceLock::~InstanceLock() {
 
 int InstanceLock::Acquire(const std::string& name) {
     Release();
-    int fd = ::open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return -1;
-    int r;
-    do {
-        r = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        int err = errno;
-        ::close(fd);
-        return err == EWOULDBLOCK ? 0 : -1;
+    error_.clear();
+    int dir = OpenPrivateDir(LockDir(), error_);
+    if (dir < 0) return -1;
+    std::string path = LockPath(name);
+    std::string file = path.substr(path.rfind('/') + 1);
+    int result = -1;
+    // A copy that stops removes the file while it holds the lock: a lock won on a file no longer in the folder
+    // is worth nothing, so the file is opened again.
+    for (int attempt = 0; attempt < 100 && result < 0; ++attempt) {
+        int fd = ::openat(dir, file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            error_ = path + ": " + std::strerror(errno);
+            break;
+        }
+        int r;
+        do {
+            r = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (r != 0 && errno == EINTR);
+        if (r != 0) {
+            int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK) {
+                result = 0;
+            } else {
+                error_ = path + ": " + std::strerror(err);
+            }
+            break;
+        }
+        struct stat held, named;
+        if (::fstat(fd, &held) == 0 && ::fstatat(dir, file.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            fd_ = fd;
+            path_ = path;
+            result = 1;
+        } else {
+            ::close(fd);
+        }
     }
-    fd_ = fd;
-    return 1;
+    ::close(dir);
+    if (result < 0 && error_.empty()) error_ = path + ": replaced each time it was locked";
+    return result;
 }
 
 void InstanceLock::Release() {
     if (fd_ < 0) return;
-    // The file stays: removing it could race a second copy that already opened it.
-    ::flock(fd_, LOCK_UN);
+    // Removed while still held, so a copy starting now either fails the lock or finds the file gone.
+    ::unlink(path_.c_str());
     ::close(fd_);
     fd_ = -1;
+    path_.clear();
 }
 
 } // namespace zz

@@ -1,6 +1,8 @@
 #pragma once
-// One running copy per instance name: an exclusive flock on a lock file in $XDG_RUNTIME_DIR (else /tmp). The
-// kernel drops the lock when the process dies, so a crashed copy never blocks the next start.
+// One running copy per instance name: an exclusive flock on a lock file in a folder only this user can write:
+// $XDG_RUNTIME_DIR, else /run/zuzod for root, else /tmp/zuzod-<uid> (made 0700, refused when another user owns
+// it). The kernel drops the lock when the process dies, so a crashed copy never blocks the next start; an
+// orderly release removes the file.
 #include <string>
 
 namespace zz {
@@ -12,17 +14,21 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // 1 taken; 0 another process holds it; -1 the lock file cannot be opened.
+    // 1 taken; 0 another process holds it; -1 the lock file or its folder cannot be used (Error says why).
     int Acquire(const std::string& name);
     void Release();
     bool Held() const { return fd_ >= 0; }
+    const std::string& Error() const { return error_; }
 
-    // The lock file of a name: "$XDG_RUNTIME_DIR/zuzod-" (else "/tmp/zuzod-<uid>-"), the name with every byte
-    // outside [A-Za-z0-9._-] written as %XX, ".lock".
+    // The folder of the lock files, as described above.
+    static std::string LockDir();
+    // The lock file of a name: LockDir() + "/zuzod-", the name with every byte outside [A-Za-z0-9._-] written
+    // as %XX, ".lock".
     static std::string LockPath(const std::string& name);
 
 private:
     int fd_ = -1;
+    std::string path_, error_;
 };
 
 } // namespace zz

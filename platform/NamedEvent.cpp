@@ -1,5 +1,7 @@
 #include "platform/NamedEvent.h"
 
+#include "platform/Clock.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -44,7 +46,11 @@ bool NamedEvent::Create(const std::string& name) {
     if (fd < 0) return false;
     sockaddr_un addr;
     socklen_t len = EventAddress(name, addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+    // The kernel then tells each datagram's sender: anyone on the machine can send to an abstract name, and only
+    // this user may stop or show the platform.
+    int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
         ::close(fd);
         return false;
     }
@@ -52,23 +58,50 @@ bool NamedEvent::Create(const std::string& name) {
     return true;
 }
 
-void NamedEvent::Reset() {
-    if (fd_ < 0) return;
-    char buf[16];
-    while (::recv(fd_, buf, sizeof buf, 0) >= 0) {
+bool NamedEvent::Drain() {
+    if (fd_ < 0) return false;
+    bool mine = false;
+    for (;;) {
+        char buf[16];
+        iovec iov{buf, sizeof buf};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        ssize_t r = ::recvmsg(fd_, &msg, MSG_CMSG_CLOEXEC);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return mine;
+        }
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_CREDENTIALS) continue;
+            ucred who;
+            std::memcpy(&who, CMSG_DATA(c), sizeof who);
+            if (who.uid == ::getuid() || who.uid == ::geteuid()) mine = true;
+        }
     }
+}
+
+void NamedEvent::Reset() {
+    Drain();
 }
 
 bool NamedEvent::Wait(uint32_t ms) {
     if (fd_ < 0) return false;
-    pollfd p{fd_, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, int(ms > 0x7FFFFFFF ? 0x7FFFFFFF : ms));
-    } while (r < 0 && errno == EINTR);
-    if (r <= 0 || !(p.revents & POLLIN)) return false;
-    Reset();
-    return true;
+    const uint32_t start = GetTickCount();
+    for (;;) {
+        uint32_t gone = TicksSince(start);
+        uint32_t left = gone >= ms ? 0 : ms - gone;
+        pollfd p{fd_, POLLIN, 0};
+        int r = ::poll(&p, 1, int(left > 0x7FFFFFFF ? 0x7FFFFFFF : left));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0 || !(p.revents & POLLIN)) return false;
+        // Another user's datagrams are read and dropped; the wait goes on for the time left.
+        if (Drain()) return true;
+        if (left == 0) return false;
+    }
 }
 
 void NamedEvent::Close() {

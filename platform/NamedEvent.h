@@ -2,7 +2,8 @@
 // Named events between processes ("ZuZod Show", "ZuZod Quit", "AutoRun Quit"): the owner binds an abstract
 // AF_UNIX datagram socket named after the event; signalling sends it one datagram. Pending datagrams are the
 // signalled state, and reading them resets it. An abstract name vanishes with its process, so a Quit left
-// from a dead copy can never stop the next one.
+// from a dead copy can never stop the next one. Only datagrams sent by this process's user signal it: another
+// user's are dropped.
 #include <cstdint>
 #include <string>
 
@@ -32,6 +33,8 @@ public:
     static bool Exists(const std::string& name);
 
 private:
+    // Reads every pending datagram: true when one came from this user.
+    bool Drain();
     int fd_ = -1;
 };
 

@@ -4,17 +4,32 @@
 //   first NAME:  takes the lock, creates "NAME Quit", prints "ready", and exits 0 once Quit is signalled
 //                (6 after 20 s without it, 7 when the lock or the event could not be had).
 //   hold NAME:   as first, but never reads Quit: it waits to be killed, so a signal stays pending in it.
+//   send ADDR:   sends one datagram to the abstract address ADDR, as any local user can (0 when sent).
 #include "platform/InstanceLock.h"
 #include "platform/NamedEvent.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     std::string name = argv[2];
+    if (std::strcmp(argv[1], "send") == 0) {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (name.size() + 1 >= sizeof addr.sun_path) return 2;
+        std::memcpy(addr.sun_path + 1, name.data(), name.size());
+        int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        char one = 1;
+        return ::sendto(fd, &one, 1, 0, reinterpret_cast<sockaddr*>(&addr),
+                        socklen_t(sizeof addr.sun_family + 1 + name.size())) == 1
+                   ? 0
+                   : 1;
+    }
     zz::InstanceLock lock;
     int got = lock.Acquire(name);
     if (std::strcmp(argv[1], "second") == 0) {

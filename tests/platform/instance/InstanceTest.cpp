@@ -159,15 +159,59 @@ TEST(NamedEvents, SignalledUntilWaitedAndLongNamesStayApart) {
     EXPECT_FALSE(NamedEvent::Signal(base));
 }
 
-TEST(InstanceLockFile, LivesInTheRuntimeDirectoryWithTheNameEscaped) {
+TEST(InstanceLockFile, LivesInAFolderOnlyThisUserCanWriteAndGoesAtRelease) {
     const char* old = std::getenv("XDG_RUNTIME_DIR");
     std::string saved = old ? old : "";
     ::setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
     EXPECT_EQ(InstanceLock::LockPath("ZuZod from Karvelian"), "/run/user/77/zuzod-ZuZod%20from%20Karvelian.lock");
     EXPECT_EQ(InstanceLock::LockPath("a/\xC7\xE0"), "/run/user/77/zuzod-a%2F%C7%E0.lock");
     ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(InstanceLock::LockPath("x"), "/tmp/zuzod-" + std::to_string(::getuid()) + "-x.lock");
-    if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    // Not a name in /tmp another user could make first.
+    EXPECT_EQ(InstanceLock::LockPath("x"), ::geteuid() == 0
+                                               ? std::string("/run/zuzod/zuzod-x.lock")
+                                               : "/tmp/zuzod-" + std::to_string(::geteuid()) + "/zuzod-x.lock");
+
+    char tmpl[] = "/tmp/zz-lockdir-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    std::string dir = tmpl;
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    {
+        InstanceLock lock;
+        ASSERT_EQ(lock.Acquire("rel"), 1);
+        std::string file = InstanceLock::LockPath("rel");
+        EXPECT_EQ(::access(file.c_str(), F_OK), 0);
+        lock.Release();
+        EXPECT_NE(::access(file.c_str(), F_OK), 0); // an orderly stop leaves no file
+        if (::geteuid() == 0) {
+            // A folder another user owns could hold a lock of theirs: refused, and the cause said.
+            ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+            EXPECT_EQ(lock.Acquire("rel"), -1);
+            EXPECT_NE(lock.Error().find("belongs to user 65534"), std::string::npos) << lock.Error();
+        }
+    }
+    ::rmdir(dir.c_str());
+    if (old)
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(NamedEvents, ADatagramFromAnotherUserSignalsNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "sending as another user needs root (setpriv)";
+    std::string name = UniqueName("foreign");
+    NamedEvent quit;
+    ASSERT_TRUE(quit.Create(name));
+    std::string address = "zuzod-event/" + std::to_string(::getuid()) + "/" + name;
+    const char* argv[] = {"setpriv",          "--reuid=65534", "--regid=65534", "--clear-groups",
+                          ZZ_INSTANCE_HELPER, "send",          address.c_str(), nullptr};
+    pid_t pid;
+    ASSERT_EQ(posix_spawnp(&pid, "setpriv", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status; // the datagram is queued
+    EXPECT_FALSE(quit.Wait(0));
+    EXPECT_TRUE(NamedEvent::Signal(name));
+    EXPECT_TRUE(quit.Wait(0));
 }
 
 TEST(InstanceLockFile, ALockHeldInThisProcessIsNotTakenTwice) {
