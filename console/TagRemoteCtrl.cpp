@@ -63,7 +63,7 @@ int WaitReadable(std::vector<pollfd>& fds) {
 // ---- one client
 
 TagRemoteConn::TagRemoteConn(int32_t lineCount, int fd, TagMonitor* monitor, std::string address)
-    : lines_(lineCount), fd_(fd), monitor_(monitor), address_(std::move(address)),
+    : lines_(lineCount), fd_(fd), monitor_(monitor), address_(std::move(address)), lastAsked_(GetTickCount()),
       table_(size_t(lineCount > 0 ? lineCount : 0) * TagLineRec::kFields) {
     timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
@@ -98,7 +98,9 @@ int TagRemoteConn::RecvRequest() {
         alive_ = false;
         return 0;
     }
-    return size_t(n) == kRequestSize ? 1 : 0;
+    if (size_t(n) != kRequestSize) return 0;
+    lastAsked_ = GetTickCount();
+    return 1;
 }
 
 void TagRemoteConn::BuildAnswer(std::string& out, const std::string& status) {
@@ -281,6 +283,24 @@ void TagRemoteCtrl::ServePass(const std::vector<std::shared_ptr<TagRemoteConn>>&
     }
 }
 
+int32_t TagRemoteCtrl::DropIdle(std::vector<std::shared_ptr<TagRemoteConn>>& conns) {
+    int32_t next = -1;
+    std::vector<std::shared_ptr<TagRemoteConn>> kept;
+    for (auto& c : conns) {
+        uint32_t idle = c->IdleMs();
+        if (idle >= kIdleDropMs) {
+            WriteRunLogF("Monitor %s: no request for %u s, dropped", c->Address().c_str(), kIdleDropMs / 1000);
+            DelConn(c->Fd());
+            continue;
+        }
+        int32_t left = int32_t(kIdleDropMs - idle);
+        if (next < 0 || left < next) next = left;
+        kept.push_back(std::move(c));
+    }
+    conns = std::move(kept);
+    return next;
+}
+
 void TagRemoteCtrl::RemoteCtrlThread() {
     WriteRunLogAlways("RemoteCtrlThread()...");
     std::vector<std::shared_ptr<TagRemoteConn>> conns;
@@ -293,10 +313,16 @@ void TagRemoteCtrl::RemoteCtrlThread() {
             for (auto& [fd, c] : conns_)
                 conns.push_back(c);
         }
+        int32_t until = DropIdle(conns);
         fds.assign(1, pollfd{wake_.Fd(), POLLIN, 0});
         for (auto& c : conns)
             fds.push_back({c->Fd(), POLLIN, 0});
-        if (WaitReadable(fds) < 0) break;
+        int r;
+        do {
+            r = GetClock().Poll(fds.data(), fds.size(), until);
+        } while (r < 0 && errno == EINTR);
+        if (r < 0) break;
+        if (r == 0) continue; // a client's time ran out
         if (fds[0].revents & POLLIN) wake_.Drain();
         if (stop_.load()) break;
         readable.assign(conns.size(), false);

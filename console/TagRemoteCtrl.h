@@ -1,12 +1,15 @@
 #pragma once
 // The remote monitor server: monitoring clients follow the line grid over TCP. A client sends any 5 bytes; the
 // answer carries every grid field that changed since that client's last answer, with its colour indices, and
-// ends with the console's status line. One connection per client address, at most the configured number.
+// ends with the console's status line. One connection per client address, at most the configured number; a
+// client that has not asked for kIdleDropMs (of the Clock's time) is dropped, so idle connections cannot keep
+// real monitors out.
 //
 // Two threads, both blocking in poll() and ended by the destructor, which joins them: one accepts, one answers.
 // The answering thread is the only one that sends; connections are shared pointers, so a connection replaced or
 // dropped by the accepting thread stays open until the answering thread lets go of it.
 #include "console/TagMonitor.h"
+#include "platform/Clock.h"
 #include "platform/WakeEvent.h"
 
 #include <atomic>
@@ -43,6 +46,8 @@ public:
 
     int Fd() const { return fd_; }
     const std::string& Address() const { return address_; }
+    // Milliseconds since the connection's last whole request (or its start).
+    uint32_t IdleMs() const { return TicksSince(lastAsked_.load()); }
     bool Alive() const { return alive_.load(); }
 
 private:
@@ -57,13 +62,15 @@ private:
     TagMonitor* monitor_;
     std::string address_;
     std::atomic<bool> alive_{true};
+    std::atomic<uint32_t> lastAsked_;
     std::vector<Entry> table_; // lines_ x 8
 };
 
 class TagRemoteCtrl : public TagFieldNotify {
 public:
     static constexpr size_t kStatusSize = 512;
-    static constexpr uint32_t kPassPauseMs = 80; // at most one answer per client this often
+    static constexpr uint32_t kPassPauseMs = 80;   // at most one answer per client this often
+    static constexpr uint32_t kIdleDropMs = 60000; // a client silent this long is dropped
 
     // A connection limit below 1 leaves the server off. Otherwise it listens on the port (SO_REUSEADDR, all
     // addresses); a port that cannot be opened is shown in a message box and leaves the server off.
@@ -97,6 +104,8 @@ private:
     void RemoteCtrlThread();
     // One pass over the connections: answer those with a request, drop the dead.
     void ServePass(const std::vector<std::shared_ptr<TagRemoteConn>>& conns, const std::vector<bool>& readable);
+    // Drops the clients silent for kIdleDropMs; the Clock's milliseconds until the next one falls due, -1 none.
+    int32_t DropIdle(std::vector<std::shared_ptr<TagRemoteConn>>& conns);
     void ShowConnCount();
 
     int32_t lines_, port_, maxConn_;

@@ -2,6 +2,7 @@
 // little-endian length, the line count, change records (u16 line, u8 field, u8 colours, text up to 40 bytes and
 // a zero) and the end record (0xFFFF, 0xFF, 0, 0, status text, zero).
 #include "console/TagRemoteCtrl.h"
+#include "platform/Clock.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -181,4 +183,25 @@ TEST(RemoteMonitor, StopsWhileItsThreadsWaitWithoutAClient) {
         TagRemoteCtrl server(1, 0, 1, &mon);
         ASSERT_TRUE(server.Running());
     }
+}
+
+TEST(RemoteMonitor, AClientThatStopsAskingIsDroppedAfterAMinuteOneThatAsksStays) {
+    VirtualClock clock(0, false);
+    ScopedClock scoped(&clock);
+    TagMonitor mon(1);
+    TagRemoteCtrl server(1, 0, 1, &mon);
+    Client c("127.0.0.2", server.BoundPort());
+    Answer a;
+    // Each step: ask, take the answer, and move the clock once the server rests after it (its pass pause).
+    auto askThenAdvance = [&](uint32_t ms) {
+        c.Send(kRequest);
+        ASSERT_TRUE(c.ReadAnswer(a));
+        while (clock.Waiters() == 0)
+            std::this_thread::yield();
+        clock.Advance(ms);
+    };
+    askThenAdvance(59000);
+    askThenAdvance(2000); // 61 s connected, 2 s since it asked: kept
+    askThenAdvance(TagRemoteCtrl::kIdleDropMs);
+    EXPECT_TRUE(c.Closed());
 }
