@@ -328,6 +328,8 @@ void TagConsole::Exit() {
 void TagConsole::DeleteSystem(uint32_t pauseMs) {
     RawLog("delete pTelDrive;");
     TagTelDrive* d = GetTelDrive();
+    // The scripts' quit handlers run with the manager still published; only then does it go.
+    if (d) d->Close();
     SetTelDrive(nullptr);
     delete d;
     SleepMs(pauseMs);

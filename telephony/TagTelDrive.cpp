@@ -176,24 +176,30 @@ void TagTelDrive::MakeLines() {
     RawLogF("Init Lines OK: %d lines.", lineCount_);
 }
 
+void TagTelDrive::Close() {
+    if (status == -100 || closed_) return;
+    closed_ = true;
+    RawLog("Driver Close...");
+    shared_->shutting = true;
+    shared_->TellLoaded(); // a run thread awaiting the loads leaves
+    // The main run and reload-all threads leave their loops on the shutting flag; they hold the manager.
+    for (int i = 0; i < 400 && workers_.load() > 0; ++i)
+        SleepMs(100);
+    if (workers_.load() > 0) {
+        RawLog("Driver Close: a run or reload thread did not end; lines left running.");
+        WriteRunLogAlways("Driver Close: a run or reload thread did not end; lines left running.");
+        leaveDrivers_ = true;
+    }
+    if (!leaveDrivers_) {
+        RawLog("CloseAllTelLine()...");
+        CloseAllTelLine();
+        RawLog("CloseAllTelLine() OK.");
+    }
+}
+
 TagTelDrive::~TagTelDrive() {
     if (status != -100) {
-        RawLog("Driver Close...");
-        shared_->shutting = true;
-        shared_->TellLoaded(); // a run thread awaiting the loads leaves
-        // The main run and reload-all threads leave their loops on the shutting flag; they hold the manager.
-        for (int i = 0; i < 400 && workers_.load() > 0; ++i)
-            SleepMs(100);
-        if (workers_.load() > 0) {
-            RawLog("Driver Close: a run or reload thread did not end; lines left running.");
-            WriteRunLogAlways("Driver Close: a run or reload thread did not end; lines left running.");
-            leaveDrivers_ = true;
-        }
-        if (!leaveDrivers_) {
-            RawLog("CloseAllTelLine()...");
-            CloseAllTelLine();
-            RawLog("CloseAllTelLine() OK.");
-        }
+        Close();
         FreeLines();
         if (leaveDrivers_) {
             // A thread still runs on a line of theirs.

@@ -106,6 +106,10 @@ public:
     int32_t ReloadLine(int32_t line, const char* script, bool inThread = true);
     // Stops every line's script; returns when done (at most 35 s for the scripts, then they are forced).
     void CloseAllTelLine();
+    // The first half of the manager's end: the run and reload threads leave and every script stops (its quit
+    // handler runs), while the manager is still the process's, so the handlers reach their rooms and counts.
+    // Once only; the destructor does it when nobody did.
+    void Close();
     // Starts the reload-all thread and returns; a reload already under way makes this do nothing (false).
     bool StartReloadAll();
     // Starts a thread the manager waits for before it is deleted (the program's main run thread).
@@ -166,6 +170,7 @@ private:
     std::atomic<bool> reloadBusy_{false};
     std::atomic<int32_t> workers_{0};
     bool leaveDrivers_ = false;
+    bool closed_ = false;
 };
 
 // The process's line manager; null when none. The program's start sets and clears it.

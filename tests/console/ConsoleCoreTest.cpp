@@ -5,6 +5,7 @@
 #include "console/TagRemoteCtrl.h"
 
 #include <sstream>
+#include <thread>
 
 using namespace zz;
 using namespace zz::test;
@@ -91,6 +92,16 @@ TEST_F(ConsoleTest, AScriptThatEndsKeepsItsEndedStatusAndTheAlarmWhetherItsCallD
         EXPECT_EQ(m.Row(n).state, 4) << n;
     }
     EXPECT_EQ(console.TrayImage(), TagConsole::kTrayAlarm);
+}
+
+TEST_F(ConsoleTest, ScriptsStopWithTheLineManagerStillThereForTheirQuitHandlers) {
+    ASSERT_EQ(Start(2, "LOAD_DELAY=5\n0-1=run.kvs\n"), 0);
+    while (programs_.Parked() < 2) // both scripts wait for a call
+        std::this_thread::yield();
+    console.Shutdown();
+    EXPECT_EQ(programs_.quitsWithManager.load(), 2);
+    EXPECT_EQ(programs_.quitsWithoutManager.load(), 0);
+    EXPECT_EQ(GetTelDrive(), nullptr);
 }
 
 TEST_F(ConsoleTest, EnglishTexts) {

@@ -7,11 +7,11 @@
 #include "telephony/TagTelDrive.h"
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -172,6 +172,8 @@ public:
             running_.erase(p);
             --runningPerLine_[p->lineNo];
         }
+        // Where a script's quit handler runs: it must find the line manager.
+        if (p->quit) (GetTelDrive() ? quitsWithManager : quitsWithoutManager)++;
         p->stopped = true;
         return 0;
     }
@@ -239,6 +241,7 @@ public:
 
     std::atomic<int32_t> built{0}, destroyed{0}, badFrees{0}, freedWhileRunning{0}, doubleRuns{0};
     std::atomic<int32_t> runsStarted{0}, cacheClears{0}, hungInside{0};
+    std::atomic<int32_t> quitsWithManager{0}, quitsWithoutManager{0};
     std::atomic<bool> release{false};
 
 private:
