@@ -176,10 +176,8 @@ void TagTelBasic::AppendOp(const char* copy, const char* comment, int32_t line, 
     for (ExprePtr& e : Scratch().pendingArgs)
         op->args.push_back(std::move(e));
     Scratch().pendingArgs.clear();
-    if (kind != 'v' || Scratch().pendingTarget)
-        op->SetTarget(Scratch().pendingTarget, Scratch().pendingSub);
-    else
-        op->SetTarget(RetVal(), nullptr);
+    // A value builtin standing alone has no target either: its value goes nowhere and _retVal keeps what it held.
+    op->SetTarget(Scratch().pendingTarget, Scratch().pendingSub);
     op->Init(copy, comment, line, opCount, kind, rec);
     op->depth = blockDepth;
     TagOper* prev = opCount > 0 ? ops.Get(opCount - 1) : nullptr;
