@@ -327,6 +327,8 @@ std::string TagComplexExpre::EmitPrefix(const std::string& opText, const std::st
 
 bool TagComplexExpre::BuildStep(const std::string& targetName, TagVar* targetSub, const std::string& stepText,
                                 const char* note, TagCalculate& out) {
+    // A step after a failed one would only report the failure again, through the temporary that never came to be.
+    if (!err->empty()) return false;
     TagOperand l, r;
     char op = 0;
     std::string msg;
