@@ -24,11 +24,13 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zz {
@@ -284,8 +286,19 @@ void TForm1::ShowWindow() {
 
 void TForm1::GridReset() {
     model_->Sync();
-    for (int32_t c = 0; c < console_.Grid().ColCount(); ++c)
-        grid_->setColumnWidth(c, console_.Grid().ColWidth(c));
+    // A Status column is never narrower than its longest text (a talk time up to 99:59), whatever width the
+    // defaults or FormPos.dat give it.
+    int32_t status = 0;
+    for (const QString& t : {QStringLiteral(u"Running"), QStringLiteral(u"InitErr"), QStringLiteral(u"Conn 99:59"),
+                             QStringLiteral(u"\u8fde\u901a 99:59"), QStringLiteral(u"\u52a0\u8f7d\u4e0d\u6210\u529f"),
+                             QStringLiteral(u"\u521d\u59cb\u5316\u5931\u8d25")})
+        status = std::max(status, int32_t(grid_->fontMetrics().horizontalAdvance(t)));
+    status += 2 * grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid_) + 8;
+    for (int32_t c = 0; c < console_.Grid().ColCount(); ++c) {
+        int32_t w = console_.Grid().ColWidth(c);
+        if (c % TagLineRec::kFields == 2 && w < status) w = status;
+        grid_->setColumnWidth(c, w);
+    }
 }
 
 bool TForm1::Geometry(FormGeometry& g) {

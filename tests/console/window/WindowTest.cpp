@@ -116,6 +116,10 @@ TEST_F(Window, EnglishCaptionsShortcutsGridAndStatusArea) {
     EXPECT_EQ(bg, QColor(0x80, 0xFF, 0xFF)); // colour index 11
     EXPECT_EQ(form_->PanelLabel(Panel::Lines)->text(), "Lines:3: Ex:0, In:0, Vir:3, Ip:0");
     EXPECT_EQ(form_->GridView()->columnWidth(0), 124);
+    // The Status column holds its texts whole.
+    QFontMetrics fm = form_->GridView()->fontMetrics();
+    for (const char* t : {"Running", "Conn 99:59"})
+        EXPECT_GT(form_->GridView()->columnWidth(2), fm.horizontalAdvance(t)) << t;
     Screenshot("console-window-en.png");
 
     form_->N3Click();
