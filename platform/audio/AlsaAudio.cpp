@@ -30,7 +30,8 @@ int OpenError(int err) {
 }
 
 // One open PCM and the bookkeeping both directions share. All ALSA calls happen on the thread that reads or
-// writes; Reset only raises the flag that thread checks between short waits.
+// writes (the input's Captured excepted, which takes turns with the reads); Reset only raises the flag that
+// thread checks between short waits.
 class AlsaPcm {
 public:
     AlsaPcm(snd_pcm_t* pcm, const AudioFormat& f, uint32_t aheadMs)
@@ -122,6 +123,7 @@ public:
     int Read(void* buf, size_t len) override {
         uint8_t* out = static_cast<uint8_t*>(buf);
         size_t frames = len / p_.frameBytes_, done = 0;
+        std::unique_lock<std::mutex> lk(m_);
         if (!started_) {
             started_ = true;
             snd_pcm_start(p_.pcm_);
@@ -131,7 +133,9 @@ public:
             snd_pcm_sframes_t r = snd_pcm_readi(p_.pcm_, out + done * p_.frameBytes_, frames - done);
             if (r == -EAGAIN) {
                 if (last) break;
+                lk.unlock();
                 snd_pcm_wait(p_.pcm_, kWaitMs);
+                lk.lock();
                 continue;
             }
             if (r < 0) {
@@ -142,13 +146,21 @@ public:
             p_.Count(r);
             done += size_t(r);
             if (last) break;
+            lk.unlock();
             p_.Pace();
+            lk.lock();
         }
         return int(done * p_.frameBytes_);
     }
     void Reset() override { p_.Abort(); }
+    uint64_t Captured() const override {
+        std::lock_guard<std::mutex> g(m_);
+        snd_pcm_sframes_t held = started_ ? snd_pcm_avail(p_.pcm_) : 0;
+        return (p_.frames_ + uint64_t(held > 0 ? held : 0)) * p_.frameBytes_;
+    }
 
 private:
+    mutable std::mutex m_; // Read's ALSA calls and its count, against Captured
     AlsaPcm p_;
     bool started_ = false;
 };

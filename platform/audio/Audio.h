@@ -68,6 +68,9 @@ public:
     // Blocks until len bytes arrived or a Reset; returns the bytes held (0 after a Reset with none), or < 0.
     virtual int Read(void* buf, size_t len) = 0;
     virtual void Reset() = 0;
+    // Bytes captured since the device opened: those Read returned and those waiting to be read. Any thread; a
+    // reader that counts what Read returned knows by it which of its bytes came in after a given moment.
+    virtual uint64_t Captured() const = 0;
     const AudioFormat& Format() const { return fmt_; }
 
 protected:

@@ -55,6 +55,7 @@ public:
         size_t n = std::min(len, card_.fed_.size() - card_.readPos_);
         if (n) memcpy(buf, card_.fed_.data() + card_.readPos_, n);
         card_.readPos_ += n;
+        read_ += n;
         card_.cv_.notify_all();
         return int(n);
     }
@@ -64,10 +65,15 @@ public:
         ++card_.resets_;
         card_.cv_.notify_all();
     }
+    uint64_t Captured() const override {
+        std::lock_guard<std::mutex> lk(card_.lock_);
+        return read_ + (card_.fed_.size() - card_.readPos_);
+    }
 
 private:
     FakeAudio& card_;
     bool reset_ = false;
+    uint64_t read_ = 0; // guarded by the card's lock
 };
 
 int FakeAudio::OpenOut(uint32_t device, const AudioFormat& f, std::unique_ptr<AudioOut>& out) {

@@ -78,6 +78,7 @@ int VirBridge::Start(VirMedia& media) {
         return -2;
     }
     line_.WriteLogF("wave in=%d, out=%d", inId_, outId_);
+    carryFrom_ = in_->Captured();
     active_ = true;
     return 0;
 }
@@ -119,14 +120,23 @@ void VirBridge::Close() {
     }
 }
 
-// Every block read goes back to the device at once; it reaches the channel only while the bridge is active.
+// Every block is taken from the device at once; only the sound the device captured after the bridge became
+// active reaches the channel. A block read while starting may be looked at only after that, so the device's
+// count, not the moment of the look, says which bytes are new.
 void VirBridge::InputThread() {
     WriteRunLogF("in WIM_OPEN: %d", inId_);
     uint8_t block[kBlock];
+    uint64_t at = 0; // the device's count after the last block read
     while (!quit_) {
         int n = in_->Read(block, sizeof block);
         if (n <= 0 || quit_) break;
-        if (active_) media_->ms_push_data(channel_, block, n);
+        uint64_t start = at;
+        at += uint64_t(n);
+        if (!active_) continue;
+        uint64_t from = carryFrom_; // set before active_
+        if (at <= from) continue;
+        size_t skip = from > start ? size_t(from - start) : 0;
+        media_->ms_push_data(channel_, block + skip, n - int(skip));
     }
     WriteRunLog("MM_WIM_CLOSE");
 }

@@ -58,6 +58,8 @@ private:
     std::thread inThread_, outThread_;
     // Sound crosses the channel only while active; the threads run until quit.
     std::atomic<bool> active_{false}, quit_{false};
+    // The input device's count of captured bytes when the bridge became active: what came before is not carried.
+    std::atomic<uint64_t> carryFrom_{0};
 };
 
 // A-law, 1 channel, 8000 samples per second.

@@ -82,10 +82,12 @@ TEST_F(VirtualLine, NamesKindAndTheLinesItRefuses) {
 }
 
 TEST_F(VirtualLine, BridgeCarriesSoundBothWaysOnlyWhileActiveAndPadsShortBlocks) {
-    // Sound captured while the bridge is still starting is taken from the device, never pushed.
+    // Sound captured while the bridge is still starting is taken from the device, never pushed: the blocks read
+    // then, and the start of the block it completes once active.
     hooked.beforeOut = [&] {
         card.Feed(std::string(640, '\x11').data(), 640);
         EXPECT_TRUE(card.WaitConsumed(0));
+        card.Feed(std::string(160, '\x11').data(), 160);
     };
     ASSERT_EQ(v.LinkTo(kSip1, 0), 0);
     hooked.beforeOut = nullptr;
@@ -95,8 +97,8 @@ TEST_F(VirtualLine, BridgeCarriesSoundBothWaysOnlyWhileActiveAndPadsShortBlocks)
     EXPECT_EQ(card.LastFormat().tag, 6);
     EXPECT_EQ(card.LastDevice(), kWaveMapper);
 
-    card.Feed(std::string(320, '\x22').data(), 320);
-    EXPECT_EQ(media.WaitPushed(320), std::string(320, '\x22'));
+    card.Feed(std::string(480, '\x22').data(), 480);
+    EXPECT_EQ(media.WaitPushed(480), std::string(480, '\x22'));
 
     // Half a block from the channel is played with silence after it.
     media.Give(std::string(160, '\x33'));
