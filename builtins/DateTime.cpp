@@ -102,27 +102,24 @@ int32_t TagAfterDaysDate::Run() {
 }
 
 // Sleep(seconds): waits that long (0: without limit) on the line's wake event, and ends early when the line is
-// stopped or quits, or when a call that was talking is released (the maximum talk time included).
+// stopped or quits, or when a call that was talking is released (the maximum talk time included). The drivers
+// signal the line when their call changes and IsOnline reads the change, so a card channel's release ends the
+// wait as a SIP BYE does.
 int32_t TagSleep::Run() {
     TagKvCall* call = Call();
     if (!call) return kBuiltinOk;
     const double ms = std::trunc(Number(0) * 1000.0);
     const int64_t duration = std::isnan(ms) ? 0 : static_cast<int64_t>(std::clamp(ms, -1e15, 1e15));
-    const uint32_t start = GetTickCount();
-    auto quitting = [&] { return Program()->IsQuit(); };
-    for (;;) {
-        if (call->stopFlag || quitting()) return kBuiltinOk;
+    if (duration < 0) return kBuiltinOk;
+    auto ended = [&] {
+        if (call->stopFlag || Program()->IsQuit()) return true;
         int32_t before = call->prevState;
         call->IsOnline();
-        if (call->callState == kCallReleased && before == kCallConnected) return kBuiltinOk;
-        int64_t left = call->TalkTimeLeftMs();
-        if (duration != 0) {
-            int64_t rest = duration - int64_t(TicksSince(start));
-            if (rest < 0) return kBuiltinOk;
-            left = left < 0 ? rest + 1 : std::min(left, rest + 1);
-        }
-        call->WaitLine(left, [&] { return call->callState != call->prevState || quitting(); });
-    }
+        return call->callState == kCallReleased && before == kCallConnected;
+    };
+    // The wait ends once more than the duration has passed.
+    call->WaitUntil(ended, duration == 0 ? WakeEvent::kForever : duration + 1);
+    return kBuiltinOk;
 }
 
 std::span<const BuiltinEntry> DateTimeBuiltins() {

@@ -5,6 +5,7 @@
 #include "platform/TagWriteLog.h"
 #include "telephony/TagPcPlayer.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -501,14 +502,20 @@ int TagKvCall::IsPlayConfRoomEnd(int32_t, int32_t, int32_t) {
 int TagKvCall::StopPlayConfRoom(int32_t, int32_t, int32_t) {
     return -1;
 }
-void TagKvCall::WaitUntil(const std::function<bool()>& done) {
+bool TagKvCall::WaitUntil(const std::function<bool()>& done, int64_t ms) {
+    const uint32_t start = GetTickCount();
     for (;;) {
-        int64_t left = TalkTimeLeftMs();
-        if (WaitLine(left, done) || stopFlag || left == WakeEvent::kForever) return;
+        int64_t left = TalkTimeLeftMs(), rest = WakeEvent::kForever;
+        if (ms >= 0) {
+            rest = std::max<int64_t>(0, ms - int64_t(TicksSince(start)));
+            if (left < 0 || rest < left) left = rest;
+        }
+        if (WaitLine(left, done)) return true;
+        if (stopFlag || left == WakeEvent::kForever || (ms >= 0 && int64_t(TicksSince(start)) >= ms)) return false;
         // The talk time ran out: IsOnline hangs up, and done() sees the call gone. A call that stays up anyway
         // ends the wait rather than spinning.
         IsOnline();
-        if (TalkTimeLeftMs() == 0) return;
+        if (TalkTimeLeftMs() == 0) return done();
     }
 }
 int TagKvCall::SipProxyRecv(std::string&, std::string&, int32_t&, std::string&) {

@@ -187,9 +187,11 @@ public:
     // The play handle; -1 no such room, -2 already playing, -3 the driver refused. With wait set it returns when
     // the play has ended, the call has ended or the line is stopped, and stops the play.
     int PlayConf(const char* room, const char* file, int32_t wait);
-    // Waits until done() holds or the call is stopped. Lines whose media keep their own time (the card's) wake to
-    // look when it is due.
-    virtual void WaitUntil(const std::function<bool()>& done);
+    // Waits until done() holds, the call is stopped or ms of Clock time pass (WakeEvent::kForever: no limit); true
+    // when done() held. done() is asked again whenever the line is woken, so a done() that calls IsOnline sees a
+    // hang-up as soon as the driver signals it. Lines whose media keep their own time (the card's) wake to look
+    // when it is due.
+    virtual bool WaitUntil(const std::function<bool()>& done, int64_t ms = WakeEvent::kForever);
     // 0 started (or an empty file), the milliseconds since the member's recording started when it records
     // already, -1 the line is not a member of the room, -3 the driver refused.
     int RecConfCh(const char* room, int32_t line, const char* file);
@@ -245,10 +247,10 @@ public:
     std::atomic<bool> confClosed{false}; // shared: set when the last member leaves a named room ("IsLastExitConf")
     int32_t sigPara[2] = {-1, -1};       // SetSigPara kinds 1 and 2
     uint8_t sigRaw[kSigRawLen] = {};
-    int32_t sigRecvLen = 0;     // bytes of the last message kept by the driver
-    int32_t sigSendLen = 0;     // bytes the script supplied
-    int32_t cause = 0;          // release cause of the last failed dial
-    uint8_t bci[2] = {0, 0};    // backward call indicators of the last ACM
+    int32_t sigRecvLen = 0;  // bytes of the last message kept by the driver
+    int32_t sigSendLen = 0;  // bytes the script supplied
+    int32_t cause = 0;       // release cause of the last failed dial
+    uint8_t bci[2] = {0, 0}; // backward call indicators of the last ACM
 
 protected:
     // Opens the file on the PC player (re-opening an existing one) with the play level, the player waking the

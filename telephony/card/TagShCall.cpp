@@ -6,6 +6,7 @@
 #include "telephony/card/CardLib.h"
 #include "telephony/card/TagShDrive.h"
 
+#include <algorithm>
 #include <climits>
 #include <mutex>
 
@@ -48,17 +49,28 @@ void TagShCall::WaitCard(uint32_t ms, int32_t other) {
     });
 }
 
-void TagShCall::WaitUntil(const std::function<bool()>& done) {
+bool TagShCall::WaitUntil(const std::function<bool()>& done, int64_t ms) {
     CardLib& lib = Lib();
-    while (!done() && !stopFlag) {
+    const uint32_t start = GetTickCount();
+    bool held = false;
+    for (;;) {
+        int64_t rest = WakeEvent::kForever;
+        if (ms >= 0) rest = std::max<int64_t>(0, ms - int64_t(TicksSince(start)));
+        // The channel's news (a far-end release among them) signals the line and bumps its count; what happens
+        // by time alone is due at NextDue.
         uint64_t seen = lib.ChannelEvents(channel);
         int64_t wait = lib.NextDue(channel), talk = TalkTimeLeftMs();
-        if (talk >= 0 && (wait < 0 || talk < wait)) wait = talk;
-        if (WaitLine(wait, [&] { return lib.ChannelEvents(channel) != seen || done(); })) continue;
+        for (int64_t bound : {talk, rest})
+            if (bound >= 0 && (wait < 0 || bound < wait)) wait = bound;
+        bool news = WaitLine(wait, [&] { return (held = done()) || lib.ChannelEvents(channel) != seen; });
+        if (held) return true;
+        if (stopFlag) return false;
+        if (news) continue;
+        if (ms >= 0 && int64_t(TicksSince(start)) >= ms) return false;
         // The talk time ran out: IsOnline hangs up; a call that stays up anyway ends the wait.
         if (talk == 0) {
             IsOnline();
-            if (TalkTimeLeftMs() == 0) return;
+            if (TalkTimeLeftMs() == 0) return done();
         }
     }
 }

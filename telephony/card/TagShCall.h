@@ -116,7 +116,7 @@ public:
     // Waits for news of the channel (and of `other` when given), the stop flag or ms of Clock time, bounded by
     // the card's next due change.
     void WaitCard(uint32_t ms, int32_t other = -1);
-    void WaitUntil(const std::function<bool()>& done) override;
+    bool WaitUntil(const std::function<bool()>& done, int64_t ms = WakeEvent::kForever) override;
     int ListenMedia(TagKvCall* sip);
     int StartMemBlocks();
     int StopMemBlocks();

@@ -1,12 +1,15 @@
 // The SIP call object over a scripted SIP stack: the call states it moves through, what it sends, and the
 // edge cases of waiting, dialling, hanging up, keys, play, record and links.
 #include "FakeSipLibs.h"
+#include "builtins/BuiltinTable.h"
+#include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
 #include "telephony/TagTelDrive.h"
 #include "telephony/TagTelLine.h"
 #include "telephony/sip/TagSipCall.h"
 #include "telephony/sip/TagSipCfg.h"
 #include "telephony/sip/TagSipDrive.h"
+#include "tests/support/ClockHandshake.h"
 #include "tests/support/TestDir.h"
 
 #include <algorithm>
@@ -340,6 +343,37 @@ TEST_F(SipCallTest, AHangUpTakesTheLineOutOfItsRoomWhichClosesWithTheLast) {
     EXPECT_EQ(b.GetConfNum("hall", members), 0);
     EXPECT_TRUE(b.confClosed);
     EXPECT_EQ(Count("ms_session_destory"), 1u);
+}
+
+// Lines in a room that wait in Sleep(0) end the wait when their callers hang up, and leave the room.
+TEST_F(SipCallTest, ASleepWithoutLimitEndsAtTheCallersByeAndTheRoomEmpties) {
+    RegisterBuiltins();
+    std::vector<TagSipCall*> calls;
+    for (int ch = 0; ch < 3; ++ch) {
+        calls.push_back(&Answered(ch));
+        ASSERT_EQ(calls.back()->JoinNameConf("hall", 0), ch + 1);
+    }
+    clock.SetAuto(false);
+    std::vector<std::thread> sleepers;
+    for (TagSipCall* c : calls)
+        sleepers.emplace_back([c] {
+            TagTelBasic unit;
+            unit.pKvCall = c;
+            TagVar arg;
+            arg.SetInt(0);
+            TagVar* args[] = {&arg};
+            MakeBuiltinOper(148, args, 1, &unit, nullptr)->Run();
+        });
+    test::AwaitWaiters(clock, 3);
+    for (int ch = 0; ch < 3; ++ch)
+        fake.SetState(ch + 1, kSipTypeIn, kSipStByed);
+    for (std::thread& t : sleepers)
+        t.join();
+    std::map<int32_t, int32_t> members;
+    EXPECT_EQ(calls[0]->GetConfNum("hall", members), 0);
+    for (TagSipCall* c : calls)
+        EXPECT_EQ(c->callState, kCallReleased);
+    clock.SetAuto(true);
 }
 
 TEST_F(SipCallTest, RecordLimitsInSamplesAndARecordingThatDoesNotStartFails) {
