@@ -232,8 +232,9 @@ private:
     std::thread pump_;
     std::mutex pumpM_;
     std::condition_variable pumpCv_;
-    bool pumpStop_ = false; // under pumpM_
-    uint64_t pumpKick_ = 0; // under pumpM_: grows with every block handed over
+    std::condition_variable_any blocksDone_; // with m_: a channel's callbacks in flight went down
+    bool pumpStop_ = false;                  // under pumpM_
+    uint64_t pumpKick_ = 0;                  // under pumpM_: grows with every block handed over
 };
 
 } // namespace zz

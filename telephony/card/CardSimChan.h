@@ -57,6 +57,9 @@ struct CardSim::Chan {
         void* user;
     };
     std::deque<Block> recBlocks, playBlocks; // memory blocks circulating through the pump
+    // A stop raises its chain's epoch: a callback of a block taken before it may not hand the block back.
+    uint32_t recEpoch = 0, playEpoch = 0;
+    int32_t blocksInFlight = 0; // the pump's callbacks of this channel running now
 
     // ---- DTMF
     std::string rxDtmf, txDtmf, dtmfSent;

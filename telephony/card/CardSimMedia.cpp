@@ -332,10 +332,27 @@ int32_t CardSim::SsmStopRecordMem(int32_t ch) {
 
 // ---- Memory blocks
 
+namespace {
+// The block callback the pump runs on this thread now: which chain, and that chain's epoch when the block was taken.
+struct BlockCallback {
+    int32_t ch = -1;
+    bool play = false;
+    uint32_t epoch = 0;
+};
+thread_local BlockCallback t_callback;
+
+// A callback handing back a block its chain's stop has ended since: refused, so that after a stop returns no
+// block of the chain circulates any more.
+bool StoppedSince(int32_t ch, bool play, uint32_t epoch) {
+    return t_callback.ch == ch && t_callback.play == play && t_callback.epoch != epoch;
+}
+} // namespace
+
 int32_t CardSim::SsmRecordMemBlock(int32_t ch, int32_t format, uint8_t* block, int32_t size, CardBlockFn cb,
                                    void* data) {
     SIM_CHAN(SsmRecordMemBlock, ch, format, block, size);
-    if (!block || size <= 0 || !cb) return Note("SsmRecordMemBlock", -1, ch, format, block, size);
+    if (!block || size <= 0 || !cb || StoppedSince(ch, false, c->recEpoch))
+        return Note("SsmRecordMemBlock", -1, ch, format, block, size);
     c->recBlocks.push_back({block, size, cb, data});
     later.fns.push_back([this] { WakePump(); });
     return Note("SsmRecordMemBlock", 0, ch, format, block, size);
@@ -343,26 +360,33 @@ int32_t CardSim::SsmRecordMemBlock(int32_t ch, int32_t format, uint8_t* block, i
 
 int32_t CardSim::SsmPlayMemBlock(int32_t ch, int32_t format, uint8_t* block, int32_t size, CardBlockFn cb, void* data) {
     SIM_CHAN(SsmPlayMemBlock, ch, format, block, size);
-    if (!block || size <= 0 || !cb) return Note("SsmPlayMemBlock", -1, ch, format, block, size);
+    if (!block || size <= 0 || !cb || StoppedSince(ch, true, c->playEpoch))
+        return Note("SsmPlayMemBlock", -1, ch, format, block, size);
     c->playBlocks.push_back({block, size, cb, data});
     later.fns.push_back([this] { WakePump(); });
     return Note("SsmPlayMemBlock", 0, ch, format, block, size);
 }
 
-// A stopped chain hands every block back once with the stop event, so the owner sees its chain end.
+// A stopped chain hands every block back once with the stop event, so the owner sees its chain end. When the
+// stop returns, no callback of the channel runs any more and none hands a block back: the owner may free the
+// blocks (unless the stop comes from inside such a callback, which cannot wait for itself).
 int32_t CardSim::SsmStopPlayMemBlock(int32_t ch) {
     SIM_CHAN(SsmStopPlayMemBlock, ch);
+    ++c->playEpoch;
     for (const Chan::Block& b : c->playBlocks)
         later.fns.push_back([b, ch] { b.cb(ch, 0, b.data, 0, b.user); });
     c->playBlocks.clear();
+    if (t_callback.ch != ch) blocksDone_.wait(lk, [&] { return c->blocksInFlight == 0; });
     return Note("SsmStopPlayMemBlock", 0, ch);
 }
 
 int32_t CardSim::SsmStopRecordMemBlock(int32_t ch) {
     SIM_CHAN(SsmStopRecordMemBlock, ch);
+    ++c->recEpoch;
     for (const Chan::Block& b : c->recBlocks)
         later.fns.push_back([b, ch] { b.cb(ch, 0, b.data, 0, b.user); });
     c->recBlocks.clear();
+    if (t_callback.ch != ch) blocksDone_.wait(lk, [&] { return c->blocksInFlight == 0; });
     return Note("SsmStopRecordMemBlock", 0, ch);
 }
 
@@ -406,18 +430,32 @@ void CardSim::PumpBlocks() {
             Lock lk(m_);
             for (auto& cp : chans_) {
                 Chan& c = *cp;
+                // Each callback is counted in flight until it has run, so a stop can wait for it.
+                auto run = [this, &c](const Chan::Block& b, bool play, int32_t event) {
+                    ++c.blocksInFlight;
+                    return [this, &c, b, play, event, epoch = play ? c.playEpoch : c.recEpoch] {
+                        t_callback = {c.no, play, epoch};
+                        b.cb(c.no, event, b.data, b.size, b.user);
+                        t_callback = {};
+                        {
+                            Lock done(m_);
+                            --c.blocksInFlight;
+                        }
+                        blocksDone_.notify_all();
+                    };
+                };
                 if (!c.recBlocks.empty()) {
                     Chan::Block b = c.recBlocks.front();
                     c.recBlocks.pop_front();
                     std::vector<uint8_t> got = TakeInput(c, size_t(b.size));
                     std::memcpy(b.data, got.data(), got.size());
-                    later.fns.push_back([b, ch = c.no] { b.cb(ch, kBlockRecorded, b.data, b.size, b.user); });
+                    later.fns.push_back(run(b, false, kBlockRecorded));
                 }
                 if (!c.playBlocks.empty()) {
                     Chan::Block b = c.playBlocks.front();
                     c.playBlocks.pop_front();
                     c.output.insert(c.output.end(), b.data, b.data + b.size);
-                    later.fns.push_back([b, ch = c.no] { b.cb(ch, kBlockPlayed, b.data, b.size, b.user); });
+                    later.fns.push_back(run(b, true, kBlockPlayed));
                 }
             }
         }

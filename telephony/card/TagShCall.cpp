@@ -230,6 +230,9 @@ int TagShCall::Hangup() {
     SetFirstCalleeId("", 0);
     dialing = 0;
     StopPlay();
+    // The caller's links and room end with the call: the line's next caller must not hear the other parties.
+    UnlinkAll();
+    ExitNameConf();
     iam.Reset();
     int32_t state = 0;
     if (IsIsup()) {

@@ -131,6 +131,11 @@ TagShCall::~TagShCall() {
     RequestStop();
     StopPlay();
     Hangup();
+    // Links, rooms and the media bridge outlive a call that was already released: none may reach the line
+    // once it is gone (the card's threads write into its blocks).
+    UnlinkAll();
+    ExitNameConf();
+    EndRtp();
     {
         std::lock_guard<std::recursive_mutex> g(drive->ConfLock());
         confList.clear();

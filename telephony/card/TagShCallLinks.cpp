@@ -151,6 +151,8 @@ int TagShCall::UnlinkAll() {
     }
     // A line another line added leaves that line's group through the owner's call.
     if (confOwner >= 0) drive->Unlink(confOwner, channel, lineKind);
+    // A bridge made without a member record (LinkMedia alone) ends as well.
+    if (linkedCall) UnlinkMedia();
     linkedCall = nullptr;
     return 0;
 }
