@@ -302,6 +302,8 @@ struct FakeMedia : CardMedia {
 } // namespace
 
 TEST_F(CardTest, MediaBridgeBlocksAndConferenceRooms) {
+    VirtualClock clock(0, false); // the card hands no block back until the test moves its time
+    ScopedClock use(&clock);
     Start();
     FakeMedia media;
     SetCardMedia(&media);
@@ -312,11 +314,15 @@ TEST_F(CardTest, MediaBridgeBlocksAndConferenceRooms) {
     EXPECT_EQ(Calls("SsmRecordMemBlock(1").size(), 2u);
     EXPECT_EQ(Calls("SsmPlayMemBlock(1").size(), 2u);
     // A full block goes to the media channel whole, never a byte past its 320.
+    while (clock.Waiters() == 0)
+        std::this_thread::yield();
+    clock.Advance(40);
     {
         std::unique_lock<std::mutex> lk(media.m);
         media.cv.wait(lk, [&] { return !media.pushed.empty(); });
         EXPECT_EQ(media.pushed[0], 320);
     }
+    clock.SetAuto(true); // the stop's pause
     c.EndRtp();
     EXPECT_EQ(c.mediaChannel, 0);
     SetCardMedia(nullptr);
@@ -334,6 +340,8 @@ TEST_F(CardTest, MediaBridgeBlocksAndConferenceRooms) {
     EXPECT_EQ(c.StopPlayConfRoom(1, 1, 0), -1);
     EXPECT_EQ(c.StopSipRecCh(0), -1);
     EXPECT_EQ(c.PlayConfRoom(1, 1, "x.wav", h), -1);
+    lines_.clear();
+    drive_.reset(); // the card's threads end while the test's clock is still there
 }
 
 TEST_F(CardTest, ControlPortDrivesTheFarEnd) {

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 using namespace zz;
@@ -16,8 +18,8 @@ using namespace zz::test;
 
 namespace {
 
-// The fake sound card, with a hook run when the bridge opens its output (its input already runs then) and an
-// output that cannot be had.
+// The fake sound card, with a hook run when the bridge opens its output (its input already runs then), an output
+// that cannot be had, and an input that can hold its reader once it has taken a block, until let go.
 class HookedAudio : public AudioBackend {
 public:
     explicit HookedAudio(FakeAudio& card) : card_(card) {}
@@ -26,13 +28,64 @@ public:
         return failOut ? kAudioAllocated : card_.OpenOut(device, f, out);
     }
     int OpenIn(uint32_t device, const AudioFormat& f, std::unique_ptr<AudioIn>& in) override {
-        return card_.OpenIn(device, f, in);
+        std::unique_ptr<AudioIn> raw;
+        int r = card_.OpenIn(device, f, raw);
+        if (r == kAudioOk) in = std::make_unique<HeldIn>(hold_, std::move(raw));
+        return r;
     }
+    // The next block read keeps its reader until Release.
+    void HoldNextRead() {
+        std::lock_guard<std::mutex> g(hold_->m);
+        hold_->on = true;
+        hold_->held = false;
+    }
+    bool WaitHeld() {
+        std::unique_lock<std::mutex> lk(hold_->m);
+        return hold_->cv.wait_for(lk, std::chrono::seconds(10), [&] { return hold_->held; });
+    }
+    void Release() { hold_->Release(); }
     std::function<void()> beforeOut;
     bool failOut = false;
 
 private:
+    // Shared with the devices, which the lines may close after this card is gone.
+    struct Hold {
+        std::mutex m;
+        std::condition_variable cv;
+        bool on = false, held = false;
+        void Release() {
+            std::lock_guard<std::mutex> g(m);
+            on = false;
+            cv.notify_all();
+        }
+    };
+    class HeldIn : public AudioIn {
+    public:
+        HeldIn(std::shared_ptr<Hold> h, std::unique_ptr<AudioIn> in)
+            : AudioIn(in->Format()), h_(std::move(h)), in_(std::move(in)) {}
+        int Read(void* buf, size_t len) override {
+            int n = in_->Read(buf, len);
+            std::unique_lock<std::mutex> lk(h_->m);
+            if (h_->on && n > 0) {
+                h_->held = true;
+                h_->cv.notify_all();
+                h_->cv.wait(lk, [&] { return !h_->on; });
+            }
+            return n;
+        }
+        void Reset() override {
+            h_->Release();
+            in_->Reset();
+        }
+        uint64_t Captured() const override { return in_->Captured(); }
+
+    private:
+        std::shared_ptr<Hold> h_;
+        std::unique_ptr<AudioIn> in_;
+    };
+
     FakeAudio& card_;
+    std::shared_ptr<Hold> hold_ = std::make_shared<Hold>();
 };
 
 struct VirtualLine : ::testing::Test, VirtualLines {
@@ -83,14 +136,17 @@ TEST_F(VirtualLine, NamesKindAndTheLinesItRefuses) {
 
 TEST_F(VirtualLine, BridgeCarriesSoundBothWaysOnlyWhileActiveAndPadsShortBlocks) {
     // Sound captured while the bridge is still starting is taken from the device, never pushed: the blocks read
-    // then, and the start of the block it completes once active.
+    // then, even one the reader looks at only once the bridge is active (it is held till then), and the start of
+    // the block it completes once active.
     hooked.beforeOut = [&] {
+        hooked.HoldNextRead();
         card.Feed(std::string(640, '\x11').data(), 640);
-        EXPECT_TRUE(card.WaitConsumed(0));
+        EXPECT_TRUE(hooked.WaitHeld());
         card.Feed(std::string(160, '\x11').data(), 160);
     };
     ASSERT_EQ(v.LinkTo(kSip1, 0), 0);
     hooked.beforeOut = nullptr;
+    hooked.Release();
     EXPECT_EQ(journal.Lines(), (std::vector<std::string>{"create 1", "start 1 8", "sip0 link 3 ch=1"}));
     EXPECT_EQ(v.linkedCall.load(), &Call(kSip1));
     EXPECT_EQ(v.mediaChannel.load(), 1);
