@@ -12,6 +12,10 @@ trap '[[ -n "$PID" ]] && kill $PID 2>/dev/null; rm -rf "$DIR"' EXIT
 cd "$DIR"
 export LANG=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
+# The instance locks in a folder of this run: a start without a title takes the default instance, which any other
+# zuzod on the machine (another test, another checkout's run) may hold at that moment.
+export XDG_RUNTIME_DIR="$DIR/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 TITLE="ZzTest$$"
 # The SIP lines listen on loopback ports of their own, so that test runs side by side do not meet.
 printf 'sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\n' > SipCfg.ini
