@@ -160,14 +160,19 @@ int TagShCall::IsRings(int32_t rings) {
     int r = IsRinging(caller, called);
     if (r <= 0) return r;
     if (SetCharge(1) < 0) return r; // hung up in the pre-answer step
+    // Each ring lasts its time unless the caller gives up meanwhile (the channel's news wakes the line); a line
+    // stopped while the call rings refuses it, as WaitRing does.
     for (int32_t k = 1; k < rings; ++k) {
-        if ((lineKind == kLineExtension && GetHookState() == 0) || PollChState() == kChIdle) {
-            Hangup();
-            return 0;
-        }
         const uint32_t start = GetTickCount();
-        while (!stopFlag && TicksSince(start) < kRingsCheckMs)
-            WaitLine(kRingsCheckMs - TicksSince(start), [] { return false; });
+        for (;;) {
+            if ((lineKind == kLineExtension && GetHookState() == 0) || PollChState() == kChIdle || stopFlag) {
+                Hangup();
+                return 0;
+            }
+            const uint32_t el = TicksSince(start);
+            if (el >= kRingsCheckMs) break;
+            WaitCard(kRingsCheckMs - el);
+        }
     }
     // SetCharge answers by itself when the card completes pending calls: answer once.
     if (!answered) Answer(1);

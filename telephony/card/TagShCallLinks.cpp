@@ -332,7 +332,7 @@ int TagShCall::SendFax(const char* file) {
         WriteLogF("FaxGetValChnl() Error : %d", faxIndex);
         return -1;
     }
-    if (!drive->FaxConnect(faxIndex, channel)) {
+    if (!drive->FaxConnect(faxIndex, *this)) {
         WriteLogF("FaxSetLink(%d) Error.", faxIndex);
         drive->FaxRelease(faxIndex, *this);
         faxIndex = -1;
@@ -360,7 +360,7 @@ int TagShCall::RecvFax(const char* file) {
         WriteLog("FaxGetValChnl() Err, -1.");
         return -1;
     }
-    if (!drive->FaxConnect(faxIndex, channel)) {
+    if (!drive->FaxConnect(faxIndex, *this)) {
         drive->FaxRelease(faxIndex, *this);
         faxIndex = -1;
         WriteLog("FaxSetLink() Err, -2.");

@@ -26,6 +26,7 @@ CardSettings& CardCfg() {
 namespace {
 
 constexpr uint32_t kFaxStopWaitMs = 10000;
+constexpr uint32_t kSwitchSettleMs = 80;
 constexpr int kIniLineLimit = 79; // a longer line is read as several
 
 // Reads a line of at most 79 characters, drops the newline and every blank and tab; false at the end.
@@ -219,13 +220,18 @@ int32_t TagShDrive::FaxChannel(int32_t index) const {
     return ValidFax(index) ? faxRecs[size_t(index)].ch : -1;
 }
 
-int32_t TagShDrive::FaxConnect(int32_t index, int32_t lineCh) {
+int32_t TagShDrive::FaxConnect(int32_t index, TagShCall& line) {
     int32_t fax = FaxChannel(index);
     if (fax < 0) return 0;
-    lib_->SsmPrepareLink(lineCh);
+    lib_->SsmPrepareLink(line.channel);
     lib_->SsmPrepareLink(fax);
-    SleepMs(80); // the card settles its switch before the talk
-    return lib_->SsmTalkWithEx(lineCh, 0, fax, 0) == 0 ? 1 : 0;
+    // The card settles its switch before the talk; the line waits on its own event, so that the caller's
+    // release or a stop cuts the settle short.
+    const uint32_t start = GetTickCount();
+    const uint64_t seen = lib_->ChannelEvents(line.channel);
+    while (!line.stopFlag && lib_->ChannelEvents(line.channel) == seen && TicksSince(start) < kSwitchSettleMs)
+        line.WaitCard(kSwitchSettleMs - TicksSince(start));
+    return lib_->SsmTalkWithEx(line.channel, 0, fax, 0) == 0 ? 1 : 0;
 }
 
 int32_t TagShDrive::FaxStartSend(int32_t index, const char* file) {
@@ -263,7 +269,8 @@ void TagShDrive::FaxRelease(int32_t index, TagShCall& line) {
     int32_t fax = FaxChannel(index);
     lib_->SsmFaxStop(fax);
     const uint32_t start = GetTickCount();
-    while (lib_->SsmFaxCheckEnd(fax) != 1) {
+    // A stopped line does not wait for the fax channel's end: its wait would return at once, again and again.
+    while (!line.stopFlag && lib_->SsmFaxCheckEnd(fax) != 1) {
         uint32_t el = TicksSince(start);
         if (el > kFaxStopWaitMs) {
             WriteRunLog("SsmFaxStop() Timeout.");

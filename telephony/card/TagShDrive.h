@@ -53,7 +53,7 @@ public:
 
     // ---- Fax channel pool (index = position among the fax channels)
     int32_t FaxAlloc();
-    int32_t FaxConnect(int32_t index, int32_t lineCh); // 1 connected, else 0
+    int32_t FaxConnect(int32_t index, TagShCall& line); // 1 connected, else 0
     int32_t FaxStartSend(int32_t index, const char* file);
     int32_t FaxStartRecv(int32_t index, const char* file);
     int32_t FaxGetState(int32_t index);

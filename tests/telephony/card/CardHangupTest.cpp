@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -155,6 +156,87 @@ TEST_F(CardTest, AHangUpLeavesTheRoomAndEndsTheLinksBothWays) {
     EXPECT_EQ(Line(3).linkedCall, nullptr);
     EXPECT_EQ(Line(3).mediaChannel, 0);
     SetCardMedia(nullptr);
+}
+
+// Every wait of a line in a call ends at once when the caller hangs up and when the line is stopped (a quit).
+TEST_F(CardTest, EveryWaitEndsAtTheCallersReleaseAndAtAQuit) {
+    Start();
+    CardCfg().makeSipConf = false;
+    const std::string voice = Voice("long.wav", 600000);
+    struct Wait {
+        const char* name;
+        std::function<void(TagShCall&)> run;
+    };
+    const Wait waits[] = {
+        {"Sleep(0)", [](TagShCall& c) { RunSleep(c, 0); }},
+        {"Sleep(30)", [](TagShCall& c) { RunSleep(c, 30); }},
+        {"Play", [&](TagShCall& c) { c.Play(voice.c_str(), 0, 0); }},
+        {"Record", [&](TagShCall& c) { c.Record(Path("rec.wav").c_str(), 60, 1); }},
+        {"GetKeys",
+         [](TagShCall& c) {
+             std::string keys;
+             c.GetKeys(keys, 4, 30, '#');
+         }},
+        {"PlayConf",
+         [&](TagShCall& c) {
+             ASSERT_EQ(c.JoinNameConf("room", 0), 1);
+             c.PlayConf("room", voice.c_str(), 1);
+         }},
+        {"RecvFax", [&](TagShCall& c) { c.RecvFax(Path("in.tif").c_str()); }},
+        {"RecvFskMsg",
+         [](TagShCall& c) {
+             int32_t type = 0;
+             std::string text;
+             c.RecvFskMsg(type, text, 60);
+         }},
+    };
+    VirtualClock clock;
+    ScopedClock use(&clock);
+    for (bool quit : {false, true})
+        for (const Wait& w : waits) {
+            SCOPED_TRACE(std::string(w.name) + (quit ? " quit" : " release"));
+            const int32_t ch = 2;
+            Connect(*sim_, Line(ch), ch);
+            clock.SetAuto(false);
+            std::thread line = RunWaiting(clock, [&] { w.run(Line(ch)); });
+            if (quit)
+                Line(ch).RequestStop();
+            else
+                sim_->FarHangup(ch);
+            line.join();
+            clock.SetAuto(true);
+            EXPECT_EQ(Line(ch).callState, quit ? kCallConnected : kCallReleased);
+            Line(ch).stopFlag = false;
+            Line(ch).Hangup();
+        }
+}
+
+// The ring waits end when the caller gives up while it rings and when the line is stopped.
+TEST_F(CardTest, TheRingWaitsEndWhenTheCallerGivesUpAndAtAQuit) {
+    Start();
+    VirtualClock clock;
+    ScopedClock use(&clock);
+    const std::function<int(TagShCall&)> waits[] = {
+        [](TagShCall& c) { return c.IsRings(3); },
+        [](TagShCall& c) { return c.WaitRing(3); },
+    };
+    for (bool quit : {false, true})
+        for (const auto& wait : waits) {
+            SCOPED_TRACE(quit ? "quit" : "gave up");
+            ASSERT_EQ(sim_->Ring(kAnalog, "8001", "5000"), 0);
+            clock.SetAuto(false);
+            int r = -9;
+            std::thread line = RunWaiting(clock, [&] { r = wait(Line(kAnalog)); });
+            if (quit)
+                Line(kAnalog).RequestStop();
+            else
+                sim_->FarHangup(kAnalog);
+            line.join();
+            clock.SetAuto(true);
+            EXPECT_EQ(r, 0);
+            Line(kAnalog).stopFlag = false;
+            Line(kAnalog).Hangup();
+        }
 }
 
 // A line that goes while its bridge runs stops the card's block pump first: no block is written into it after.
