@@ -390,8 +390,7 @@ void TagConsole::HangupSelected() {
     TagTelDrive* d = GetTelDrive();
     int32_t line = monitor_ ? monitor_->SelectedLine() : -1;
     if (!d || d->status != 0 || line < 0) return;
-    uint8_t kind;
-    if (TagKvCall* call = d->GetCall(line, kind)) call->Hangup();
+    d->HangupLine(line);
 }
 
 bool TagConsole::CanOpenDebug(int32_t line) const {

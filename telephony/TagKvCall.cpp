@@ -216,7 +216,7 @@ int TagKvCall::Hangup() {
     // After the disconnect handler has run, another hang-up changes nothing:
     // a released state would send the program back to that handler.
     if (callState == kCallClosed) return 0;
-    callState = kCallReleased;
+    SetCallState(kCallReleased); // a wait of the line, on another thread's hang-up, sees it at once
     return 0;
 }
 

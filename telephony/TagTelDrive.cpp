@@ -251,6 +251,19 @@ void TagTelDrive::FreeLines() {
     }
 }
 
+int32_t TagTelDrive::HangupLine(int32_t line) {
+    constexpr int64_t kHandMs = 1000;
+    TagTelLine* e = Line(line);
+    TagKvCall* call = e ? e->call.get() : nullptr;
+    if (!call) return -1;
+    // A line whose script runs hangs up on its own thread, between two statements or inside its wait: the play,
+    // links and room the hang-up ends are that thread's. One that does not give way in time (a statement that
+    // blocks without waiting on the line) is hung up from here, as a line without a script is.
+    if (e->threads.load() > 0 && call->RunOnLine([call] { call->Hangup(); }, kHandMs)) return 0;
+    call->Hangup();
+    return 0;
+}
+
 TagKvCall* TagTelDrive::GetCall(int32_t line, uint8_t& driverKind) {
     if (line >= 0 && size_t(line) < lines_.size() && lines_[size_t(line)]) {
         TagTelLine* e = lines_[size_t(line)].get();

@@ -85,6 +85,8 @@ public:
     TagTelLine* Line(int32_t n) const { return n >= 0 && n < lineCount_ ? lines_[size_t(n)].get() : nullptr; }
     // The call object of a line and its driver kind; null and kDriveNone (with a log line) for a bad number.
     TagKvCall* GetCall(int32_t line, uint8_t& driverKind);
+    // The operator's hang-up of a line: 0, or -1 for a bad number.
+    int32_t HangupLine(int32_t line);
     // 1 when the line has a program and its call is connected: talk seconds and connect time; else 0.
     int32_t GetTalkTime(int32_t line, uint32_t& talkSeconds, uint32_t& connectTime);
     // The call's block value; -1 for a bad number or a line without program or call object.

@@ -21,6 +21,16 @@ TagVirCall::~TagVirCall() {
     EndRtp();
 }
 
+int TagVirCall::Hangup() {
+    // The call's play, link and room end with it, as on the other line kinds: the next call hears none of them.
+    if (callState != kCallClosed) {
+        StopPlay();
+        UnlinkAll();
+        ExitNameConf();
+    }
+    return TagKvCall::Hangup();
+}
+
 // ---- keys: the line's Keys column
 
 void TagVirCall::ClearKeys() {
@@ -41,10 +51,12 @@ int TagVirCall::Record(const char* file, int32_t seconds, int32_t breakFlag) {
     rec->SetWake(&wake);
     rec->Start();
     const int64_t limit = int64_t(seconds) * 1000;
+    const bool inCall = callState == kCallConnected;
     bool keyed = false;
-    // The recorder wakes the line when it ends by itself, typed keys and a stop wake it too.
-    bool ended = WaitLine(limit > 0 ? limit : WakeEvent::kForever,
-                          [&] { return rec->IsFinished() || (keyed = breakFlag && KeysLen() > 0); });
+    // The recorder wakes the line when it ends by itself, typed keys, a hang-up and a stop wake it too.
+    bool ended = WaitLine(limit > 0 ? limit : WakeEvent::kForever, [&] {
+        return rec->IsFinished() || (keyed = breakFlag && KeysLen() > 0) || (inCall && callState != kCallConnected);
+    });
     if (!stopFlag && !rec->IsFinished()) {
         WriteLog(ended && keyed ? "Press key..." : "Rec timeout...");
         rec->Stop();

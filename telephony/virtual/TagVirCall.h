@@ -13,6 +13,8 @@ public:
     // The bridge ends (its threads joined) before the call object goes.
     ~TagVirCall() override;
 
+    // Ends the call's play, its link and its room, then the call.
+    int Hangup() override;
     void ClearKeys() override;
     // 0 when recorded; -2 when the file cannot be created.
     int Record(const char* file, int32_t seconds, int32_t breakFlag) override;

@@ -2,7 +2,10 @@
 // the Keys column and recording.
 #include "VirtualFakes.h"
 
+#include "builtins/BuiltinTable.h"
+#include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
+#include "telephony/TagTelLine.h"
 #include "telephony/virtual/TagVirCall.h"
 #include "tests/support/TestDir.h"
 
@@ -250,5 +253,74 @@ TEST_F(VirtualLine, RecordEndsOnAKeyOnItsLimitOrWhenTheFileCannotBeMade) {
         std::this_thread::yield();
     clock.Advance(3000);
     timed.join();
+    EXPECT_EQ(card.OpenDevices(), 0);
+}
+
+// Every wait of a line in a call ends at once at the operator's hang-up (handed to the line's thread as the
+// console does) and at a quit; the hang-up also ends the line's link.
+TEST_F(VirtualLine, EveryWaitEndsAtTheHangUpAndAtAQuit) {
+    TestDir dir("virwaits");
+    TestDir::Write("long.voc", std::string(64000, '\x55'));
+    RegisterBuiltins();
+    auto builtin = [](TagKvCall& c, int32_t id, std::vector<TagVar>& args) {
+        TagTelBasic unit;
+        unit.pKvCall = &c;
+        std::vector<TagVar*> ptrs;
+        for (TagVar& a : args)
+            ptrs.push_back(&a);
+        MakeBuiltinOper(id, ptrs.data(), int32_t(ptrs.size()), &unit, nullptr)->Run();
+    };
+    auto ints = [](std::initializer_list<int32_t> values) {
+        std::vector<TagVar> v(values.size());
+        size_t i = 0;
+        for (int32_t n : values)
+            v[i++].SetInt(n);
+        return v;
+    };
+    struct Wait {
+        const char* name;
+        std::function<void()> run;
+    };
+    const Wait waits[] = {
+        {"Sleep(0)",
+         [&] {
+             auto a = ints({0});
+             builtin(v, 148, a);
+         }},
+        {"Sleep(30)",
+         [&] {
+             auto a = ints({30});
+             builtin(v, 148, a);
+         }},
+        {"Play", [&] { v.Play("long.voc", 0, 0); }},
+        {"Record", [&] { v.Record("rec.wav", 60, 1); }},
+        {"PcGetKeys",
+         [&] {
+             auto a = ints({0, 4, 30});
+             builtin(v, 200, a);
+         }},
+    };
+    VirtualClock clock(0, false);
+    ScopedClock scoped(&clock);
+    ++drive->Line(kVir)->threads; // the test's thread stands for the line's
+    for (bool quit : {false, true})
+        for (const Wait& w : waits) {
+            SCOPED_TRACE(std::string(w.name) + (quit ? " quit" : " hang-up"));
+            v.WaitRing(1);
+            ASSERT_EQ(v.LinkTo(kSip1, 0), 0);
+            std::thread line(w.run);
+            while (clock.Waiters() < 1)
+                std::this_thread::yield();
+            if (quit)
+                v.RequestStop();
+            else
+                EXPECT_EQ(drive->HangupLine(kVir), 0);
+            line.join();
+            EXPECT_EQ(v.callState, quit ? kCallConnected : kCallReleased);
+            EXPECT_EQ(v.linkedCall.load(), quit ? &Call(kSip1) : nullptr);
+            v.stopFlag = false;
+            v.UnlinkAll();
+        }
+    --drive->Line(kVir)->threads;
     EXPECT_EQ(card.OpenDevices(), 0);
 }
