@@ -491,3 +491,62 @@ TEST_F(SipLinkTest, AFailedLinkLeavesNoRecord) {
 }
 
 } // namespace
+
+// ---- every wait of a line in a call ends at the caller's hang-up and at a quit
+
+namespace {
+
+void RunSleep(TagKvCall& call, int32_t seconds) {
+    RegisterBuiltins();
+    TagTelBasic unit;
+    unit.pKvCall = &call;
+    TagVar arg;
+    arg.SetInt(seconds);
+    TagVar* args[] = {&arg};
+    MakeBuiltinOper(148, args, 1, &unit, nullptr)->Run();
+}
+
+struct LineWait {
+    const char* name;
+    std::function<void(TagKvCall&)> run;
+};
+
+const LineWait kSipWaits[] = {
+    {"Sleep(0)", [](TagKvCall& c) { RunSleep(c, 0); }},
+    {"Sleep(30)", [](TagKvCall& c) { RunSleep(c, 30); }},
+    {"Play", [](TagKvCall& c) { c.Play("hello.wav", 0, 0); }},
+    {"Record", [](TagKvCall& c) { c.Record("rec.wav", 60, 1); }},
+    {"GetKeys",
+     [](TagKvCall& c) {
+         std::string keys;
+         c.GetKeys(keys, 4, 30, '#');
+     }},
+    {"PlayConf",
+     [](TagKvCall& c) {
+         ASSERT_EQ(c.JoinNameConf("hall", 0), 1);
+         c.PlayConf("hall", "hello.wav", 1);
+     }},
+};
+
+} // namespace
+
+TEST_F(SipCallTest, EveryWaitEndsAtTheCallersByeAndAtAQuit) {
+    fake.playEndsAtOnce = false;
+    int channel = 0;
+    for (bool quit : {false, true})
+        for (const LineWait& w : kSipWaits) {
+            SCOPED_TRACE(std::string(w.name) + (quit ? " quit" : " bye"));
+            TagSipCall& c = Answered(channel++);
+            clock.SetAuto(false);
+            worker = std::thread([&] { w.run(c); });
+            test::AwaitWaiters(clock);
+            if (quit)
+                c.RequestStop();
+            else
+                fake.SetState(c.ChannelIndex() + 1, kSipTypeIn, kSipStByed);
+            Join();
+            clock.SetAuto(true);
+            EXPECT_EQ(c.callState, quit ? kCallConnected : kCallReleased);
+            c.ExitNameConf();
+        }
+}
