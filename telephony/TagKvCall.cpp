@@ -333,6 +333,11 @@ int TagKvCall::UnlinkMedia() {
     return 0;
 }
 
+void TagKvCall::DropMediaPeer() {
+    EndRtp();
+    linkedCall = nullptr;
+}
+
 // ---- what a line kind does without: 0, 1 or -1 as its result
 
 void TagKvCall::ClearKeys() {}

@@ -192,6 +192,9 @@ public:
     // hang-up as soon as the driver signals it. Lines whose media keep their own time (the card's) wake to look
     // when it is due.
     virtual bool WaitUntil(const std::function<bool()>& done, int64_t ms = WakeEvent::kForever);
+    // The line that joined this line's media to its own (a SIP line's session) let go of it, by its unlink or its
+    // hang-up: the bridge ends, and with it what the line records of links made through it.
+    virtual void DropMediaPeer();
     // 0 started (or an empty file), the milliseconds since the member's recording started when it records
     // already, -1 the line is not a member of the room, -3 the driver refused.
     int RecConfCh(const char* room, int32_t line, const char* file);

@@ -118,6 +118,7 @@ public:
     void WaitCard(uint32_t ms, int32_t other = -1);
     bool WaitUntil(const std::function<bool()>& done, int64_t ms = WakeEvent::kForever) override;
     int ListenMedia(TagKvCall* sip);
+    void DropMediaPeer() override;
     int StartMemBlocks();
     int StopMemBlocks();
     // Conference internals
@@ -168,6 +169,7 @@ private:
     bool IsIsup() const { return IsDigital() && signalling == 2; }
     int FaxLoop(bool sending, int32_t startResult);
     void ReleaseRecord();
+    int BridgeTo(TagKvCall* other, bool listen);
 };
 
 } // namespace zz

@@ -64,6 +64,7 @@ static int LinkOrListen(TagShCall& c, int32_t line, int32_t mode, bool listen) {
     }
     if (kind == kDriveSip) {
         int r = listen ? c.ListenMedia(dest) : c.LinkMedia(dest);
+        if (c.linkedCall != dest) return r; // the SIP line refused: no link to record
         AddMember(c, c.channel, listen, mode);
         AddMember(c, line, listen, mode);
         return r;

@@ -58,18 +58,39 @@ CardMedia* GetCardMedia() {
     return g_media.load();
 }
 
-int TagShCall::LinkMedia(TagKvCall* other) {
+// Starts the bridge and has the other call join (or listen to) its channel. When the other call refuses, the
+// bridge ends and the line keeps no pointer to it: the refusal is the result.
+int TagShCall::BridgeTo(TagKvCall* other, bool listen) {
     linkedCall = other;
     int r = StartRtp();
-    if (other) other->LinkTo(lineNo, 0);
-    return r;
+    if (!other) return r;
+    int joined = listen ? other->ListenTo(lineNo, 0) : other->LinkTo(lineNo, 0);
+    if (joined == 0) return r;
+    WriteLogF("the media link to line %d failed: %d", other->lineNo, joined);
+    EndRtp();
+    linkedCall = nullptr;
+    return joined;
+}
+
+int TagShCall::LinkMedia(TagKvCall* other) {
+    return BridgeTo(other, false);
 }
 
 int TagShCall::ListenMedia(TagKvCall* other) {
-    linkedCall = other;
-    int r = StartRtp();
-    if (other) other->ListenTo(lineNo, 0);
-    return r;
+    return BridgeTo(other, true);
+}
+
+void TagShCall::DropMediaPeer() {
+    TagKvCall* other = linkedCall;
+    const int32_t peer = other ? other->lineNo : -1;
+    TagKvCall::DropMediaPeer();
+    // The links made through the bridge went with the peer's session; a line that owns a conference group
+    // keeps its group's members.
+    std::lock_guard<std::recursive_mutex> g(drive->ConfLock());
+    if (confGroup < 0)
+        confList.clear();
+    else
+        std::erase_if(confList, [&](const Member& m) { return m.ch == peer; });
 }
 
 int TagShCall::UnlinkMedia() {

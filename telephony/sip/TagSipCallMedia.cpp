@@ -503,6 +503,7 @@ int TagSipCall::AddTo(int32_t line, uint8_t listen) {
         WriteLog("pcall==NULL");
         return -200;
     }
+    bool bridged = false; // this link started the other line's bridge
     if (kind == kDriveSip) {
         if (!static_cast<TagSipCall*>(other)->WaitMediaOk(this)) return -2;
     } else {
@@ -510,6 +511,7 @@ int TagSipCall::AddTo(int32_t line, uint8_t listen) {
         if (!other->mediaChannel) {
             other->linkedCall = this;
             other->StartRtp();
+            bridged = true;
         }
     }
     if (line < 0 || line == lineNo) {
@@ -518,8 +520,10 @@ int TagSipCall::AddTo(int32_t line, uint8_t listen) {
     }
     std::lock_guard<std::recursive_mutex> g(lock_);
     links_.push_back({line, listen, 1});
-    // A link that fails leaves no record behind (and no session that only this line would be in).
+    // A link that fails leaves no record behind (and no session that only this line would be in, nor a bridge
+    // of the other line that it started).
     auto undo = [&] {
+        if (bridged) other->DropMediaPeer();
         links_.erase(std::remove_if(links_.begin(), links_.end(), [&](const TagSipLink& l) { return l.line == line; }),
                      links_.end());
         if (mSession && links_.size() < 2) {
@@ -591,8 +595,10 @@ int TagSipCall::UnlinkTo(int32_t line, int32_t) {
         mSession = 0;
         links_.clear();
     }
-    if (kind != kDriveSip) other->EndRtp();
-    other->linkedCall = nullptr;
+    if (kind != kDriveSip)
+        other->DropMediaPeer();
+    else
+        other->linkedCall = nullptr;
     WriteLog("UnlinkTo().");
     return 0;
 }

@@ -6,6 +6,10 @@
 #include "platform/Clock.h"
 #include "telephony/TagTelDrive.h"
 #include "telephony/TagTelLine.h"
+#include "telephony/card/CardMedia.h"
+#include "telephony/card/CardSim.h"
+#include "telephony/card/TagShCall.h"
+#include "telephony/card/TagShDrive.h"
 #include "telephony/sip/TagSipCall.h"
 #include "telephony/sip/TagSipCfg.h"
 #include "telephony/sip/TagSipDrive.h"
@@ -13,6 +17,7 @@
 #include "tests/support/TestDir.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -549,4 +554,112 @@ TEST_F(SipCallTest, EveryWaitEndsAtTheCallersByeAndAtAQuit) {
             EXPECT_EQ(c.callState, quit ? kCallConnected : kCallReleased);
             c.ExitNameConf();
         }
+}
+
+// ---- a card line linked to a SIP line
+
+namespace {
+
+// The media engine as the card lines see it, with channels that exist (the scripted stack has none).
+struct CardChannels : CardMedia {
+    std::atomic<int32_t> next{0};
+    int32_t ms_external_channel_create(int32_t& h) override { return h = ++next, 0; }
+    int32_t ms_external_channel_start(int32_t, int32_t) override { return 0; }
+    int32_t ms_channel_stop(int32_t) override { return 0; }
+    int32_t ms_channel_destory(int32_t) override { return 0; }
+    int32_t ms_push_data(int32_t, const uint8_t*, int32_t) override { return 0; }
+    int32_t ms_get_data(int32_t, uint8_t*, int32_t& n) override { return n = 0, 0; }
+    int32_t ms_session_create(int32_t& s) override { return s = 0, -1; }
+    int32_t ms_session_add(int32_t, int32_t) override { return 0; }
+    int32_t ms_session_listen(int32_t, int32_t) override { return 0; }
+    int32_t ms_session_remove(int32_t, int32_t) override { return 0; }
+    int32_t ms_session_destory(int32_t) override { return 0; }
+    int32_t ms_recording_create(int32_t& h, const char*) override { return h = 0, -1; }
+    int32_t ms_recording_start(int32_t, int32_t, int32_t) override { return -1; }
+    int32_t ms_recording_stop(int32_t) override { return 0; }
+    int32_t ms_recording_destory(int32_t) override { return 0; }
+    int32_t ms_playing_create(int32_t& h, const char*, WakeEvent*) override { return h = 0, -1; }
+    int32_t ms_playing_start(int32_t, int32_t, int32_t) override { return -1; }
+    int32_t ms_playing_is_end(int32_t, int32_t& e) override { return e = 1, 0; }
+    int32_t ms_playing_stop(int32_t) override { return 0; }
+    int32_t ms_playing_destory(int32_t) override { return 0; }
+    int32_t ms_forget_wake(WakeEvent*) override { return 0; }
+};
+
+// Line 0 a card ISUP trunk on the simulated card, lines 1 and 2 SIP lines; both calls answered.
+class SipCardLinkTest : public SipCallTest {
+protected:
+    SipCardLinkTest() {
+        TestDir::Write("ShConfig.ini", "ChannelTypes=11\nControlPort=-1\n");
+        const std::string folder = std::filesystem::current_path().string() + "/";
+        DriverMakers makers;
+        makers.card = [this, folder](TagRunCfg*) -> std::unique_ptr<TagKvCard> {
+            auto sim = std::make_unique<CardSim>();
+            this->sim = sim.get();
+            return std::make_unique<TagShDrive>(std::move(sim), folder);
+        };
+        makers.sip = [this](TagRunCfg*) -> std::unique_ptr<TagKvCard> {
+            return std::make_unique<TagSipDrive>(2, "127.0.0.1", 5060, 5060, 10500, *cfg, fake.Libs());
+        };
+        SetDriverMakers(makers);
+        tel = std::make_unique<TagTelDrive>(nullptr, nullptr);
+        SetTelDrive(tel.get());
+        SetCardMedia(&channels);
+        card = static_cast<TagShCall*>(tel->Line(0)->call.get());
+        sip = static_cast<TagSipCall*>(tel->Line(1)->call.get());
+        sim->Ring(0, "8001", "5000");
+        card->WaitRing(1);
+        fake.Offer(sip->ChannelIndex() + 1);
+        sip->WaitRing(1);
+    }
+    ~SipCardLinkTest() override {
+        SetTelDrive(nullptr);
+        tel.reset();
+        SetCardMedia(nullptr);
+        SetDriverMakers({});
+    }
+    std::vector<int32_t> Links(TagKvCall& c) {
+        std::vector<int32_t> l, listen, modes;
+        c.GetLinkList(l, listen, modes);
+        return l;
+    }
+    CardChannels channels;
+    CardSim* sim = nullptr;
+    std::unique_ptr<TagTelDrive> tel;
+    TagShCall* card = nullptr;
+    TagSipCall* sip = nullptr;
+};
+
+} // namespace
+
+TEST_F(SipCardLinkTest, EitherCallersHangUpEndsTheLinkOnBothSides) {
+    ASSERT_EQ(card->callState, kCallConnected);
+    ASSERT_EQ(card->LinkTo(1, 0), 0);
+    EXPECT_EQ(Links(*card), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(Links(*sip), (std::vector<int32_t>{0, 1}));
+    fake.SetState(sip->ChannelIndex() + 1, kSipTypeIn, kSipStByed);
+    EXPECT_EQ(sip->IsOnline(), 0);
+    EXPECT_TRUE(Links(*sip).empty());
+    EXPECT_TRUE(Links(*card).empty()) << "the card line still lists the SIP caller who hung up";
+    EXPECT_EQ(card->linkedCall.load(), nullptr);
+    EXPECT_EQ(card->mediaChannel, 0);
+
+    fake.Offer(sip->ChannelIndex() + 1);
+    sip->WaitRing(1);
+    ASSERT_EQ(card->LinkTo(1, 0), 0);
+    sim->FarHangup(0);
+    EXPECT_EQ(card->IsOnline(), 0);
+    EXPECT_TRUE(Links(*card).empty());
+    EXPECT_TRUE(Links(*sip).empty()) << "the SIP line still lists the card caller who hung up";
+}
+
+TEST_F(SipCardLinkTest, ALinkTheSipLineRefusesLeavesTheCardLineUnbridged) {
+    fake.sessionCreateResult = -1;
+    EXPECT_NE(card->LinkTo(1, 0), 0);
+    EXPECT_EQ(card->linkedCall.load(), nullptr);
+    EXPECT_EQ(card->mediaChannel, 0) << "the bridge still runs";
+    EXPECT_TRUE(Links(*card).empty());
+    fake.sessionCreateResult = 0;
+    EXPECT_EQ(card->LinkTo(1, 0), 0) << "the line can link again";
+    EXPECT_EQ(card->linkedCall.load(), sip);
 }
