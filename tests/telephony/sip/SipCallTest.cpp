@@ -556,6 +556,20 @@ TEST_F(SipCallTest, EveryWaitEndsAtTheCallersByeAndAtAQuit) {
         }
 }
 
+TEST_F(SipCallTest, TheRingAndDialWaitsEndAtAQuit) {
+    clock.SetAuto(false);
+    for (int ch = 0; ch < 2; ++ch) {
+        TagSipCall& c = Call(ch);
+        int r = 1;
+        Start([&] { r = ch == 0 ? c.WaitRing(1) : c.OutCall("2000@127.0.0.1", 0, 0); });
+        c.RequestStop();
+        Join();
+        EXPECT_EQ(r, ch == 0 ? 0 : -2);
+        EXPECT_NE(c.callState, kCallConnected);
+    }
+    clock.SetAuto(true);
+}
+
 // ---- a card line linked to a SIP line
 
 namespace {
