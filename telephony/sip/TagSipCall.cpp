@@ -446,6 +446,7 @@ int TagSipCall::Hangup() {
         std::lock_guard<std::recursive_mutex> g(lock_);
         links_.clear();
     }
+    LeaveLinkers();
     WriteLog("Hangup.");
     return 0;
 }

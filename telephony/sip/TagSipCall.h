@@ -83,6 +83,9 @@ public:
     int ListenTo(int32_t line, int32_t mode) override;
     int UnlinkTo(int32_t line, int32_t mode) override;
     int UnlinkAll() override;
+    // Another line's call that this line linked has ended: its record goes (its channel left the session with
+    // it), and so does the session when no peer is left.
+    void ForgetLink(int32_t line);
     int GetLinkList(std::vector<int32_t>& lines, std::vector<int32_t>& listen, std::vector<int32_t>& active) override;
     int CreateConfRoom(int32_t& kind, int32_t& session) override;
     int JoinConfRoom(int32_t session, int32_t kind, int32_t listen) override;
@@ -177,6 +180,8 @@ private:
     bool DtmfPoll();
     void StopRecording(const char* how);
     int AddTo(int32_t line, uint8_t listen);
+    // The SIP lines that linked this one forget it (the call ended): the line's next caller can be linked again.
+    void LeaveLinkers();
     bool LoopPlayEnded();
     void PlayLocal(const char* file);
 

@@ -623,6 +623,32 @@ int TagSipCall::UnlinkAll() {
     return 0;
 }
 
+void TagSipCall::ForgetLink(int32_t line) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    auto it = std::find_if(links_.begin(), links_.end(), [&](const TagSipLink& l) { return l.line == line; });
+    if (line == lineNo || it == links_.end()) return;
+    links_.erase(it);
+    WriteLogF("ForgetLink(%d): the linked call ended", line);
+    if (mSession && links_.size() < 2) {
+        media_->ms_session_remove(mSession, mediaChannel);
+        media_->ms_session_destory(mSession);
+        mSession = 0;
+        links_.clear();
+    }
+}
+
+void TagSipCall::LeaveLinkers() {
+    TagTelDrive* drive = GetTelDrive();
+    if (!drive) return;
+    // Called with no lock of this line held: each other line takes its own.
+    for (int32_t n = 0; n < drive->LineCount(); ++n) {
+        uint8_t kind = kDriveNone;
+        TagTelLine* e = n == lineNo ? nullptr : drive->Line(n);
+        TagKvCall* other = e ? drive->GetCall(n, kind) : nullptr;
+        if (other && kind == kDriveSip) static_cast<TagSipCall*>(other)->ForgetLink(lineNo);
+    }
+}
+
 int TagSipCall::GetLinkList(std::vector<int32_t>& lines, std::vector<int32_t>& listen, std::vector<int32_t>& active) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     lines.clear();

@@ -486,6 +486,27 @@ TEST_F(SipLinkTest, UnlinkAllWithTwoPeersEndsTheSession) {
     EXPECT_NE(start->find(",1,"), std::string::npos) << "the next prompt plays on the line's own channel: " << *start;
 }
 
+TEST_F(SipLinkTest, TheLinkedCallersHangUpEndsTheLinkersRecordAndSession) {
+    TagSipCall& a = *calls[0];
+    TagSipCall& b = *calls[1];
+    ASSERT_EQ(a.LinkTo(1, 0), 0);
+    // The linking line waits for a key on its own thread meanwhile.
+    clock.SetAuto(false);
+    std::string keys;
+    Start([&] { a.GetKeys(keys, 1, 0, '#'); });
+    fake.SetState(2, kSipTypeIn, kSipStByed);
+    EXPECT_EQ(b.IsOnline(), 0);
+    fake.Digits(a.mediaChannel, "5");
+    Join();
+    clock.SetAuto(true);
+    EXPECT_EQ(keys, "5");
+    EXPECT_TRUE(Links(a).empty()) << "the linking line still lists the caller who hung up";
+    EXPECT_TRUE(fake.sessions.empty());
+    fake.Offer(2);
+    ASSERT_EQ(b.WaitRing(1), 0);
+    EXPECT_EQ(a.LinkTo(1, 0), 0) << "the line's next caller can be linked";
+}
+
 TEST_F(SipLinkTest, AFailedLinkLeavesNoRecord) {
     TagSipCall& a = *calls[0];
     fake.sessionCreateResult = -1;
