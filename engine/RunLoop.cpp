@@ -1,15 +1,25 @@
 // The run loop of a line's main flow and of one user-function call: one operation after another, with the
 // debugger's pause, the script timers and the jumps to the hang-up and system-quit handlers between them.
 //
+// Outside the debugger, statements that never wait nor call (calculations, braces, branches, loops) run in
+// stretches: the flags, the timers and the console's view of the current statement are looked at before the
+// next statement of another kind and at every jump back, so a loop of such statements still answers a quit
+// or a hang-up at its next round. A stretch of plain calculations runs from a plan made on its first run (the
+// steps of all its statements in a row), and a for or while loop whose body is such a stretch runs round after
+// round in one place, looking only at the attention word and the timers between rounds.
+//
 // Between two statements the loop reads one word, the line's attention (TagCallState::attention): whoever sets a
 // quit, reload, stop, end of run, pause or step, or changes the call state, raises it, and only then does the loop
 // look at the flags themselves. Unless the debugger holds the line (a pause, breakpoints), the flow passes over
 // braces and labels without running them or reporting them to the console; it resets _retVal as they would have.
 #include <random>
+#include <vector>
 
 #include "engine/LineRandom.h"
 #include "engine/TagBuiltinHost.h"
 #include "engine/TagCall.h"
+#include "engine/TagExpre.h"
+#include "engine/TagFlow.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
 #include "platform/SysTime.h"
@@ -40,7 +50,7 @@ void ReleaseObjects(TagTelBasic& p, const TagVar* keep) {
 }
 
 bool IsUserCall(const TagOper* op) {
-    return op && dynamic_cast<const TagCall*>(op) != nullptr;
+    return op && op->userCall;
 }
 
 void LogNoCall() {
@@ -95,6 +105,195 @@ inline bool TakeAttention(TagCallState& call) {
     return call.attention.exchange(0, std::memory_order_acq_rel) != 0;
 }
 
+// The line's attention is raised or a timer is due: a loop of pure statements hands back to the run loop.
+inline bool Due(const TagCallState& call, const TagTelBasic& root) {
+    if (call.attention.load(std::memory_order_relaxed) != 0) return true;
+    return root.timersArmed.load(std::memory_order_relaxed) &&
+           static_cast<int32_t>(GetTickCount() - root.timerDue.load(std::memory_order_relaxed)) >= 0;
+}
+
+} // namespace
+
+// A stretch of plain calculations from one statement on, or a loop whose body is one.
+struct OpPlan {
+    enum Kind : uint8_t { kStretch, kLoop };
+    Kind kind = kStretch;
+    std::vector<const CalcStep*> steps;
+    int32_t retValue = 0;    // _retVal after the stretch: its last statement's result, 0 when braces followed
+    TagOper* last = nullptr; // the stretch's last statement
+    TagOper* exit = nullptr; // where the flow goes on after the stretch
+    TagForWhile* loop = nullptr;
+};
+
+void OpPlanDelete::operator()(OpPlan* p) const {
+    delete p;
+}
+
+namespace {
+
+constexpr size_t kMaxPlanSteps = 256;
+
+bool Touches(const CalcStep& s, const TagVar* v) {
+    return s.left == v || s.right == v || s.dest == v || s.destSub == v;
+}
+
+// Appends the steps of a plain calculation statement (no arguments, no target, _retVal neither read nor
+// written, since a plan sets it once at the end); false for any other statement. r is its result.
+bool AppendSteps(TagOper* op, const TagVar* ret, std::vector<const CalcStep*>& out, int32_t& r) {
+    if (!op || op->noOp || !op->args.empty() || op->target.var) return false;
+    if (auto* c = dynamic_cast<TagCalculate*>(op)) {
+        if (Touches(*c, ret)) return false;
+        out.push_back(c);
+        r = 0;
+        return true;
+    }
+    if (auto* e = dynamic_cast<TagExpre*>(op)) {
+        for (const CalcStep& s : e->steps)
+            if (Touches(s, ret)) return false;
+        for (const CalcStep& s : e->steps)
+            out.push_back(&s);
+        r = e->stepCount;
+        return true;
+    }
+    return false;
+}
+
+bool PlainCalc(TagOper* op, const TagVar* ret) {
+    std::vector<const CalcStep*> scratch;
+    int32_t r = 0;
+    return AppendSteps(op, ret, scratch, r);
+}
+
+// The braces after op that the flow passes over, as NextOp does; passed tells whether there were any.
+TagOper* PassBraces(TagOper* n, bool& passed) {
+    passed = false;
+    while (n && n->noOp && !n->target.var && n->args.empty()) {
+        n = n->Next();
+        passed = true;
+    }
+    return n;
+}
+
+std::unique_ptr<OpPlan, OpPlanDelete> MakeStretch(TagOper* first, const TagVar* ret) {
+    std::unique_ptr<OpPlan, OpPlanDelete> plan(new OpPlan);
+    for (TagOper* op = first; op && plan->steps.size() < kMaxPlanSteps;) {
+        int32_t r = 0;
+        if (!AppendSteps(op, ret, plan->steps, r)) break;
+        plan->last = op;
+        bool passed = false;
+        TagOper* n = PassBraces(op->next, passed);
+        plan->retValue = passed ? 0 : r;
+        plan->exit = n;
+        // A jump back, or a statement of another kind, ends the stretch.
+        if (!n || n->index <= op->index || !PlainCalc(n, ret)) break;
+        op = n;
+    }
+    if (!plan->last) return nullptr;
+    return plan;
+}
+
+std::unique_ptr<OpPlan, OpPlanDelete> MakeLoop(TagForWhile* loop, const TagVar* ret) {
+    if (!loop->args.empty() || loop->target.var) return nullptr;
+    for (const CalcStep& s : loop->cond->steps)
+        if (Touches(s, ret)) return nullptr;
+    if ((loop->init && Touches(*loop->init, ret)) || (loop->step && Touches(*loop->step, ret))) return nullptr;
+    std::unique_ptr<OpPlan, OpPlanDelete> plan(new OpPlan);
+    plan->kind = OpPlan::kLoop;
+    plan->loop = loop;
+    TagOper* op = loop->body;
+    while (op != loop) {
+        if (!op || plan->steps.size() >= kMaxPlanSteps) return nullptr;
+        TagOper* n;
+        if (op->noOp) {
+            if (op->target.var || !op->args.empty()) return nullptr;
+            n = op->Next();
+        } else {
+            int32_t r = 0;
+            if (!AppendSteps(op, ret, plan->steps, r)) return nullptr;
+            n = op->next;
+        }
+        // The body runs downwards and comes back to the loop alone.
+        if (n != loop && (!n || n->index <= op->index)) return nullptr;
+        op = n;
+    }
+    return plan;
+}
+
+// The plan of a pure statement, made on its first run in a stretch; null when it has none.
+OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
+    if (!op->planned) {
+        op->planned = 1;
+        if (auto* loop = dynamic_cast<TagForWhile*>(op))
+            op->plan = MakeLoop(loop, ret);
+        else if (PlainCalc(op, ret))
+            op->plan = MakeStretch(op, ret);
+    }
+    return op->plan.get();
+}
+
+// Runs a loop whose body is a stretch of plain calculations: the loop statement as the run loop would run it, and
+// then round after round until the condition fails or the line's attention is raised or a timer is due. The
+// op the flow goes on with is returned.
+TagOper* RunLoopPlan(const OpPlan& plan, TagOper*& prevOp, TagVar& ret, int32_t& result, const TagCallState& call,
+                     const TagTelBasic& root) {
+    TagForWhile* loop = plan.loop;
+    loop->prev = prevOp;
+    result = loop->Run();
+    ret.SetIntReleasing(result);
+    prevOp = loop;
+    if (!loop->CondTrue()) return loop->Next();
+    TagExpre& cond = *loop->cond;
+    const TagCalculate* step = loop->step.get();
+    const CalcStep* const* begin = plan.steps.data();
+    const CalcStep* const* end = begin + plan.steps.size();
+    do {
+        for (const CalcStep* const* s = begin; s != end; ++s)
+            (*s)->Exec();
+        // The body's end brings the flow back to the loop, which runs its step and its condition.
+        if (step) step->Exec();
+        for (const CalcStep& c : cond.steps)
+            c.Exec();
+    } while (loop->CondTrue() && !Due(call, root));
+    return loop->Next();
+}
+
+// Runs pure statements from cur on (at least cur itself) until the flow reaches a statement of another kind, jumps
+// back or ends; returns where it goes on. prevOp, _retVal and result are left as the statements would leave them.
+TagOper* RunPure(TagOper* cur, TagOper*& prevOp, TagVar& ret, int32_t& result, const TagCallState& call,
+                 const TagTelBasic& root) {
+    // An armed timer may be due after any statement (an interval of 0 fires after every one).
+    if (root.timersArmed.load(std::memory_order_relaxed)) {
+        cur->prev = prevOp;
+        result = RunOne(*cur, ret);
+        prevOp = cur;
+        return NextOp(cur, ret, false);
+    }
+    for (;;) {
+        TagOper* next;
+        OpPlan* plan = PlanOf(cur, &ret);
+        if (plan && plan->kind == OpPlan::kLoop) {
+            next = RunLoopPlan(*plan, prevOp, ret, result, call, root);
+            // The loop has looked at nothing but the attention word: the run loop takes over.
+            return next;
+        }
+        if (plan && ret.type != TagVar::kObject) {
+            for (const CalcStep* s : plan->steps)
+                s->Exec();
+            result = plan->retValue;
+            ret.SetIntReleasing(result);
+            prevOp = plan->last;
+            next = plan->exit;
+        } else {
+            cur->prev = prevOp;
+            result = RunOne(*cur, ret);
+            prevOp = cur;
+            next = NextOp(cur, ret, false);
+        }
+        if (!next || !next->pure || next->index <= prevOp->index) return next;
+        cur = next;
+    }
+}
+
 } // namespace
 
 void SeedLineRandom(uint32_t seed) {
@@ -147,26 +346,31 @@ int32_t TagTelBasic::Run() {
             break;
         }
         curOpIndex.store(cur->index, std::memory_order_relaxed);
-        cur->prev = prevOp;
         if (hooks.debugLineHook) hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
-        if (exact) {
-            if (cur->IsBreak()) SetPause(1);
-            if (IsPaused()) WaitDebugStep();
-        } else if (cur->IsBreak()) {
-            SetPause(1);
-            WaitDebugStep();
-            exact = Watched(*this, *this);
-        }
+        if (!exact && cur->pure && !cur->IsBreak()) {
+            cur = RunPure(cur, prevOp, ret, result, *pKvCall, *root);
+            FireDueTimers(*root);
+        } else {
+            cur->prev = prevOp;
+            if (exact) {
+                if (cur->IsBreak()) SetPause(1);
+                if (IsPaused()) WaitDebugStep();
+            } else if (cur->IsBreak()) {
+                SetPause(1);
+                WaitDebugStep();
+                exact = Watched(*this, *this);
+            }
 
-        result = RunOne(*cur, ret);
-        if (!pKvCall) {
-            LogNoCall();
-            break;
+            result = RunOne(*cur, ret);
+            if (!pKvCall) {
+                LogNoCall();
+                break;
+            }
+            prevOp = cur;
+            if (cur->kind == 'r') break;
+            FireDueTimers(*root);
+            cur = NextOp(cur, ret, exact);
         }
-        prevOp = cur;
-        if (cur->kind == 'r') break;
-        FireDueTimers(*root);
-        cur = NextOp(cur, ret, exact);
         TagCallState* call = pKvCall;
         if (!call) {
             LogNoCall();
@@ -239,26 +443,32 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
 
     TagOper* prevOp = nullptr;
     if (!main->pKvCall) cur = nullptr;
+    int32_t result = 0;
     while (!unit->stop && cur) {
-        cur->prev = prevOp;
         unit->curOpIndex.store(cur->index, std::memory_order_relaxed);
         if (hooks.debugFuncHook)
             hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
                                 IsUserCall(cur), IsUserCall(prevOp));
-        if (exact) {
-            if (cur->IsBreak()) main->SetPause(1);
-            if (main->IsPaused()) main->WaitDebugStep();
-        } else if (cur->IsBreak()) {
-            main->SetPause(1);
-            main->WaitDebugStep();
-            exact = Watched(*unit, *main);
-        }
+        if (!exact && cur->pure && !cur->IsBreak()) {
+            cur = RunPure(cur, prevOp, ret, result, *main->pKvCall, *root);
+            FireDueTimers(*root);
+        } else {
+            cur->prev = prevOp;
+            if (exact) {
+                if (cur->IsBreak()) main->SetPause(1);
+                if (main->IsPaused()) main->WaitDebugStep();
+            } else if (cur->IsBreak()) {
+                main->SetPause(1);
+                main->WaitDebugStep();
+                exact = Watched(*unit, *main);
+            }
 
-        RunOne(*cur, ret);
-        prevOp = cur;
-        if (cur->kind == 'r') break;
-        FireDueTimers(*root);
-        cur = NextOp(cur, ret, exact);
+            RunOne(*cur, ret);
+            prevOp = cur;
+            if (cur->kind == 'r') break;
+            FireDueTimers(*root);
+            cur = NextOp(cur, ret, exact);
+        }
         TagCallState* call = main->pKvCall;
         if (!call) break;
         if (!TakeAttention(*call)) continue;

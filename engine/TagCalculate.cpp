@@ -258,10 +258,12 @@ void CalcStep::ExecGeneral() const {
 
 TagCalculate::TagCalculate() {
     kind = '=';
+    pure = 1;
 }
 
 TagCalculate::TagCalculate(TagVar* d, TagVar* ds, TagVar* l, char o, TagVar* r) {
     kind = '=';
+    pure = 1;
     op = o;
     left = l;
     right = r;
@@ -271,6 +273,7 @@ TagCalculate::TagCalculate(TagVar* d, TagVar* ds, TagVar* l, char o, TagVar* r) 
 
 TagCalculate::TagCalculate(TagVar* d, TagVar* ds, TagVar* operand, char o) {
     kind = '=';
+    pure = 1;
     op = o;
     left = operand;
     dest = d;
@@ -279,6 +282,7 @@ TagCalculate::TagCalculate(TagVar* d, TagVar* ds, TagVar* operand, char o) {
 
 TagMulPlus::TagMulPlus(TagVar* d, TagVar* ds, int32_t n, TagVar* const* ops) : dest(d), destSub(ds) {
     kind = '=';
+    pure = 1;
     count = std::clamp(n, 0, kMaxOperands);
     for (int32_t i = 0; i < count; ++i)
         operands[i] = ops ? ops[i] : nullptr;

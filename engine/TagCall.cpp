@@ -37,6 +37,7 @@ TagTelBasic* RootOf(TagTelBasic* prog) {
 
 TagCall::TagCall(TagVar* function, TagTelBasic* callerUnit) : funcVar(function), caller(callerUnit) {
     kind = 'R';
+    userCall = 1;
 }
 
 int32_t TagCall::AddPara(TagVar* arg) {

@@ -4,6 +4,7 @@ namespace zz {
 
 TagExpre::TagExpre(const std::vector<TagCalculate>& list) {
     kind = '=';
+    pure = 1;
     steps.reserve(list.size());
     for (const TagCalculate& c : list)
         steps.push_back(c);

@@ -16,7 +16,9 @@ TagOper* TagBreak::Next() {
     return match->next;
 }
 
-TagIf::TagIf(const std::vector<TagCalculate>& condSteps) : cond(std::make_unique<TagExpre>(condSteps)) {}
+TagIf::TagIf(const std::vector<TagCalculate>& condSteps) : cond(std::make_unique<TagExpre>(condSteps)) {
+    pure = 1;
+}
 
 int32_t TagIf::Run() {
     cond->Run();

@@ -17,7 +17,10 @@ inline bool Truth(const TagVar& v) {
 // "{", else and default labels: nothing to do.
 class TagNull : public TagOper {
 public:
-    TagNull() { noOp = 1; }
+    TagNull() {
+        noOp = 1;
+        pure = 1;
+    }
     int32_t Run() override { return 0; }
 };
 
@@ -30,19 +33,24 @@ public:
 // "}": back to its loop, or on after the statement that owns the block.
 class TagEnd : public TagOper {
 public:
-    TagEnd() { noOp = 1; }
+    TagEnd() {
+        noOp = 1;
+        pure = 1;
+    }
     int32_t Run() override { return 0; }
     TagOper* Next() override;
 };
 
 class TagBreak : public TagOper {
 public:
+    TagBreak() { pure = 1; }
     int32_t Run() override { return 0; }
     TagOper* Next() override;
 };
 
 class TagContinue : public TagOper {
 public:
+    TagContinue() { pure = 1; }
     int32_t Run() override { return 0; }
     TagOper* Next() override { return match ? match : next; }
 };
@@ -68,7 +76,10 @@ public:
 
 class TagWhile : public TagOper {
 public:
-    TagWhile() { kind = 'w'; }
+    TagWhile() {
+        kind = 'w';
+        pure = 1;
+    }
     void SetBody(TagOper* op) { body = op; }
     void Restart() { firstRun = 1; }
 
@@ -88,13 +99,12 @@ public:
     void SetInit(TagVar* target, TagVar* left, char op, TagVar* right);
     void SetStep(TagVar* target, TagVar* left, char op, TagVar* right);
 
+    // A loop without a condition runs until break, as in C.
+    bool CondTrue() const { return cond->stepCount == 0 || (cond->result && Truth(*cond->result)); }
+
     std::unique_ptr<TagExpre> cond;
     std::unique_ptr<TagCalculate> init;
     std::unique_ptr<TagCalculate> step;
-
-private:
-    // A loop without a condition runs until break, as in C.
-    bool CondTrue() const { return cond->stepCount == 0 || (cond->result && Truth(*cond->result)); }
 };
 
 // Hands each key of an object, or each byte of a string, to the key variable. The keys (or the string) are
@@ -116,7 +126,10 @@ public:
 
 class TagSwitch : public TagOper {
 public:
-    explicit TagSwitch(TagVar* v) : value(v) { kind = 's'; }
+    explicit TagSwitch(TagVar* v) : value(v) {
+        kind = 's';
+        pure = 1;
+    }
     int32_t Run() override { return 0; }
     TagOper* Next() override;
     void AddCase(TagVar* caseValue, TagOper* targetOp);

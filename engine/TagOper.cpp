@@ -15,7 +15,7 @@ TagOper::~TagOper() = default;
 TagOper::TagOper(const TagOper& o)
     : text(o.text), lineNo(o.lineNo), depth(o.depth), index(o.index), breakpoint(o.breakpoint), match(o.match),
       kind(o.kind), parent(o.parent), next(o.next), prev(o.prev), singleBody(o.singleBody), noOp(o.noOp),
-      plainNext(o.plainNext), target(o.target) {}
+      plainNext(o.plainNext), pure(o.pure), userCall(o.userCall), target(o.target) {}
 
 TagOper& TagOper::operator=(const TagOper& o) {
     if (this == &o) return *this;
@@ -32,6 +32,8 @@ TagOper& TagOper::operator=(const TagOper& o) {
     singleBody = o.singleBody;
     noOp = o.noOp;
     plainNext = o.plainNext;
+    pure = o.pure;
+    userCall = o.userCall;
     target = o.target;
     return *this;
 }

@@ -15,6 +15,12 @@ namespace zz {
 
 struct RecKeyword;
 class TagExpre;
+struct OpPlan;
+
+// Deletes a run plan where its type is complete (RunLoop.cpp).
+struct OpPlanDelete {
+    void operator()(OpPlan* p) const;
+};
 
 // Deletes an argument expression where its type is complete.
 struct ExpreDelete {
@@ -102,6 +108,14 @@ public:
     // label): the run loop passes over it unless a breakpoint sits there.
     uint8_t noOp = 0;
     uint8_t plainNext = 0; // the class keeps TagOper::Next (set by it)
+    // The statement never waits and never runs script code of another unit (calculations, braces, branches and
+    // loops): outside the debugger the run loop runs stretches of such statements without looking at the line's
+    // flags between them, only before the next other statement and at every jump back.
+    uint8_t pure = 0;
+    uint8_t userCall = 0; // a call of a user function (the debugger's call-stack view)
+    uint8_t planned = 0;  // plan below has been made (or found not worth making)
+    // How the run loop runs this statement and the pure ones after it in one go; made on first need.
+    std::unique_ptr<OpPlan, OpPlanDelete> plan;
     TagVarRef target;
     // Argument expressions, run in order before Run; owned.
     std::vector<ExprePtr> args;

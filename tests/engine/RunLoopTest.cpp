@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -408,6 +410,51 @@ TEST(RunLoopDebugger, ABreakpointPausesBeforeItsOperationAndStopEndsTheWait) {
     main.stop = 1;
     t.join();
     EXPECT_EQ(second.load(), 1);
+}
+
+// Under the debugger a loop of plain calculations runs one statement a step, braces included, and runs on in
+// one go once the pause is cleared.
+TEST(RunLoopDebugger, EachStepRunsOneStatementOfALoopOfCalculations) {
+    HandLine line;
+    TagTelBasic& main = line.main;
+    int32_t lineNo = 0;
+    for (std::string text : {"x = 0;", "while(x < 100)", "{", "x = x + 1;", "}", "return(x);"})
+        ASSERT_EQ(main.CompileLine(text.data(), ++lineNo), 0) << text;
+    TagVar* x = nullptr;
+    ASSERT_GE(main.FindOwnVar("x", &x), 0);
+    // The line tells each wait before a statement.
+    static struct {
+        std::mutex m;
+        std::condition_variable cv;
+        int waits = 0;
+    } seen;
+    seen.waits = 0;
+    TheEngineHooks().flushDebugPages = [](TagTelBasic*) {
+        std::lock_guard<std::mutex> g(seen.m);
+        ++seen.waits;
+        seen.cv.notify_all();
+    };
+    auto waitBefore = [&](int n) {
+        std::unique_lock<std::mutex> g(seen.m);
+        seen.cv.wait(g, [&] { return seen.waits >= n; });
+        return main.curOpIndex.load();
+    };
+    main.SetPause(1);
+    int32_t result = -1;
+    std::thread t([&] { result = main.Run(); });
+    std::vector<int32_t> indexes, values;
+    for (int n = 1; n <= 11; ++n) {
+        indexes.push_back(waitBefore(n));
+        values.push_back(x->GetInt());
+        main.Step();
+    }
+    waitBefore(12);
+    main.SetPause(0);
+    t.join();
+    EXPECT_EQ(indexes, (std::vector<int32_t>{0, 1, 2, 3, 4, 1, 2, 3, 4, 1, 2}));
+    EXPECT_EQ(values, (std::vector<int32_t>{0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2}));
+    EXPECT_EQ(result, 100);
+    TheEngineHooks() = EngineHooks();
 }
 
 } // namespace
