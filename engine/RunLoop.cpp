@@ -116,13 +116,14 @@ inline bool Due(const TagCallState& call, const TagTelBasic& root) {
 
 // A stretch of plain calculations from one statement on, or a loop whose body is one.
 struct OpPlan {
-    enum Kind : uint8_t { kStretch, kLoop };
+    enum Kind : uint8_t { kStretch, kLoop, kIf };
     Kind kind = kStretch;
     std::vector<const CalcStep*> steps;
     int32_t retValue = 0;    // _retVal after the stretch: its last statement's result, 0 when braces followed
     TagOper* last = nullptr; // the stretch's last statement
     TagOper* exit = nullptr; // where the flow goes on after the stretch
     TagForWhile* loop = nullptr;
+    TagIf* branch = nullptr;
 };
 
 void OpPlanDelete::operator()(OpPlan* p) const {
@@ -167,7 +168,7 @@ bool PlainCalc(TagOper* op, const TagVar* ret) {
 // The braces after op that the flow passes over, as NextOp does; passed tells whether there were any.
 TagOper* PassBraces(TagOper* n, bool& passed) {
     passed = false;
-    while (n && n->noOp && !n->target.var && n->args.empty()) {
+    while (n && n->noOp && !n->IsBreak() && !n->target.var && n->args.empty()) {
         n = n->Next();
         passed = true;
     }
@@ -223,9 +224,16 @@ std::unique_ptr<OpPlan, OpPlanDelete> MakeLoop(TagForWhile* loop, const TagVar* 
 OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
     if (!op->planned) {
         op->planned = 1;
-        if (auto* loop = dynamic_cast<TagForWhile*>(op))
+        if (auto* loop = dynamic_cast<TagForWhile*>(op)) {
             op->plan = MakeLoop(loop, ret);
-        else if (PlainCalc(op, ret))
+        } else if (auto* branch = dynamic_cast<TagIf*>(op)) {
+            // The condition's steps in place of two calls; its result is 0 as ever.
+            if (branch->args.empty() && !branch->target.var) {
+                op->plan.reset(new OpPlan);
+                op->plan->kind = OpPlan::kIf;
+                op->plan->branch = branch;
+            }
+        } else if (PlainCalc(op, ret))
             op->plan = MakeStretch(op, ret);
     }
     return op->plan.get();
@@ -276,7 +284,17 @@ TagOper* RunPure(TagOper* cur, TagOper*& prevOp, TagVar& ret, int32_t& result, c
             // The loop has looked at nothing but the attention word: the run loop takes over.
             return next;
         }
-        if (plan && ret.type != TagVar::kObject) {
+        if (plan && plan->kind == OpPlan::kIf) {
+            TagIf* branch = plan->branch;
+            for (const CalcStep& c : branch->cond->steps)
+                c.Exec();
+            result = 0;
+            ret.SetIntReleasing(0);
+            prevOp = branch;
+            next = branch->Next();
+            bool passed;
+            next = PassBraces(next, passed);
+        } else if (plan && ret.type != TagVar::kObject) {
             for (const CalcStep* s : plan->steps)
                 s->Exec();
             result = plan->retValue;
