@@ -211,8 +211,8 @@ TEST_F(CardTest, EveryWaitEndsAtTheCallersReleaseAndAtAQuit) {
         }
 }
 
-// The ring waits end when the caller gives up while it rings and when the line is stopped.
-TEST_F(CardTest, TheRingWaitsEndWhenTheCallerGivesUpAndAtAQuit) {
+// The ring waits end when the caller gives up while it rings and when the line is stopped; a dial ends at a stop.
+TEST_F(CardTest, TheRingAndDialWaitsEndWhenTheCallerGivesUpAndAtAQuit) {
     Start();
     VirtualClock clock;
     ScopedClock use(&clock);
@@ -237,6 +237,15 @@ TEST_F(CardTest, TheRingWaitsEndWhenTheCallerGivesUpAndAtAQuit) {
             Line(kAnalog).stopFlag = false;
             Line(kAnalog).Hangup();
         }
+    // A dial that waits for the far end's answer ends at a quit too.
+    clock.SetAuto(false);
+    int r = 0;
+    std::thread dial = RunWaiting(clock, [&] { r = Line(kIsup).OutCall("12345", 0, 0); });
+    Line(kIsup).RequestStop();
+    dial.join();
+    clock.SetAuto(true);
+    EXPECT_EQ(r, -2);
+    EXPECT_EQ(Line(kIsup).callState, kCallReleased);
 }
 
 // A line that goes while its bridge runs stops the card's block pump first: no block is written into it after.
