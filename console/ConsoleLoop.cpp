@@ -52,17 +52,20 @@ void ConsoleLoop::OnSignal() {
 }
 
 std::string ConsoleLoop::StartLine(TagConsole& console) {
-    int32_t ex = 0, in = 0, vir = 0, ip = 0, all = 0;
-    if (TagTelDrive* d = GetTelDrive()) all = d->GetLinesNum(ex, in, vir, ip);
-    char monitor[64] = "monitor off";
+    std::string text = "zuzod: ";
+    if (TagTelDrive* d = GetTelDrive()) {
+        text += std::to_string(d->LineCount()) + " lines (" + d->LinesByKind() + ")";
+        if (std::string where = d->Listening(); !where.empty()) text += "; " + where;
+    } else {
+        text += "no lines";
+    }
+    text += "; log " + console.LogFileName();
     if (TagRemoteCtrl* r = console.Remote(); r && r->Running())
-        std::snprintf(monitor, sizeof monitor, "monitor port %d", r->BoundPort());
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "zuzod: %d lines (external %d, internal %d, virtual %d, IP %d); log %s; %s; stop with Ctrl-C or "
-                  "kill -TERM %d, reload with kill -USR1 %d\n",
-                  all, ex, in, vir, ip, console.LogFileName().c_str(), monitor, int(::getpid()), int(::getpid()));
-    return text;
+        text += "; monitor port " + std::to_string(r->BoundPort());
+    else
+        text += "; monitor off";
+    std::string pid = std::to_string(::getpid());
+    return text + "; stop with Ctrl-C or kill -TERM " + pid + ", reload with kill -USR1 " + pid + "\n";
 }
 
 namespace {
@@ -83,6 +86,12 @@ public:
                 std::string text = "zuzod: these lines cannot run:\n" + lines.problems;
                 std::fputs(text.c_str(), stderr);
                 WriteRunLogAlways(text.c_str());
+            }
+            // Lines that run without something they need (a sound device): one line each driver.
+            for (size_t at = 0, end; (end = lines.warnings.find('\n', at)) != std::string::npos; at = end + 1) {
+                std::string text = "zuzod: " + lines.warnings.substr(at, end - at);
+                WriteRunLogAlways(text.c_str());
+                std::fputs((text + "\n").c_str(), stderr);
             }
             std::fputs(ConsoleLoop::StartLine(console_).c_str(), stderr);
             return;

@@ -320,8 +320,27 @@ void TagTelDrive::WaitLoaded() {
     shared_->loadDone.wait(lk, [&] { return shared_->shutting.load() || !loading(); });
 }
 
+namespace {
+// "line 5", "lines 1027-1028" or "lines 3-6, 9" of ascending line numbers.
+std::string LineRanges(const std::vector<int32_t>& lines) {
+    std::string text;
+    for (size_t i = 0; i < lines.size();) {
+        size_t j = i;
+        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
+            ++j;
+        if (!text.empty()) text += ", ";
+        text += std::to_string(lines[i]);
+        if (j > i) text += "-" + std::to_string(lines[j]);
+        i = j + 1;
+    }
+    return (lines.size() > 1 ? "lines " : "line ") + text;
+}
+} // namespace
+
 TagTelDrive::LoadReport TagTelDrive::Report() {
     LoadReport r;
+    std::vector<std::pair<TagKvCard*, std::vector<int32_t>>> running = {
+        {card_.get(), {}}, {sip_.get(), {}}, {vir_.get(), {}}};
     LinePrograms* ops = GetLinePrograms();
     std::string cause, last;
     int32_t first = -1, end = -1;
@@ -353,6 +372,8 @@ TagTelDrive::LoadReport TagTelDrive::Report() {
             cause = e->card->failure.empty() ? "its driver did not start" : e->card->failure;
         } else {
             ++r.runnable;
+            for (auto& [driver, lines] : running)
+                if (driver && driver == e->card) lines.push_back(n);
         }
         if (cause != last || n != end + 1) {
             flush();
@@ -362,6 +383,10 @@ TagTelDrive::LoadReport TagTelDrive::Report() {
         end = n;
     }
     flush();
+    for (auto& [driver, lines] : running) {
+        std::string why = lines.empty() ? std::string() : driver->Shortfall();
+        if (!why.empty()) r.warnings += LineRanges(lines) + ": " + why + "\n";
+    }
     return r;
 }
 

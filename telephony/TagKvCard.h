@@ -21,6 +21,11 @@ public:
     virtual int GetLineName(int32_t index, std::string& name) = 0;
     // The line entry and its call object for the channel; null when the index is out of range.
     virtual std::unique_ptr<TagTelLine> MakeLine(int32_t index, int32_t lineNo) = 0;
+    // Where the driver takes calls or commands, as bound, for the start line; empty when nowhere.
+    virtual std::string Listening() { return {}; }
+    // Asked once a start, when some of the driver's lines run a script: why they cannot do all a line does (a
+    // device that does not open), in words; empty when nothing is missing.
+    virtual std::string Shortfall() { return {}; }
 
     int32_t status = 0;    // the driver's own start-up result
     std::string failure;   // why it did not start (status != 0), in words for the operator

@@ -7,6 +7,7 @@
 #include "telephony/LinePrograms.h"
 
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <unistd.h>
@@ -362,6 +363,53 @@ int32_t TagTelDrive::GetReloadNum() {
 const char* TagTelDrive::GetLineTypeName(int8_t kind) {
     static const char* const names[] = {"VIR ", "A_EX", "A_IN", "REC ", "DIG ", "H323", "SIP ", "VOIP", "FAX "};
     return kind >= 0 && kind <= 8 ? names[kind] : "OTH ";
+}
+
+std::string TagTelDrive::LinesByKind() const {
+    // Card kinds first, then the network's, then the sound card's, as the table numbers them; both trunk kinds
+    // are external lines.
+    struct Kind {
+        const char* name;
+        int8_t kinds[2];
+    };
+    static const Kind order[] = {{"external", {kLineAnalogTrunk, kLineDigitalTrunk}},
+                                 {"internal", {kLineExtension, kLineExtension}},
+                                 {"recording", {kLineRecording, kLineRecording}},
+                                 {"fax", {kLineFax, kLineFax}},
+                                 {"SIP", {kLineSip, kLineSip}},
+                                 {"H.323", {kLineH323, kLineH323}},
+                                 {"VoIP", {kLineVoip, kLineVoip}},
+                                 {"virtual", {kLineVirtual, kLineVirtual}}};
+    int32_t counts[std::size(order)] = {}, other = 0;
+    for (int32_t n = 0; n < lineCount_; ++n) {
+        const TagKvCall* c = lines_[size_t(n)]->call.get();
+        if (!c) continue;
+        size_t k = 0;
+        while (k < std::size(order) && c->lineKind != order[k].kinds[0] && c->lineKind != order[k].kinds[1])
+            ++k;
+        ++(k < std::size(order) ? counts[k] : other);
+    }
+    std::string text;
+    auto add = [&text](const char* name, int32_t count) {
+        if (count == 0) return;
+        if (!text.empty()) text += ", ";
+        text += std::string(name) + " " + std::to_string(count);
+    };
+    for (size_t k = 0; k < std::size(order); ++k)
+        add(order[k].name, counts[k]);
+    add("other", other);
+    return text;
+}
+
+std::string TagTelDrive::Listening() const {
+    std::string text;
+    for (TagKvCard* d : {sip_.get(), card_.get(), vir_.get()}) {
+        std::string where = d ? d->Listening() : std::string();
+        if (where.empty()) continue;
+        if (!text.empty()) text += "; ";
+        text += where;
+    }
+    return text;
 }
 
 int32_t TagTelDrive::WriteLinesList(const char* path) {

@@ -97,6 +97,11 @@ public:
     int32_t GetIdleNum(int32_t& external, int32_t& other);
     int32_t GetReloadNum();
     static const char* GetLineTypeName(int8_t kind);
+    // The lines by kind, each kind present once in line-table order: "external 2, fax 1, SIP 1024, virtual 2".
+    std::string LinesByKind() const;
+    // Where the drivers take calls and commands, as bound: "SIP on 127.0.0.1:5060 UDP+TCP; card control port
+    // 7060"; empty when no driver says.
+    std::string Listening() const;
     // Writes "LinesList.txt" in the working directory: 0, or -1 when it cannot be created.
     int32_t WriteLinesList(const char* path = "LinesList.txt");
 
@@ -122,9 +127,11 @@ public:
     void WaitLoaded();
     // What the lines given a script can do once loaded: how many have one, how many can run, and for those
     // that cannot a line of text each ("lines 0-1: why"), consecutive lines of one cause together.
+    // Lines that run but lack what their driver needs (the virtual lines' sound device) are in warnings, a line
+    // of text each ("lines 1027-1028: why").
     struct LoadReport {
         int32_t scripted = 0, runnable = 0;
-        std::string problems;
+        std::string problems, warnings;
     };
     LoadReport Report();
     // Lines whose loading thread has reached its end since the last Run.

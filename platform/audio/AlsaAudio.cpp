@@ -1,8 +1,13 @@
 #include "platform/audio/AlsaAudio.h"
 
+#include "platform/TagWriteLog.h"
+
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -178,8 +183,26 @@ int OpenPcm(const std::string& name, snd_pcm_stream_t dir, const AudioFormat& f,
     return kAudioOk;
 }
 
+// ALSA's own messages (a machine without a sound card gets eight for every open of "default") go to the run log
+// instead of the terminal; the callers say once, in words, what failed.
+void AlsaMessage(const char* file, int line, const char* function, int err, const char* fmt, ...) {
+    char text[512];
+    int n = std::snprintf(text, sizeof text, "ALSA %s:%d (%s) ", file ? file : "", line, function ? function : "");
+    if (n < 0 || size_t(n) >= sizeof text) n = 0;
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text + n, sizeof text - size_t(n), fmt, args);
+    va_end(args);
+    if (err != 0) {
+        size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, ": %s", snd_strerror(err));
+    }
+    WriteRunLog(text);
+}
+
 class AlsaBackend : public AudioBackend {
 public:
+    AlsaBackend() { snd_lib_error_set_handler(AlsaMessage); }
     int OpenOut(uint32_t device, const AudioFormat& f, std::unique_ptr<AudioOut>& out) override {
         snd_pcm_t* pcm = nullptr;
         int r = OpenPcm(AudioOutDeviceName(device), SND_PCM_STREAM_PLAYBACK, f, kOutLatencyUs, pcm);

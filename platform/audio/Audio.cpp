@@ -45,6 +45,41 @@ void SetAudioBackend(AudioBackend* backend) {
     g_backend.store(backend, std::memory_order_release);
 }
 
+namespace {
+const char* OpenFailure(int result) {
+    switch (result) {
+    case kAudioBadDevice:
+        return "no such device";
+    case kAudioBadFormat:
+        return "format not supported";
+    default:
+        return "error";
+    }
+}
+} // namespace
+
+std::string AudioDeviceProblem(uint32_t device, const AudioFormat& f) {
+    std::unique_ptr<AudioOut> out;
+    std::unique_ptr<AudioIn> in;
+    int playing = GetAudioBackend().OpenOut(device, f, out);
+    out.reset();
+    int recording = GetAudioBackend().OpenIn(device, f, in);
+    in.reset();
+    // A device another program holds is there: it opens once that program lets go.
+    if (playing == kAudioAllocated) playing = kAudioOk;
+    if (recording == kAudioAllocated) recording = kAudioOk;
+    std::string outName = AudioOutDeviceName(device), inName = AudioInDeviceName(device);
+    auto one = [](const std::string& name, const char* use, int result) {
+        return "the sound device \"" + name + "\" cannot be opened" + use + " (" + OpenFailure(result) + ")";
+    };
+    if (playing != kAudioOk && recording != kAudioOk && outName == inName && playing == recording)
+        return one(outName, "", playing);
+    std::string text;
+    if (playing != kAudioOk) text = one(outName, " for playing", playing);
+    if (recording != kAudioOk) text += (text.empty() ? "" : "; ") + one(inName, " for recording", recording);
+    return text;
+}
+
 // ---- device names
 
 namespace {

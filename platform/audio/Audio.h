@@ -97,6 +97,11 @@ public:
     ScopedAudioBackend& operator=(const ScopedAudioBackend&) = delete;
 };
 
+// Opens the device for playing and for recording in the format and closes it again: empty when both open (or
+// are only held by another user), else why not in words, naming the device: "the sound device "default" cannot
+// be opened (no such device)".
+std::string AudioDeviceProblem(uint32_t device, const AudioFormat& f);
+
 // Device names. The mapper and every id without a name of its own use the default name ("default" unless the
 // configuration says otherwise). Configuration keys: SOUND_OUT_DEVICE, SOUND_IN_DEVICE (the defaults) and
 // SOUND_OUT_DEVICE<n>, SOUND_IN_DEVICE<n> (device id n).

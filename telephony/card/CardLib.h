@@ -71,6 +71,8 @@ public:
     virtual uint64_t ChannelEvents(int32_t ch) = 0;
     // Milliseconds of Clock time until the channel changes by itself; -1 when nothing is due.
     virtual int64_t NextDue(int32_t ch) = 0;
+    // The port on 127.0.0.1 where the card's far end is driven (the simulated card's control port); -1 when none.
+    virtual int32_t ControlPort() const { return -1; }
 
     // ---- Call control
     virtual int32_t SsmGetPendingMode(int32_t ch) = 0;   // 0: the driver completes pending calls itself

@@ -85,7 +85,7 @@ public:
     // The journal: one "Name(args) = result" line per library call, oldest first; the last n when n > 0.
     std::vector<std::string> Journal(size_t n = 0);
     void ClearJournal();
-    int32_t ControlPort() const;
+    int32_t ControlPort() const override;
     std::string Folder() const { return folder_; }
 
     // ---- CardLib

@@ -176,6 +176,11 @@ TagShDrive::~TagShDrive() {
     RawLog("DeleteCriticalSection().");
 }
 
+std::string TagShDrive::Listening() {
+    int32_t port = status == 0 && channelCount > 0 ? lib_->ControlPort() : -1;
+    return port >= 0 ? "card control port " + std::to_string(port) : std::string();
+}
+
 int TagShDrive::GetLineName(int32_t index, std::string& name) {
     name.clear();
     if (index < 0 || index >= lineCount) return -1;

@@ -46,6 +46,8 @@ public:
 
     int GetLineName(int32_t index, std::string& name) override;
     std::unique_ptr<TagTelLine> MakeLine(int32_t index, int32_t lineNo) override;
+    // "card control port 7060" while the card has channels and a control port.
+    std::string Listening() override;
 
     CardLib& Lib() { return *lib_; }
     // The call object of a channel (null when none or out of range).

@@ -74,6 +74,8 @@ public:
     virtual int sip_set_sdp_media_list(const char* list) = 0;
     // Binds UDP and TCP (port 0: any free port); non-zero when the stack cannot start.
     virtual int sip_start_ex(const char* addr, uint16_t udpPort, uint16_t tcpPort) = 0;
+    // Where the started stack listens, as bound (the ports the system chose for port 0); non-zero when it does not.
+    virtual int sip_get_listen(std::string& addr, uint16_t& udpPort, uint16_t& tcpPort) = 0;
     virtual int set_default_outdial_proxy(const char* addr, uint16_t port, int tcp) = 0;
     virtual int sip_set_max_reg_users(int n) = 0;
     virtual int sip_exit() = 0;

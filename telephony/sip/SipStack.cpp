@@ -377,6 +377,24 @@ void SipStack::OnUndecodableSummary(void* arg) {
 
 // ---- addresses
 
+int SipStack::sip_get_listen(std::string& addr, uint16_t& udpPort, uint16_t& tcpPort) {
+    std::string a;
+    uint16_t udp = 0, tcp = 0;
+    int r = Exec([&] {
+        sa laddr;
+        if (!sip_ || sip_transp_laddr(sip_, &laddr, SIP_TRANSP_UDP, nullptr) != 0) return -1;
+        char text[64] = "";
+        sa_ntop(&laddr, text, sizeof text);
+        a = text;
+        udp = sa_port(&laddr);
+        tcp = LocalPort(SIP_TRANSP_TCP);
+        return 0;
+    });
+    if (r != 0) return r;
+    addr = a, udpPort = udp, tcpPort = tcp;
+    return 0;
+}
+
 uint16_t SipStack::LocalPort(int tp) const {
     sa laddr;
     if (!sip_ || sip_transp_laddr(sip_, &laddr, static_cast<sip_transp>(tp), nullptr) != 0) return 0;

@@ -44,6 +44,7 @@ public:
     int sip_set_app_firewall(int on) override;
     int sip_set_sdp_media_list(const char* list) override;
     int sip_start_ex(const char* addr, uint16_t udpPort, uint16_t tcpPort) override;
+    int sip_get_listen(std::string& addr, uint16_t& udpPort, uint16_t& tcpPort) override;
     int set_default_outdial_proxy(const char* addr, uint16_t port, int tcp) override;
     int sip_set_max_reg_users(int n) override;
     int sip_exit() override;

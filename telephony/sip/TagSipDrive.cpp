@@ -90,6 +90,15 @@ std::unique_ptr<TagTelLine> TagSipDrive::MakeLine(int32_t index, int32_t lineNo)
     return NewLine(index, lineNo, std::move(call));
 }
 
+std::string TagSipDrive::Listening() {
+    std::string addr;
+    uint16_t udp = 0, tcp = 0;
+    if (status != 0 || libs_.ua->sip_get_listen(addr, udp, tcp) != 0) return "SIP not listening";
+    if (addr.find(':') != std::string::npos) addr = "[" + addr + "]";
+    if (udp == tcp) return "SIP on " + addr + ":" + std::to_string(udp) + " UDP+TCP";
+    return "SIP on " + addr + " UDP " + std::to_string(udp) + ", TCP " + std::to_string(tcp);
+}
+
 std::unique_ptr<TagKvCard> MakeSipDrive(TagRunCfg*) {
     TagSipCfg& cfg = SipCfg();
     return std::make_unique<TagSipDrive>(TagSipDrive::kChannels, cfg.sipIpAddr, cfg.sipIpPort, cfg.sipTcpPort,

@@ -29,6 +29,8 @@ public:
 
     int GetLineName(int32_t index, std::string& name) override;
     std::unique_ptr<TagTelLine> MakeLine(int32_t index, int32_t lineNo) override;
+    // "SIP on 127.0.0.1:5060 UDP+TCP" (or "SIP on 0.0.0.0 UDP 5060, TCP 5070"), as the stack bound it.
+    std::string Listening() override;
 
     const SipLibs& Libs() const { return libs_; }
     TagSipCfg& Cfg() { return cfg_; }

@@ -9,6 +9,8 @@ class TagVirCard : public TagBaseVirCard {
 public:
     using TagBaseVirCard::TagBaseVirCard;
     std::unique_ptr<TagTelLine> MakeLine(int32_t index, int32_t lineNo) override;
+    // The sound device the lines play, record and bridge on, when it does not open.
+    std::string Shortfall() override;
 };
 
 // The line manager's maker of the virtual driver.

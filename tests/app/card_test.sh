@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zuzod on card lines of the simulated card, driven from outside over the control port: a call rings line 0, the
 # script answers, plays a greeting and reads keys; the far end hears the greeting and the script prints the keys.
-# An ISUP call on line 1 goes the same way and its answer messages go out.
+# An ISUP call on line 1 goes the same way and its answer messages go out. The start line counts every kind of
+# line and says where the SIP lines and the control port listen; a sound device that does not open is one line.
 set -euo pipefail
 ZUZOD="$1"
 DIR=$(mktemp -d)
@@ -9,10 +10,11 @@ PID=""
 trap '[[ -n "$PID" ]] && kill $PID 2>/dev/null; rm -rf "$DIR"' EXIT
 cd "$DIR"
 mkdir card
-printf 'ChannelTypes=0,11\nControlPort=0\n' > card/ShConfig.ini
+printf 'ChannelTypes=0,11,5\nControlPort=0\n' > card/ShConfig.ini
 # The SIP lines listen on loopback ports of their own, so that test runs side by side do not meet.
 printf 'sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\n' > SipCfg.ini
-printf 'FORM_TITLE=ZzCard%s\nIS_WRITE_LOG=1\nIS_IMMEDIATE_LOG=1\nLOG_FILE=run.txt\nVIR_LINES_NUM=0\nLOAD_DELAY=5\n0-1=card.kvs\n' \
+# Two virtual lines on a sound device that exists nowhere: their card.kvs waits for the operator's call.
+printf 'FORM_TITLE=ZzCard%s\nIS_WRITE_LOG=1\nIS_IMMEDIATE_LOG=1\nLOG_FILE=run.txt\nVIR_LINES_NUM=2\nLOAD_DELAY=5\n0-1=card.kvs\n1027-1028=card.kvs\nSOUND_OUT_DEVICE=zz_none\nSOUND_IN_DEVICE=zz_none\n' \
     "$$" > ZuZodRun.cfg
 sox -n -r 8000 -c 1 -e a-law card/hello.wav synth 0.3 sine 440
 cat > card.kvs <<'KVS'
@@ -54,6 +56,18 @@ if runlog | grep -aq "not available in this build"; then
     echo "skipped: this build has no call-control builtins"
     exit 77
 fi
+
+# The start line: the lines by kind (the fax channel is no SIP line), the SIP ports as bound (any free one was
+# asked for) and the control port; before it, the virtual lines' device in one line, ALSA's own words in the log.
+wait_for 'grep -q "^zuzod: [0-9]* lines" out.txt'
+read -r udp tcp < <(runlog | sed -n 's/.*SIP listening on 127.0.0.1: udp \([0-9]*\), tcp \([0-9]*\).*/\1 \2/p')
+if [[ $udp == "$tcp" ]]; then sip="127.0.0.1:$udp UDP+TCP"; else sip="127.0.0.1 UDP $udp, TCP $tcp"; fi
+grep -qF "zuzod: 1029 lines (external 2, fax 1, SIP 1024, virtual 2); SIP on $sip; card control port $(cat card/ControlPort.txt); log run" out.txt ||
+    { cat out.txt; echo "the start line is not right"; exit 1; }
+grep -qFx 'zuzod: lines 1027-1028: the sound device "zz_none" cannot be opened (no such device)' out.txt ||
+    { cat out.txt; echo "the sound device is not named once"; exit 1; }
+[[ $(grep -c "sound device" out.txt) == 1 ]] && ! grep -q "ALSA" out.txt || { cat out.txt; echo "ALSA reached the terminal"; exit 1; }
+runlog | grep -aq "ALSA .*Unknown PCM zz_none" || { echo "ALSA's words are not in the run log"; exit 1; }
 
 # An analogue call: the caller id comes with the ring.
 wait_for '[[ $(ask "STATE 0") == "OK 0 type=0" ]]'

@@ -50,7 +50,7 @@ printf 'n = = 1\n' > bad.kvs
 
 # ---- the one line on standard error, a second copy, the Quit event, the line table and RawLog's end
 start
-wait_text err.txt "zuzod: 3 lines (external 0, internal 0, virtual 0, IP 3); log lines"
+wait_text err.txt "zuzod: 3 lines (SIP 3); SIP on 127.0.0.1 "
 [[ $(grep -c "^zuzod: [0-9]* lines" err.txt) == 1 ]] || fail "more than one start line"
 grep -q "monitor off; stop with Ctrl-C or kill -TERM $PID" err.txt || fail "the start line does not say how to stop"
 if "$ZUZOD" 2>err2.txt; then fail "a second copy did not refuse"; fi

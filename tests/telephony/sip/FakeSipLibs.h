@@ -104,15 +104,25 @@ public:
     std::atomic<uint16_t> peerPort{40000};   // the peer's RTP port in its SDP
     int32_t recordedAtOnce = 0;              // samples a recording holds when the line first looks
     bool started = false;
+    struct {
+        std::string addr;
+        uint16_t udp = 0, tcp = 0;
+    } listen;                         // as started
     std::atomic<int> ansCodeReads{0}; // the line took an answer code (a hand-shake for the tests)
 
     // ---- SipUa
     int sip_set_work_type(int) override { return 0; }
     int sip_set_app_firewall(int) override { return 0; }
     int sip_set_sdp_media_list(const char*) override { return 0; }
-    int sip_start_ex(const char*, uint16_t, uint16_t) override {
+    int sip_start_ex(const char* addr, uint16_t udp, uint16_t tcp) override {
         started = startResult == 0;
+        listen = {addr, udp, tcp};
         return startResult;
+    }
+    int sip_get_listen(std::string& addr, uint16_t& udp, uint16_t& tcp) override {
+        if (!started) return -1;
+        addr = listen.addr, udp = listen.udp, tcp = listen.tcp;
+        return 0;
     }
     int set_default_outdial_proxy(const char*, uint16_t, int) override { return 0; }
     int sip_set_max_reg_users(int) override { return 0; }
