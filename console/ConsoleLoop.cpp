@@ -2,6 +2,7 @@
 
 #include "console/TagConsole.h"
 #include "console/TagRemoteCtrl.h"
+#include "platform/Gbk.h"
 #include "platform/MessageBox.h"
 #include "platform/TagRunCfg.h"
 #include "platform/TagWriteLog.h"
@@ -65,7 +66,8 @@ std::string ConsoleLoop::StartLine(TagConsole& console) {
     else
         text += "; monitor off";
     std::string pid = std::to_string(::getpid());
-    return text + "; stop with Ctrl-C or kill -TERM " + pid + ", reload with kill -USR1 " + pid + "\n";
+    // The log's name is GBK like every name the configuration gives.
+    return GbkToTerminal(text + "; stop with Ctrl-C or kill -TERM " + pid + ", reload with kill -USR1 " + pid + "\n");
 }
 
 namespace {
@@ -84,14 +86,15 @@ public:
             // Some lines serve: those that cannot are told once, then the start line says the platform is up.
             if (!lines.problems.empty()) {
                 std::string text = "zuzod: these lines cannot run:\n" + lines.problems;
-                std::fputs(text.c_str(), stderr);
+                // Script names are GBK, as the run log keeps them; the terminal gets its own encoding.
+                std::fputs(GbkToTerminal(text).c_str(), stderr);
                 WriteRunLogAlways(text.c_str());
             }
             // Lines that run without something they need (a sound device): one line each driver.
             for (size_t at = 0, end; (end = lines.warnings.find('\n', at)) != std::string::npos; at = end + 1) {
                 std::string text = "zuzod: " + lines.warnings.substr(at, end - at);
                 WriteRunLogAlways(text.c_str());
-                std::fputs((text + "\n").c_str(), stderr);
+                std::fputs(GbkToTerminal(text + "\n").c_str(), stderr);
             }
             std::fputs(ConsoleLoop::StartLine(console_).c_str(), stderr);
             return;

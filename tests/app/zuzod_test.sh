@@ -2,7 +2,8 @@
 # zuzod as a service manager and an operator see it, without a display: the single instance and its "Show" and
 # "Quit" events; SIGTERM, SIGINT and SIGHUP stop it in order and exit 0, SIGUSR1 reloads the scripts, a SIGTERM
 # during start-up is kept for the loop; a start that cannot run anything exits 1 at once and says why; the one
-# line on standard error; the line table, a script that does not compile, Exit(), and RawLog.txt's last lines.
+# line on standard error (in the terminal's encoding); the line table, a script that does not compile, Exit(), and
+# RawLog.txt's last lines.
 set -euo pipefail
 ZUZOD="$1"
 SIGNAL="$2"
@@ -149,4 +150,12 @@ expect_fail "the SIP port taken" "lines 0-3: the SIP stack could not listen on 1
 # A word of its own: the port the kernel gave may hold the digits.
 grep -qw "98" err.txt && fail "the bare errno shown"
 kill "$HOLD_PID"
+
+# Some lines run, one cannot: its GBK script name reaches the terminal in the terminal's encoding.
+printf 'sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\n' > SipCfg.ini
+printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=2\nLOAD_DELAY=5\n0=ok.kvs\n1=\xc8\xb1.kvs\n' "$TITLE" > ZuZodRun.cfg
+start
+wait_text err.txt "zuzod: 2 lines (SIP 2)"
+grep -qx "line 1: script 缺.kvs: No such file or directory" err.txt || fail "a GBK script name garbled on the terminal"
+stop_with TERM
 exit 0
