@@ -337,6 +337,13 @@ void TForm1::PostQuit() {
         Qt::QueuedConnection);
 }
 
+void TForm1::RunDone(int32_t result, const TagTelDrive::LoadReport& lines) {
+    if (result < 0 || lines.warnings.empty()) return;
+    std::string text = lines.warnings;
+    text.pop_back(); // the last line's end
+    ShowMessage(text, "Karvelian System");
+}
+
 void TForm1::Ticked() {
     model_->Sync();
     // The part of the grid in view, for the next tick's copy of changed fields.

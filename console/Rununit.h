@@ -50,6 +50,8 @@ public:
     void CloseWindow() override;
     void PostQuit() override;
     void Ticked() override;
+    // Lines that run without what they need (a sound device) are told in one message box.
+    void RunDone(int32_t result, const TagTelDrive::LoadReport& lines) override;
 
     // ---- Commands (the menus' handlers) ----
     void O1Click(); // open the window
