@@ -236,7 +236,7 @@ int32_t Serve(TagTelBasic& root, TagMsgFields& w, int32_t copyBack) {
     TagTelBasic* unit = nullptr;
     if (root.FindFunc(w.key.type == TagVar::kString ? w.key.Str() : "", &unit) < 0 || !unit) return -3;
     if (unit->paramCount != n) return -2;
-    TagVar fn;
+    TagNamedVar fn;
     fn.InitFunc(unit->unitName.c_str(), "", unit, 1);
     TagCall call(&fn, &root);
     std::vector<TagVar> args(size_t(n > 0 ? n : 0));

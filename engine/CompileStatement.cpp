@@ -177,7 +177,7 @@ int32_t DefineFunction(TagTelBasic& prog, const char* rest, const std::string& s
         unit->AddParam(param.c_str());
     }
     const int32_t existed = prog.FindVar(name.c_str(), nullptr);
-    TagVar* fv = prog.symbols.Add(std::make_unique<TagVar>());
+    TagNamedVar* fv = prog.symbols.Add(std::make_unique<TagNamedVar>());
     fv->InitFunc(name.c_str(), prog.Scratch().commentText.c_str(), unit, 1);
     if (badParam) return Fail(prog, line, "函数定义错误: 参数名不合法", stmt);
     if (existed >= 0) return Fail(prog, line, "函数定义错误: 函数名已经被定义为变量或常量", stmt);

@@ -40,13 +40,13 @@ struct TagTelBasic::SymbolIndex {
         else if (v.type == TagVar::kString)
             f(strings, std::string_view(v.Str(), StrBytes(v)));
     }
-    void Cover(const pvector<TagVar>& symbols) {
+    void Cover(const pvector<TagNamedVar>& symbols) {
         for (; covered < symbols.Count(); ++covered)
             if (const TagVar* v = symbols.Get(covered))
                 ForEachKey(*v, [this](auto& map, auto key) { map.emplace(key, covered); });
     }
     // Before the entry at `from` is removed: the keys of the entries from there on leave the maps.
-    void Uncover(const pvector<TagVar>& symbols, int32_t from) {
+    void Uncover(const pvector<TagNamedVar>& symbols, int32_t from) {
         for (int32_t i = from; i < covered; ++i)
             if (const TagVar* v = symbols.Get(i))
                 ForEachKey(*v, [i](auto& map, auto key) {
@@ -165,10 +165,10 @@ void TagTelBasic::DropScratch() {
 
 // Every unit has these two; their names are shared texts, not copies.
 void TagTelBasic::CreateUnitVars() {
-    TagVar* temp = AppendVar();
+    TagNamedVar* temp = AppendVar();
     temp->InitInt(nullptr, nullptr, 0, 0);
     temp->SetStaticNames("_tempVal\0临时变量");
-    TagVar* ret = AppendVar();
+    TagNamedVar* ret = AppendVar();
     ret->InitInt(nullptr, nullptr, -1, 0);
     ret->SetStaticNames("_retVal\0操作返回值");
 }
@@ -184,7 +184,7 @@ void TagTelBasic::CreateSystemVars(const char* file) {
     AppendVar()->InitStr("_kvsDir", "脚本路径", dir.c_str(), 1);
     AppendVar()->InitInt("true", "逻辑真", 1, 1);
     AppendVar()->InitInt("false", "逻辑假", 0, 1);
-    TagVar* null = AppendVar();
+    TagNamedVar* null = AppendVar();
     null->InitInt("NULL", "空", 0, 0);
     null->type = TagVar::kEmpty;
     null->readOnly = 1;
@@ -207,8 +207,8 @@ void TagTelBasic::SplitSymbols() {
     }
 }
 
-TagVar* TagTelBasic::AppendVar() {
-    return symbols.Add(std::make_unique<TagVar>());
+TagNamedVar* TagTelBasic::AppendVar() {
+    return symbols.Add(std::make_unique<TagNamedVar>());
 }
 
 void TagTelBasic::AddVar(const TagVar& var) {
@@ -220,7 +220,7 @@ void TagTelBasic::AddVar(const TagVar& var) {
     }
     // Assignment counts an object's reference, so the called program releasing its copy never frees the
     // caller's object (a plain copy would share the identifier uncounted).
-    TagVar* v = AppendVar();
+    TagNamedVar* v = AppendVar();
     v->InitInt(var.Name().data(), var.Note().data(), 0, 0);
     *v = var;
     v->readOnly = var.readOnly;
@@ -342,7 +342,7 @@ int32_t TagTelBasic::FindVar(const char* name, TagVar** var) {
 int32_t TagTelBasic::FindOrCreateVar(const char* name, TagVar** var, const char* note) {
     int32_t i = FindVar(name, var);
     if (i >= 0) return i;
-    TagVar* v = AppendVar();
+    TagNamedVar* v = AppendVar();
     v->InitInt(name, note, 0, 0);
     if (var) *var = v;
     return symbols.Count() - 1;
@@ -402,7 +402,7 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
             return found;
         }
     }
-    TagVar* v = AppendVar();
+    TagNamedVar* v = AppendVar();
     if (type == TagVar::kString) {
         v->InitStr("", "CONST", "", 1);
         v->readOnly = 0;

@@ -293,7 +293,7 @@ public:
     std::atomic<int32_t> handlerState{-1}; // 7: OnSysQuit ran, no further handler jumps
     int32_t initResult = 0;
     std::string unitName;
-    pvector<TagVar> symbols; // every variable and constant in creation order
+    pvector<TagNamedVar> symbols; // every variable and constant in creation order
     LineFlag stop{this};
     uint8_t optimize = 1;    // remove never-called functions at the end of the compilation
     uint8_t transformed = 0; // the script was stored transformed
@@ -345,7 +345,7 @@ protected:
     // The family records; a main program's only (function units reach their parent's).
     std::unique_ptr<TagLineStates> lineStates_;
 
-    TagVar* AppendVar();
+    TagNamedVar* AppendVar();
     void CreateUnitVars();
     void CreateSystemVars(const char* file);
     // Splits the symbol table into variables and constants.

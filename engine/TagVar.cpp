@@ -73,9 +73,7 @@ thread_local std::string t_numText;
 
 } // namespace
 
-TagVar::TagVar(const TagVar& src)
-    : intVal(src.intVal), type(src.type), readOnly(src.readOnly), staticMeta_(src.staticMeta_), dbl_(0),
-      meta_(src.staticMeta_ ? src.meta_ : CopyMeta(src.meta_)) {
+TagVar::TagVar(const TagVar& src) : intVal(src.intVal), type(src.type), readOnly(src.readOnly), dbl_(0) {
     switch (src.type) {
     case kString:
         SetTextBytes(src.Str(), StrBytes(src));
@@ -95,12 +93,10 @@ TagVar::TagVar(const TagVar& src)
     }
 }
 
+// The name record stays with the source.
 TagVar::TagVar(TagVar&& src) noexcept
-    : intVal(src.intVal), type(src.type), readOnly(src.readOnly), staticMeta_(src.staticMeta_), text_(src.text_),
-      dbl_(src.dbl_), meta_(src.meta_) {
+    : intVal(src.intVal), type(src.type), readOnly(src.readOnly), text_(src.text_), dbl_(src.dbl_) {
     src.text_ = nullptr;
-    src.meta_ = nullptr;
-    src.staticMeta_ = 0;
     src.dbl_ = 0;
     src.type = kEmpty;
     src.intVal = 0;
@@ -109,10 +105,15 @@ TagVar::TagVar(TagVar&& src) noexcept
 TagVar::~TagVar() {
     if (type == kObject) TagMapObject::Unpin(obj_);
     if (text_) std::free(text_);
-    if (meta_) FreeMeta();
 }
 
-void TagVar::FreeMeta() {
+TagNamedVar::TagNamedVar(const TagNamedVar& src) : TagVar(src) {
+    named_ = 1;
+    staticMeta_ = src.staticMeta_;
+    meta_ = src.staticMeta_ ? src.meta_ : CopyMeta(src.meta_);
+}
+
+void TagNamedVar::FreeMeta() {
     if (!staticMeta_) std::free(meta_);
     meta_ = nullptr;
     staticMeta_ = 0;
@@ -121,7 +122,6 @@ void TagVar::FreeMeta() {
 void TagVar::Reset() {
     if (type == kObject) TagMapObject::Unpin(obj_);
     std::free(text_);
-    FreeMeta();
     text_ = nullptr;
     dbl_ = 0;
     intVal = 0;
@@ -220,26 +220,25 @@ void TagVar::AssignDetached(const TagVar& src) {
                      int(dropped));
 }
 
-void TagVar::SetNames(const char* name, const char* note) {
+void TagNamedVar::SetNames(const char* name, const char* note) {
     char* m = MakeMeta(name, note);
     FreeMeta();
     meta_ = m;
 }
 
-void TagVar::SetStaticNames(const char* nameAndNote) {
+void TagNamedVar::SetStaticNames(const char* nameAndNote) {
     FreeMeta();
     meta_ = const_cast<char*>(nameAndNote);
     staticMeta_ = 1;
 }
 
 std::string_view TagVar::Note() const {
-    if (!meta_) return std::string_view("", 0);
-    return std::string_view(meta_ + std::strlen(meta_) + 1);
+    const char* m = named_ ? static_cast<const TagNamedVar*>(this)->meta_ : nullptr;
+    if (!m) return std::string_view("", 0);
+    return std::string_view(m + std::strlen(m) + 1);
 }
 
-// The Init operations: the shared null value never changes.
-void TagVar::InitInt(const char* n, const char* nt, int32_t v, uint8_t ro) {
-    if (this == &g_nullVar) return;
+void TagNamedVar::InitInt(const char* n, const char* nt, int32_t v, uint8_t ro) {
     SetNames(n, nt);
     readOnly = ro;
     if (type == kObject) DropObject();
@@ -248,8 +247,7 @@ void TagVar::InitInt(const char* n, const char* nt, int32_t v, uint8_t ro) {
     dbl_ = 0;
 }
 
-void TagVar::InitFloat(const char* n, const char* nt, double v, uint8_t ro) {
-    if (this == &g_nullVar) return;
+void TagNamedVar::InitFloat(const char* n, const char* nt, double v, uint8_t ro) {
     SetNames(n, nt);
     readOnly = ro;
     if (type == kObject) DropObject();
@@ -258,8 +256,7 @@ void TagVar::InitFloat(const char* n, const char* nt, double v, uint8_t ro) {
     intVal = 0;
 }
 
-void TagVar::InitStr(const char* n, const char* nt, const char* s, uint8_t ro) {
-    if (this == &g_nullVar) return;
+void TagNamedVar::InitStr(const char* n, const char* nt, const char* s, uint8_t ro) {
     SetNames(n, nt);
     readOnly = ro;
     if (type == kObject) DropObject();
@@ -271,8 +268,7 @@ void TagVar::InitStr(const char* n, const char* nt, const char* s, uint8_t ro) {
     dbl_ = 0;
 }
 
-void TagVar::InitFunc(const char* n, const char* nt, TagTelBasic* unit, uint8_t ro) {
-    if (this == &g_nullVar) return;
+void TagNamedVar::InitFunc(const char* n, const char* nt, TagTelBasic* unit, uint8_t ro) {
     SetNames(n, nt);
     readOnly = ro;
     if (type == kObject) DropObject();

@@ -3,9 +3,10 @@
 // function. Object values count as references only through whole-value assignment and subscripting;
 // construction, copying and the typed setters leave the counts alone.
 //
-// A value is 32 bytes: its text (an owned buffer, kept when the value takes a number, since builtins may read the
+// A value is 24 bytes: its text (an owned buffer, kept when the value takes a number, since builtins may read the
 // text a variable last held), the double, object or function of the current type, the integer word, the type and
-// the read-only flag, and a name record that only named variables carry.
+// the read-only flag. Only the symbols of a program have a name and a note: they are TagNamedVar, which adds the
+// name record, so that elements and temporaries do not carry an always-empty pointer.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -55,11 +56,6 @@ public:
     int32_t operator=(int32_t v) { return SetInt(v); }
     double operator=(double v) { return SetFloat(v); }
     const char* operator=(const char* s) { return SetStr(s); }
-
-    void InitInt(const char* name, const char* note, int32_t v, uint8_t readOnly);
-    void InitFloat(const char* name, const char* note, double v, uint8_t readOnly);
-    void InitStr(const char* name, const char* note, const char* s, uint8_t readOnly);
-    void InitFunc(const char* name, const char* note, TagTelBasic* unit, uint8_t readOnly);
 
     int32_t SetInt(int32_t v) {
         if (readOnly) return 0;
@@ -130,14 +126,10 @@ public:
     int32_t GetItemAt(int32_t index, TagVar& key, TagVar& value) const;
     int32_t GetKeys(std::vector<TagKeyEntry>& list) const;
 
-    // ---- Name record ----
+    // ---- Name record (empty for every value but a TagNamedVar) ----
     // Both views end in a NUL (data() is a C string).
-    std::string_view Name() const { return meta_ ? std::string_view(meta_) : std::string_view("", 0); }
+    std::string_view Name() const;
     std::string_view Note() const;
-    // Replaces name and note ("" and null alike mean none).
-    void SetNames(const char* name, const char* note);
-    // The same from a text of static storage that holds the name, a NUL, the note and a NUL (never copied).
-    void SetStaticNames(const char* nameAndNote);
 
     // ---- The fields of the current type ----
     // The double of a double value; 0 for an empty value or a function.
@@ -173,8 +165,12 @@ public:
     uint8_t type = kEmpty;
     uint8_t readOnly = 0;
 
+protected:
+    uint8_t named_ = 0;      // this is a TagNamedVar
+    uint8_t staticMeta_ = 0; // its name record is not owned
+
 private:
-    uint8_t staticMeta_ = 0; // meta_ is not owned
+    friend class TagNamedVar;
     friend struct TagMapItem;
     friend class TagMapObject;
     friend size_t StrBytes(const TagVar& v);
@@ -195,9 +191,40 @@ private:
         TagMapItem* obj_;
         TagTelBasic* func_;
     };
-    char* meta_ = nullptr; // name, NUL, note, NUL; null: neither
-    void FreeMeta();
 };
+
+// A symbol of a program: a value with a name and a note. Assignment changes the value only; a copy takes the name
+// record too.
+class TagNamedVar : public TagVar {
+public:
+    TagNamedVar() { named_ = 1; }
+    TagNamedVar(const TagNamedVar& src);
+    ~TagNamedVar() { FreeMeta(); }
+    TagNamedVar& operator=(const TagNamedVar& src) {
+        TagVar::operator=(src);
+        return *this;
+    }
+    using TagVar::operator=;
+
+    void InitInt(const char* name, const char* note, int32_t v, uint8_t readOnly);
+    void InitFloat(const char* name, const char* note, double v, uint8_t readOnly);
+    void InitStr(const char* name, const char* note, const char* s, uint8_t readOnly);
+    void InitFunc(const char* name, const char* note, TagTelBasic* unit, uint8_t readOnly);
+    // Replaces name and note ("" and null alike mean none).
+    void SetNames(const char* name, const char* note);
+    // The same from a text of static storage that holds the name, a NUL, the note and a NUL (never copied).
+    void SetStaticNames(const char* nameAndNote);
+
+private:
+    friend class TagVar;
+    void FreeMeta();
+    char* meta_ = nullptr; // name, NUL, note, NUL; null: neither
+};
+
+inline std::string_view TagVar::Name() const {
+    const char* m = named_ ? static_cast<const TagNamedVar*>(this)->meta_ : nullptr;
+    return m ? std::string_view(m) : std::string_view("", 0);
+}
 
 // Bytes of a string value: its recorded count, never beyond its buffer.
 size_t StrBytes(const TagVar& v);

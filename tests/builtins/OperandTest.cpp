@@ -53,7 +53,8 @@ TEST(OperandReaders, IntegerValueAndNumberConvert) {
 }
 
 TEST(OperandReaders, OutOperandsTakeTheWrittenTypeUnlessReadOnly) {
-    TagVar out, constant(uint8_t{1}), text;
+    TagVar out, text;
+    TagNamedVar constant;
     constant.InitInt("", "CONST", 5, 1);
     Probe p(&out, &constant, &text);
     p.SetOutText(0, std::string_view("x\0y", 3));

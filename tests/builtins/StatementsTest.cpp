@@ -34,14 +34,14 @@ protected:
 
     test::LineFixture line;
     TagTelBasic unit{"a.kvs", "f", &line.main};
-    TagVar fn;
+    TagNamedVar fn;
     int calls = 0;
     size_t deepest = 0;
 };
 
 TEST_F(UserCall, ANameThatIsNotAFunctionFailsWithMinusOne) {
     CountingBody();
-    TagVar notFn;
+    TagNamedVar notFn;
     notFn.InitInt("x", "", 3, 0);
     TagCall call(&notFn, &line.main);
     EXPECT_EQ(call.Run(), -1);
@@ -63,7 +63,7 @@ TEST_F(UserCall, AWrongArgumentCountFailsWithMinusTwoWithoutRunning) {
 }
 
 TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
-    TagVar var, constant;
+    TagNamedVar var, constant;
     var.InitInt("v", "", 1, 0);
     constant.InitInt("", "CONST", 2, 1);
     TagTelBasic* u = &unit;

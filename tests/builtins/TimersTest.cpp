@@ -43,7 +43,8 @@ protected:
 };
 
 TEST_F(Timers, StartTimerRegistersWhenCompiledOncePerFunctionAndOnlyForFunctions) {
-    TagVar seconds, notFn;
+    TagVar seconds;
+    TagNamedVar notFn;
     seconds.SetFloat(0.5);
     notFn.InitInt("n", "", 1, 0);
     TagStartTimer a(tickVar, &seconds, &line.main);

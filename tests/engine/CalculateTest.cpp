@@ -157,7 +157,7 @@ TEST(TagCalculateStore, SubscriptedDestinationAndReadOnlyDestination) {
     TagVar copyDest = Int(3);
     TagCalculate(&copyDest, &sub, &copyDest, 0).Run();
     EXPECT_EQ(copyDest.Find(Str("k")).intVal, 3);
-    TagVar ro;
+    TagNamedVar ro;
     ro.InitInt("true", nullptr, 1, 1);
     TagCalculate(&ro, nullptr, &one, '+', &one).Run();
     EXPECT_EQ(ro.intVal, 1);

@@ -56,9 +56,9 @@ inline TagTelBasic* AddFunction(TagTelBasic& main, const std::string& name,
     for (const char* p : params)
         unit->AddParam(p);
     TagTelBasic* u = main.subList.Add(std::move(unit));
-    TagVar* fn = nullptr;
+    TagVar* fn = nullptr; // a symbol, so a TagNamedVar
     main.FindOrCreateVar(name.c_str(), &fn);
-    fn->InitFunc(name.c_str(), "", u, 1);
+    static_cast<TagNamedVar*>(fn)->InitFunc(name.c_str(), "", u, 1);
     return u;
 }
 

@@ -64,7 +64,7 @@ TEST_F(RunLoop, AScriptWithoutOperationsEndsAtOnceAndAProgramThatDidNotCompileDo
 
 TEST_F(RunLoop, TheFlowStartsAgainAtTheEndAndAQuitWithoutOnSysQuitEndsItAfterTheCurrentOperation) {
     int a = 0, b = 0;
-    TagVar x;
+    TagNamedVar x;
     x.InitInt("x", "", 0, 0);
     AppendDo(main, [&] { return ++a; });
     Append(main, std::make_unique<test::TagDo>([&] {
@@ -226,7 +226,8 @@ TEST_F(RunLoop, UnboundedRecursionStopsAtThirtyLevelsWithMinusOne) {
     });
     auto* again = Append(*f, std::make_unique<TagCall>(test::FuncVar(main, "f"), f));
     again->AddPara(n);
-    TagVar arg, result;
+    TagNamedVar arg;
+    TagVar result;
     arg.InitInt("a", "", 1, 0);
     auto* call = Append(main, std::make_unique<TagCall>(test::FuncVar(main, "f"), &main));
     call->AddPara(&arg);

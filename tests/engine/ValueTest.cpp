@@ -58,7 +58,7 @@ TEST(TagVarConvert, EmptyAndFunctionConvertTheirOwnFields) {
     EXPECT_EQ(e.GetInt(), 0);
     EXPECT_EQ(e.GetFloat(), 0.0);
     TagTelBasic unit("a.kvs", "Foo", nullptr);
-    TagVar f;
+    TagNamedVar f;
     f.InitFunc("f", nullptr, &unit, 0);
     EXPECT_EQ(f.ToString(), "function Foo");
     EXPECT_EQ(f.Len(), 4);
@@ -184,7 +184,7 @@ TEST(TagVarArith, DifferenceAndProductConvertNoStrings) {
 }
 
 TEST(TagVarReadOnly, EveryWriteIsDropped) {
-    TagVar c;
+    TagNamedVar c;
     c.InitInt("true", "逻辑真", 1, 1);
     EXPECT_EQ(c.SetInt(5), 0);
     EXPECT_EQ(c.SetFloat(2.5), 0.0);
@@ -196,7 +196,6 @@ TEST(TagVarReadOnly, EveryWriteIsDropped) {
     EXPECT_EQ(&c[Int(1)], &g_nullVar);
     EXPECT_EQ(c.type, TagVar::kInt);
     g_nullVar = Int(3);
-    g_nullVar.InitInt("x", nullptr, 3, 0);
     g_nullVar[Int(1)] = Int(2);
     EXPECT_EQ(g_nullVar.type, TagVar::kEmpty);
     EXPECT_EQ(g_nullVar.readOnly, 1);
@@ -210,9 +209,9 @@ TEST(TagVarLen, NonStringNonObjectValuesHaveLengthFour) {
 }
 
 TEST(TagVarAssign, KeepsNameNoteAndFlagOfTheTarget) {
-    TagVar t;
+    TagNamedVar t;
     t.InitInt("x", "note", 1, 0);
-    TagVar s;
+    TagNamedVar s;
     s.InitStr("y", "other", "hi", 0);
     t = s;
     EXPECT_EQ(t.Name(), "x");
