@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <new>
 
 #include "engine/NumText.h"
 
@@ -137,15 +138,25 @@ TagVar& TagMapItem::NewInt(int32_t k) {
     const bool noInts = count == 0 && (!hash || hash->ints.empty());
     if (noInts) base = k;
     if ((noInts || static_cast<uint32_t>(k) - static_cast<uint32_t>(base) == count) && count < 0x7FFFFFFFu) {
-        uint32_t q = count / kFirstSeg;
-        uint32_t s = q ? static_cast<uint32_t>(std::bit_width(q)) : 0;
-        if (s >= segs.size()) segs.push_back(new TagVar[s ? kFirstSeg << (s - 1) : kFirstSeg]);
+        if (count == cap) Grow();
         if (hash) hash->sorted = false;
         return Elem(count++);
     }
     TagHashPart& h = Hash();
     h.sorted = false;
     return h.ints.try_emplace(k).first->second;
+}
+
+// Segments are raw memory with their elements built in place, so that Clear can release and destroy each element
+// in one pass.
+void TagMapItem::Grow() {
+    const uint32_t n = SegSize(segs.size());
+    segs.reserve(segs.size() + 1);
+    auto* seg = static_cast<TagVar*>(::operator new (size_t{n} * sizeof(TagVar)));
+    for (uint32_t i = 0; i < n; ++i)
+        new (seg + i) TagVar();
+    segs.push_back(seg);
+    cap += n;
 }
 
 void TagMapItem::SpillFrom(uint32_t from) {
@@ -269,15 +280,31 @@ bool TagMapItem::At(size_t index, int32_t& kind, int32_t& ik, const std::string*
 }
 
 void TagMapItem::Clear(bool release) {
-    if (release)
-        Walk([](int, int32_t, const std::string*, double, TagVar& v) {
-            if (v.type == TagVar::kObject) v = TagVar();
-            return true;
-        });
-    for (TagVar* s : segs)
-        delete[] s;
+    // Releasing an element's object only queues that object's deletion (see TagMapObject::Kill), so nothing
+    // comes back to this object while its elements go.
+    uint32_t off = 0;
+    for (size_t s = 0; s < segs.size(); ++s) {
+        TagVar* seg = segs[s];
+        const uint32_t n = SegSize(s);
+        for (uint32_t i = 0; i < n; ++i, ++off) {
+            if (release && off < count && seg[i].type == TagVar::kObject) seg[i] = TagVar();
+            seg[i].~TagVar();
+        }
+        ::operator delete(seg);
+    }
     segs.clear();
     count = 0;
+    cap = 0;
+    if (hash && release) {
+        auto drop = [](auto& map) {
+            for (auto& e : map)
+                if (e.second.type == TagVar::kObject) e.second = TagVar();
+        };
+        drop(hash->ints);
+        drop(hash->strs);
+        drop(hash->dbls);
+        drop(hash->objs);
+    }
     hash.reset();
 }
 

@@ -35,9 +35,12 @@ struct TagHashPart;
 
 // One object.
 struct TagMapItem {
-    // Elements of the array part: segment 0 holds 16, segment s the next 16 << (s - 1), so growing never moves
-    // an element and an element's address stays valid until it is removed.
+    // Elements of the array part: segment 0 holds 16, segment s the next 16 << (s - 1) up to 4,096 elements in
+    // all, and every further segment 4,096 more, so growing never moves an element (its address stays valid until
+    // it is removed), a small array stays small and a large one leaves at most one segment's slack.
     static constexpr uint32_t kFirstSeg = 16;
+    static constexpr uint32_t kPage = 4096;
+    static constexpr uint32_t kSmallSegs = 9; // 16 + 16 + 32 + ... + 2048 = kPage
 
     TagMapItem();
     ~TagMapItem();
@@ -53,7 +56,12 @@ struct TagMapItem {
     // The element of a key, created empty when missing.
     TagVar& Item(const TagVar& key) {
         if (key.type != TagVar::kString && key.type != TagVar::kDouble && key.type != TagVar::kObject) {
-            if (TagVar* e = FindInt(key.intVal)) return *e;
+            uint32_t off = static_cast<uint32_t>(key.intVal) - static_cast<uint32_t>(base);
+            if (off < count) return Elem(off);
+            // The next key of a plain array, with room left in its last segment.
+            if (off == count && count < cap && !hash) return Elem(count++);
+            if (hash)
+                if (TagVar* e = FindHashInt(key.intVal)) return *e;
             return NewInt(key.intVal);
         }
         return ItemOther(key);
@@ -82,16 +90,21 @@ struct TagMapItem {
     int32_t id = 0;
     int32_t base = 0;   // the first integer key of the array part
     uint32_t count = 0; // its elements: keys base .. base + count - 1, all present
+    uint32_t cap = 0;   // the elements the segments hold
     std::vector<TagVar*> segs;
     std::unique_ptr<TagHashPart> hash;
 
 private:
     TagVar& Elem(uint32_t off) {
+        if (off >= kPage) return segs[kSmallSegs - 1 + off / kPage][off % kPage];
         uint32_t q = off / kFirstSeg;
         uint32_t s = q ? static_cast<uint32_t>(std::bit_width(q)) : 0;
         uint32_t start = s ? kFirstSeg << (s - 1) : 0;
         return segs[s][off - start];
     }
+    static uint32_t SegSize(size_t s) { return s == 0 ? kFirstSeg : s < kSmallSegs ? kFirstSeg << (s - 1) : kPage; }
+    // One more segment at the end of the array part.
+    void Grow();
     TagVar* FindHashInt(int32_t k);
     TagVar* FindOther(const TagVar& key);
     TagVar& ItemOther(const TagVar& key);

@@ -102,9 +102,9 @@ TagVar::TagVar(TagVar&& src) noexcept
     src.intVal = 0;
 }
 
-TagVar::~TagVar() {
+void TagVar::Destroy() {
     if (type == kObject) TagMapObject::Unpin(obj_);
-    if (text_) std::free(text_);
+    std::free(text_);
 }
 
 TagNamedVar::TagNamedVar(const TagNamedVar& src) : TagVar(src) {

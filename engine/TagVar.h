@@ -35,7 +35,9 @@ public:
     explicit TagVar(uint8_t ro) : readOnly(ro), dbl_(0) {}
     TagVar(const TagVar& src);
     TagVar(TagVar&& src) noexcept;
-    ~TagVar();
+    ~TagVar() {
+        if (type == kObject || text_) Destroy();
+    }
 
     // Whole-value assignment: keeps name, note and read-only flag of the target, counts object references.
     TagVar& operator=(const TagVar& src) {
@@ -176,6 +178,8 @@ private:
     friend size_t StrBytes(const TagVar& v);
     // Back to a fresh empty value with no name (an element slot that is free again).
     void Reset();
+    // What the destructor lets go of: the pin of an object value and the text.
+    void Destroy();
     void SetIntAssigned(int32_t v);
     int32_t TextInt() const;
     int32_t DoubleInt() const;
