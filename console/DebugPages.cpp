@@ -116,6 +116,7 @@ bool TagCtrlPages::Open(int32_t line) {
             page->s.serial = page->snap.serial;
         }
         page->s.paused = prog->IsPaused();
+        prog->SetWatched(1); // the page follows every statement
     }
     {
         std::lock_guard<std::mutex> g(m_);
@@ -132,6 +133,7 @@ void TagCtrlPages::Destroy(std::unique_ptr<Page> p) {
     WithProgram(p->s.line, p->prog, [](TagTelBasic& prog) {
         prog.ClearAllBreaks();
         prog.SetPause(0);
+        prog.SetWatched(0);
     });
 }
 

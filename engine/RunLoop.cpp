@@ -2,16 +2,18 @@
 // debugger's pause, the script timers and the jumps to the hang-up and system-quit handlers between them.
 //
 // Outside the debugger, statements that never wait nor call (calculations, braces, branches, loops) run in
-// stretches: the flags, the timers and the console's view of the current statement are looked at before the
-// next statement of another kind and at every jump back, so a loop of such statements still answers a quit
-// or a hang-up at its next round. A stretch of plain calculations runs from a plan made on its first run (the
-// steps of all its statements in a row), and a for or while loop whose body is such a stretch runs round after
-// round in one place, looking only at the attention word and the timers between rounds.
+// stretches: the flags and the timers are looked at before the next statement of another kind and at every jump
+// back, so a loop of such statements still answers a quit or a hang-up at its next round. A stretch of plain
+// calculations runs from a plan made on its first run (the steps of all its statements in a row), and a for or
+// while loop whose body is such a stretch runs round after round in one place, looking only at the attention
+// word and the timers between rounds. The console hears only of the statements that may wait, unless a debugger
+// page shows the program.
 //
 // Between two statements the loop reads one word, the line's attention (TagCallState::attention): whoever sets a
 // quit, reload, stop, end of run, pause or step, or changes the call state, raises it, and only then does the loop
-// look at the flags themselves. Unless the debugger holds the line (a pause, breakpoints), the flow passes over
-// braces and labels without running them or reporting them to the console; it resets _retVal as they would have.
+// look at the flags themselves. Unless the debugger holds the line (a pause, breakpoints, a page), the flow passes
+// over braces and labels without running them or reporting them to the console; it resets _retVal as they would
+// have.
 #include <random>
 #include <vector>
 
@@ -57,9 +59,16 @@ void LogNoCall() {
     WriteRunLog("pKvCall==NULL");
 }
 
-// The debugger holds the flow op by op: braces and labels run, and a breakpoint may sit on any of them.
+// The debugger holds the flow op by op: braces and labels run, a breakpoint may sit on any of them, and a page
+// that shows the program hears of each.
 bool Watched(const TagTelBasic& unit, const TagTelBasic& main) {
-    return main.IsPaused() || unit.breakCount.load() > 0 || main.breakCount.load() > 0;
+    return main.IsPaused() || main.IsWatched() || unit.breakCount.load() > 0 || main.breakCount.load() > 0;
+}
+
+// Outside the debugger the console hears only of statements that may wait (a builtin), so that a line's current
+// statement stays in view while it waits, and nothing else costs it a call.
+inline bool Reported(const TagOper& op, bool exact) {
+    return exact || (!op.pure && !op.userCall && op.kind != 'r');
 }
 
 // Runs op's argument expressions and op, and stores the result by the operation's kind.
@@ -364,7 +373,8 @@ int32_t TagTelBasic::Run() {
             break;
         }
         curOpIndex.store(cur->index, std::memory_order_relaxed);
-        if (hooks.debugLineHook) hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
+        if (hooks.debugLineHook && Reported(*cur, exact))
+            hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
         if (!exact && cur->pure && !cur->IsBreak()) {
             cur = RunPure(cur, prevOp, ret, result, *pKvCall, *root);
             FireDueTimers(*root);
@@ -464,7 +474,7 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     int32_t result = 0;
     while (!unit->stop && cur) {
         unit->curOpIndex.store(cur->index, std::memory_order_relaxed);
-        if (hooks.debugFuncHook)
+        if (hooks.debugFuncHook && Reported(*cur, exact))
             hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
                                 IsUserCall(cur), IsUserCall(prevOp));
         if (!exact && cur->pure && !cur->IsBreak()) {

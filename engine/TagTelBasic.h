@@ -257,6 +257,12 @@ public:
         stepRequest = 1;
         Notify();
     }
+    // A debugger page shows the program: the console then hears of every statement, as under a pause.
+    void SetWatched(uint8_t on) {
+        debugWatch = on;
+        Notify();
+    }
+    bool IsWatched() const { return debugWatch != 0; }
     void WaitDebugStep();
     void SetOpBreak(int32_t index, uint8_t on);
     uint8_t GetOpBreak(int32_t index) const;
@@ -299,6 +305,7 @@ public:
     uint8_t transformed = 0; // the script was stored transformed
     SharedFlag pause;
     SharedFlag stepRequest;
+    SharedFlag debugWatch;
     SharedFlag sysQuit;
     SharedFlag reloadRequested;
     SharedFlag reloadAllowed;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/LineRandom.h"
+#include "engine/TagCalculate.h"
 #include "engine/TagMapObject.h"
 #include "platform/Clock.h"
 #include "tests/engine/HandProgram.h"
@@ -212,6 +213,30 @@ TEST_F(RunLoop, InsideAFunctionAHangUpOrAQuitReturnsToTheMainFlowFirst) {
     EXPECT_EQ(trace, (std::vector<std::string>{"f", "hang-up handler", "f", "quit handler"}));
     EXPECT_EQ(line.call.callState.load(), kCallClosed);
     EXPECT_TRUE(main.callStack.empty());
+}
+
+// The console hears of the statements that may wait, and of every statement while a debugger page shows the program.
+TEST_F(RunLoop, TheConsoleHearsOfWaitingStatementsAndOfAllWhileAPageWatches) {
+    static std::vector<int32_t> heard;
+    heard.clear();
+    TheEngineHooks().debugLineHook = [](TagTelBasic*, int32_t index, const char*, int32_t) { heard.push_back(index); };
+    TagNamedVar x, one;
+    x.InitInt("x", "", 0, 0);
+    one.InitInt("", "", 1, 1);
+    Append(main, std::make_unique<TagCalculate>(&x, nullptr, &x, '+', &one));
+    int rounds = 0;
+    AppendDo(main, [&] {
+        if (++rounds == 2) main.SetQuit(1);
+        return 0;
+    });
+    main.Run();
+    EXPECT_EQ(heard, (std::vector<int32_t>{1, 1}));
+    heard.clear();
+    rounds = 0;
+    main.SetWatched(1);
+    main.Run();
+    EXPECT_EQ(heard, (std::vector<int32_t>{0, 1, 0, 1}));
+    EXPECT_EQ(x.GetInt(), 4);
 }
 
 TEST_F(RunLoop, UnboundedRecursionStopsAtThirtyLevelsWithMinusOne) {
