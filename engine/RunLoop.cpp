@@ -86,7 +86,7 @@ inline TagOper* NextOp(TagOper* op, TagVar& retVal, bool exact) {
     if (exact || !n || !n->noOp) return n;
     bool passed = false;
     while (n && n->noOp && !n->IsBreak() && !n->target.var && n->args.empty()) {
-        n = n->Next();
+        n = n->plainNext ? n->next : n->Next();
         passed = true;
     }
     if (passed) retVal.SetIntReleasing(0);
@@ -123,14 +123,111 @@ inline bool Due(const TagCallState& call, const TagTelBasic& root) {
 
 } // namespace
 
+// A calculation step as a plan runs it: the integer rule of its operator chosen once, the step's own Exec for
+// every other case (other types, an element destination, an operator without an integer rule).
+struct PlanStep {
+    void (*run)(const PlanStep&);
+    const TagVar* left;
+    const TagVar* right;
+    TagVar* dest;
+    const CalcStep* step;
+};
+
+namespace {
+
+template <char Op> void IntRule(const PlanStep& p) {
+    if (p.left->type == TagVar::kInt && p.right->type == TagVar::kInt) {
+        int32_t v;
+        if (CalcStep::IntOp(Op, p.left->intVal, p.right->intVal, v) > 0) p.dest->SetIntReleasing(v);
+        return; // a zero divisor leaves the destination as it was
+    }
+    p.step->Exec();
+}
+
+void AnyRule(const PlanStep& p) {
+    p.step->Exec();
+}
+
+PlanStep ToPlanStep(const CalcStep& s) {
+    PlanStep p{AnyRule, s.left, s.right, s.dest, &s};
+    if (!s.left || !s.right || !s.dest || s.destSub) return p;
+    switch (s.op) {
+    case '+':
+        p.run = IntRule<'+'>;
+        break;
+    case '-':
+        p.run = IntRule<'-'>;
+        break;
+    case '*':
+        p.run = IntRule<'*'>;
+        break;
+    case '/':
+        p.run = IntRule<'/'>;
+        break;
+    case '%':
+        p.run = IntRule<'%'>;
+        break;
+    case '=':
+        p.run = IntRule<'='>;
+        break;
+    case '#':
+        p.run = IntRule<'#'>;
+        break;
+    case '>':
+        p.run = IntRule<'>'>;
+        break;
+    case '<':
+        p.run = IntRule<'<'>;
+        break;
+    case 'g':
+        p.run = IntRule<'g'>;
+        break;
+    case 'l':
+        p.run = IntRule<'l'>;
+        break;
+    case 'a':
+        p.run = IntRule<'a'>;
+        break;
+    case 'o':
+        p.run = IntRule<'o'>;
+        break;
+    case '&':
+        p.run = IntRule<'&'>;
+        break;
+    case '|':
+        p.run = IntRule<'|'>;
+        break;
+    case '^':
+        p.run = IntRule<'^'>;
+        break;
+    case 'L':
+        p.run = IntRule<'L'>;
+        break;
+    case 'R':
+        p.run = IntRule<'R'>;
+        break;
+    default:
+        break;
+    }
+    return p;
+}
+
+inline void RunSteps(const std::vector<PlanStep>& steps) {
+    for (const PlanStep& p : steps)
+        p.run(p);
+}
+
+} // namespace
+
 // A stretch of plain calculations from one statement on, or a loop whose body is one.
 struct OpPlan {
     enum Kind : uint8_t { kStretch, kLoop, kIf };
     Kind kind = kStretch;
-    std::vector<const CalcStep*> steps;
-    int32_t retValue = 0;    // _retVal after the stretch: its last statement's result, 0 when braces followed
-    TagOper* last = nullptr; // the stretch's last statement
-    TagOper* exit = nullptr; // where the flow goes on after the stretch
+    std::vector<PlanStep> steps; // of a stretch, of a loop's body, or of an if's condition
+    std::vector<PlanStep> tail;  // a loop's step and condition
+    int32_t retValue = 0;        // _retVal after the stretch: its last statement's result, 0 when braces followed
+    TagOper* last = nullptr;     // the stretch's last statement
+    TagOper* exit = nullptr;     // where the flow goes on after the stretch
     TagForWhile* loop = nullptr;
     TagIf* branch = nullptr;
 };
@@ -149,11 +246,11 @@ bool Touches(const CalcStep& s, const TagVar* v) {
 
 // Appends the steps of a plain calculation statement (no arguments, no target, _retVal neither read nor
 // written, since a plan sets it once at the end); false for any other statement. r is its result.
-bool AppendSteps(TagOper* op, const TagVar* ret, std::vector<const CalcStep*>& out, int32_t& r) {
+bool AppendSteps(TagOper* op, const TagVar* ret, std::vector<PlanStep>& out, int32_t& r) {
     if (!op || op->noOp || !op->args.empty() || op->target.var) return false;
     if (auto* c = dynamic_cast<TagCalculate*>(op)) {
         if (Touches(*c, ret)) return false;
-        out.push_back(c);
+        out.push_back(ToPlanStep(*c));
         r = 0;
         return true;
     }
@@ -161,7 +258,7 @@ bool AppendSteps(TagOper* op, const TagVar* ret, std::vector<const CalcStep*>& o
         for (const CalcStep& s : e->steps)
             if (Touches(s, ret)) return false;
         for (const CalcStep& s : e->steps)
-            out.push_back(&s);
+            out.push_back(ToPlanStep(s));
         r = e->stepCount;
         return true;
     }
@@ -169,7 +266,7 @@ bool AppendSteps(TagOper* op, const TagVar* ret, std::vector<const CalcStep*>& o
 }
 
 bool PlainCalc(TagOper* op, const TagVar* ret) {
-    std::vector<const CalcStep*> scratch;
+    std::vector<PlanStep> scratch;
     int32_t r = 0;
     return AppendSteps(op, ret, scratch, r);
 }
@@ -178,7 +275,7 @@ bool PlainCalc(TagOper* op, const TagVar* ret) {
 TagOper* PassBraces(TagOper* n, bool& passed) {
     passed = false;
     while (n && n->noOp && !n->IsBreak() && !n->target.var && n->args.empty()) {
-        n = n->Next();
+        n = n->plainNext ? n->next : n->Next();
         passed = true;
     }
     return n;
@@ -210,6 +307,9 @@ std::unique_ptr<OpPlan, OpPlanDelete> MakeLoop(TagForWhile* loop, const TagVar* 
     std::unique_ptr<OpPlan, OpPlanDelete> plan(new OpPlan);
     plan->kind = OpPlan::kLoop;
     plan->loop = loop;
+    if (loop->step) plan->tail.push_back(ToPlanStep(*loop->step));
+    for (const CalcStep& s : loop->cond->steps)
+        plan->tail.push_back(ToPlanStep(s));
     TagOper* op = loop->body;
     while (op != loop) {
         if (!op || plan->steps.size() >= kMaxPlanSteps) return nullptr;
@@ -241,6 +341,8 @@ OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
                 op->plan.reset(new OpPlan);
                 op->plan->kind = OpPlan::kIf;
                 op->plan->branch = branch;
+                for (const CalcStep& s : branch->cond->steps)
+                    op->plan->steps.push_back(ToPlanStep(s));
             }
         } else if (PlainCalc(op, ret))
             op->plan = MakeStretch(op, ret);
@@ -259,17 +361,10 @@ TagOper* RunLoopPlan(const OpPlan& plan, TagOper*& prevOp, TagVar& ret, int32_t&
     ret.SetIntReleasing(result);
     prevOp = loop;
     if (!loop->CondTrue()) return loop->Next();
-    TagExpre& cond = *loop->cond;
-    const TagCalculate* step = loop->step.get();
-    const CalcStep* const* begin = plan.steps.data();
-    const CalcStep* const* end = begin + plan.steps.size();
     do {
-        for (const CalcStep* const* s = begin; s != end; ++s)
-            (*s)->Exec();
+        RunSteps(plan.steps);
         // The body's end brings the flow back to the loop, which runs its step and its condition.
-        if (step) step->Exec();
-        for (const CalcStep& c : cond.steps)
-            c.Exec();
+        RunSteps(plan.tail);
     } while (loop->CondTrue() && !Due(call, root));
     return loop->Next();
 }
@@ -295,17 +390,18 @@ TagOper* RunPure(TagOper* cur, TagOper*& prevOp, TagVar& ret, int32_t& result, c
         }
         if (plan && plan->kind == OpPlan::kIf) {
             TagIf* branch = plan->branch;
-            for (const CalcStep& c : branch->cond->steps)
-                c.Exec();
+            RunSteps(plan->steps);
             result = 0;
             ret.SetIntReleasing(0);
             prevOp = branch;
-            next = branch->Next();
+            if (branch->elseIfs.empty())
+                next = branch->CondTrue() ? branch->thenOp : branch->elseOp ? branch->elseOp : branch->next;
+            else
+                next = branch->Next();
             bool passed;
             next = PassBraces(next, passed);
         } else if (plan && ret.type != TagVar::kObject) {
-            for (const CalcStep* s : plan->steps)
-                s->Exec();
+            RunSteps(plan->steps);
             result = plan->retValue;
             ret.SetIntReleasing(result);
             prevOp = plan->last;
@@ -455,7 +551,6 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     if (!cur) unit->stop = 1;
     if (unit->lineNo != main->lineNo) unit->lineNo = main->lineNo;
     unit->stopped = 0;
-    unit->curOpIndex.store(0, std::memory_order_relaxed);
     unit->sysQuit = 0;
     EngineHooks& hooks = TheEngineHooks();
     TagTelBasic* root = unit->GetRoot();

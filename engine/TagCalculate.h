@@ -39,7 +39,6 @@ struct CalcStep {
         ExecGeneral();
     }
 
-private:
     // The rule of two integer operands: 1 with the result, 0 for a result left unchanged (a zero divisor), -1 for
     // an operator without an integer rule.
     static int IntOp(char op, int32_t a, int32_t b, int32_t& v) {
@@ -104,6 +103,8 @@ private:
             return -1;
         }
     }
+
+private:
     // The destination: the variable, or its element at the subscript (created, and the variable turned into an
     // object, when needed). Taken only after the result is computed, since taking it may change dest.
     TagVar& Slot() const { return destSub ? SubSlot() : *dest; }

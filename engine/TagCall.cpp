@@ -46,34 +46,34 @@ int32_t TagCall::AddPara(TagVar* arg) {
     return 0;
 }
 
-int32_t TagCall::Run() {
-    TagVar* callerRet = caller ? caller->RetVal() : nullptr;
-    auto fail = [&](int32_t code) {
-        if (callerRet) AssignInt(*callerRet, code);
-        return code;
-    };
-    TagTelBasic* unit = funcVar ? funcVar->FuncUnit() : nullptr;
+int32_t TagCall::Fail(TagTelBasic* unit, size_t depth) {
+    const char* file = caller ? caller->scriptFile.c_str() : "";
+    int32_t code = -1;
     if (!unit) {
         LogAlways("Var : '%s' is not function-type : [LINE=%d:%s]", funcVar ? funcVar->Name().data() : "", lineNo,
                   text.c_str());
-        return fail(-1);
-    }
-    const char* file = caller ? caller->scriptFile.c_str() : "";
-    if (unit->paramCount != paramCount) {
+    } else if (unit->paramCount != paramCount) {
         LogAlways("function calling err: '%s()' must '%d' paras, real paras only: %d. [FILE=%s:LINE=%d:%s]",
                   unit->unitName.c_str(), unit->paramCount, paramCount, file, lineNo, text.c_str());
-        return fail(-2);
-    }
-    TagTelBasic* root = RootOf(caller ? caller : unit);
-    std::vector<TagTelBasic*>& stack = root->callStack;
-    const size_t depth = stack.size();
-    if (depth >= kMaxDepth) {
+        code = -2;
+    } else {
         LogAlways("function calling err: '%s()' nested deeper than %d calls. [FILE=%s:LINE=%d:%s]",
-                  unit->unitName.c_str(), static_cast<int>(kMaxDepth), file, lineNo, text.c_str());
-        return fail(-1);
+                  unit->unitName.c_str(), static_cast<int>(depth), file, lineNo, text.c_str());
     }
-    for (int32_t i = 0; i < paramCount; ++i)
-        unit->ParamValue(i) = params[static_cast<size_t>(i)] ? *params[static_cast<size_t>(i)] : g_nullVar;
+    if (TagVar* callerRet = caller ? caller->RetVal() : nullptr) AssignInt(*callerRet, code);
+    return code;
+}
+
+int32_t TagCall::Run() {
+    TagTelBasic* unit = funcVar ? funcVar->FuncUnit() : nullptr;
+    if (!unit || unit->paramCount != paramCount) return Fail(unit, kMaxDepth);
+    std::vector<TagTelBasic*>& stack = RootOf(caller ? caller : unit)->callStack;
+    const size_t depth = stack.size();
+    if (depth >= kMaxDepth) return Fail(unit, kMaxDepth);
+    for (int32_t i = 0; i < paramCount; ++i) {
+        TagVar* arg = params[static_cast<size_t>(i)];
+        unit->ParamValue(i) = arg ? *arg : g_nullVar;
+    }
 
     TagTelBasic* main = unit->ParentOrSelf();
     TagTelBasic* outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
@@ -82,15 +82,18 @@ int32_t TagCall::Run() {
     TagTelBasic::RunFunction(unit, caller);
     unit->caller = outerCaller;
     main->runningUnit.store(caller ? caller : main, std::memory_order_relaxed);
-    if (stack.size() > depth) stack.resize(depth);
+    while (stack.size() > depth)
+        stack.pop_back();
 
     for (int32_t i = 0; i < paramCount; ++i) {
         TagVar* arg = params[static_cast<size_t>(i)];
-        if (arg && !arg->readOnly) *arg = unit->ParamValue(i);
-        if (unit->ParamValue(i).type == TagVar::kObject) AssignInt(unit->ParamValue(i), 0);
+        TagVar& value = unit->ParamValue(i);
+        if (arg && !arg->readOnly) *arg = value;
+        if (value.type == TagVar::kObject) AssignInt(value, 0);
     }
     // The value is handed over before the unit lets go of an object it returned.
     TagVar* ret = unit->RetVal();
+    TagVar* callerRet = caller ? caller->RetVal() : nullptr;
     int32_t r = ret ? ret->intVal : 0;
     if (callerRet && ret && callerRet != ret) {
         *callerRet = *ret;

@@ -26,6 +26,11 @@ public:
     TagTelBasic* caller;
     std::array<TagVar*, kMaxParams> params{};
     int32_t paramCount = 0;
+
+private:
+    // Logs why the call cannot be made (no function, a wrong argument count, too deep) and sets the caller's
+    // _retVal to the result, -1 or -2.
+    [[gnu::cold]] int32_t Fail(TagTelBasic* unit, size_t depth);
 };
 
 // return(value) (kind 'r'): the unit's _retVal becomes the value, and the running body ends.
