@@ -567,7 +567,9 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     TagOper* prevOp = nullptr;
     if (!main->pKvCall) cur = nullptr;
     int32_t result = 0;
-    while (!unit->stop && cur) {
+    // The stop flag raises the attention word when it is set, so it is read only when that is raised.
+    if (unit->stop) cur = nullptr;
+    while (cur) {
         unit->curOpIndex.store(cur->index, std::memory_order_relaxed);
         if (hooks.debugFuncHook && Reported(*cur, exact))
             hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
@@ -598,6 +600,7 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
 
         took = true;
         call->RunHanded();
+        if (unit->stop) break;
         exact = Watched(*unit, *main);
         // The main flow decides what happens on a quit or a hang-up: the body returns to it first.
         if (QuitOrReloadPending(*main) && main->handlerState != 7) break;
