@@ -225,7 +225,8 @@ struct OpPlan {
     Kind kind = kStretch;
     std::vector<PlanStep> steps; // of a stretch, of a loop's body, or of an if's condition
     std::vector<PlanStep> tail;  // a loop's step and condition
-    int32_t retValue = 0;        // _retVal after the stretch: its last statement's result, 0 when braces followed
+    int32_t lastResult = 0;      // the result of the stretch's last statement
+    int32_t retValue = 0;        // _retVal after the stretch: lastResult, or 0 when braces followed
     TagOper* last = nullptr;     // the stretch's last statement
     TagOper* exit = nullptr;     // where the flow goes on after the stretch
     TagForWhile* loop = nullptr;
@@ -289,6 +290,7 @@ std::unique_ptr<OpPlan, OpPlanDelete> MakeStretch(TagOper* first, const TagVar* 
         plan->last = op;
         bool passed = false;
         TagOper* n = PassBraces(op->next, passed);
+        plan->lastResult = r;
         plan->retValue = passed ? 0 : r;
         plan->exit = n;
         // A jump back, or a statement of another kind, ends the stretch.
@@ -402,8 +404,8 @@ TagOper* RunPure(TagOper* cur, TagOper*& prevOp, TagVar& ret, int32_t& result, c
             next = PassBraces(next, passed);
         } else if (plan && ret.type != TagVar::kObject) {
             RunSteps(plan->steps);
-            result = plan->retValue;
-            ret.SetIntReleasing(result);
+            result = plan->lastResult;
+            ret.SetIntReleasing(plan->retValue);
             prevOp = plan->last;
             next = plan->exit;
         } else {

@@ -11,6 +11,8 @@
 
 #include "engine/LineRandom.h"
 #include "engine/TagCalculate.h"
+#include "engine/TagExpre.h"
+#include "engine/TagFlow.h"
 #include "engine/TagMapObject.h"
 #include "platform/Clock.h"
 #include "tests/engine/HandProgram.h"
@@ -133,6 +135,25 @@ TEST_F(RunLoop, AReloadWhoseOnSysQuitRunsOffTheEndLeavesTheLoop) {
     EXPECT_EQ(handler, 1);
     EXPECT_EQ(guard, 1);
     EXPECT_TRUE(line.call.stopFlag.load()); // the pending reload ends waiting operations
+}
+
+// Run returns the result of the last statement that ran: braces the flow passes over after a calculation do not
+// count, also when the calculations ran in one stretch (a reload pending at the start ends the flow after it).
+TEST_F(RunLoop, RunReturnsTheLastStatementsResultPastTheBracesAfterIt) {
+    TagNamedVar a, b, t, x;
+    a.InitInt("a", "", 6, 0);
+    b.InitInt("b", "", 7, 0);
+    std::vector<TagCalculate> steps{TagCalculate(&t, nullptr, &a, '*', &b), TagCalculate(&x, nullptr, &t, '+', &a)};
+    Append(main, std::make_unique<TagExpre>(steps));
+    Append(main, std::make_unique<TagNull>());
+    int after = 0;
+    AppendDo(main, [&] { return ++after; });
+    main.SetReloadAllowed(1);
+    main.SetReload(1);
+    EXPECT_EQ(main.Run(), 2); // the expression's two steps
+    EXPECT_EQ(x.GetInt(), 48);
+    EXPECT_EQ(after, 0);
+    EXPECT_EQ(main.RetVal()->GetInt(), 0); // the brace reset it
 }
 
 TEST_F(RunLoop, AReloadWaitsWhileTheLineIsInACall) {
