@@ -148,9 +148,18 @@ void AnyRule(const PlanStep& p) {
     p.step->Exec();
 }
 
+// "x = y": the whole value.
+void CopyRule(const PlanStep& p) {
+    *p.dest = *p.left;
+}
+
 PlanStep ToPlanStep(const CalcStep& s) {
     PlanStep p{AnyRule, s.left, s.right, s.dest, &s};
-    if (!s.left || !s.right || !s.dest || s.destSub) return p;
+    if (!s.left || !s.dest || s.destSub) return p;
+    if (!s.right) {
+        if (s.op == 0) p.run = CopyRule;
+        return p;
+    }
     switch (s.op) {
     case '+':
         p.run = IntRule<'+'>;
