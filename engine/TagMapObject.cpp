@@ -92,7 +92,13 @@ TagHashPart& TagMapItem::Hash() {
 }
 
 size_t TagMapItem::Size() const {
-    return count + (hash ? hash->Size() : 0);
+    return count + downCount + (hash ? hash->Size() : 0);
+}
+
+TagVar* TagMapItem::FindLowInt(int32_t k) {
+    uint32_t down = static_cast<uint32_t>(base) - 1u - static_cast<uint32_t>(k);
+    if (down < downCount) return &ElemIn(downSegs, down);
+    return hash ? FindHashInt(k) : nullptr;
 }
 
 TagVar* TagMapItem::FindHashInt(int32_t k) {
@@ -132,15 +138,23 @@ TagVar& TagMapItem::ItemOther(const TagVar& key) {
     }
 }
 
-// A key that extends the run of the array part (or starts it, in an object without integer keys) goes there;
-// any other into the hash part.
+// A key that extends a run of the array part (or starts it, in an object without integer keys) goes there; any
+// other into the hash part. The caller found no element for k.
 TagVar& TagMapItem::NewInt(int32_t k) {
-    const bool noInts = count == 0 && (!hash || hash->ints.empty());
+    const bool noInts = count == 0 && downCount == 0 && (!hash || hash->ints.empty());
     if (noInts) base = k;
-    if ((noInts || static_cast<uint32_t>(k) - static_cast<uint32_t>(base) == count) && count < 0x7FFFFFFFu) {
-        if (count == cap) Grow();
-        if (hash) hash->sorted = false;
-        return Elem(count++);
+    const int64_t d = int64_t{k} - base;
+    if (count + downCount < 0x7FFFFFFFu) {
+        if (d == count) {
+            if (count == cap) Grow(segs, cap);
+            if (hash) hash->sorted = false;
+            return Elem(count++);
+        }
+        if (d == -1 - int64_t{downCount}) {
+            if (downCount == downCap) Grow(downSegs, downCap);
+            if (hash) hash->sorted = false;
+            return ElemIn(downSegs, downCount++);
+        }
     }
     TagHashPart& h = Hash();
     h.sorted = false;
@@ -149,7 +163,7 @@ TagVar& TagMapItem::NewInt(int32_t k) {
 
 // Segments are raw memory with their elements built in place, so that Clear can release and destroy each element
 // in one pass.
-void TagMapItem::Grow() {
+void TagMapItem::Grow(std::vector<TagVar*>& segs, uint32_t& cap) {
     const uint32_t n = SegSize(segs.size());
     segs.reserve(segs.size() + 1);
     auto* seg = static_cast<TagVar*>(::operator new (size_t{n} * sizeof(TagVar)));
@@ -169,6 +183,16 @@ void TagMapItem::SpillFrom(uint32_t from) {
     count = from;
 }
 
+void TagMapItem::SpillDownFrom(uint32_t from) {
+    for (uint32_t down = from; down < downCount; ++down) {
+        TagVar& e = ElemIn(downSegs, down);
+        Hash().ints.try_emplace(static_cast<int32_t>(static_cast<uint32_t>(base) - 1u - down), std::move(e));
+        e.Reset();
+    }
+    if (hash) hash->sorted = false;
+    downCount = from;
+}
+
 int32_t TagMapItem::Remove(const TagVar& key) {
     // The element leaves the object before its value is released: the release may come back to this object.
     if (key.type != TagVar::kString && key.type != TagVar::kDouble && key.type != TagVar::kObject) {
@@ -179,6 +203,16 @@ int32_t TagMapItem::Remove(const TagVar& key) {
             TagVar gone(std::move(e));
             e.Reset();
             --count;
+            gone = TagVar();
+            return 1;
+        }
+        uint32_t down = static_cast<uint32_t>(base) - 1u - static_cast<uint32_t>(key.intVal);
+        if (down < downCount) {
+            if (down + 1 < downCount) SpillDownFrom(down + 1);
+            TagVar& e = ElemIn(downSegs, down);
+            TagVar gone(std::move(e));
+            e.Reset();
+            --downCount;
             gone = TagVar();
             return 1;
         }
@@ -209,7 +243,7 @@ int32_t TagMapItem::Remove(const TagVar& key) {
 template <class F> void TagMapItem::Walk(F&& f) {
     const std::string* none = nullptr;
     if (hash) hash->Sort();
-    // Integer keys of the hash part lie below or above the array part's run.
+    // Integer keys of the hash part lie below or above the array part's runs.
     size_t low = 0;
     if (hash)
         while (low < hash->intOrder.size() && hash->intOrder[low]->first < base)
@@ -217,6 +251,9 @@ template <class F> void TagMapItem::Walk(F&& f) {
     if (hash)
         for (size_t i = 0; i < low; ++i)
             if (!f(2, hash->intOrder[i]->first, none, 0.0, hash->intOrder[i]->second)) return;
+    for (uint32_t down = downCount; down-- > 0;)
+        if (!f(2, static_cast<int32_t>(static_cast<uint32_t>(base) - 1u - down), none, 0.0, ElemIn(downSegs, down)))
+            return;
     for (uint32_t off = 0; off < count; ++off)
         if (!f(2, static_cast<int32_t>(static_cast<uint32_t>(base) + off), none, 0.0, Elem(off))) return;
     if (!hash) return;
@@ -247,6 +284,13 @@ bool TagMapItem::At(size_t index, int32_t& kind, int32_t& ik, const std::string*
         return true;
     }
     index -= low;
+    if (index < downCount) {
+        const uint32_t down = downCount - 1 - static_cast<uint32_t>(index);
+        ik = static_cast<int32_t>(static_cast<uint32_t>(base) - 1u - down);
+        value = &ElemIn(downSegs, down);
+        return true;
+    }
+    index -= downCount;
     if (index < count) {
         ik = static_cast<int32_t>(static_cast<uint32_t>(base) + static_cast<uint32_t>(index));
         value = &Elem(static_cast<uint32_t>(index));
@@ -279,22 +323,26 @@ bool TagMapItem::At(size_t index, int32_t& kind, int32_t& ik, const std::string*
     return true;
 }
 
-void TagMapItem::Clear(bool release) {
-    // Releasing an element's object only queues that object's deletion (see TagMapObject::Kill), so nothing
-    // comes back to this object while its elements go.
+void TagMapItem::FreeRun(std::vector<TagVar*>& segs, uint32_t used, bool release) {
     uint32_t off = 0;
     for (size_t s = 0; s < segs.size(); ++s) {
         TagVar* seg = segs[s];
         const uint32_t n = SegSize(s);
         for (uint32_t i = 0; i < n; ++i, ++off) {
-            if (release && off < count && seg[i].type == TagVar::kObject) seg[i] = TagVar();
+            if (release && off < used && seg[i].type == TagVar::kObject) seg[i] = TagVar();
             seg[i].~TagVar();
         }
         ::operator delete(seg);
     }
     segs.clear();
-    count = 0;
-    cap = 0;
+}
+
+void TagMapItem::Clear(bool release) {
+    // Releasing an element's object only queues that object's deletion (see TagMapObject::Kill), so nothing
+    // comes back to this object while its elements go.
+    FreeRun(segs, count, release);
+    FreeRun(downSegs, downCount, release);
+    count = cap = downCount = downCap = 0;
     if (hash && release) {
         auto drop = [](auto& map) {
             for (auto& e : map)

@@ -1,7 +1,7 @@
 #pragma once
-// Script arrays and objects: the record of one object (an array part for a run of consecutive integer keys and
-// hash maps for every other key, walked in key order), and the process-wide registry of live objects by id with
-// their reference counts.
+// Script arrays and objects: the record of one object (an array part for a run of consecutive integer keys, which
+// grows up from its first key and down below it, and hash maps for every other key, walked in key order), and the
+// process-wide registry of live objects by id with their reference counts.
 //
 // A value of type 4 points at its record. The record lives while the registry holds it (its script reference
 // count has not dropped below 1) or while any value still points at it: a value copied without counting (copy
@@ -35,9 +35,11 @@ struct TagHashPart;
 
 // One object.
 struct TagMapItem {
-    // Elements of the array part: segment 0 holds 16, segment s the next 16 << (s - 1) up to 4,096 elements in
-    // all, and every further segment 4,096 more, so growing never moves an element (its address stays valid until
-    // it is removed), a small array stays small and a large one leaves at most one segment's slack.
+    // Elements of the array part, in two runs that grow away from the key base: keys base and up, and keys
+    // base - 1 and down (an array filled from its last key). In each run segment 0 holds 16, segment s the next
+    // 16 << (s - 1) up to 4,096 elements in all, and every further segment 4,096 more, so growing never moves an
+    // element (its address stays valid until it is removed), a small array stays small and a large one leaves at
+    // most one segment's slack.
     static constexpr uint32_t kFirstSeg = 16;
     static constexpr uint32_t kPage = 4096;
     static constexpr uint32_t kSmallSegs = 9; // 16 + 16 + 32 + ... + 2048 = kPage
@@ -59,9 +61,10 @@ struct TagMapItem {
             uint32_t off = static_cast<uint32_t>(key.intVal) - static_cast<uint32_t>(base);
             if (off < count) return Elem(off);
             // The next key of a plain array, with room left in its last segment.
-            if (off == count && count < cap && !hash) return Elem(count++);
-            if (hash)
-                if (TagVar* e = FindHashInt(key.intVal)) return *e;
+            // (The key after INT32_MAX wraps to INT32_MIN, which belongs below.)
+            if (off == count && count < cap && !hash && key.intVal != INT32_MIN) return Elem(count++);
+            if (hash || downCount)
+                if (TagVar* e = FindLowInt(key.intVal)) return *e;
             return NewInt(key.intVal);
         }
         return ItemOther(key);
@@ -69,7 +72,7 @@ struct TagMapItem {
     TagVar* FindInt(int32_t k) {
         uint32_t off = static_cast<uint32_t>(k) - static_cast<uint32_t>(base);
         if (off < count) return &Elem(off);
-        return hash ? FindHashInt(k) : nullptr;
+        return hash || downCount ? FindLowInt(k) : nullptr;
     }
     // 1 when the element existed (its value is released and it is gone), else 0.
     int32_t Remove(const TagVar& key);
@@ -92,10 +95,14 @@ struct TagMapItem {
     uint32_t count = 0; // its elements: keys base .. base + count - 1, all present
     uint32_t cap = 0;   // the elements the segments hold
     std::vector<TagVar*> segs;
+    uint32_t downCount = 0; // the run below: keys base - 1 .. base - downCount, in that order
+    uint32_t downCap = 0;
+    std::vector<TagVar*> downSegs;
     std::unique_ptr<TagHashPart> hash;
 
 private:
-    TagVar& Elem(uint32_t off) {
+    TagVar& Elem(uint32_t off) { return ElemIn(segs, off); }
+    static TagVar& ElemIn(const std::vector<TagVar*>& segs, uint32_t off) {
         if (off >= kPage) return segs[kSmallSegs - 1 + off / kPage][off % kPage];
         uint32_t q = off / kFirstSeg;
         uint32_t s = q ? static_cast<uint32_t>(std::bit_width(q)) : 0;
@@ -103,14 +110,20 @@ private:
         return segs[s][off - start];
     }
     static uint32_t SegSize(size_t s) { return s == 0 ? kFirstSeg : s < kSmallSegs ? kFirstSeg << (s - 1) : kPage; }
-    // One more segment at the end of the array part.
-    void Grow();
+    // One more segment at the end of a run.
+    static void Grow(std::vector<TagVar*>& segs, uint32_t& cap);
+    // Releases (when asked) what the first `used` elements of a run hold, and frees all of its elements.
+    static void FreeRun(std::vector<TagVar*>& segs, uint32_t used, bool release);
+    // An integer key outside the run above base: the run below, then the hash part.
+    TagVar* FindLowInt(int32_t k);
     TagVar* FindHashInt(int32_t k);
     TagVar* FindOther(const TagVar& key);
     TagVar& ItemOther(const TagVar& key);
     TagVar& NewInt(int32_t k);
     // Keys base + from and above leave the array part for the hash part.
     void SpillFrom(uint32_t from);
+    // Keys base - 1 - from and below leave the array part for the hash part.
+    void SpillDownFrom(uint32_t from);
     TagHashPart& Hash();
 };
 
