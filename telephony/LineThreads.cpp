@@ -330,10 +330,14 @@ std::string LineRanges(const std::vector<int32_t>& lines) {
             ++j;
         if (!text.empty()) text += ", ";
         text += std::to_string(lines[i]);
-        if (j > i) text += "-" + std::to_string(lines[j]);
+        if (j > i) {
+            text += '-';
+            text += std::to_string(lines[j]);
+        }
         i = j + 1;
     }
-    return (lines.size() > 1 ? "lines " : "line ") + text;
+    std::string out = lines.size() > 1 ? "lines " : "line ";
+    return out += text;
 }
 } // namespace
 
