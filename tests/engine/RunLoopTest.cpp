@@ -403,43 +403,59 @@ TEST(LineRandom, EachThreadHasItsOwnSequence) {
     EXPECT_NE(draw(8, 200), ref);
 }
 
+// The line tells the console each time it stops before a statement: the tests below wait for that, never for time.
+struct PauseSeen {
+    std::mutex m;
+    std::condition_variable cv;
+    int waits = 0;
+    static PauseSeen* current;
+
+    PauseSeen() {
+        current = this;
+        TheEngineHooks().flushDebugPages = [](TagTelBasic*) {
+            std::lock_guard<std::mutex> g(current->m);
+            ++current->waits;
+            current->cv.notify_all();
+        };
+    }
+    ~PauseSeen() { TheEngineHooks() = EngineHooks(); }
+    void WaitFor(int n) {
+        std::unique_lock<std::mutex> g(m);
+        cv.wait(g, [&] { return waits >= n; });
+    }
+};
+PauseSeen* PauseSeen::current = nullptr;
+
 // The console's side: pause, step and run from another thread while the line runs.
 TEST(RunLoopDebugger, ThreeStepsRunThreeOperationsAndClearingThePauseRunsOn) {
     HandLine line;
     TagTelBasic& main = line.main;
+    PauseSeen seen;
     std::atomic<int> ran{0};
-    std::atomic<int> flushes{0};
-    static std::atomic<int>* flushCount;
-    flushCount = &flushes;
-    TheEngineHooks().flushDebugPages = [](TagTelBasic*) { ++*flushCount; };
-    AppendDo(main, [&] { return ++ran; });
+    AppendDo(main, [&] {
+        if (++ran == 10) main.SetQuit(1);
+        return ran.load();
+    });
     main.SetPause(1);
     std::thread t([&] { main.Run(); });
-    auto waitFor = [&](int n) {
-        for (int i = 0; i < 2000 && ran.load() < n; ++i)
-            SleepMs(1);
-    };
-    SleepMs(150);
+    seen.WaitFor(1);
     EXPECT_EQ(ran.load(), 0);
+    // Each step runs one operation and stops before the next.
     for (int i = 1; i <= 3; ++i) {
         main.Step();
-        waitFor(i);
-        SleepMs(120); // time for a fourth operation, which must not run
+        seen.WaitFor(i + 1);
         EXPECT_EQ(ran.load(), i);
     }
-    EXPECT_GE(flushes.load(), 3);
     main.SetPause(0);
-    waitFor(10);
-    EXPECT_GE(ran.load(), 10);
-    main.SetQuit(1);
-    t.join();
+    t.join(); // the tenth operation quits
+    EXPECT_EQ(ran.load(), 10);
     EXPECT_EQ(main.stopped, 1);
-    TheEngineHooks() = EngineHooks();
 }
 
 TEST(RunLoopDebugger, ABreakpointPausesBeforeItsOperationAndStopEndsTheWait) {
     HandLine line;
     TagTelBasic& main = line.main;
+    PauseSeen seen;
     std::atomic<int> first{0}, second{0};
     AppendDo(main, [&] { return ++first; });
     AppendDo(main, [&] {
@@ -448,13 +464,12 @@ TEST(RunLoopDebugger, ABreakpointPausesBeforeItsOperationAndStopEndsTheWait) {
     });
     main.SetOpBreak(1, 1);
     std::thread t([&] { main.Run(); });
-    for (int i = 0; i < 2000 && !main.IsPaused(); ++i)
-        SleepMs(1);
-    ASSERT_TRUE(main.IsPaused());
-    SleepMs(50);
+    seen.WaitFor(1);
+    EXPECT_TRUE(main.IsPaused());
     EXPECT_EQ(first.load(), 1);
     EXPECT_EQ(second.load(), 0);
     main.stop = 1;
+    main.Notify();
     t.join();
     EXPECT_EQ(second.load(), 1);
 }
