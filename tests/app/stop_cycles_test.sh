@@ -26,17 +26,34 @@ printf 'n = 0\nwhile (1)\n{\n    n = n + 1\n}\n' > loop.kvs
 
 fail() { echo "FAIL (cycle $1): $2"; [[ -e RawLog.txt ]] && tail -20 RawLog.txt; exit 1; }
 mkfifo err.fifo
+# Starts zuzod with its monitor on a free port and reads its start line. The port is free when chosen, but another
+# program (tests run side by side) may take it before zuzod binds it: zuzod then says so and runs without its
+# monitor, and that start is stopped and made again on another port.
+start() {
+    local try line taken
+    for try in 1 2 3 4 5; do
+        rm -f RawLog.txt
+        port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+        sed -i "s/^MONITOR_PORT=.*/MONITOR_PORT=$port/" ZuZodRun.cfg
+        "$ZUZOD" 2>err.fifo >/dev/null & PID=$!
+        exec 4<err.fifo
+        # The start line comes once the lines run; reading it blocks until then.
+        line="" taken=""
+        while IFS= read -r line <&4; do
+            [[ "$line" == *"port $port cannot be opened"* ]] && taken=1
+            [[ "$line" == "zuzod: "* ]] && break
+        done
+        [[ "$line" == *"monitor port $port;"* ]] && return 0
+        [[ -n "$taken" && "$line" == *"monitor off;"* ]] || fail $cycle "the monitor is not on port $port: $line"
+        kill -TERM $PID
+        wait $PID || fail $cycle "exit status $? after a start without the monitor"
+        PID=""
+        exec 4<&-
+    done
+    fail $cycle "the monitor's port was taken five times in a row"
+}
 for cycle in $(seq 50); do
-    rm -f RawLog.txt
-    # A free port of the kernel's choice each time, so that runs side by side never meet.
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    sed -i "s/^MONITOR_PORT=.*/MONITOR_PORT=$port/" ZuZodRun.cfg
-    "$ZUZOD" 2>err.fifo >/dev/null & PID=$!
-    exec 4<err.fifo
-    # The start line comes once the lines run; reading it blocks until then.
-    line=""
-    while IFS= read -r line <&4; do [[ "$line" == "zuzod: "* ]] && break; done
-    [[ "$line" == *"monitor port $port;"* ]] || fail $cycle "the monitor is not on port $port: $line"
+    start
     if (( cycle % 2 )); then
         # A monitor client asks once and reads the answer's length: the server has served it.
         exec 3<>/dev/tcp/127.0.0.1/$port
