@@ -37,7 +37,7 @@ std::mt19937& ThreadEngine() {
 }
 
 // A quit or reload asked of the program, or of the program that called it by RunKvs.
-bool QuitOrReloadPending(const TagTelBasic& p) {
+[[gnu::always_inline]] inline bool QuitOrReloadPending(const TagTelBasic& p) {
     if (p.sysQuit || p.IsReloadPending()) return true;
     const TagTelBasic* c = p.callingProgram;
     return c && (c->sysQuit || c->IsReloadPending());
@@ -570,9 +570,9 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
     bool took = false;
     cur = FirstOp(*unit, ret, exact);
     // A quit or hang-up that is pending already ends the body after its first statement.
-    if (TagCallState* call = unit->Call())
-        if ((QuitOrReloadPending(*main) && main->handlerState != 7) ||
-            (main->disconnIndex > 0 && call->callState == kCallReleased))
+    if (TagCallState* call = main->pKvCall)
+        if ((QuitOrReloadPending(*main) && main->handlerState.load(std::memory_order_relaxed) != 7) ||
+            (main->disconnIndex > 0 && call->callState.load(std::memory_order_relaxed) == kCallReleased))
             call->Attend();
 
     TagOper* prevOp = nullptr;

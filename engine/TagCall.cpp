@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
 
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
@@ -67,8 +66,8 @@ int32_t TagCall::Fail(TagTelBasic* unit, size_t depth) {
 int32_t TagCall::Run() {
     TagTelBasic* unit = funcVar ? funcVar->FuncUnit() : nullptr;
     if (!unit || unit->paramCount != paramCount) return Fail(unit, kMaxDepth);
-    std::vector<TagTelBasic*>& stack = RootOf(caller ? caller : unit)->callStack;
-    const size_t depth = stack.size();
+    TagTelBasic* root = RootOf(caller ? caller : unit);
+    const uint32_t depth = root->callDepth;
     if (depth >= kMaxDepth) return Fail(unit, kMaxDepth);
     for (int32_t i = 0; i < paramCount; ++i) {
         TagVar* arg = params[static_cast<size_t>(i)];
@@ -77,13 +76,12 @@ int32_t TagCall::Run() {
 
     TagTelBasic* main = unit->ParentOrSelf();
     TagTelBasic* outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
-    stack.push_back(unit);
+    root->callDepth = depth + 1;
     main->runningUnit.store(unit, std::memory_order_relaxed);
     TagTelBasic::RunFunction(unit, caller);
     unit->caller = outerCaller;
     main->runningUnit.store(caller ? caller : main, std::memory_order_relaxed);
-    while (stack.size() > depth)
-        stack.pop_back();
+    root->callDepth = depth;
 
     for (int32_t i = 0; i < paramCount; ++i) {
         TagVar* arg = params[static_cast<size_t>(i)];

@@ -76,13 +76,13 @@ TagBuiltinHost* GetBuiltinHost() {
 }
 
 TagTelBasic::TagTelBasic()
-    : main_(std::make_unique<MainOnly>()), includes(main_->includes), unitName("_main_"), callStack(main_->callStack),
+    : main_(std::make_unique<MainOnly>()), includes(main_->includes), unitName("_main_"),
       lineStates_(std::make_unique<TagLineStates>()) {
     CreateUnitVars();
 }
 
 TagTelBasic::TagTelBasic(const char* file, int32_t line, TagCallState* call, uint8_t mode, TagTelBasic* callerProg)
-    : main_(std::make_unique<MainOnly>()), includes(main_->includes), unitName("_main_"), callStack(main_->callStack),
+    : main_(std::make_unique<MainOnly>()), includes(main_->includes), unitName("_main_"),
       lineStates_(std::make_unique<TagLineStates>()) {
     if (callerProg) {
         callingProgram = callerProg;
@@ -123,8 +123,7 @@ TagTelBasic::TagTelBasic(const char* file, int32_t line, TagCallState* call, uin
 
 TagTelBasic::TagTelBasic(const char* fileName, const char* funcName, TagTelBasic* par)
     : main_(par ? nullptr : std::make_unique<MainOnly>()), includes(par ? par->includes : main_->includes),
-      unitName(funcName ? funcName : ""), scriptFile(fileName ? fileName : ""), parent(par),
-      callStack(par ? par->callStack : main_->callStack) {
+      unitName(funcName ? funcName : ""), scriptFile(fileName ? fileName : ""), parent(par) {
     if (par) {
         runMode = par->runMode;
         lineNo = par->lineNo;

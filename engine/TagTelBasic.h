@@ -272,7 +272,6 @@ public:
     // What only a main program keeps (a function unit shares its parent's).
     struct MainOnly {
         std::vector<std::string> includes;
-        std::vector<TagTelBasic*> callStack;
         void* debugViews[4] = {};
         std::shared_ptr<DebugSnapshot> debugSnap;
     };
@@ -336,8 +335,8 @@ public:
     int32_t dialFailWord = 0;        // set by OutCall/Dial, returned and cleared by OnDisconn
     TagTelLine* lineEntry = nullptr; // the line table entry, set by the line layer
     int32_t tempCounter = 0;
-    // Names of the user functions running on the line, outermost first (main program only).
-    std::vector<TagTelBasic*>& callStack;
+    // User-function calls running on the line (the line's root program only): deeper calls are refused.
+    uint32_t callDepth = 0;
     // The unit whose statements run now (main program only; the debugger's current unit).
     std::atomic<TagTelBasic*> runningUnit{nullptr};
 

@@ -23,11 +23,11 @@ protected:
         unit.AddParam("b");
         fn.InitFunc("f", "", &unit, 1);
     }
-    // The body: counts its runs and records the deepest call stack.
+    // The body: counts its runs and records the deepest call depth.
     void CountingBody() {
         AppendDo(unit, [this] {
             ++calls;
-            deepest = std::max(deepest, line.main.callStack.size());
+            deepest = std::max(deepest, size_t{line.main.callDepth});
             return 0;
         });
     }
@@ -59,7 +59,7 @@ TEST_F(UserCall, AWrongArgumentCountFailsWithMinusTwoWithoutRunning) {
     EXPECT_EQ(call.Run(), -2);
     EXPECT_EQ(line.main.RetVal()->GetInt(), -2);
     EXPECT_EQ(calls, 0);
-    EXPECT_TRUE(line.main.callStack.empty());
+    EXPECT_EQ(line.main.callDepth, 0u);
 }
 
 TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
@@ -73,7 +73,7 @@ TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
         [u, main] {
             EXPECT_EQ(u->ParamValue(0).GetInt(), 1);
             EXPECT_EQ(u->ParamValue(1).GetInt(), 2);
-            EXPECT_EQ(main->callStack.back(), u);
+            EXPECT_EQ(main->callDepth, 1u);
             EXPECT_EQ(main->runningUnit.load(), u);
             u->ParamValue(0).SetInt(10);
             u->ParamValue(1).SetInt(20);
@@ -90,7 +90,7 @@ TEST_F(UserCall, ChangedParametersComeBackToVariablesButNotConstants) {
     EXPECT_EQ(var.Name(), "v");
     EXPECT_EQ(constant.GetInt(), 2);
     EXPECT_STREQ(line.main.RetVal()->Str(), "done");
-    EXPECT_TRUE(line.main.callStack.empty());
+    EXPECT_EQ(line.main.callDepth, 0u);
     EXPECT_EQ(line.main.runningUnit.load(), &line.main);
 }
 
@@ -136,7 +136,7 @@ TEST_F(UserCall, RecursionStopsAtThirtyLevels) {
     EXPECT_EQ(call.Run(), -1);
     EXPECT_EQ(deepest, TagCall::kMaxDepth);
     EXPECT_EQ(calls, 30);
-    EXPECT_TRUE(line.main.callStack.empty());
+    EXPECT_EQ(line.main.callDepth, 0u);
 }
 
 TEST_F(UserCall, AddParaStopsAtForty) {

@@ -233,7 +233,7 @@ TEST_F(RunLoop, InsideAFunctionAHangUpOrAQuitReturnsToTheMainFlowFirst) {
     main.Run();
     EXPECT_EQ(trace, (std::vector<std::string>{"f", "hang-up handler", "f", "quit handler"}));
     EXPECT_EQ(line.call.callState.load(), kCallClosed);
-    EXPECT_TRUE(main.callStack.empty());
+    EXPECT_EQ(main.callDepth, 0u);
 }
 
 // The console hears of the statements that may wait, and of every statement while a debugger page shows the program.
@@ -267,7 +267,7 @@ TEST_F(RunLoop, UnboundedRecursionStopsAtThirtyLevelsWithMinusOne) {
     TagVar* n = &f->ParamValue(0);
     AppendDo(*f, [&] {
         ++bodies;
-        deepest = std::max(deepest, main.callStack.size());
+        deepest = std::max(deepest, size_t{main.callDepth});
         return 0;
     });
     auto* again = Append(*f, std::make_unique<TagCall>(test::FuncVar(main, "f"), f));
@@ -286,7 +286,7 @@ TEST_F(RunLoop, UnboundedRecursionStopsAtThirtyLevelsWithMinusOne) {
     EXPECT_EQ(bodies, 30);
     EXPECT_EQ(deepest, 30u);
     EXPECT_EQ(result.GetInt(), -1); // the innermost refusal is what every level returns
-    EXPECT_TRUE(main.callStack.empty());
+    EXPECT_EQ(main.callDepth, 0u);
     EXPECT_EQ(f->caller, nullptr); // the walk's chain is restored after each call
 }
 
