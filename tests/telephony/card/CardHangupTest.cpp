@@ -7,6 +7,7 @@
 #include "engine/TagTelBasic.h"
 #include "telephony/card/CardMedia.h"
 #include "tests/support/ClockHandshake.h"
+#include "tests/support/LineStubs.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -24,54 +25,17 @@ void Connect(CardSim& sim, TagShCall& c, int32_t ch) {
     ASSERT_EQ(c.callState, kCallConnected);
 }
 
-// Runs the Sleep builtin of seconds on the call.
-void RunSleep(TagKvCall& call, int32_t seconds) {
-    RegisterBuiltins();
-    TagTelBasic unit;
-    unit.pKvCall = &call;
-    TagVar arg;
-    arg.SetInt(seconds);
-    TagVar* args[] = {&arg};
-    auto sleep = MakeBuiltinOper(148, args, 1, &unit, nullptr);
-    ASSERT_TRUE(sleep);
-    sleep->Run();
-}
-
 // A media library that counts the blocks pushed to each of its channels.
-struct CountingMedia : CardMedia {
+struct CountingMedia : QuietCardMedia {
     std::mutex m;
     std::condition_variable cv;
     std::map<int32_t, int32_t> pushed; // under m
-    int32_t next = 0;                  // under m
-    int32_t ms_external_channel_create(int32_t& h) override {
-        std::lock_guard<std::mutex> g(m);
-        return h = ++next, 0;
-    }
-    int32_t ms_external_channel_start(int32_t, int32_t) override { return 0; }
-    int32_t ms_channel_stop(int32_t) override { return 0; }
-    int32_t ms_channel_destory(int32_t) override { return 0; }
     int32_t ms_push_data(int32_t h, const uint8_t*, int32_t) override {
         std::lock_guard<std::mutex> g(m);
         ++pushed[h];
         cv.notify_all();
         return 0;
     }
-    int32_t ms_get_data(int32_t, uint8_t*, int32_t& n) override { return n = 0, 0; }
-    int32_t ms_session_create(int32_t& s) override { return s = 0, -1; }
-    int32_t ms_session_add(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_listen(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_remove(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_destory(int32_t) override { return 0; }
-    int32_t ms_recording_create(int32_t& h, const char*) override { return h = 0, 0; }
-    int32_t ms_recording_start(int32_t, int32_t, int32_t) override { return 0; }
-    int32_t ms_recording_stop(int32_t) override { return 0; }
-    int32_t ms_recording_destory(int32_t) override { return 0; }
-    int32_t ms_playing_create(int32_t& h, const char*, WakeEvent*) override { return h = 0, 0; }
-    int32_t ms_playing_start(int32_t, int32_t, int32_t) override { return 0; }
-    int32_t ms_playing_is_end(int32_t, int32_t& e) override { return e = 0, 0; }
-    int32_t ms_playing_stop(int32_t) override { return 0; }
-    int32_t ms_playing_destory(int32_t) override { return 0; }
-    int32_t ms_forget_wake(WakeEvent*) override { return 0; }
 
     // Waits until the channel has n more blocks than it had.
     void AwaitMore(int32_t h, int32_t n) {

@@ -4,6 +4,7 @@
 
 #include "telephony/card/CardControl.h"
 #include "telephony/card/CardMedia.h"
+#include "tests/support/LineStubs.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -268,36 +269,17 @@ TEST_F(CardTest, FskFramesBothWays) {
 
 namespace {
 // Records what the media library is asked to carry.
-struct FakeMedia : CardMedia {
+struct FakeMedia : test::QuietCardMedia {
     std::mutex m;
     std::condition_variable cv;
     std::vector<int32_t> pushed; // under m
     int32_t ms_external_channel_create(int32_t& h) override { return h = 7, 0; }
-    int32_t ms_external_channel_start(int32_t, int32_t) override { return 0; }
-    int32_t ms_channel_stop(int32_t) override { return 0; }
-    int32_t ms_channel_destory(int32_t) override { return 0; }
     int32_t ms_push_data(int32_t, const uint8_t*, int32_t n) override {
         std::lock_guard<std::mutex> g(m);
         pushed.push_back(n);
         cv.notify_all();
         return 0;
     }
-    int32_t ms_get_data(int32_t, uint8_t*, int32_t& n) override { return n = 0, 0; }
-    int32_t ms_session_create(int32_t& s) override { return s = 0, -1; }
-    int32_t ms_session_add(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_listen(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_remove(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_destory(int32_t) override { return 0; }
-    int32_t ms_recording_create(int32_t& h, const char*) override { return h = 0, 0; }
-    int32_t ms_recording_start(int32_t, int32_t, int32_t) override { return 0; }
-    int32_t ms_recording_stop(int32_t) override { return 0; }
-    int32_t ms_recording_destory(int32_t) override { return 0; }
-    int32_t ms_playing_create(int32_t& h, const char*, WakeEvent*) override { return h = 0, 0; }
-    int32_t ms_playing_start(int32_t, int32_t, int32_t) override { return 0; }
-    int32_t ms_playing_is_end(int32_t, int32_t& e) override { return e = 0, 0; }
-    int32_t ms_playing_stop(int32_t) override { return 0; }
-    int32_t ms_playing_destory(int32_t) override { return 0; }
-    int32_t ms_forget_wake(WakeEvent*) override { return 0; }
 };
 } // namespace
 

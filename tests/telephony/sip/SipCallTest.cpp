@@ -14,6 +14,7 @@
 #include "telephony/sip/TagSipCfg.h"
 #include "telephony/sip/TagSipDrive.h"
 #include "tests/support/ClockHandshake.h"
+#include "tests/support/LineStubs.h"
 #include "tests/support/TestDir.h"
 
 #include <algorithm>
@@ -361,14 +362,7 @@ TEST_F(SipCallTest, ASleepWithoutLimitEndsAtTheCallersByeAndTheRoomEmpties) {
     clock.SetAuto(false);
     std::vector<std::thread> sleepers;
     for (TagSipCall* c : calls)
-        sleepers.emplace_back([c] {
-            TagTelBasic unit;
-            unit.pKvCall = c;
-            TagVar arg;
-            arg.SetInt(0);
-            TagVar* args[] = {&arg};
-            MakeBuiltinOper(148, args, 1, &unit, nullptr)->Run();
-        });
+        sleepers.emplace_back([c] { test::RunSleep(*c, 0); });
     test::AwaitWaiters(clock, 3);
     for (int ch = 0; ch < 3; ++ch)
         fake.SetState(ch + 1, kSipTypeIn, kSipStByed);
@@ -522,24 +516,14 @@ TEST_F(SipLinkTest, AFailedLinkLeavesNoRecord) {
 
 namespace {
 
-void RunSleep(TagKvCall& call, int32_t seconds) {
-    RegisterBuiltins();
-    TagTelBasic unit;
-    unit.pKvCall = &call;
-    TagVar arg;
-    arg.SetInt(seconds);
-    TagVar* args[] = {&arg};
-    MakeBuiltinOper(148, args, 1, &unit, nullptr)->Run();
-}
-
 struct LineWait {
     const char* name;
     std::function<void(TagKvCall&)> run;
 };
 
 const LineWait kSipWaits[] = {
-    {"Sleep(0)", [](TagKvCall& c) { RunSleep(c, 0); }},
-    {"Sleep(30)", [](TagKvCall& c) { RunSleep(c, 30); }},
+    {"Sleep(0)", [](TagKvCall& c) { test::RunSleep(c, 0); }},
+    {"Sleep(30)", [](TagKvCall& c) { test::RunSleep(c, 30); }},
     {"Play", [](TagKvCall& c) { c.Play("hello.wav", 0, 0); }},
     {"Record", [](TagKvCall& c) { c.Record("rec.wav", 60, 1); }},
     {"GetKeys",
@@ -596,29 +580,12 @@ TEST_F(SipCallTest, TheRingAndDialWaitsEndAtAQuit) {
 namespace {
 
 // The media engine as the card lines see it, with channels that exist (the scripted stack has none).
-struct CardChannels : CardMedia {
-    std::atomic<int32_t> next{0};
-    int32_t ms_external_channel_create(int32_t& h) override { return h = ++next, 0; }
-    int32_t ms_external_channel_start(int32_t, int32_t) override { return 0; }
-    int32_t ms_channel_stop(int32_t) override { return 0; }
-    int32_t ms_channel_destory(int32_t) override { return 0; }
-    int32_t ms_push_data(int32_t, const uint8_t*, int32_t) override { return 0; }
-    int32_t ms_get_data(int32_t, uint8_t*, int32_t& n) override { return n = 0, 0; }
-    int32_t ms_session_create(int32_t& s) override { return s = 0, -1; }
-    int32_t ms_session_add(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_listen(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_remove(int32_t, int32_t) override { return 0; }
-    int32_t ms_session_destory(int32_t) override { return 0; }
+struct CardChannels : test::QuietCardMedia {
     int32_t ms_recording_create(int32_t& h, const char*) override { return h = 0, -1; }
     int32_t ms_recording_start(int32_t, int32_t, int32_t) override { return -1; }
-    int32_t ms_recording_stop(int32_t) override { return 0; }
-    int32_t ms_recording_destory(int32_t) override { return 0; }
     int32_t ms_playing_create(int32_t& h, const char*, WakeEvent*) override { return h = 0, -1; }
     int32_t ms_playing_start(int32_t, int32_t, int32_t) override { return -1; }
     int32_t ms_playing_is_end(int32_t, int32_t& e) override { return e = 1, 0; }
-    int32_t ms_playing_stop(int32_t) override { return 0; }
-    int32_t ms_playing_destory(int32_t) override { return 0; }
-    int32_t ms_forget_wake(WakeEvent*) override { return 0; }
 };
 
 // Line 0 a card ISUP trunk on the simulated card, lines 1 and 2 SIP lines; both calls answered.
