@@ -153,9 +153,43 @@ void CopyRule(const PlanStep& p) {
     *p.dest = *p.left;
 }
 
+// A key that reaches an element of an object's array part or its integer hash.
+inline bool IntKey(const TagVar& k) {
+    return k.type != TagVar::kString && k.type != TagVar::kDouble && k.type != TagVar::kObject;
+}
+
+// "x = a[i]" of a live object and an integer key: the element, or the null value when there is none.
+void ElemReadRule(const PlanStep& p) {
+    if (TagMapItem* o = p.left->Object())
+        if (!o->dead && IntKey(*p.right)) {
+            TagVar* e = o->FindInt(p.right->intVal);
+            *p.dest = e ? *e : g_nullVar;
+            return;
+        }
+    p.step->Exec();
+}
+
+// "a[i] = y" into a live object by an integer key (a missing element is made), y not the object itself.
+void ElemCopyRule(const PlanStep& p) {
+    if (TagMapItem* o = p.dest->Object())
+        if (!o->dead && !p.dest->readOnly && IntKey(*p.step->destSub)) {
+            o->Item(*p.step->destSub) = *p.left;
+            return;
+        }
+    p.step->Exec();
+}
+
 PlanStep ToPlanStep(const CalcStep& s) {
     PlanStep p{AnyRule, s.left, s.right, s.dest, &s};
-    if (!s.left || !s.dest || s.destSub) return p;
+    if (!s.left || !s.dest) return p;
+    if (s.destSub) {
+        if (!s.right && s.op == 0 && s.left != s.dest) p.run = ElemCopyRule;
+        return p;
+    }
+    if (s.op == '[' && s.right) {
+        p.run = ElemReadRule;
+        return p;
+    }
     if (!s.right) {
         if (s.op == 0) p.run = CopyRule;
         return p;
@@ -230,17 +264,32 @@ inline void RunSteps(const std::vector<PlanStep>& steps) {
 
 // A stretch of plain calculations from one statement on, or a loop whose body is one.
 struct OpPlan {
-    enum Kind : uint8_t { kStretch, kLoop, kIf };
+    enum Kind : uint8_t { kStretch, kLoop, kIf, kCall };
     Kind kind = kStretch;
     std::vector<PlanStep> steps; // of a stretch, of a loop's body, or of an if's condition
     std::vector<PlanStep> tail;  // a loop's step and condition
     int32_t lastResult = 0;      // the result of the stretch's last statement
     int32_t retValue = 0;        // _retVal after the stretch: lastResult, or 0 when braces followed
     TagOper* last = nullptr;     // the stretch's last statement
-    TagOper* exit = nullptr;     // where the flow goes on after the stretch
+    TagOper* exit = nullptr;     // where the flow goes on after the stretch or the call
     TagForWhile* loop = nullptr;
     TagIf* branch = nullptr;
+    // An if without else-if: where each way goes on, past the braces.
+    TagOper* thenExit = nullptr;
+    TagOper* elseExit = nullptr;
+    uint8_t passed = 0; // a call: braces follow it, which reset _retVal
+    // The run loop looks at the flags before the statement the stretch goes on with, or before each way of an if:
+    // the flow ends there, reaches a statement of another kind or jumps back.
+    uint8_t exitLook = 1, thenLook = 1, elseLook = 1;
 };
+
+namespace {
+
+bool LooksBefore(const TagOper* next, const TagOper* from) {
+    return !next || !next->pure || next->index <= from->index;
+}
+
+} // namespace
 
 void OpPlanDelete::operator()(OpPlan* p) const {
     delete p;
@@ -307,6 +356,7 @@ std::unique_ptr<OpPlan, OpPlanDelete> MakeStretch(TagOper* first, const TagVar* 
         op = n;
     }
     if (!plan->last) return nullptr;
+    plan->exitLook = LooksBefore(plan->exit, plan->last);
     return plan;
 }
 
@@ -354,6 +404,13 @@ OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
                 op->plan->branch = branch;
                 for (const CalcStep& s : branch->cond->steps)
                     op->plan->steps.push_back(ToPlanStep(s));
+                if (branch->elseIfs.empty()) {
+                    bool passed;
+                    op->plan->thenExit = PassBraces(branch->thenOp, passed);
+                    op->plan->elseExit = PassBraces(branch->elseOp ? branch->elseOp : branch->next, passed);
+                    op->plan->thenLook = LooksBefore(op->plan->thenExit, branch);
+                    op->plan->elseLook = LooksBefore(op->plan->elseExit, branch);
+                }
             }
         } else if (PlainCalc(op, ret))
             op->plan = MakeStretch(op, ret);
@@ -428,6 +485,285 @@ TagOper* RunPure(TagOper* cur, TagOper*& prevOp, TagVar& ret, int32_t& result, c
     }
 }
 
+// How RunFast runs a statement (TagOper::fastKind).
+enum : uint8_t {
+    kFastUnknown = 0,
+    kFastNone,    // not at all: the run loop runs it
+    kFastStretch, // a stretch of plain calculations
+    kFastIf,      // an if whose condition runs in place
+    kFastLoop,    // a loop whose body is a stretch
+    kFastPure,    // another pure statement, run one by one
+    kFastCall,    // a call of a user function
+    kFastReturn,
+};
+
+uint8_t FastKind(TagOper* op, const TagVar* ret) {
+    if (op->fastKind != kFastUnknown) return op->fastKind;
+    uint8_t k = kFastNone;
+    if (op->pure) {
+        OpPlan* plan = PlanOf(op, ret);
+        if (!plan)
+            k = kFastPure;
+        else if (plan->kind == OpPlan::kStretch)
+            k = kFastStretch;
+        else if (plan->kind == OpPlan::kLoop)
+            k = kFastLoop;
+        else
+            k = kFastIf;
+    } else if (dynamic_cast<TagCall*>(op)) {
+        op->plan.reset(new OpPlan);
+        op->plan->kind = OpPlan::kCall;
+        bool passed = false;
+        op->plan->exit = PassBraces(op->next, passed);
+        op->plan->passed = passed;
+        k = kFastCall;
+    } else if (dynamic_cast<TagReturn*>(op)) {
+        k = kFastReturn;
+    }
+    op->fastKind = k;
+    return k;
+}
+
+// Why RunFast handed the flow back.
+enum class FastEnd : uint8_t {
+    kOther,    // the statement returned is one it does not run (or the flow ran off its end): run it as ever
+    kBoundary, // the line's attention is raised, a timer is armed or the call object went: look at the flags
+    kReturn,   // a return statement ran
+};
+
+// Sets a function unit up for one run of its body (RunFunction's way in): its first statement, null when the body
+// has nothing to run; ready is false when the unit did not compile (nothing else then happens).
+TagOper* BeginBody(TagTelBasic* unit, TagTelBasic* callerUnit, bool& ready, bool& exact) {
+    unit->caller = callerUnit;
+    ready = unit->initResult == 0;
+    if (!ready) return nullptr;
+    TagTelBasic* main = unit->ParentOrSelf();
+    unit->stop = 0;
+    TagOper* cur = unit->opCount > 0 ? unit->Op(0) : nullptr;
+    if (!cur) unit->stop = 1;
+    if (unit->lineNo != main->lineNo) unit->lineNo = main->lineNo;
+    unit->stopped = 0;
+    unit->sysQuit = 0;
+    TagVar& ret = *unit->RetVal();
+    exact = Watched(*unit, *main);
+    TagTelBasic::BodyStart& start = unit->bodyStart;
+    if (exact || !cur) {
+        cur = FirstOp(*unit, ret, exact);
+    } else {
+        if (!start.known) {
+            TagOper* first = FirstOp(*unit, ret, false);
+            start.first = first;
+            start.passed = first != cur;
+            start.known = 1;
+        } else if (start.passed) {
+            ret.SetIntReleasing(0);
+        }
+        cur = start.first;
+    }
+    // A quit or hang-up that is pending already ends the body after its first statement.
+    if (TagCallState* call = main->pKvCall)
+        if ((QuitOrReloadPending(*main) && main->handlerState.load(std::memory_order_relaxed) != 7) ||
+            (main->disconnIndex > 0 && call->callState.load(std::memory_order_relaxed) == kCallReleased))
+            call->Attend();
+    if (!main->pKvCall) cur = nullptr;
+    // The stop flag raises the attention word when it is set, so it is read only when that is raised.
+    if (unit->stop) cur = nullptr;
+    return cur;
+}
+
+// RunFunction's way out: the unit's objects let go (not the value it returns) and the caller told of the flags the
+// body took.
+void EndBody(TagTelBasic* unit, bool took) {
+    TagTelBasic::BodyStart& start = unit->bodyStart;
+    if (start.releasedAt != ObjectsTaken()) {
+        ReleaseObjects(*unit, unit->RetVal());
+        start.releasedAt = ObjectsTaken();
+    }
+    unit->curOpIndex.store(-1, std::memory_order_relaxed);
+    if (took)
+        if (TagCallState* call = unit->Call()) call->Attend();
+}
+
+void RunBody(TagTelBasic* unit, TagOper* cur, TagOper* prevOp, bool& took, bool look);
+
+// A call RunFast runs without a native call: the calling statement, the level it was made from, and what the
+// call and the body put back on their way out.
+struct FastFrame {
+    TagCall* op;
+    TagTelBasic* callerUnit;
+    TagOper* callerPrev;
+    TagCall::CallSave save;
+    bool took;
+};
+
+// The run loop outside the debugger while no timer is armed, for the statements it knows: the same steps, in the
+// same order, as the run loop and RunPure take, with the way on after a branch or a call worked out once. It goes
+// from statement to statement where the run loop would look at the line's attention only to find it lowered.
+// A call of a user function runs its body here too, on a stack of frames instead of the thread's own (a deep
+// recursion no longer costs the processor's return predictions); a body that reaches a statement RunFast does not
+// run, a raised attention or the debugger runs on in RunBody from there. At the level it started on, RunFast hands
+// back with kBoundary where the run loop must look at the flags, and with kOther before a statement it does not
+// run.
+TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOp, int32_t& result, TagTelBasic& root,
+                 FastEnd& end) {
+    FastFrame frames[TagCall::kMaxDepth];
+    size_t depth = 0;
+    TagTelBasic* main = unit->ParentOrSelf();
+    TagVar* ret = unit->RetVal();
+    for (;;) {
+        TagOper* next;
+        bool look; // the run loop would look at the flags and the timers before next
+        switch (cur->fastKind) {
+        case kFastUnknown:
+            FastKind(cur, ret);
+            continue;
+        case kFastStretch: {
+            const OpPlan& plan = *cur->plan;
+            if (ret->type == TagVar::kObject) goto one; // the stretch's end lets the object go, as a statement does
+            RunSteps(plan.steps);
+            result = plan.lastResult;
+            ret->SetIntReleasing(plan.retValue);
+            prevOp = plan.last;
+            next = plan.exit;
+            look = plan.exitLook;
+            break;
+        }
+        case kFastIf: {
+            const OpPlan& plan = *cur->plan;
+            TagIf* branch = plan.branch;
+            RunSteps(plan.steps);
+            result = 0;
+            ret->SetIntReleasing(0);
+            prevOp = branch;
+            if (branch->elseIfs.empty()) {
+                const bool yes = branch->CondTrue();
+                next = yes ? plan.thenExit : plan.elseExit;
+                look = yes ? plan.thenLook : plan.elseLook;
+            } else {
+                bool passed;
+                next = PassBraces(branch->Next(), passed);
+                look = LooksBefore(next, branch);
+            }
+            break;
+        }
+        case kFastLoop:
+            next = RunLoopPlan(*cur->plan, prevOp, *ret, result, *main->pKvCall, root);
+            look = true;
+            break;
+        case kFastPure:
+        one:
+            cur->prev = prevOp;
+            result = RunOne(*cur, *ret);
+            prevOp = cur;
+            next = NextOp(cur, *ret, false);
+            look = !next || !next->pure || next->index <= prevOp->index;
+            break;
+        case kFastCall: {
+            auto* call = static_cast<TagCall*>(cur);
+            call->prev = prevOp;
+            if (!call->args.empty()) call->EvalArgs();
+            FastFrame& f = frames[depth];
+            int32_t code = 0;
+            TagTelBasic* callee = depth < TagCall::kMaxDepth ? call->Enter(code, f.save) : nullptr;
+            if (!callee) {
+                result = depth < TagCall::kMaxDepth ? code : call->Run();
+                StoreOperResult(*call, result, *ret);
+                prevOp = call;
+                goto after_call;
+            }
+            bool ready, exact;
+            TagOper* first = BeginBody(callee, call->caller, ready, exact);
+            f.op = call;
+            f.callerUnit = unit;
+            f.callerPrev = prevOp;
+            f.took = false;
+            ++depth;
+            unit = callee;
+            main = callee->ParentOrSelf();
+            ret = callee->RetVal();
+            prevOp = nullptr;
+            if (!ready || !first) goto leave;
+            if (exact) {
+                // The debugger follows this body: the run loop runs it statement by statement.
+                unit->curOpIndex.store(first->index, std::memory_order_relaxed);
+                RunBody(unit, first, nullptr, f.took, false);
+                goto leave;
+            }
+            unit->curOpIndex.store(first->index, std::memory_order_relaxed);
+            cur = first;
+            continue;
+        }
+        case kFastReturn: {
+            auto* back = static_cast<TagReturn*>(cur);
+            back->prev = prevOp;
+            if (!back->args.empty()) back->EvalArgs();
+            result = back->Run();
+            StoreOperResult(*back, result, *ret);
+            prevOp = back;
+            if (depth > 0) goto leave;
+            end = FastEnd::kReturn;
+            return nullptr;
+        }
+        default:
+            if (depth > 0) {
+                RunBody(unit, cur, prevOp, frames[depth - 1].took, false);
+                goto leave;
+            }
+            end = FastEnd::kOther;
+            return cur;
+        }
+    looked:
+        if (look) {
+            if (root.timersArmed.load(std::memory_order_relaxed)) {
+                FireDueTimers(root);
+                goto hand_back;
+            }
+            const TagCallState* line = main->pKvCall;
+            if (!line || line->attention.load(std::memory_order_relaxed) != 0) goto hand_back;
+            if (!next) {
+                if (depth > 0) goto leave;
+                end = FastEnd::kOther;
+                return nullptr;
+            }
+            unit->curOpIndex.store(next->index, std::memory_order_relaxed);
+        }
+        cur = next;
+        continue;
+
+    hand_back:
+        // The flags must be looked at: the run loop does that, at this level.
+        if (depth == 0) {
+            end = FastEnd::kBoundary;
+            return next;
+        }
+        RunBody(unit, next, prevOp, frames[depth - 1].took, true);
+        // fall through: the body has ended
+
+    leave: {
+        // The body of the call at the top of the stack has ended: back to the level that made it.
+        FastFrame& f = frames[--depth];
+        TagTelBasic* callee = unit;
+        if (callee->initResult == 0) EndBody(callee, f.took);
+        TagCall* call = f.op;
+        const int32_t r = call->Leave(callee, f.save);
+        unit = f.callerUnit;
+        main = unit->ParentOrSelf();
+        ret = unit->RetVal();
+        result = r;
+        StoreOperResult(*call, r, *ret);
+        prevOp = call;
+        cur = call;
+    }
+    after_call: {
+        const OpPlan& plan = *cur->plan;
+        if (plan.passed) ret->SetIntReleasing(0);
+        next = plan.exit;
+        look = true;
+        goto looked;
+    }
+    }
+}
+
 } // namespace
 
 void SeedLineRandom(uint32_t seed) {
@@ -480,31 +816,42 @@ int32_t TagTelBasic::Run() {
             break;
         }
         curOpIndex.store(cur->index, std::memory_order_relaxed);
-        if (hooks.debugLineHook && Reported(*cur, exact))
-            hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
-        if (!exact && cur->pure && !cur->IsBreak()) {
-            cur = RunPure(cur, prevOp, ret, result, *pKvCall, *root);
-            FireDueTimers(*root);
-        } else {
-            cur->prev = prevOp;
-            if (exact) {
-                if (cur->IsBreak()) SetPause(1);
-                if (IsPaused()) WaitDebugStep();
-            } else if (cur->IsBreak()) {
-                SetPause(1);
-                WaitDebugStep();
-                exact = Watched(*this, *this);
-            }
-
-            result = RunOne(*cur, ret);
-            if (!pKvCall) {
-                LogNoCall();
+        FastEnd end = FastEnd::kOther;
+        if (!exact && !root->timersArmed.load(std::memory_order_relaxed)) {
+            cur = RunFast(this, cur, prevOp, result, *root, end);
+            if (end == FastEnd::kReturn) {
+                if (!pKvCall) LogNoCall();
                 break;
             }
-            prevOp = cur;
-            if (cur->kind == 'r') break;
-            FireDueTimers(*root);
-            cur = NextOp(cur, ret, exact);
+            if (!cur && end == FastEnd::kOther) continue; // ran off the end
+        }
+        if (end == FastEnd::kOther) {
+            if (hooks.debugLineHook && Reported(*cur, exact))
+                hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
+            if (!exact && cur->pure && !cur->IsBreak()) {
+                cur = RunPure(cur, prevOp, ret, result, *pKvCall, *root);
+                FireDueTimers(*root);
+            } else {
+                cur->prev = prevOp;
+                if (exact) {
+                    if (cur->IsBreak()) SetPause(1);
+                    if (IsPaused()) WaitDebugStep();
+                } else if (cur->IsBreak()) {
+                    SetPause(1);
+                    WaitDebugStep();
+                    exact = Watched(*this, *this);
+                }
+
+                result = RunOne(*cur, ret);
+                if (!pKvCall) {
+                    LogNoCall();
+                    break;
+                }
+                prevOp = cur;
+                if (cur->kind == 'r') break;
+                FireDueTimers(*root);
+                cur = NextOp(cur, ret, exact);
+            }
         }
         TagCallState* call = pKvCall;
         if (!call) {
@@ -552,36 +899,41 @@ int32_t TagTelBasic::Run() {
     return result;
 }
 
-int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
-    if (!unit) return -1;
-    unit->caller = callerUnit;
-    if (unit->initResult != 0) return -1;
+namespace {
+
+// The run loop of one function body, from cur on (prevOp the statement before it); with look, the flags are looked
+// at first, as after a statement. took tells the body's way out that the attention was taken.
+void RunBody(TagTelBasic* unit, TagOper* cur, TagOper* prevOp, bool& took, bool look) {
     TagTelBasic* main = unit->ParentOrSelf();
-    unit->stop = 0;
-    TagOper* cur = unit->opCount > 0 ? unit->Op(0) : nullptr;
-    if (!cur) unit->stop = 1;
-    if (unit->lineNo != main->lineNo) unit->lineNo = main->lineNo;
-    unit->stopped = 0;
-    unit->sysQuit = 0;
     EngineHooks& hooks = TheEngineHooks();
     TagTelBasic* root = unit->GetRoot();
     TagVar& ret = *unit->RetVal();
     bool exact = Watched(*unit, *main);
-    bool took = false;
-    cur = FirstOp(*unit, ret, exact);
-    // A quit or hang-up that is pending already ends the body after its first statement.
-    if (TagCallState* call = main->pKvCall)
-        if ((QuitOrReloadPending(*main) && main->handlerState.load(std::memory_order_relaxed) != 7) ||
-            (main->disconnIndex > 0 && call->callState.load(std::memory_order_relaxed) == kCallReleased))
-            call->Attend();
-
-    TagOper* prevOp = nullptr;
-    if (!main->pKvCall) cur = nullptr;
     int32_t result = 0;
-    // The stop flag raises the attention word when it is set, so it is read only when that is raised.
-    if (unit->stop) cur = nullptr;
-    while (cur) {
+    for (;;) {
+        if (look) {
+            TagCallState* call = main->pKvCall;
+            if (!call) break;
+            if (TakeAttention(*call)) {
+                took = true;
+                call->RunHanded();
+                if (unit->stop) break;
+                exact = Watched(*unit, *main);
+                // The main flow decides what happens on a quit or a hang-up: the body returns to it first.
+                if (QuitOrReloadPending(*main) && main->handlerState != 7) break;
+                if (main->disconnIndex > 0 && call->callState == kCallReleased) break;
+            }
+        }
+        look = true;
+        if (!cur) break;
         unit->curOpIndex.store(cur->index, std::memory_order_relaxed);
+        if (!exact && !root->timersArmed.load(std::memory_order_relaxed)) {
+            FastEnd end;
+            cur = RunFast(unit, cur, prevOp, result, *root, end);
+            if (end == FastEnd::kReturn) break;
+            if (end == FastEnd::kBoundary) continue;
+            if (!cur) break;
+        }
         if (hooks.debugFuncHook && Reported(*cur, exact))
             hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
                                 IsUserCall(cur), IsUserCall(prevOp));
@@ -605,24 +957,19 @@ int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
             FireDueTimers(*root);
             cur = NextOp(cur, ret, exact);
         }
-        TagCallState* call = main->pKvCall;
-        if (!call) break;
-        if (!TakeAttention(*call)) continue;
-
-        took = true;
-        call->RunHanded();
-        if (unit->stop) break;
-        exact = Watched(*unit, *main);
-        // The main flow decides what happens on a quit or a hang-up: the body returns to it first.
-        if (QuitOrReloadPending(*main) && main->handlerState != 7) break;
-        if (main->disconnIndex > 0 && call->callState == kCallReleased) break;
     }
+}
 
-    ReleaseObjects(*unit, unit->RetVal());
-    unit->curOpIndex.store(-1, std::memory_order_relaxed);
-    // The caller's loop looks at the flags this body took.
-    if (took)
-        if (TagCallState* call = unit->Call()) call->Attend();
+} // namespace
+
+int32_t TagTelBasic::RunFunction(TagTelBasic* unit, TagTelBasic* callerUnit) {
+    if (!unit) return -1;
+    bool ready, exact;
+    TagOper* cur = BeginBody(unit, callerUnit, ready, exact);
+    if (!ready) return -1;
+    bool took = false;
+    RunBody(unit, cur, nullptr, took, false);
+    EndBody(unit, took);
     return 0;
 }
 

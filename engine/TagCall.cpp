@@ -63,25 +63,35 @@ int32_t TagCall::Fail(TagTelBasic* unit, size_t depth) {
     return code;
 }
 
-int32_t TagCall::Run() {
+TagTelBasic* TagCall::Enter(int32_t& code, CallSave& save) {
     TagTelBasic* unit = funcVar ? funcVar->FuncUnit() : nullptr;
-    if (!unit || unit->paramCount != paramCount) return Fail(unit, kMaxDepth);
+    if (!unit || unit->paramCount != paramCount) {
+        code = Fail(unit, kMaxDepth);
+        return nullptr;
+    }
     TagTelBasic* root = RootOf(caller ? caller : unit);
     const uint32_t depth = root->callDepth;
-    if (depth >= kMaxDepth) return Fail(unit, kMaxDepth);
+    if (depth >= kMaxDepth) {
+        code = Fail(unit, kMaxDepth);
+        return nullptr;
+    }
     for (int32_t i = 0; i < paramCount; ++i) {
         TagVar* arg = params[static_cast<size_t>(i)];
         unit->ParamValue(i) = arg ? *arg : g_nullVar;
     }
-
-    TagTelBasic* main = unit->ParentOrSelf();
-    TagTelBasic* outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
+    save.root = root;
+    save.depth = depth;
+    save.outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
     root->callDepth = depth + 1;
-    main->runningUnit.store(unit, std::memory_order_relaxed);
-    TagTelBasic::RunFunction(unit, caller);
-    unit->caller = outerCaller;
+    unit->ParentOrSelf()->runningUnit.store(unit, std::memory_order_relaxed);
+    return unit;
+}
+
+int32_t TagCall::Leave(TagTelBasic* unit, const CallSave& save) {
+    TagTelBasic* main = unit->ParentOrSelf();
+    unit->caller = save.outerCaller;
     main->runningUnit.store(caller ? caller : main, std::memory_order_relaxed);
-    root->callDepth = depth;
+    save.root->callDepth = save.depth;
 
     for (int32_t i = 0; i < paramCount; ++i) {
         TagVar* arg = params[static_cast<size_t>(i)];
@@ -98,6 +108,15 @@ int32_t TagCall::Run() {
         if (ret->type == TagVar::kObject) AssignInt(*ret, 0);
     }
     return r;
+}
+
+int32_t TagCall::Run() {
+    int32_t code;
+    CallSave save;
+    TagTelBasic* unit = Enter(code, save);
+    if (!unit) return code;
+    TagTelBasic::RunFunction(unit, caller);
+    return Leave(unit, save);
 }
 
 int32_t TagReturn::Run() {

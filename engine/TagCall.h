@@ -22,6 +22,18 @@ public:
     int32_t AddPara(TagVar* arg);
     int32_t Run() override;
 
+    // What a call changes on its way in and puts back on its way out.
+    struct CallSave {
+        TagTelBasic* root = nullptr;
+        TagTelBasic* outerCaller = nullptr;
+        uint32_t depth = 0;
+    };
+    // Run in two halves, around the body (the run loop runs bodies itself): the checks and the values in, giving
+    // the unit whose body is to run, or null with the failure's result in code (logged; the caller's _retVal set).
+    TagTelBasic* Enter(int32_t& code, CallSave& save);
+    // After the body: changed parameters copied back and the unit's _retVal handed to the caller's; its integer.
+    int32_t Leave(TagTelBasic* unit, const CallSave& save);
+
     TagVar* funcVar;
     TagTelBasic* caller;
     std::array<TagVar*, kMaxParams> params{};

@@ -114,6 +114,7 @@ public:
     uint8_t pure = 0;
     uint8_t userCall = 0; // a call of a user function (the debugger's call-stack view)
     uint8_t planned = 0;  // plan below has been made (or found not worth making)
+    uint8_t fastKind = 0; // how the run loop runs it outside the debugger (RunLoop.cpp); 0 until first needed
     // How the run loop runs this statement and the pure ones after it in one go; made on first need.
     std::unique_ptr<OpPlan, OpPlanDelete> plan;
     TagVarRef target;

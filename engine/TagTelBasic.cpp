@@ -141,6 +141,7 @@ TagTelBasic::~TagTelBasic() {
     if (lineStates_) lineStates_->Clear();
     ops.Clear();
     subList.Clear();
+    retVal_ = nullptr;
     symbols.Clear();
 }
 
@@ -170,6 +171,7 @@ void TagTelBasic::CreateUnitVars() {
     TagNamedVar* ret = AppendVar();
     ret->InitInt(nullptr, nullptr, -1, 0);
     ret->SetStaticNames("_retVal\0操作返回值");
+    retVal_ = ret;
 }
 
 void TagTelBasic::CreateSystemVars(const char* file) {
@@ -419,6 +421,7 @@ int32_t TagTelBasic::ResolveOperand(const TagOperand& tok, TagVar** var) {
 bool TagTelBasic::DeleteVar(TagVar* var) {
     for (int32_t i = symbols.Count() - 1; i >= 0; --i)
         if (symbols.Get(i) == var) {
+            if (var == retVal_) retVal_ = nullptr;
             if (index_) index_->Uncover(symbols, i);
             symbols.Remove(i);
             return true;

@@ -135,7 +135,7 @@ public:
 
     TagVar* Var(int32_t i) const { return symbols.Get(i); }
     int32_t VarCount() const { return symbols.Count(); }
-    TagVar* RetVal() const { return symbols.Get(kRetVal); }
+    TagVar* RetVal() const { return retVal_; }
     TagOper* Op(int32_t i) const { return ops.Get(i); }
     int32_t OpCount() const { return opCount; }
 
@@ -339,8 +339,18 @@ public:
     uint32_t callDepth = 0;
     // The unit whose statements run now (main program only; the debugger's current unit).
     std::atomic<TagTelBasic*> runningUnit{nullptr};
+    // What the run loop keeps of a function unit between calls (RunLoop.cpp): the statement a body starts with
+    // outside the debugger (past the braces it opens with, which reset _retVal), and ObjectsTaken() when the body
+    // last let its objects go.
+    struct BodyStart {
+        TagOper* first = nullptr;
+        uint8_t known = 0;
+        uint8_t passed = 0;
+        uint64_t releasedAt = ~uint64_t{0};
+    } bodyStart;
 
 protected:
+    TagVar* retVal_ = nullptr; // symbol kRetVal, which never moves nor goes before the table does
     std::unique_ptr<CompileScratch> scratch_;
     // Name and literal lookups of the symbol table by hash: made by the first lookup, kept up to date as the table
     // grows, let go once the program has compiled (TagTelBasic.cpp).

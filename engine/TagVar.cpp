@@ -73,6 +73,8 @@ thread_local std::string t_numText;
 
 } // namespace
 
+thread_local uint64_t t_objectsTaken __attribute__((tls_model("initial-exec"))) = 0;
+
 TagVar::TagVar(const TagVar& src) : intVal(src.intVal), type(src.type), readOnly(src.readOnly), dbl_(0) {
     switch (src.type) {
     case kString:
@@ -135,6 +137,7 @@ void TagVar::DropObject() {
 }
 
 void TagVar::HoldObject(TagMapItem* pinned) {
+    ++t_objectsTaken;
     if (type == kObject) TagMapObject::Unpin(obj_);
     type = kObject;
     obj_ = pinned;
@@ -170,6 +173,7 @@ void TagVar::CopyValue(const TagVar& src, bool steal) {
     type = src.type;
     intVal = src.intVal;
     if (src.type == kObject) {
+        ++t_objectsTaken;
         obj_ = src.obj_;
         TagMapObject::PinItem(obj_);
     } else if (src.type == kFunction) {

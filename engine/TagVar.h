@@ -230,6 +230,14 @@ inline std::string_view TagVar::Name() const {
     return m ? std::string_view(m) : std::string_view("", 0);
 }
 
+// How many times a value of this thread came to hold an object (an assignment of one, a new or a found object):
+// a unit whose variables held none when the count stood at some value holds none while it stands there, so the
+// run loop's end of a function body need not walk them.
+extern thread_local uint64_t t_objectsTaken __attribute__((tls_model("initial-exec")));
+inline uint64_t ObjectsTaken() {
+    return t_objectsTaken;
+}
+
 // Bytes of a string value: its recorded count, never beyond its buffer.
 size_t StrBytes(const TagVar& v);
 
