@@ -146,7 +146,10 @@ TagVar& TagMapItem::NewInt(int32_t k) {
     const int64_t d = int64_t{k} - base;
     if (count + downCount < 0x7FFFFFFFu) {
         if (d == count) {
-            if (count == cap) Grow(segs, cap);
+            if (count == cap) {
+                Grow(segs, cap);
+                seg0 = segs[0];
+            }
             if (hash) hash->sorted = false;
             return Elem(count++);
         }
@@ -341,6 +344,7 @@ void TagMapItem::Clear(bool release) {
     // Releasing an element's object only queues that object's deletion (see TagMapObject::Kill), so nothing
     // comes back to this object while its elements go.
     FreeRun(segs, count, release);
+    seg0 = nullptr;
     FreeRun(downSegs, downCount, release);
     count = cap = downCount = downCap = 0;
     if (hash && release) {
