@@ -20,6 +20,7 @@
 #include "engine/LineRandom.h"
 #include "engine/TagBuiltinHost.h"
 #include "engine/TagCall.h"
+#include "engine/TagCallRun.h"
 #include "engine/TagExpre.h"
 #include "engine/TagFlow.h"
 #include "engine/TagTelBasic.h"
@@ -264,10 +265,12 @@ inline void RunSteps(const std::vector<PlanStep>& steps) {
 
 // A stretch of plain calculations from one statement on, or a loop whose body is one.
 struct OpPlan {
-    enum Kind : uint8_t { kStretch, kLoop, kIf, kCall, kReturn };
+    // kFor: a for or while loop whose body RunFast runs statement by statement (made by RunFast alone).
+    enum Kind : uint8_t { kStretch, kLoop, kIf, kCall, kReturn, kFor };
     Kind kind = kStretch;
     std::vector<PlanStep> steps; // of a stretch, of a loop's body, or of an if's condition
     std::vector<PlanStep> tail;  // a loop's step and condition; the argument expressions of a call or a return
+    std::vector<PlanStep> head;  // kFor: the loop's first step (its step is in tail, its condition in steps)
     int32_t lastResult = 0;      // the result of the stretch's last statement
     int32_t retValue = 0;        // _retVal after the stretch: lastResult, or 0 when braces followed
     TagOper* last = nullptr;     // the stretch's last statement
@@ -468,7 +471,7 @@ TagOper* RunPure(TagOper* cur, TagOper*& prevOp, TagVar& ret, int32_t& result, c
                 next = branch->Next();
             bool passed;
             next = PassBraces(next, passed);
-        } else if (plan && ret.type != TagVar::kObject) {
+        } else if (plan && plan->kind == OpPlan::kStretch && ret.type != TagVar::kObject) {
             RunSteps(plan->steps);
             result = plan->lastResult;
             ret.SetIntReleasing(plan->retValue);
@@ -495,6 +498,7 @@ enum : uint8_t {
     kFastPure,    // another pure statement, run one by one
     kFastCall,    // a call of a user function
     kFastReturn,
+    kFastFor,     // a for or while loop whose body is no stretch
 };
 
 uint8_t FastKind(TagOper* op, const TagVar* ret) {
@@ -502,7 +506,22 @@ uint8_t FastKind(TagOper* op, const TagVar* ret) {
     uint8_t k = kFastNone;
     if (op->pure) {
         OpPlan* plan = PlanOf(op, ret);
-        if (!plan)
+        auto* loop = dynamic_cast<TagForWhile*>(op);
+        if (!plan && loop && loop->args.empty() && !loop->target.var) {
+            op->plan.reset(plan = new OpPlan);
+            plan->kind = OpPlan::kFor;
+            plan->loop = loop;
+            if (loop->init) plan->head.push_back(ToPlanStep(*loop->init));
+            if (loop->step) plan->tail.push_back(ToPlanStep(*loop->step));
+            for (const CalcStep& s : loop->cond->steps)
+                plan->steps.push_back(ToPlanStep(s));
+            bool passed;
+            plan->thenExit = PassBraces(loop->body, passed);
+            plan->elseExit = PassBraces(loop->next, passed);
+            plan->thenLook = LooksBefore(plan->thenExit, loop);
+            plan->elseLook = LooksBefore(plan->elseExit, loop);
+            k = kFastFor;
+        } else if (!plan)
             k = kFastPure;
         else if (plan->kind == OpPlan::kStretch)
             k = kFastStretch;
@@ -536,7 +555,7 @@ enum class FastEnd : uint8_t {
 
 // Sets a function unit up for one run of its body (RunFunction's way in): its first statement, null when the body
 // has nothing to run; ready is false when the unit did not compile (nothing else then happens).
-TagOper* BeginBody(TagTelBasic* unit, TagTelBasic* callerUnit, bool& ready, bool& exact) {
+[[gnu::always_inline]] inline TagOper* BeginBody(TagTelBasic* unit, TagTelBasic* callerUnit, bool& ready, bool& exact) {
     unit->caller = callerUnit;
     ready = unit->initResult == 0;
     if (!ready) return nullptr;
@@ -576,7 +595,7 @@ TagOper* BeginBody(TagTelBasic* unit, TagTelBasic* callerUnit, bool& ready, bool
 
 // RunFunction's way out: the unit's objects let go (not the value it returns) and the caller told of the flags the
 // body took.
-void EndBody(TagTelBasic* unit, bool took) {
+[[gnu::always_inline]] inline void EndBody(TagTelBasic* unit, bool took) {
     TagTelBasic::BodyStart& start = unit->bodyStart;
     if (start.releasedAt != ObjectsTaken()) {
         ReleaseObjects(*unit, unit->RetVal());
@@ -607,12 +626,13 @@ struct FastFrame {
 // run, a raised attention or the debugger runs on in RunBody from there. At the level it started on, RunFast hands
 // back with kBoundary where the run loop must look at the flags, and with kOther before a statement it does not
 // run.
-TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOp, int32_t& result, TagTelBasic& root,
+TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOut, int32_t& resultOut, TagTelBasic& root,
                  FastEnd& end) {
     // Each statement's handler goes on to the next one's itself (one indirect jump per handler, which the
     // processor predicts far better than the one jump of a switch).
-    static const void* const kHandlers[] = {&&unknown, &&none, &&stretch, &&branch, &&loop, &&pure, &&call, &&back};
-    static_assert(kFastReturn == 7, "the handlers follow the kinds");
+    static const void* const kHandlers[] = {&&unknown, &&none, &&stretch, &&branch, &&loop,
+                                            &&pure,    &&call, &&back,    &&forLoop};
+    static_assert(kFastFor == 8, "the handlers follow the kinds");
 #define ZZ_GO_ON(lookBefore)                                                                                         \
     do {                                                                                                              \
         if (lookBefore) {                                                                                             \
@@ -625,6 +645,17 @@ TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOp, int32_t& res
         goto* kHandlers[cur->fastKind];                                                                               \
     } while (0)
 
+    // Kept here while the statements run, and handed out with the flow.
+#define ZZ_HAND_BACK(why, op)                                                                                         \
+    do {                                                                                                              \
+        prevOut = prevOp;                                                                                             \
+        resultOut = result;                                                                                           \
+        end = why;                                                                                                    \
+        return op;                                                                                                    \
+    } while (0)
+
+    TagOper* prevOp = prevOut;
+    int32_t result = resultOut;
     FastFrame frames[TagCall::kMaxDepth];
     size_t depth = 0;
     TagTelBasic* main = unit->ParentOrSelf();
@@ -670,6 +701,31 @@ branch: {
 loop:
     next = RunLoopPlan(*cur->plan, prevOp, *ret, result, *main->pKvCall, root);
     ZZ_GO_ON(true);
+
+forLoop: {
+    // TagForWhile::Run and Next, with the ways on past the braces worked out once.
+    const OpPlan& plan = *cur->plan;
+    TagForWhile* loop = plan.loop;
+    loop->prev = prevOp;
+    if (!prevOp || prevOp->index < loop->index) loop->Restart();
+    if (loop->firstRun) {
+        loop->firstRun = 0;
+        RunSteps(plan.head);
+    } else {
+        RunSteps(plan.tail);
+    }
+    RunSteps(plan.steps);
+    result = 0;
+    ret->SetIntReleasing(0);
+    prevOp = loop;
+    if (loop->CondTrue()) {
+        next = plan.thenExit;
+        ZZ_GO_ON(plan.thenLook);
+    }
+    loop->Restart();
+    next = plan.elseExit;
+    ZZ_GO_ON(plan.elseLook);
+}
 
 pure:
     cur->prev = prevOp;
@@ -717,12 +773,11 @@ back: {
     auto* back = static_cast<TagReturn*>(cur);
     back->prev = prevOp;
     RunSteps(back->plan->tail);
-    result = back->Run();
+    result = back->Give();
     StoreOperResult(*back, result, *ret);
     prevOp = back;
     if (depth > 0) goto leave;
-    end = FastEnd::kReturn;
-    return nullptr;
+    ZZ_HAND_BACK(FastEnd::kReturn, nullptr);
 }
 
 none:
@@ -730,21 +785,16 @@ none:
         RunBody(unit, cur, prevOp, frames[depth - 1].took, false);
         goto leave;
     }
-    end = FastEnd::kOther;
-    return cur;
+    ZZ_HAND_BACK(FastEnd::kOther, cur);
 
 ended:
     // The flow ran off the end of a body.
     if (depth > 0) goto leave;
-    end = FastEnd::kOther;
-    return nullptr;
+    ZZ_HAND_BACK(FastEnd::kOther, nullptr);
 
 hand_back:
     // The flags must be looked at: the run loop does that, at this level.
-    if (depth == 0) {
-        end = FastEnd::kBoundary;
-        return next;
-    }
+    if (depth == 0) ZZ_HAND_BACK(FastEnd::kBoundary, next);
     RunBody(unit, next, prevOp, frames[depth - 1].took, true);
     // fall through: the body has ended
 
@@ -773,6 +823,7 @@ after_call: {
     }
     ZZ_GO_ON(true);
 }
+#undef ZZ_HAND_BACK
 #undef ZZ_GO_ON
 }
 

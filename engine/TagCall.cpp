@@ -1,4 +1,5 @@
 #include "engine/TagCall.h"
+#include "engine/TagCallRun.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -21,18 +22,18 @@ __attribute__((format(printf, 1, 2))) void LogAlways(const char* fmt, ...) {
     WriteRunLogAlways(buf);
 }
 
-// Whole-value assignment, so that an object the variable held loses its reference.
-void AssignInt(TagVar& v, int32_t n) {
-    TagVar tmp;
-    tmp.SetInt(n);
-    v = tmp;
-}
 
 TagTelBasic* RootOf(TagTelBasic* prog) {
     return prog ? prog->GetRoot() : nullptr;
 }
 
 } // namespace
+
+void TagCall::AssignInt(TagVar& v, int32_t n) {
+    TagVar tmp;
+    tmp.SetInt(n);
+    v = tmp;
+}
 
 TagCall::TagCall(TagVar* function, TagTelBasic* callerUnit) : funcVar(function), caller(callerUnit) {
     kind = 'R';
@@ -63,53 +64,6 @@ int32_t TagCall::Fail(TagTelBasic* unit, size_t depth) {
     return code;
 }
 
-TagTelBasic* TagCall::Enter(int32_t& code, CallSave& save) {
-    TagTelBasic* unit = funcVar ? funcVar->FuncUnit() : nullptr;
-    if (!unit || unit->paramCount != paramCount) {
-        code = Fail(unit, kMaxDepth);
-        return nullptr;
-    }
-    TagTelBasic* root = RootOf(caller ? caller : unit);
-    const uint32_t depth = root->callDepth;
-    if (depth >= kMaxDepth) {
-        code = Fail(unit, kMaxDepth);
-        return nullptr;
-    }
-    for (int32_t i = 0; i < paramCount; ++i) {
-        TagVar* arg = params[static_cast<size_t>(i)];
-        unit->ParamValue(i) = arg ? *arg : g_nullVar;
-    }
-    save.root = root;
-    save.depth = depth;
-    save.outerCaller = unit->caller; // a recursive call overwrites it; the debugger walks the chain
-    root->callDepth = depth + 1;
-    unit->ParentOrSelf()->runningUnit.store(unit, std::memory_order_relaxed);
-    return unit;
-}
-
-int32_t TagCall::Leave(TagTelBasic* unit, const CallSave& save) {
-    TagTelBasic* main = unit->ParentOrSelf();
-    unit->caller = save.outerCaller;
-    main->runningUnit.store(caller ? caller : main, std::memory_order_relaxed);
-    save.root->callDepth = save.depth;
-
-    for (int32_t i = 0; i < paramCount; ++i) {
-        TagVar* arg = params[static_cast<size_t>(i)];
-        TagVar& value = unit->ParamValue(i);
-        if (arg && !arg->readOnly) *arg = value;
-        if (value.type == TagVar::kObject) AssignInt(value, 0);
-    }
-    // The value is handed over before the unit lets go of an object it returned.
-    TagVar* ret = unit->RetVal();
-    TagVar* callerRet = caller ? caller->RetVal() : nullptr;
-    int32_t r = ret ? ret->intVal : 0;
-    if (callerRet && ret && callerRet != ret) {
-        *callerRet = *ret;
-        if (ret->type == TagVar::kObject) AssignInt(*ret, 0);
-    }
-    return r;
-}
-
 int32_t TagCall::Run() {
     int32_t code;
     CallSave save;
@@ -120,10 +74,7 @@ int32_t TagCall::Run() {
 }
 
 int32_t TagReturn::Run() {
-    TagVar* ret = unit_ ? unit_->RetVal() : nullptr;
-    const TagVar& v = value_ ? *value_ : g_nullVar;
-    if (ret && ret != &v) *ret = v;
-    return v.GetInt();
+    return Give();
 }
 
 int32_t TagClose::SetDisconnFlag(int32_t opIndex) {

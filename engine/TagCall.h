@@ -30,9 +30,10 @@ public:
     };
     // Run in two halves, around the body (the run loop runs bodies itself): the checks and the values in, giving
     // the unit whose body is to run, or null with the failure's result in code (logged; the caller's _retVal set).
-    TagTelBasic* Enter(int32_t& code, CallSave& save);
+    // Both are defined in engine/TagCallRun.h, for the run loop to have them inline.
+    inline TagTelBasic* Enter(int32_t& code, CallSave& save);
     // After the body: changed parameters copied back and the unit's _retVal handed to the caller's; its integer.
-    int32_t Leave(TagTelBasic* unit, const CallSave& save);
+    inline int32_t Leave(TagTelBasic* unit, const CallSave& save);
 
     TagVar* funcVar;
     TagTelBasic* caller;
@@ -43,6 +44,8 @@ private:
     // Logs why the call cannot be made (no function, a wrong argument count, too deep) and sets the caller's
     // _retVal to the result, -1 or -2.
     [[gnu::cold]] int32_t Fail(TagTelBasic* unit, size_t depth);
+    // Whole-value assignment of an integer, so that an object the variable held loses its reference.
+    [[gnu::cold]] static void AssignInt(TagVar& v, int32_t n);
 };
 
 // return(value) (kind 'r'): the unit's _retVal becomes the value, and the running body ends.
@@ -50,6 +53,8 @@ class TagReturn final : public TagOper {
 public:
     TagReturn(TagVar* value, TagTelBasic* unit) : value_(value), unit_(unit) { kind = 'r'; }
     int32_t Run() override;
+    // What Run does, inline for the run loop (engine/TagCallRun.h).
+    inline int32_t Give();
     TagOper* Next() override { return nullptr; }
 
 private:
