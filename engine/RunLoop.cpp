@@ -637,7 +637,7 @@ TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOut, int32_t& re
     do {                                                                                                              \
         if (lookBefore) {                                                                                             \
             /* Only a call can have armed a timer (a statement RunFast runs arms none), and the call object stays. */ \
-            if (main->pKvCall->attention.load(std::memory_order_relaxed) != 0) goto hand_back;                       \
+            if (line.attention.load(std::memory_order_relaxed) != 0) goto hand_back;                                  \
             if (!next) goto ended;                                                                                    \
             unit->curOpIndex.store(next->index, std::memory_order_relaxed);                                           \
         }                                                                                                             \
@@ -658,7 +658,8 @@ TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOut, int32_t& re
     int32_t result = resultOut;
     FastFrame frames[TagCall::kMaxDepth];
     size_t depth = 0;
-    TagTelBasic* main = unit->ParentOrSelf();
+    // Every body RunFast runs is on this line (a call of a unit of another call object runs as ever).
+    const TagCallState& line = *unit->ParentOrSelf()->pKvCall;
     TagVar* ret = unit->RetVal();
     TagOper* next = nullptr;
     goto* kHandlers[cur->fastKind];
@@ -699,7 +700,7 @@ branch: {
 }
 
 loop:
-    next = RunLoopPlan(*cur->plan, prevOp, *ret, result, *main->pKvCall, root);
+    next = RunLoopPlan(*cur->plan, prevOp, *ret, result, line, root);
     ZZ_GO_ON(true);
 
 forLoop: {
@@ -740,9 +741,13 @@ call: {
     RunSteps(call->plan->tail);
     FastFrame& f = frames[depth];
     int32_t code = 0;
-    TagTelBasic* callee = depth < TagCall::kMaxDepth ? call->Enter(code, f.save) : nullptr;
+    TagTelBasic* callee = nullptr;
+    if (depth < TagCall::kMaxDepth) {
+        TagTelBasic* unitOf = call->funcVar ? call->funcVar->FuncUnit() : nullptr;
+        if (!unitOf || unitOf->ParentOrSelf()->pKvCall == &line) callee = call->Enter(code, f.save);
+    }
     if (!callee) {
-        result = depth < TagCall::kMaxDepth ? code : call->Run();
+        result = code != 0 ? code : call->Run();
         StoreOperResult(*call, result, *ret);
         prevOp = call;
         goto after_call;
@@ -755,7 +760,6 @@ call: {
     f.took = false;
     ++depth;
     unit = callee;
-    main = callee->ParentOrSelf();
     ret = callee->RetVal();
     prevOp = nullptr;
     if (!ready || !first) goto leave;
@@ -806,7 +810,6 @@ leave: {
     TagCall* call = f.op;
     const int32_t r = call->Leave(callee, f.save);
     unit = f.callerUnit;
-    main = unit->ParentOrSelf();
     ret = unit->RetVal();
     result = r;
     StoreOperResult(*call, r, *ret);

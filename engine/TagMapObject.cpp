@@ -149,6 +149,7 @@ TagVar& TagMapItem::NewInt(int32_t k) {
             if (count == cap) {
                 Grow(segs, cap);
                 seg0 = segs[0];
+                if (segs.size() > 1) seg1 = segs[1];
             }
             if (hash) hash->sorted = false;
             return Elem(count++);
@@ -344,7 +345,7 @@ void TagMapItem::Clear(bool release) {
     // Releasing an element's object only queues that object's deletion (see TagMapObject::Kill), so nothing
     // comes back to this object while its elements go.
     FreeRun(segs, count, release);
-    seg0 = nullptr;
+    seg0 = seg1 = nullptr;
     FreeRun(downSegs, downCount, release);
     count = cap = downCount = downCap = 0;
     if (hash && release) {

@@ -95,14 +95,20 @@ struct TagMapItem {
     uint32_t count = 0; // its elements: keys base .. base + count - 1, all present
     uint32_t cap = 0;   // the elements the segments hold
     std::vector<TagVar*> segs;
-    TagVar* seg0 = nullptr; // segs[0], one load nearer the first elements
+    // segs[0] and segs[1], one load nearer the first 32 elements (null until they are made)
+    TagVar* seg0 = nullptr;
+    TagVar* seg1 = nullptr;
     uint32_t downCount = 0; // the run below: keys base - 1 .. base - downCount, in that order
     uint32_t downCap = 0;
     std::vector<TagVar*> downSegs;
     std::unique_ptr<TagHashPart> hash;
 
 private:
-    TagVar& Elem(uint32_t off) { return off < kFirstSeg ? seg0[off] : ElemIn(segs, off); }
+    TagVar& Elem(uint32_t off) {
+        if (off < kFirstSeg) return seg0[off];
+        if (off < 2 * kFirstSeg) return seg1[off - kFirstSeg];
+        return ElemIn(segs, off);
+    }
     static TagVar& ElemIn(const std::vector<TagVar*>& segs, uint32_t off) {
         if (off >= kPage) return segs[kSmallSegs - 1 + off / kPage][off % kPage];
         uint32_t q = off / kFirstSeg;
