@@ -1,6 +1,6 @@
 // zzscript: compiles one script in the working directory and runs it as a line of its own, on a virtual line
 // with no sound card call attached. For trying scripts and for tests of the engine and the builtins end to end.
-// The database client libraries are loaded as the line manager loads them.
+// The database client libraries are loaded when a script first opens a database of their kind.
 //
 //   zzscript [--line N] [--check] [--quit-after MS] [--reload-after MS] FILE
 //
@@ -81,10 +81,12 @@ int main(int argc, char** argv) {
     }
 
     RegisterBuiltins();
-    // Loaded and freed in the line manager's order; a missing library disables only its back end.
-    LoadMySqlLibrary();
-    LoadTqrDbLibrary();
-    LoadDbLibrary();
+    // Loaded when a script first opens a database of their kind (most scripts never do, and loading them costs
+    // more processor time than starting everything else), freed in the line manager's order; a missing library
+    // disables only its back end.
+    LoadMySqlLibraryOnDemand();
+    LoadTqrDbLibraryOnDemand();
+    LoadDbLibraryOnDemand();
     struct Unload {
         ~Unload() {
             FreeTqrDbLibrary();

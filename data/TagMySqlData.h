@@ -16,6 +16,9 @@ namespace zz {
 // Loads the client library once, before any line runs, and initialises it. 0 loaded, -1 the file failed to
 // load, -2 it lacks mysql_init (or cannot be initialised). Raw-log lines tell which.
 int LoadMySqlLibrary();
+// Instead of loading it now: the first data set of the back end loads it (a tool that may never open a
+// database starts without the library's cost).
+void LoadMySqlLibraryOnDemand();
 // Unloads it (after every MySQL data set is gone).
 void FreeMySqlLibrary();
 bool MySqlLibraryLoaded();

@@ -1,5 +1,6 @@
 #include "data/TagSybData.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +55,8 @@ struct SybApi {
 ClientLibrary g_lib;
 SybApi g_api;
 bool g_loaded = false;
+std::atomic<bool> g_onDemand{false};
+std::once_flag g_onDemandOnce;
 std::string g_path;
 
 // The shared log and the count of live connections, reached from every line thread.
@@ -127,6 +130,20 @@ bool DbLibraryLoaded() {
 }
 void SetDbLibraryPath(const std::string& path) {
     g_path = path;
+}
+
+int LoadDbLibrary();
+
+namespace {
+// The first data set of a process that loads the library on demand loads it.
+void LoadOnFirstUse() {
+    if (g_onDemand.load() && !g_loaded) std::call_once(g_onDemandOnce, [] { LoadDbLibrary(); });
+}
+} // namespace
+
+void LoadDbLibraryOnDemand() {
+    g_onDemand = true;
+    SetPoolBackEndMaker(kDbTypeSyb, &MakeSyb);
 }
 
 int LoadDbLibrary() {
@@ -296,6 +313,7 @@ TagSyb::TagSyb(const char* server_, const char* user, const char* password, cons
             }
         }
     }
+    LoadOnFirstUse();
     if (!g_loaded) {
         LogF("[%s] Load ntwdblib.dll fail, Must install SQL Server client-tools first.\n", Stamp().c_str());
         status = -2;

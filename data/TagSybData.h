@@ -17,6 +17,9 @@ namespace zz {
 // Loads the library once, before any line runs. 0 loaded, -1 the file failed to load, -2 it lacks dbinit,
 // -3 dbinit failed.
 int LoadDbLibrary();
+// Instead of loading it now: the first data set of the back end loads it (a tool that may never open a
+// database starts without the library's cost).
+void LoadDbLibraryOnDemand();
 void FreeDbLibrary();
 bool DbLibraryLoaded();
 // File to load instead of "libsybdb.so.5" (empty: the environment variable ZZ_SYBDB_LIBRARY, else the default).

@@ -1,9 +1,11 @@
 #include "data/TagTqrDbData.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "data/ClientLibrary.h"
 #include "data/TagLocalData.h"
@@ -39,6 +41,8 @@ struct TqrApi {
 ClientLibrary g_lib;
 TqrApi g_api;
 bool g_loaded = false;
+std::atomic<bool> g_onDemand{false};
+std::once_flag g_onDemandOnce;
 std::string g_path;
 
 template <typename Fn> bool Find(Fn& fn, const char* name) {
@@ -69,6 +73,19 @@ void* GetTqrDbProc(const char* name) {
     char decorated[512];
     std::snprintf(decorated, sizeof decorated, "_%s@8", name);
     return g_lib.Sym(decorated);
+}
+
+int LoadTqrDbLibrary();
+
+namespace {
+// The first data set of a process that loads the library on demand loads it.
+void LoadOnFirstUse() {
+    if (g_onDemand.load() && !g_loaded) std::call_once(g_onDemandOnce, [] { LoadTqrDbLibrary(); });
+}
+} // namespace
+
+void LoadTqrDbLibraryOnDemand() {
+    g_onDemand = true;
 }
 
 int LoadTqrDbLibrary() {
@@ -128,6 +145,7 @@ TagTqrDbData::TagTqrDbData(const char* host_, int32_t port_, const char* user_, 
                            const char* logName_)
     : host(host_ ? host_ : ""), port(port_), user(user_ ? user_ : ""), password(password_ ? password_ : "") {
     if (logName_ && *logName_ && logFile.Open(logName_)) WriteLog("Start.");
+    LoadOnFirstUse();
     if (!g_loaded) {
         status = -1;
         WriteLog("Load TqrDbApi.dll fail!");

@@ -13,6 +13,9 @@ namespace zz {
 // Loads and initialises the library once, before any line runs. 0 loaded, -1 the file failed to load, -2 it
 // lacks TqrDbInit, -3 TqrDbInit failed.
 int LoadTqrDbLibrary();
+// Instead of loading it now: the first data set of the back end loads it (a tool that may never open a
+// database starts without the library's cost).
+void LoadTqrDbLibraryOnDemand();
 void FreeTqrDbLibrary();
 bool TqrDbLibraryLoaded();
 // File to load instead of "libTqrDbApi.so" (empty: the environment variable ZZ_TQRDB_LIBRARY, else the default).

@@ -498,7 +498,7 @@ enum : uint8_t {
     kFastPure,    // another pure statement, run one by one
     kFastCall,    // a call of a user function
     kFastReturn,
-    kFastFor,     // a for or while loop whose body is no stretch
+    kFastFor, // a for or while loop whose body is no stretch
 };
 
 uint8_t FastKind(TagOper* op, const TagVar* ret) {
@@ -633,25 +633,25 @@ TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOut, int32_t& re
     static const void* const kHandlers[] = {&&unknown, &&none, &&stretch, &&branch, &&loop,
                                             &&pure,    &&call, &&back,    &&forLoop};
     static_assert(kFastFor == 8, "the handlers follow the kinds");
-#define ZZ_GO_ON(lookBefore)                                                                                         \
-    do {                                                                                                              \
-        if (lookBefore) {                                                                                             \
-            /* Only a call can have armed a timer (a statement RunFast runs arms none), and the call object stays. */ \
-            if (line.attention.load(std::memory_order_relaxed) != 0) goto hand_back;                                  \
-            if (!next) goto ended;                                                                                    \
-            unit->curOpIndex.store(next->index, std::memory_order_relaxed);                                           \
-        }                                                                                                             \
-        cur = next;                                                                                                   \
-        goto* kHandlers[cur->fastKind];                                                                               \
+#define ZZ_GO_ON(lookBefore)                                                                                           \
+    do {                                                                                                               \
+        if (lookBefore) {                                                                                              \
+            /* Only a call can have armed a timer (a statement RunFast runs arms none), and the call object stays. */  \
+            if (line.attention.load(std::memory_order_relaxed) != 0) goto hand_back;                                   \
+            if (!next) goto ended;                                                                                     \
+            unit->curOpIndex.store(next->index, std::memory_order_relaxed);                                            \
+        }                                                                                                              \
+        cur = next;                                                                                                    \
+        goto* kHandlers[cur->fastKind];                                                                                \
     } while (0)
 
     // Kept here while the statements run, and handed out with the flow.
-#define ZZ_HAND_BACK(why, op)                                                                                         \
-    do {                                                                                                              \
-        prevOut = prevOp;                                                                                             \
-        resultOut = result;                                                                                           \
-        end = why;                                                                                                    \
-        return op;                                                                                                    \
+#define ZZ_HAND_BACK(why, op)                                                                                          \
+    do {                                                                                                               \
+        prevOut = prevOp;                                                                                              \
+        resultOut = result;                                                                                            \
+        end = why;                                                                                                     \
+        return op;                                                                                                     \
     } while (0)
 
     TagOper* prevOp = prevOut;
@@ -668,7 +668,7 @@ unknown:
     FastKind(cur, ret);
     goto* kHandlers[cur->fastKind];
 
-stretch: {
+stretch : {
     const OpPlan& plan = *cur->plan;
     if (ret->type == TagVar::kObject) goto pure; // the stretch's end lets the object go, as a statement does
     RunSteps(plan.steps);
@@ -679,7 +679,7 @@ stretch: {
     ZZ_GO_ON(plan.exitLook);
 }
 
-branch: {
+branch : {
     const OpPlan& plan = *cur->plan;
     TagIf* branch = plan.branch;
     RunSteps(plan.steps);
@@ -703,7 +703,7 @@ loop:
     next = RunLoopPlan(*cur->plan, prevOp, *ret, result, line, root);
     ZZ_GO_ON(true);
 
-forLoop: {
+forLoop : {
     // TagForWhile::Run and Next, with the ways on past the braces worked out once.
     const OpPlan& plan = *cur->plan;
     TagForWhile* loop = plan.loop;
@@ -735,7 +735,7 @@ pure:
     next = NextOp(cur, *ret, false);
     ZZ_GO_ON(LooksBefore(next, prevOp));
 
-call: {
+call : {
     auto* call = static_cast<TagCall*>(cur);
     call->prev = prevOp;
     RunSteps(call->plan->tail);
@@ -773,7 +773,7 @@ call: {
     goto* kHandlers[cur->fastKind];
 }
 
-back: {
+back : {
     auto* back = static_cast<TagReturn*>(cur);
     back->prev = prevOp;
     RunSteps(back->plan->tail);
@@ -802,7 +802,7 @@ hand_back:
     RunBody(unit, next, prevOp, frames[depth - 1].took, true);
     // fall through: the body has ended
 
-leave: {
+leave : {
     // The body of the call at the top of the stack has ended: back to the level that made it.
     FastFrame& f = frames[--depth];
     TagTelBasic* callee = unit;
@@ -816,7 +816,7 @@ leave: {
     prevOp = call;
     cur = call;
 }
-after_call: {
+after_call : {
     const OpPlan& plan = *cur->plan;
     if (plan.passed) ret->SetIntReleasing(0);
     next = plan.exit;

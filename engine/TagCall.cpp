@@ -22,7 +22,6 @@ __attribute__((format(printf, 1, 2))) void LogAlways(const char* fmt, ...) {
     WriteRunLogAlways(buf);
 }
 
-
 TagTelBasic* RootOf(TagTelBasic* prog) {
     return prog ? prog->GetRoot() : nullptr;
 }

@@ -3,12 +3,14 @@
 #include "platform/Gbk.h"
 #include "platform/audio/Audio.h"
 
+#include <dlfcn.h>
 #include <espeak-ng/speak_lib.h>
 #include <samplerate.h>
 
-#include "media/VocIo.h"
 #include <cstring>
 #include <mutex>
+
+#include "media/VocIo.h"
 
 namespace zz {
 
@@ -21,6 +23,36 @@ int g_engineRate = 0; // sample rate of the engine, 0 when it did not start
 std::vector<int16_t>* g_sink = nullptr;
 const std::function<bool()>* g_stop = nullptr; // the speaking line's stop test, under g_engineLock
 bool g_stopped = false;
+
+// espeak-ng is loaded on the first speech, not linked: it brings the sound servers' and codecs' libraries along,
+// whose loading would cost every start of the platform several milliseconds of processor time.
+struct EspeakApi {
+    decltype(&espeak_Initialize) initialize = nullptr;
+    decltype(&espeak_SetSynthCallback) setSynthCallback = nullptr;
+    decltype(&espeak_SetVoiceByName) setVoiceByName = nullptr;
+    decltype(&espeak_Synth) synth = nullptr;
+};
+EspeakApi g_espeak;
+
+template <typename Fn> bool Sym(void* lib, Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(dlsym(lib, name));
+    return fn != nullptr;
+}
+
+// Under g_engineLock; false when the library or one of its functions is missing (speech then fails as when the
+// engine does not start). The library stays loaded for the process.
+bool LoadEspeak() {
+    void* lib = dlopen("libespeak-ng.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return false;
+    EspeakApi a;
+    if (!Sym(lib, a.initialize, "espeak_Initialize") || !Sym(lib, a.setSynthCallback, "espeak_SetSynthCallback") ||
+        !Sym(lib, a.setVoiceByName, "espeak_SetVoiceByName") || !Sym(lib, a.synth, "espeak_Synth")) {
+        dlclose(lib);
+        return false;
+    }
+    g_espeak = a;
+    return true;
+}
 
 // Returning 1 makes the engine end the speech.
 int CollectSamples(short* wav, int count, espeak_EVENT*) {
@@ -35,18 +67,19 @@ int CollectSamples(short* wav, int count, espeak_EVENT*) {
 // Mandarin reads the pinyin its dictionary gives as pinyin in the "cmn-latn-pinyin" variant; plain "cmn" reads
 // it as English letters and digits on Debian's data. Plain "cmn" stays the fallback.
 espeak_ERROR SelectVoice(SpeechLang lang) {
-    if (lang != SpeechLang::Chinese) return espeak_SetVoiceByName("en");
-    if (espeak_SetVoiceByName("cmn-latn-pinyin") == EE_OK) return EE_OK;
-    return espeak_SetVoiceByName("cmn");
+    if (lang != SpeechLang::Chinese) return g_espeak.setVoiceByName("en");
+    if (g_espeak.setVoiceByName("cmn-latn-pinyin") == EE_OK) return EE_OK;
+    return g_espeak.setVoiceByName("cmn");
 }
 
 int32_t InitLocked() {
     if (!g_engineTried) {
         g_engineTried = true;
-        int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+        int rate =
+            LoadEspeak() ? g_espeak.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT) : 0;
         if (rate > 0) {
             g_engineRate = rate;
-            espeak_SetSynthCallback(CollectSamples);
+            g_espeak.setSynthCallback(CollectSamples);
         }
     }
     return g_engineRate > 0 ? kHrOk : kHrClassNotReg;
@@ -163,8 +196,8 @@ int32_t SpeechSynthesize(const std::string& gbkText, SpeechLang lang, bool marku
         g_sink = &raw;
         g_stop = &stop;
         g_stopped = false;
-        espeak_ERROR e = espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0,
-                                      espeakCHARS_UTF8 | (markup ? espeakSSML : 0), nullptr, nullptr);
+        espeak_ERROR e = g_espeak.synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0,
+                                        espeakCHARS_UTF8 | (markup ? espeakSSML : 0), nullptr, nullptr);
         g_sink = nullptr;
         g_stop = nullptr;
         if (g_stopped) return kHrAbort;

@@ -138,6 +138,52 @@ const Work kWorks[] = {
      "end\n"
      "return fib(25)\n",
      75025},
+    // The same fib 25 step for step in Lua: the stack and the function's variables shared by every call (upvalues
+    // here), so that the ratio compares the two interpreters on the same work rather than the languages' locals.
+    {"fib 25, same steps",
+     "sp = 0;\n"
+     "st[0] = 0;\n"
+     "function fib(n)\n{\n"
+     "    if(n < 2)\n    {\n"
+     "        return(n);\n"
+     "    }\n"
+     "    sp = sp + 1;\n"
+     "    st[sp] = n;\n"
+     "    m = n - 1;\n"
+     "    a = fib(m);\n"
+     "    k = st[sp];\n"
+     "    st[sp] = a;\n"
+     "    m = k - 2;\n"
+     "    b = fib(m);\n"
+     "    a = st[sp];\n"
+     "    sp = sp - 1;\n"
+     "    return(a + b);\n}\n"
+     "r = fib(25);\n"
+     "st = 0;\n"
+     "return(r);\n",
+     "local sp, st = 0, {}\n"
+     "st[0] = 0\n"
+     "local m, a, k, b\n"
+     "local function fib(n)\n"
+     "    if n < 2 then\n"
+     "        return n\n"
+     "    end\n"
+     "    sp = sp + 1\n"
+     "    st[sp] = n\n"
+     "    m = n - 1\n"
+     "    a = fib(m)\n"
+     "    k = st[sp]\n"
+     "    st[sp] = a\n"
+     "    m = k - 2\n"
+     "    b = fib(m)\n"
+     "    a = st[sp]\n"
+     "    sp = sp - 1\n"
+     "    return a + b\n"
+     "end\n"
+     "local r = fib(25)\n"
+     "st = nil\n"
+     "return r\n",
+     75025},
     // A fresh array of 10^6 elements every round, filled with new keys in order and summed.
     {"array fill/sum",
      "for(i = 1; i <= 1000000; i++)\n{\n"
