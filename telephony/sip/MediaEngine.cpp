@@ -84,6 +84,7 @@ struct MediaEngine::Channel {
     bool marker = true;
     uint32_t eventTs = 0;
     int32_t received = 0, sent = 0;
+    uint32_t foreign = 0; // packets dropped because another host sent them
     // 20 ms steps since the peer's last packet; silent once it passed the limit (the line is woken once)
     uint32_t quietSteps = 0;
     bool silent = false;
@@ -390,21 +391,39 @@ void MediaEngine::WorkerThread(size_t slice, uint64_t seen) {
     }
 }
 
+// Only the host the call's offer names is heard: packets from any other address (a host that found the port, or
+// the previous caller of the line still sending) are dropped, so no stranger's sound or keys reach a call. The
+// port is not checked, for phones that do not send from the port they receive on.
 void MediaEngine::Receive(Channel& c, Scratch& scratch) {
     auto& bufs = scratch.packets;
     mmsghdr msgs[kRecvBatch];
     iovec iov[kRecvBatch];
+    sockaddr_in from[kRecvBatch];
     for (;;) {
         for (int i = 0; i < kRecvBatch; ++i) {
             iov[i] = {bufs[size_t(i)].data(), kPacketRoom};
             msgs[i] = {};
             msgs[i].msg_hdr.msg_iov = &iov[i];
             msgs[i].msg_hdr.msg_iovlen = 1;
+            msgs[i].msg_hdr.msg_name = &from[i];
+            msgs[i].msg_hdr.msg_namelen = sizeof from[i];
         }
         int n = recvmmsg(c.fd, msgs, kRecvBatch, MSG_DONTWAIT, nullptr);
         if (n <= 0) return;
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
+            if (msgs[i].msg_hdr.msg_namelen < sizeof(sockaddr_in) || from[i].sin_family != AF_INET ||
+                from[i].sin_addr.s_addr != c.peer.sin_addr.s_addr) {
+                if (c.foreign++ == 0) {
+                    char got[INET_ADDRSTRLEN] = "?", want[INET_ADDRSTRLEN] = "?";
+                    inet_ntop(AF_INET, &from[i].sin_addr, got, sizeof got);
+                    inet_ntop(AF_INET, &c.peer.sin_addr, want, sizeof want);
+                    WriteRunLogF("RTP port %d: packets from %s are dropped, the call's media comes from %s", c.localPort,
+                                 got, want);
+                }
+                continue;
+            }
             TakeRtp(c, bufs[size_t(i)].data(), msgs[i].msg_len);
+        }
         if (n < kRecvBatch) return;
     }
 }
@@ -588,6 +607,7 @@ int MediaEngine::ms_channel_start_ex(int ch, int type, int localPort, const char
     c->quietSteps = 0;
     c->silent = false;
     c->marker = true;
+    c->foreign = 0;
     return 0;
 }
 

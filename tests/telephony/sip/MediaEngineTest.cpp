@@ -25,11 +25,12 @@ constexpr int kFrame = MediaEngine::kFrame;
 // A UDP socket of the test standing for a caller's phone.
 class Phone {
 public:
-    Phone() {
+    // On 127.0.0.1, or on another address of the loopback network (another host, as the engine sees it).
+    explicit Phone(uint32_t address = INADDR_LOOPBACK) {
         fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_addr.s_addr = htonl(address);
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         socklen_t len = sizeof a;
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -140,6 +141,25 @@ TEST_F(MediaEngineTest, APeerSilentForAMinuteWakesTheLineOnce) {
     Steps(5);
     EXPECT_FALSE(Signalled(wake)) << "woken once";
     EXPECT_EQ(media.ms_channel_is_silent(999), -1);
+}
+
+// Another host sending to a call's port is not heard and does not keep a silent caller's call up.
+TEST_F(MediaEngineTest, OnlyTheCallersHostIsHeard) {
+    Phone phone, stranger(INADDR_LOOPBACK + 1);
+    WakeEvent wake;
+    int ch = Channel(phone, &wake);
+    for (int i = 0; i < int(MediaEngine::kSilentSteps) + 5; ++i) {
+        stranger.Send(ports[ch], 8000);
+        Steps(1);
+    }
+    int received = -1, sent = -1;
+    EXPECT_EQ(media.ms_recv_send_count(ch, received, sent), 0);
+    EXPECT_EQ(received, 0);
+    EXPECT_EQ(media.ms_channel_is_silent(ch), 1);
+    phone.Send(ports[ch], 100);
+    Steps(1);
+    EXPECT_EQ(media.ms_recv_send_count(ch, received, sent), 0);
+    EXPECT_EQ(received, 1);
 }
 
 TEST_F(MediaEngineTest, APlayGoesOutAsRtpAndItsEndWakesTheLine) {
