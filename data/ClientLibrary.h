@@ -2,6 +2,8 @@
 // Run-time loading of the database client libraries. None is linked: a missing library disables only the back
 // end that needs it, and tests point a back end at a stand-in library through its path setter or environment
 // variable.
+#include <atomic>
+#include <mutex>
 #include <string>
 
 namespace zz {
@@ -30,6 +32,21 @@ public:
 private:
     void* handle_ = nullptr;
     std::string error_;
+};
+
+// A back end's library loaded by the first data set that needs it, for a process that asks for that instead of
+// loading it at start.
+class LoadOnDemand {
+public:
+    void Ask() { asked_ = true; }
+    // Runs load once, when on demand was asked and the library is not loaded.
+    template <typename Load> void Ensure(bool loaded, Load load) {
+        if (asked_.load() && !loaded) std::call_once(once_, load);
+    }
+
+private:
+    std::atomic<bool> asked_{false};
+    std::once_flag once_;
 };
 
 // The file a back end loads: the path set by its setter when not empty, else the environment variable envVar

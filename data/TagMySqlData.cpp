@@ -1,12 +1,10 @@
 #include "data/TagMySqlData.h"
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 #include "data/ClientLibrary.h"
 #include "data/MySqlApi.h"
@@ -26,8 +24,7 @@ constexpr size_t kDbNameSize = 512; // the database name taken from the kept "US
 ClientLibrary g_lib;
 MySqlApi g_api;
 bool g_loaded = false;
-std::atomic<bool> g_onDemand{false};
-std::once_flag g_onDemandOnce;
+LoadOnDemand g_onDemand;
 std::string g_path;
 
 std::unique_ptr<TagDataSet> MakeMySql(const char* a1, const char* a2, const char* a3, const char* a4) {
@@ -59,17 +56,8 @@ void SetMySqlLibraryPath(const std::string& path) {
     g_path = path;
 }
 
-int LoadMySqlLibrary();
-
-namespace {
-// The first data set of a process that loads the library on demand loads it.
-void LoadOnFirstUse() {
-    if (g_onDemand.load() && !g_loaded) std::call_once(g_onDemandOnce, [] { LoadMySqlLibrary(); });
-}
-} // namespace
-
 void LoadMySqlLibraryOnDemand() {
-    g_onDemand = true;
+    g_onDemand.Ask();
     SetPoolBackEndMaker(kDbTypeMySql, &MakeMySql);
 }
 
@@ -132,7 +120,7 @@ void CutAtLineEnd(char* s) {
 TagMySqlData::TagMySqlData(const char* host_, const char* user_, const char* password_, const char* logName_)
     : host(host_ ? host_ : ""), user(user_ ? user_ : ""), password(password_ ? password_ : "") {
     if (logName_ && *logName_ && logFile.Open(logName_)) WriteLog("Start.");
-    LoadOnFirstUse();
+    g_onDemand.Ensure(g_loaded, [] { LoadMySqlLibrary(); });
     if (!g_loaded) {
         status = -1;
         WriteLog("Load libmySQL.dll fail!");

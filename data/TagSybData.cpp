@@ -1,6 +1,5 @@
 #include "data/TagSybData.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -55,8 +54,7 @@ struct SybApi {
 ClientLibrary g_lib;
 SybApi g_api;
 bool g_loaded = false;
-std::atomic<bool> g_onDemand{false};
-std::once_flag g_onDemandOnce;
+LoadOnDemand g_onDemand;
 std::string g_path;
 
 // The shared log and the count of live connections, reached from every line thread.
@@ -132,17 +130,8 @@ void SetDbLibraryPath(const std::string& path) {
     g_path = path;
 }
 
-int LoadDbLibrary();
-
-namespace {
-// The first data set of a process that loads the library on demand loads it.
-void LoadOnFirstUse() {
-    if (g_onDemand.load() && !g_loaded) std::call_once(g_onDemandOnce, [] { LoadDbLibrary(); });
-}
-} // namespace
-
 void LoadDbLibraryOnDemand() {
-    g_onDemand = true;
+    g_onDemand.Ask();
     SetPoolBackEndMaker(kDbTypeSyb, &MakeSyb);
 }
 
@@ -313,7 +302,7 @@ TagSyb::TagSyb(const char* server_, const char* user, const char* password, cons
             }
         }
     }
-    LoadOnFirstUse();
+    g_onDemand.Ensure(g_loaded, [] { LoadDbLibrary(); });
     if (!g_loaded) {
         LogF("[%s] Load ntwdblib.dll fail, Must install SQL Server client-tools first.\n", Stamp().c_str());
         status = -2;

@@ -1,11 +1,9 @@
 #include "data/TagTqrDbData.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 #include "data/ClientLibrary.h"
 #include "data/TagLocalData.h"
@@ -41,8 +39,7 @@ struct TqrApi {
 ClientLibrary g_lib;
 TqrApi g_api;
 bool g_loaded = false;
-std::atomic<bool> g_onDemand{false};
-std::once_flag g_onDemandOnce;
+LoadOnDemand g_onDemand;
 std::string g_path;
 
 template <typename Fn> bool Find(Fn& fn, const char* name) {
@@ -75,17 +72,8 @@ void* GetTqrDbProc(const char* name) {
     return g_lib.Sym(decorated);
 }
 
-int LoadTqrDbLibrary();
-
-namespace {
-// The first data set of a process that loads the library on demand loads it.
-void LoadOnFirstUse() {
-    if (g_onDemand.load() && !g_loaded) std::call_once(g_onDemandOnce, [] { LoadTqrDbLibrary(); });
-}
-} // namespace
-
 void LoadTqrDbLibraryOnDemand() {
-    g_onDemand = true;
+    g_onDemand.Ask();
 }
 
 int LoadTqrDbLibrary() {
@@ -145,7 +133,7 @@ TagTqrDbData::TagTqrDbData(const char* host_, int32_t port_, const char* user_, 
                            const char* logName_)
     : host(host_ ? host_ : ""), port(port_), user(user_ ? user_ : ""), password(password_ ? password_ : "") {
     if (logName_ && *logName_ && logFile.Open(logName_)) WriteLog("Start.");
-    LoadOnFirstUse();
+    g_onDemand.Ensure(g_loaded, [] { LoadTqrDbLibrary(); });
     if (!g_loaded) {
         status = -1;
         WriteLog("Load TqrDbApi.dll fail!");

@@ -61,6 +61,29 @@ int64_t IntegerLoopTotal() {
     return total;
 }
 
+// fib(25) by plain recursion, 242,785 calls. A function's variables are the unit's own, not one set per call,
+// so the script keeps what a call must survive on a stack of its own.
+const char* const kFibScript = "sp = 0;\n"
+                               "st[0] = 0;\n"
+                               "function fib(n)\n{\n"
+                               "    if(n < 2)\n    {\n"
+                               "        return(n);\n"
+                               "    }\n"
+                               "    sp = sp + 1;\n"
+                               "    st[sp] = n;\n"
+                               "    m = n - 1;\n"
+                               "    a = fib(m);\n"
+                               "    k = st[sp];\n"
+                               "    st[sp] = a;\n"
+                               "    m = k - 2;\n"
+                               "    b = fib(m);\n"
+                               "    a = st[sp];\n"
+                               "    sp = sp - 1;\n"
+                               "    return(a + b);\n}\n"
+                               "r = fib(25);\n"
+                               "st = 0;\n"
+                               "return(r);\n";
+
 const Work kWorks[] = {
     {"integer loop",
      "total = 0;\n"
@@ -107,29 +130,7 @@ const Work kWorks[] = {
      "end\n"
      "return calls\n",
      20000 * 21},
-    // fib(25) by plain recursion, 242,785 calls. A function's variables are the unit's own, not one set per call,
-    // so the script keeps what a call must survive on a stack of its own.
-    {"fib 25",
-     "sp = 0;\n"
-     "st[0] = 0;\n"
-     "function fib(n)\n{\n"
-     "    if(n < 2)\n    {\n"
-     "        return(n);\n"
-     "    }\n"
-     "    sp = sp + 1;\n"
-     "    st[sp] = n;\n"
-     "    m = n - 1;\n"
-     "    a = fib(m);\n"
-     "    k = st[sp];\n"
-     "    st[sp] = a;\n"
-     "    m = k - 2;\n"
-     "    b = fib(m);\n"
-     "    a = st[sp];\n"
-     "    sp = sp - 1;\n"
-     "    return(a + b);\n}\n"
-     "r = fib(25);\n"
-     "st = 0;\n"
-     "return(r);\n",
+    {"fib 25", kFibScript,
      "local function fib(n)\n"
      "    if n < 2 then\n"
      "        return n\n"
@@ -140,27 +141,7 @@ const Work kWorks[] = {
      75025},
     // The same fib 25 step for step in Lua: the stack and the function's variables shared by every call (upvalues
     // here), so that the ratio compares the two interpreters on the same work rather than the languages' locals.
-    {"fib 25, same steps",
-     "sp = 0;\n"
-     "st[0] = 0;\n"
-     "function fib(n)\n{\n"
-     "    if(n < 2)\n    {\n"
-     "        return(n);\n"
-     "    }\n"
-     "    sp = sp + 1;\n"
-     "    st[sp] = n;\n"
-     "    m = n - 1;\n"
-     "    a = fib(m);\n"
-     "    k = st[sp];\n"
-     "    st[sp] = a;\n"
-     "    m = k - 2;\n"
-     "    b = fib(m);\n"
-     "    a = st[sp];\n"
-     "    sp = sp - 1;\n"
-     "    return(a + b);\n}\n"
-     "r = fib(25);\n"
-     "st = 0;\n"
-     "return(r);\n",
+    {"fib 25, same steps", kFibScript,
      "local sp, st = 0, {}\n"
      "st[0] = 0\n"
      "local m, a, k, b\n"
