@@ -49,20 +49,22 @@ public:
     TagVar* sub = nullptr;
 };
 
-// A one-byte flag written by the window thread and read by the line thread; copies take the current value.
+// A one-byte flag written by the window thread and read by the line thread; copies take the current value. Setting
+// it publishes what the setter did before (a debugger step hands the line the values it looked at), and reading it
+// sees that.
 class SharedFlag {
 public:
     SharedFlag() = default;
-    SharedFlag(const SharedFlag& o) : v_(o.v_.load(std::memory_order_relaxed)) {}
+    SharedFlag(const SharedFlag& o) : v_(o.v_.load(std::memory_order_acquire)) {}
     SharedFlag& operator=(const SharedFlag& o) {
-        v_.store(o.v_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        v_.store(o.v_.load(std::memory_order_acquire), std::memory_order_release);
         return *this;
     }
     SharedFlag& operator=(uint8_t v) {
-        v_.store(v, std::memory_order_relaxed);
+        v_.store(v, std::memory_order_release);
         return *this;
     }
-    operator uint8_t() const { return v_.load(std::memory_order_relaxed); }
+    operator uint8_t() const { return v_.load(std::memory_order_acquire); }
 
 private:
     std::atomic<uint8_t> v_{0};

@@ -345,6 +345,70 @@ TEST(DebugSnapshot, ThePausedLineLeavesItsStackAndValuesForTheWindowThread) {
     EXPECT_EQ(count->GetInt(), 3);
 }
 
+// A breakpoint set while the line is deep in a recursion of plain statements stops it there, in the function, with
+// the function on the call stack; a quit then ends the paused run.
+TEST(DebugSnapshot, ABreakpointSetDuringARecursionPausesInsideIt) {
+    char tmpl[] = "/tmp/zz_dbg_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    char old[4096] = {};
+    ASSERT_EQ(getcwd(old, sizeof old), old);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    TagMemKvs::Process().Clear();
+    std::ofstream("r.kvs", std::ios::binary) << "hits = 0;\n"
+                                                "function f(n)\n"
+                                                "{\n"
+                                                "    if(n > 0)\n"
+                                                "    {\n"
+                                                "        m = n - 1;\n"
+                                                "        f(m);\n"
+                                                "    }\n"
+                                                "    hits = hits + 1;\n"
+                                                "    return(n);\n"
+                                                "}\n"
+                                                "while(1)\n"
+                                                "{\n"
+                                                "    k = 20;\n"
+                                                "    f(k);\n"
+                                                "}\n";
+    TagCallState call;
+    call.lineNo = 3;
+    auto prog = std::make_unique<TagTelBasic>("r.kvs", 3, &call, 0, nullptr);
+    ASSERT_EQ(prog->initResult, 0);
+    TagTelBasic* f = nullptr;
+    prog->FindFunc("f", &f);
+    ASSERT_NE(f, nullptr);
+    int32_t hitsOp = -1;
+    for (int32_t i = 0; i < f->OpCount(); ++i)
+        if (f->Op(i)->text.find("hits = hits + 1") != std::string::npos) hitsOp = i;
+    ASSERT_GE(hitsOp, 0);
+
+    std::thread t([&] { prog->Run(); });
+    // Once the line runs the function, the breakpoint goes in.
+    for (int i = 0; i < 5000 && prog->runningUnit.load() != f; ++i)
+        SleepMs(1);
+    ASSERT_EQ(prog->runningUnit.load(), f);
+    f->SetOpBreak(hitsOp, 1);
+    DebugSnapshot seen;
+    for (int i = 0; i < 5000 && !(ReadDebugSnapshot(*prog, seen) && seen.serial >= 1); ++i)
+        SleepMs(1);
+    EXPECT_EQ(seen.unit, f);
+    EXPECT_EQ(seen.opIndex, hitsOp);
+    // Below the outermost call the chain ends at the unit itself (it called itself), else at the main program.
+    ASSERT_EQ(seen.callStack.size(), 2u);
+    EXPECT_EQ(seen.callStack[0].unit, f);
+    EXPECT_TRUE(seen.callStack[1].unit == f || seen.callStack[1].name == "_main_");
+    f->ClearAllBreaks();
+    prog->SetQuit(1);
+    prog->SetPause(0);
+    t.join();
+    EXPECT_EQ(prog->callDepth, 0u);
+    prog.reset();
+    TagMemKvs::Process().Clear();
+    ASSERT_EQ(chdir(old), 0);
+    ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
 TEST(DebugSnapshot, StopEndsAPausedWaitWithoutAStep) {
     test::HandLine line;
     line.main.SetPause(1);
