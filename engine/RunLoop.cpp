@@ -1,13 +1,14 @@
 // The run loop of a line's main flow and of one user-function call: one operation after another, with the
 // debugger's pause, the script timers and the jumps to the hang-up and system-quit handlers between them.
 //
-// Outside the debugger, statements that never wait nor call (calculations, braces, branches, loops) run in
-// stretches: the flags and the timers are looked at before the next statement of another kind and at every jump
-// back, so a loop of such statements still answers a quit or a hang-up at its next round. A stretch of plain
-// calculations runs from a plan made on its first run (the steps of all its statements in a row), and a for or
-// while loop whose body is such a stretch runs round after round in one place, looking only at the attention
-// word and the timers between rounds. The console hears only of the statements that may wait, unless a debugger
-// page shows the program.
+// Outside the debugger, and while no script timer is armed, RunFast runs the statements it knows (calculations,
+// braces, branches, loops, calls of user functions and returns) without looking at the line's flags between them:
+// only before a statement of another kind, after a call and at every jump back, so a loop still answers a quit or
+// a hang-up at its next round. A stretch of plain calculations runs from a plan made on its first run (the steps
+// of all its statements in a row), a for or while loop whose body is such a stretch runs round after round in one
+// place, and a user function's body runs on RunFast's own stack of frames. Every other statement, and every
+// statement under the debugger or an armed timer, runs one by one. The console hears only of the statements that
+// may wait, unless a debugger page shows the program.
 //
 // Between two statements the loop reads one word, the line's attention (TagCallState::attention): whoever sets a
 // quit, reload, stop, end of run, pause or step, or changes the call state, raises it, and only then does the loop
@@ -343,6 +344,15 @@ TagOper* PassBraces(TagOper* n, bool& passed) {
     return n;
 }
 
+// The two ways on of a branch or a loop statement, past the braces they start with.
+void SetWays(OpPlan& plan, TagOper* yes, TagOper* no, const TagOper* from) {
+    bool passed;
+    plan.thenExit = PassBraces(yes, passed);
+    plan.elseExit = PassBraces(no, passed);
+    plan.thenLook = LooksBefore(plan.thenExit, from);
+    plan.elseLook = LooksBefore(plan.elseExit, from);
+}
+
 std::unique_ptr<OpPlan, OpPlanDelete> MakeStretch(TagOper* first, const TagVar* ret) {
     std::unique_ptr<OpPlan, OpPlanDelete> plan(new OpPlan);
     for (TagOper* op = first; op && plan->steps.size() < kMaxPlanSteps;) {
@@ -407,13 +417,8 @@ OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
                 op->plan->branch = branch;
                 for (const CalcStep& s : branch->cond->steps)
                     op->plan->steps.push_back(ToPlanStep(s));
-                if (branch->elseIfs.empty()) {
-                    bool passed;
-                    op->plan->thenExit = PassBraces(branch->thenOp, passed);
-                    op->plan->elseExit = PassBraces(branch->elseOp ? branch->elseOp : branch->next, passed);
-                    op->plan->thenLook = LooksBefore(op->plan->thenExit, branch);
-                    op->plan->elseLook = LooksBefore(op->plan->elseExit, branch);
-                }
+                if (branch->elseIfs.empty())
+                    SetWays(*op->plan, branch->thenOp, branch->elseOp ? branch->elseOp : branch->next, branch);
             }
         } else if (PlainCalc(op, ret))
             op->plan = MakeStretch(op, ret);
@@ -438,54 +443,6 @@ TagOper* RunLoopPlan(const OpPlan& plan, TagOper*& prevOp, TagVar& ret, int32_t&
         RunSteps(plan.tail);
     } while (loop->CondTrue() && !Due(call, root));
     return loop->Next();
-}
-
-// Runs pure statements from cur on (at least cur itself) until the flow reaches a statement of another kind, jumps
-// back or ends; returns where it goes on. prevOp, _retVal and result are left as the statements would leave them.
-TagOper* RunPure(TagOper* cur, TagOper*& prevOp, TagVar& ret, int32_t& result, const TagCallState& call,
-                 const TagTelBasic& root) {
-    // An armed timer may be due after any statement (an interval of 0 fires after every one).
-    if (root.timersArmed.load(std::memory_order_relaxed)) {
-        cur->prev = prevOp;
-        result = RunOne(*cur, ret);
-        prevOp = cur;
-        return NextOp(cur, ret, false);
-    }
-    for (;;) {
-        TagOper* next;
-        OpPlan* plan = PlanOf(cur, &ret);
-        if (plan && plan->kind == OpPlan::kLoop) {
-            next = RunLoopPlan(*plan, prevOp, ret, result, call, root);
-            // The loop has looked at nothing but the attention word: the run loop takes over.
-            return next;
-        }
-        if (plan && plan->kind == OpPlan::kIf) {
-            TagIf* branch = plan->branch;
-            RunSteps(plan->steps);
-            result = 0;
-            ret.SetIntReleasing(0);
-            prevOp = branch;
-            if (branch->elseIfs.empty())
-                next = branch->CondTrue() ? branch->thenOp : branch->elseOp ? branch->elseOp : branch->next;
-            else
-                next = branch->Next();
-            bool passed;
-            next = PassBraces(next, passed);
-        } else if (plan && plan->kind == OpPlan::kStretch && ret.type != TagVar::kObject) {
-            RunSteps(plan->steps);
-            result = plan->lastResult;
-            ret.SetIntReleasing(plan->retValue);
-            prevOp = plan->last;
-            next = plan->exit;
-        } else {
-            cur->prev = prevOp;
-            result = RunOne(*cur, ret);
-            prevOp = cur;
-            next = NextOp(cur, ret, false);
-        }
-        if (!next || !next->pure || next->index <= prevOp->index) return next;
-        cur = next;
-    }
 }
 
 // How RunFast runs a statement (TagOper::fastKind).
@@ -515,11 +472,7 @@ uint8_t FastKind(TagOper* op, const TagVar* ret) {
             if (loop->step) plan->tail.push_back(ToPlanStep(*loop->step));
             for (const CalcStep& s : loop->cond->steps)
                 plan->steps.push_back(ToPlanStep(s));
-            bool passed;
-            plan->thenExit = PassBraces(loop->body, passed);
-            plan->elseExit = PassBraces(loop->next, passed);
-            plan->thenLook = LooksBefore(plan->thenExit, loop);
-            plan->elseLook = LooksBefore(plan->elseExit, loop);
+            SetWays(*plan, loop->body, loop->next, loop);
             k = kFastFor;
         } else if (!plan)
             k = kFastPure;
@@ -529,8 +482,7 @@ uint8_t FastKind(TagOper* op, const TagVar* ret) {
             k = kFastLoop;
         else
             k = kFastIf;
-    } else if (dynamic_cast<TagCall*>(op) || dynamic_cast<TagReturn*>(op)) {
-        const bool call = op->userCall;
+    } else if (const bool call = dynamic_cast<TagCall*>(op); call || dynamic_cast<TagReturn*>(op)) {
         op->plan.reset(new OpPlan);
         op->plan->kind = call ? OpPlan::kCall : OpPlan::kReturn;
         for (const ExprePtr& e : op->args)
@@ -619,7 +571,7 @@ struct FastFrame {
 };
 
 // The run loop outside the debugger while no timer is armed, for the statements it knows: the same steps, in the
-// same order, as the run loop and RunPure take, with the way on after a branch or a call worked out once. It goes
+// same order, as the run loop takes them one by one, with the way on after a branch or a call worked out once. It goes
 // from statement to statement where the run loop would look at the line's attention only to find it lowered.
 // A call of a user function runs its body here too, on a stack of frames instead of the thread's own (a deep
 // recursion no longer costs the processor's return predictions); a body that reaches a statement RunFast does not
@@ -894,30 +846,25 @@ int32_t TagTelBasic::Run() {
         if (end == FastEnd::kOther) {
             if (hooks.debugLineHook && Reported(*cur, exact))
                 hooks.debugLineHook(this, cur->index, cur->text.c_str(), cur->lineNo);
-            if (!exact && cur->pure && !cur->IsBreak()) {
-                cur = RunPure(cur, prevOp, ret, result, *pKvCall, *root);
-                FireDueTimers(*root);
-            } else {
-                cur->prev = prevOp;
-                if (exact) {
-                    if (cur->IsBreak()) SetPause(1);
-                    if (IsPaused()) WaitDebugStep();
-                } else if (cur->IsBreak()) {
-                    SetPause(1);
-                    WaitDebugStep();
-                    exact = Watched(*this, *this);
-                }
-
-                result = RunOne(*cur, ret);
-                if (!pKvCall) {
-                    LogNoCall();
-                    break;
-                }
-                prevOp = cur;
-                if (cur->kind == 'r') break;
-                FireDueTimers(*root);
-                cur = NextOp(cur, ret, exact);
+            cur->prev = prevOp;
+            if (exact) {
+                if (cur->IsBreak()) SetPause(1);
+                if (IsPaused()) WaitDebugStep();
+            } else if (cur->IsBreak()) {
+                SetPause(1);
+                WaitDebugStep();
+                exact = Watched(*this, *this);
             }
+
+            result = RunOne(*cur, ret);
+            if (!pKvCall) {
+                LogNoCall();
+                break;
+            }
+            prevOp = cur;
+            if (cur->kind == 'r') break;
+            FireDueTimers(*root);
+            cur = NextOp(cur, ret, exact);
         }
         TagCallState* call = pKvCall;
         if (!call) {
@@ -1003,26 +950,21 @@ void RunBody(TagTelBasic* unit, TagOper* cur, TagOper* prevOp, bool& took, bool 
         if (hooks.debugFuncHook && Reported(*cur, exact))
             hooks.debugFuncHook(unit, cur->index, cur->text.c_str(), cur->lineNo, unit->unitName.c_str(),
                                 IsUserCall(cur), IsUserCall(prevOp));
-        if (!exact && cur->pure && !cur->IsBreak()) {
-            cur = RunPure(cur, prevOp, ret, result, *main->pKvCall, *root);
-            FireDueTimers(*root);
-        } else {
-            cur->prev = prevOp;
-            if (exact) {
-                if (cur->IsBreak()) main->SetPause(1);
-                if (main->IsPaused()) main->WaitDebugStep();
-            } else if (cur->IsBreak()) {
-                main->SetPause(1);
-                main->WaitDebugStep();
-                exact = Watched(*unit, *main);
-            }
-
-            RunOne(*cur, ret);
-            prevOp = cur;
-            if (cur->kind == 'r') break;
-            FireDueTimers(*root);
-            cur = NextOp(cur, ret, exact);
+        cur->prev = prevOp;
+        if (exact) {
+            if (cur->IsBreak()) main->SetPause(1);
+            if (main->IsPaused()) main->WaitDebugStep();
+        } else if (cur->IsBreak()) {
+            main->SetPause(1);
+            main->WaitDebugStep();
+            exact = Watched(*unit, *main);
         }
+
+        RunOne(*cur, ret);
+        prevOp = cur;
+        if (cur->kind == 'r') break;
+        FireDueTimers(*root);
+        cur = NextOp(cur, ret, exact);
     }
 }
 

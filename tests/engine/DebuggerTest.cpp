@@ -18,16 +18,32 @@
 namespace zz {
 namespace {
 
+// A temporary folder the test works in, with an empty script cache; gone (and the old folder back) at its end.
+class ScriptFolder {
+public:
+    ScriptFolder() {
+        char tmpl[] = "/tmp/zz_dbg_XXXXXX";
+        if (!mkdtemp(tmpl) || getcwd(old_, sizeof old_) != old_ || chdir(tmpl) != 0) ADD_FAILURE() << "no folder";
+        dir_ = tmpl;
+        TagMemKvs::Process().Clear();
+    }
+    ~ScriptFolder() {
+        TagMemKvs::Process().Clear();
+        EXPECT_EQ(chdir(old_), 0);
+        EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+    }
+    ScriptFolder(const ScriptFolder&) = delete;
+    ScriptFolder& operator=(const ScriptFolder&) = delete;
+
+private:
+    std::string dir_;
+    char old_[4096] = {};
+};
+
 // A compiled script in a temporary folder.
 class Compiled : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zz_dbg_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        ASSERT_EQ(getcwd(old_, sizeof old_), old_);
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-        TagMemKvs::Process().Clear();
         std::ofstream("d.kvs", std::ios::binary) << "function add(a, b)\n"
                                                     "{\n"
                                                     "    s = a + b;\n"
@@ -48,24 +64,18 @@ protected:
         prog = std::make_unique<TagTelBasic>("d.kvs", 2, &call, 0, nullptr);
         ASSERT_EQ(prog->initResult, 0);
     }
-    void TearDown() override {
-        prog.reset();
-        TagMemKvs::Process().Clear();
-        ASSERT_EQ(chdir(old_), 0);
-        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
-    }
+    void TearDown() override { prog.reset(); }
     TagTelBasic* Unit(const char* name) {
         TagTelBasic* u = nullptr;
         prog->FindFunc(name, &u);
         return u;
     }
 
+    ScriptFolder folder;
     VirtualClock clock{1000, false};
     ScopedClock useClock{&clock};
     TagCallState call;
     std::unique_ptr<TagTelBasic> prog;
-    std::string dir_;
-    char old_[4096] = {};
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -348,13 +358,7 @@ TEST(DebugSnapshot, ThePausedLineLeavesItsStackAndValuesForTheWindowThread) {
 // A breakpoint set while the line is deep in a recursion of plain statements stops it there, in the function, with
 // the function on the call stack; a quit then ends the paused run.
 TEST(DebugSnapshot, ABreakpointSetDuringARecursionPausesInsideIt) {
-    char tmpl[] = "/tmp/zz_dbg_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    char old[4096] = {};
-    ASSERT_EQ(getcwd(old, sizeof old), old);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    TagMemKvs::Process().Clear();
+    ScriptFolder folder;
     std::ofstream("r.kvs", std::ios::binary) << "hits = 0;\n"
                                                 "function f(n)\n"
                                                 "{\n"
@@ -403,10 +407,6 @@ TEST(DebugSnapshot, ABreakpointSetDuringARecursionPausesInsideIt) {
     prog->SetPause(0);
     t.join();
     EXPECT_EQ(prog->callDepth, 0u);
-    prog.reset();
-    TagMemKvs::Process().Clear();
-    ASSERT_EQ(chdir(old), 0);
-    ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 TEST(DebugSnapshot, StopEndsAPausedWaitWithoutAStep) {
