@@ -7,21 +7,55 @@
 #include <mutex>
 
 #include "platform/Gbk.h"
+#include "platform/LazyLibrary.h"
 
 namespace zz {
 
 namespace {
 
+// unixODBC's driver manager is opened with the first connection: a platform that uses no ODBC source never
+// loads it.
+#define ZZ_ODBC_FUNCTIONS(X) \
+    X(SQLAllocHandle) \
+    X(SQLBindParameter) \
+    X(SQLColAttribute) \
+    X(SQLDescribeCol) \
+    X(SQLDisconnect) \
+    X(SQLDriverConnect) \
+    X(SQLExecDirect) \
+    X(SQLFetch) \
+    X(SQLFreeHandle) \
+    X(SQLGetData) \
+    X(SQLGetDiagRec) \
+    X(SQLGetInfo) \
+    X(SQLNumResultCols) \
+    X(SQLRowCount) \
+    X(SQLSetConnectAttr) \
+    X(SQLSetEnvAttr)
+struct OdbcApi {
+    ZZ_ODBC_FUNCTIONS(ZZ_LAZY_FIELD)
+};
+OdbcApi g_odbc;
+LazyLibrary g_odbcLib("libodbc.so.2");
+
 SQLHENV g_env = SQL_NULL_HENV;
 std::once_flag g_envOnce;
 
+// Null when the driver manager or its environment is not available.
 SQLHENV Env() {
     std::call_once(g_envOnce, [] {
-        if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &g_env) != SQL_SUCCESS) {
+        if (!g_odbcLib.Ready([](LazyLibrary& lib) {
+                OdbcApi api;
+                if (!(true ZZ_ODBC_FUNCTIONS(ZZ_LAZY_BIND))) return false;
+                g_odbc = api;
+                return true;
+            }))
+            return;
+        if (g_odbc.SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &g_env) != SQL_SUCCESS) {
             g_env = SQL_NULL_HENV;
             return;
         }
-        SQLSetEnvAttr(g_env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+        g_odbc.SQLSetEnvAttr(g_env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
     });
     return g_env;
 }
@@ -77,7 +111,7 @@ void Diag(SQLSMALLINT type, SQLHANDLE h, OdbcError& err, bool utf8) {
         SQLINTEGER native = 0;
         SQLCHAR msg[1024] = {};
         SQLSMALLINT len = 0;
-        SQLRETURN rc = SQLGetDiagRec(type, h, rec, state, &native, msg, SQLSMALLINT(sizeof msg), &len);
+        SQLRETURN rc = g_odbc.SQLGetDiagRec(type, h, rec, state, &native, msg, SQLSMALLINT(sizeof msg), &len);
         if (!Ok(rc)) break;
         if (err.state.empty()) err.state = (const char*)state;
         std::string text((const char*)msg, strnlen((const char*)msg, sizeof msg));
@@ -98,7 +132,7 @@ bool HoldsWord(const std::string& text, std::string_view word) {
 struct Stmt {
     SQLHSTMT h = SQL_NULL_HSTMT;
     ~Stmt() {
-        if (h) SQLFreeHandle(SQL_HANDLE_STMT, h);
+        if (h) g_odbc.SQLFreeHandle(SQL_HANDLE_STMT, h);
     }
 };
 
@@ -141,21 +175,22 @@ bool OdbcLink::Connect(const std::string& connString, OdbcError& err) {
     err = OdbcError();
     SQLHENV env = Env();
     if (!env) {
-        err.message = "ODBC environment not available";
+        err.message = g_odbcLib.Error().empty() ? "ODBC environment not available"
+                                                : "ODBC driver manager not available: " + g_odbcLib.Error();
         return false;
     }
     SQLHDBC dbc = SQL_NULL_HDBC;
-    if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+    if (!Ok(g_odbc.SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
         err.message = "ODBC connection handle not available";
         return false;
     }
-    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, (SQLPOINTER)15, 0);
+    g_odbc.SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, (SQLPOINTER)15, 0);
     std::string conn = WithGbkCharset(connString);
     std::string charset;
     ConnValue(conn, "CHARSET", charset);
     SQLCHAR out[1024];
     SQLSMALLINT outLen = 0;
-    SQLRETURN rc = SQLDriverConnect(dbc, nullptr, (SQLCHAR*)conn.c_str(), SQL_NTS, out, SQLSMALLINT(sizeof out),
+    SQLRETURN rc = g_odbc.SQLDriverConnect(dbc, nullptr, (SQLCHAR*)conn.c_str(), SQL_NTS, out, SQLSMALLINT(sizeof out),
                                     &outLen, SQL_DRIVER_NOPROMPT);
     if (!Ok(rc)) {
         Diag(SQL_HANDLE_DBC, dbc, err, true);
@@ -163,13 +198,13 @@ bool OdbcLink::Connect(const std::string& connString, OdbcError& err) {
         // A connection that cannot be made is of the connection class whatever the driver says (MariaDB's
         // driver says HY000), so that a statement that meets it reconnects.
         if (err.state.compare(0, 2, "08") != 0) err.state = "08001";
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        g_odbc.SQLFreeHandle(SQL_HANDLE_DBC, dbc);
         return false;
     }
     // MariaDB's and MySQL's drivers honour CHARSET and then speak GBK; the others speak UTF-8.
     SQLCHAR driver[256] = {};
     SQLSMALLINT dlen = 0;
-    SQLGetInfo(dbc, SQL_DRIVER_NAME, driver, SQLSMALLINT(sizeof driver), &dlen);
+    g_odbc.SQLGetInfo(dbc, SQL_DRIVER_NAME, driver, SQLSMALLINT(sizeof driver), &dlen);
     std::string dname = Lower((const char*)driver);
     bool mysqlFamily = dname.find("maodbc") != std::string::npos || dname.find("myodbc") != std::string::npos;
     std::string cs = Lower(charset);
@@ -180,15 +215,15 @@ bool OdbcLink::Connect(const std::string& connString, OdbcError& err) {
 
 void OdbcLink::Disconnect() {
     if (!dbc_) return;
-    SQLDisconnect((SQLHDBC)dbc_);
-    SQLFreeHandle(SQL_HANDLE_DBC, (SQLHDBC)dbc_);
+    g_odbc.SQLDisconnect((SQLHDBC)dbc_);
+    g_odbc.SQLFreeHandle(SQL_HANDLE_DBC, (SQLHDBC)dbc_);
     dbc_ = nullptr;
 }
 
 bool OdbcLink::Fetch(void* stmtHandle, OdbcResult& res, OdbcError& err) {
     SQLHSTMT st = (SQLHSTMT)stmtHandle;
     SQLSMALLINT ncols = 0;
-    if (!Ok(SQLNumResultCols(st, &ncols))) {
+    if (!Ok(g_odbc.SQLNumResultCols(st, &ncols))) {
         Diag(SQL_HANDLE_STMT, st, err, utf8Edge_);
         return false;
     }
@@ -196,13 +231,13 @@ bool OdbcLink::Fetch(void* stmtHandle, OdbcResult& res, OdbcError& err) {
         SQLCHAR name[512] = {};
         SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
         SQLULEN size = 0;
-        if (!Ok(SQLDescribeCol(st, SQLUSMALLINT(c), name, SQLSMALLINT(sizeof name), &nameLen, &type, &size, &digits,
+        if (!Ok(g_odbc.SQLDescribeCol(st, SQLUSMALLINT(c), name, SQLSMALLINT(sizeof name), &nameLen, &type, &size, &digits,
                                &nullable))) {
             Diag(SQL_HANDLE_STMT, st, err, utf8Edge_);
             return false;
         }
         SQLLEN display = 0;
-        SQLColAttribute(st, SQLUSMALLINT(c), SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
+        g_odbc.SQLColAttribute(st, SQLUSMALLINT(c), SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
         OdbcColumn col;
         col.name = FromEdge(std::string((const char*)name, strnlen((const char*)name, sizeof name)));
         col.sqlType = type;
@@ -212,7 +247,7 @@ bool OdbcLink::Fetch(void* stmtHandle, OdbcResult& res, OdbcError& err) {
     }
     std::vector<char> buf(8192);
     for (;;) {
-        SQLRETURN rc = SQLFetch(st);
+        SQLRETURN rc = g_odbc.SQLFetch(st);
         if (rc == SQL_NO_DATA) break;
         if (!Ok(rc)) {
             Diag(SQL_HANDLE_STMT, st, err, utf8Edge_);
@@ -225,7 +260,7 @@ bool OdbcLink::Fetch(void* stmtHandle, OdbcResult& res, OdbcError& err) {
             // Long values come in pieces; every piece is kept.
             for (;;) {
                 SQLLEN ind = 0;
-                rc = SQLGetData(st, SQLUSMALLINT(c), SQL_C_CHAR, buf.data(), SQLLEN(buf.size()), &ind);
+                rc = g_odbc.SQLGetData(st, SQLUSMALLINT(c), SQL_C_CHAR, buf.data(), SQLLEN(buf.size()), &ind);
                 if (rc == SQL_NO_DATA) break;
                 if (!Ok(rc)) {
                     Diag(SQL_HANDLE_STMT, st, err, utf8Edge_);
@@ -256,22 +291,22 @@ bool OdbcLink::Run(const std::string& sql, OdbcResult& res, int64_t* affected, O
         return false;
     }
     Stmt st;
-    if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, (SQLHDBC)dbc_, &st.h))) {
+    if (!Ok(g_odbc.SQLAllocHandle(SQL_HANDLE_STMT, (SQLHDBC)dbc_, &st.h))) {
         Diag(SQL_HANDLE_DBC, (SQLHDBC)dbc_, err, utf8Edge_);
         return false;
     }
     std::string text = ToEdge(sql);
-    SQLRETURN rc = SQLExecDirect(st.h, (SQLCHAR*)text.data(), SQLINTEGER(text.size()));
+    SQLRETURN rc = g_odbc.SQLExecDirect(st.h, (SQLCHAR*)text.data(), SQLINTEGER(text.size()));
     if (rc == SQL_NO_DATA) return true; // a searched update or delete that touched nothing
     if (!Ok(rc)) {
         Diag(SQL_HANDLE_STMT, st.h, err, utf8Edge_);
         return false;
     }
     SQLSMALLINT ncols = 0;
-    SQLNumResultCols(st.h, &ncols);
+    g_odbc.SQLNumResultCols(st.h, &ncols);
     if (ncols > 0) return Fetch(st.h, res, err);
     SQLLEN n = 0;
-    if (affected && Ok(SQLRowCount(st.h, &n)) && n > 0) *affected = n;
+    if (affected && Ok(g_odbc.SQLRowCount(st.h, &n)) && n > 0) *affected = n;
     return true;
 }
 
@@ -284,7 +319,7 @@ bool OdbcLink::Call(const std::string& proc, const std::vector<std::string>& arg
         return false;
     }
     Stmt st;
-    if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, (SQLHDBC)dbc_, &st.h))) {
+    if (!Ok(g_odbc.SQLAllocHandle(SQL_HANDLE_STMT, (SQLHDBC)dbc_, &st.h))) {
         Diag(SQL_HANDLE_DBC, (SQLHDBC)dbc_, err, utf8Edge_);
         return false;
     }
@@ -300,20 +335,20 @@ bool OdbcLink::Call(const std::string& proc, const std::vector<std::string>& arg
     for (size_t i = 0; i < values.size(); i++) {
         lens[i] = SQLLEN(values[i].size());
         SQLULEN colSize = values[i].empty() ? 1 : values[i].size();
-        if (!Ok(SQLBindParameter(st.h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, colSize, 0,
+        if (!Ok(g_odbc.SQLBindParameter(st.h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, colSize, 0,
                                  values[i].data(), lens[i], &lens[i]))) {
             Diag(SQL_HANDLE_STMT, st.h, err, utf8Edge_);
             return false;
         }
     }
-    SQLRETURN rc = SQLExecDirect(st.h, (SQLCHAR*)text.data(), SQLINTEGER(text.size()));
+    SQLRETURN rc = g_odbc.SQLExecDirect(st.h, (SQLCHAR*)text.data(), SQLINTEGER(text.size()));
     if (rc == SQL_NO_DATA) return true;
     if (!Ok(rc)) {
         Diag(SQL_HANDLE_STMT, st.h, err, utf8Edge_);
         return false;
     }
     SQLSMALLINT ncols = 0;
-    SQLNumResultCols(st.h, &ncols);
+    g_odbc.SQLNumResultCols(st.h, &ncols);
     return ncols > 0 ? Fetch(st.h, res, err) : true;
 }
 

@@ -1,1 +1,1 @@
-target_link_libraries(zz_data PUBLIC odbc)
+# ODBC's driver manager (unixODBC) is loaded with the first connection (data/OdbcLink.cpp); only its headers are needed here.

@@ -1,6 +1,7 @@
 #include "media/Big5Text.h"
 
 #include "platform/Gbk.h"
+#include "platform/LazyLibrary.h"
 
 #include <algorithm>
 #include <memory>
@@ -28,24 +29,40 @@ bool IsBig5Text(std::string_view text) {
 
 namespace {
 
+// OpenCC is loaded at the first Big5 text, not linked: it and the libraries it brings would cost every start.
+#define ZZ_OPENCC_FUNCTIONS(X)                                                                                         \
+    X(opencc_open)                                                                                                     \
+    X(opencc_close)                                                                                                    \
+    X(opencc_convert_utf8)                                                                                             \
+    X(opencc_convert_utf8_free)
+struct OpenccApi {
+    ZZ_OPENCC_FUNCTIONS(ZZ_LAZY_FIELD)
+};
+
+bool LoadOpencc(OpenccApi& api) {
+    static LazyLibrary opencc("libopencc.so.1.1");
+    return opencc.Ready([&api](LazyLibrary& lib) { return true ZZ_OPENCC_FUNCTIONS(ZZ_LAZY_BIND); });
+}
+
 // OpenCC's traditional-to-simplified converter, loaded once and used under a lock.
 class SimplifyConverter {
 public:
-    SimplifyConverter() : od_(opencc_open("t2s.json")) {}
+    SimplifyConverter() : od_(LoadOpencc(api_) ? api_.opencc_open("t2s.json") : (opencc_t)-1) {}
     ~SimplifyConverter() {
-        if (Ok()) opencc_close(od_);
+        if (Ok()) api_.opencc_close(od_);
     }
     bool Ok() const { return od_ != (opencc_t)-1; }
     bool Convert(const std::string& utf8, std::string& out) {
         std::lock_guard<std::mutex> lock(mutex_);
-        char* s = opencc_convert_utf8(od_, utf8.data(), utf8.size());
+        char* s = api_.opencc_convert_utf8(od_, utf8.data(), utf8.size());
         if (!s) return false;
         out.assign(s);
-        opencc_convert_utf8_free(s);
+        api_.opencc_convert_utf8_free(s);
         return true;
     }
 
 private:
+    OpenccApi api_;
     opencc_t od_;
     std::mutex mutex_;
 };

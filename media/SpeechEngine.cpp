@@ -1,9 +1,9 @@
 #include "media/SpeechEngine.h"
 
 #include "platform/Gbk.h"
+#include "platform/LazyLibrary.h"
 #include "platform/audio/Audio.h"
 
-#include <dlfcn.h>
 #include <espeak-ng/speak_lib.h>
 #include <samplerate.h>
 
@@ -25,33 +25,31 @@ const std::function<bool()>* g_stop = nullptr; // the speaking line's stop test,
 bool g_stopped = false;
 
 // espeak-ng is loaded on the first speech, not linked: it brings the sound servers' and codecs' libraries along,
-// whose loading would cost every start of the platform several milliseconds of processor time.
+// whose loading would cost every start of the platform several milliseconds of processor time. libsamplerate,
+// which only brings the engine's output to 8 kHz, comes with it.
+#define ZZ_ESPEAK_FUNCTIONS(X)                                                                                         \
+    X(espeak_Initialize)                                                                                               \
+    X(espeak_SetSynthCallback)                                                                                         \
+    X(espeak_SetVoiceByName)                                                                                           \
+    X(espeak_Synth)
+#define ZZ_SAMPLERATE_FUNCTIONS(X)                                                                                     \
+    X(src_simple)                                                                                                      \
+    X(src_short_to_float_array)                                                                                        \
+    X(src_float_to_short_array)
 struct EspeakApi {
-    decltype(&espeak_Initialize) initialize = nullptr;
-    decltype(&espeak_SetSynthCallback) setSynthCallback = nullptr;
-    decltype(&espeak_SetVoiceByName) setVoiceByName = nullptr;
-    decltype(&espeak_Synth) synth = nullptr;
+    ZZ_ESPEAK_FUNCTIONS(ZZ_LAZY_FIELD)
+    ZZ_SAMPLERATE_FUNCTIONS(ZZ_LAZY_FIELD)
 };
 EspeakApi g_espeak;
 
-template <typename Fn> bool Sym(void* lib, Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(dlsym(lib, name));
-    return fn != nullptr;
-}
-
-// Under g_engineLock; false when the library or one of its functions is missing (speech then fails as when the
-// engine does not start). The library stays loaded for the process.
+// Under g_engineLock; false when a library or one of its functions is missing (speech then fails as when the
+// engine does not start).
 bool LoadEspeak() {
-    void* lib = dlopen("libespeak-ng.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return false;
-    EspeakApi a;
-    if (!Sym(lib, a.initialize, "espeak_Initialize") || !Sym(lib, a.setSynthCallback, "espeak_SetSynthCallback") ||
-        !Sym(lib, a.setVoiceByName, "espeak_SetVoiceByName") || !Sym(lib, a.synth, "espeak_Synth")) {
-        dlclose(lib);
-        return false;
-    }
-    g_espeak = a;
-    return true;
+    static LazyLibrary espeak("libespeak-ng.so.1");
+    static LazyLibrary samplerate("libsamplerate.so.0");
+    EspeakApi& api = g_espeak;
+    return espeak.Ready([&api](LazyLibrary& lib) { return true ZZ_ESPEAK_FUNCTIONS(ZZ_LAZY_BIND); }) &&
+           samplerate.Ready([&api](LazyLibrary& lib) { return true ZZ_SAMPLERATE_FUNCTIONS(ZZ_LAZY_BIND); });
 }
 
 // Returning 1 makes the engine end the speech.
@@ -67,19 +65,19 @@ int CollectSamples(short* wav, int count, espeak_EVENT*) {
 // Mandarin reads the pinyin its dictionary gives as pinyin in the "cmn-latn-pinyin" variant; plain "cmn" reads
 // it as English letters and digits on Debian's data. Plain "cmn" stays the fallback.
 espeak_ERROR SelectVoice(SpeechLang lang) {
-    if (lang != SpeechLang::Chinese) return g_espeak.setVoiceByName("en");
-    if (g_espeak.setVoiceByName("cmn-latn-pinyin") == EE_OK) return EE_OK;
-    return g_espeak.setVoiceByName("cmn");
+    if (lang != SpeechLang::Chinese) return g_espeak.espeak_SetVoiceByName("en");
+    if (g_espeak.espeak_SetVoiceByName("cmn-latn-pinyin") == EE_OK) return EE_OK;
+    return g_espeak.espeak_SetVoiceByName("cmn");
 }
 
 int32_t InitLocked() {
     if (!g_engineTried) {
         g_engineTried = true;
         int rate =
-            LoadEspeak() ? g_espeak.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT) : 0;
+            LoadEspeak() ? g_espeak.espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT) : 0;
         if (rate > 0) {
             g_engineRate = rate;
-            g_espeak.setSynthCallback(CollectSamples);
+            g_espeak.espeak_SetSynthCallback(CollectSamples);
         }
     }
     return g_engineRate > 0 ? kHrOk : kHrClassNotReg;
@@ -154,7 +152,7 @@ void Resample(const std::vector<int16_t>& in, int rate, std::vector<int16_t>& ou
         return;
     }
     std::vector<float> fin(in.size());
-    src_short_to_float_array(in.data(), fin.data(), int(in.size()));
+    g_espeak.src_short_to_float_array(in.data(), fin.data(), int(in.size()));
     double ratio = 8000.0 / rate;
     std::vector<float> fout(size_t(double(in.size()) * ratio) + 64);
     SRC_DATA d{};
@@ -164,9 +162,9 @@ void Resample(const std::vector<int16_t>& in, int rate, std::vector<int16_t>& ou
     d.output_frames = long(fout.size());
     d.src_ratio = ratio;
     d.end_of_input = 1;
-    if (src_simple(&d, SRC_SINC_MEDIUM_QUALITY, 1) != 0) return;
+    if (g_espeak.src_simple(&d, SRC_SINC_MEDIUM_QUALITY, 1) != 0) return;
     out.resize(size_t(d.output_frames_gen));
-    src_float_to_short_array(fout.data(), out.data(), int(out.size()));
+    g_espeak.src_float_to_short_array(fout.data(), out.data(), int(out.size()));
 }
 
 } // namespace
@@ -196,7 +194,7 @@ int32_t SpeechSynthesize(const std::string& gbkText, SpeechLang lang, bool marku
         g_sink = &raw;
         g_stop = &stop;
         g_stopped = false;
-        espeak_ERROR e = g_espeak.synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0,
+        espeak_ERROR e = g_espeak.espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0,
                                         espeakCHARS_UTF8 | (markup ? espeakSSML : 0), nullptr, nullptr);
         g_sink = nullptr;
         g_stop = nullptr;

@@ -1,2 +1,2 @@
-# The sound-card layer talks to ALSA.
-target_link_libraries(zz_platform PUBLIC asound)
+# The sound-card layer talks to ALSA, loaded at the first open of a device (platform/audio/AlsaAudio.cpp), so
+# only its headers are needed here.

@@ -1,5 +1,6 @@
 #include "platform/audio/AlsaAudio.h"
 
+#include "platform/LazyLibrary.h"
 #include "platform/TagWriteLog.h"
 
 #include <alsa/asoundlib.h>
@@ -22,6 +23,27 @@ constexpr unsigned kOutLatencyUs = 200000;
 // The input ring holds several recorder buffers (2 s), so writing the file never costs samples.
 constexpr unsigned kInLatencyUs = 2000000;
 
+// libasound is opened by the first open of a device: a platform with no sound-card line never loads it.
+#define ZZ_ALSA_FUNCTIONS(X)                                                                                           \
+    X(snd_pcm_open)                                                                                                    \
+    X(snd_pcm_set_params)                                                                                              \
+    X(snd_pcm_close)                                                                                                   \
+    X(snd_pcm_drop)                                                                                                    \
+    X(snd_pcm_state)                                                                                                   \
+    X(snd_pcm_delay)                                                                                                   \
+    X(snd_pcm_start)                                                                                                   \
+    X(snd_pcm_writei)                                                                                                  \
+    X(snd_pcm_wait)                                                                                                    \
+    X(snd_pcm_recover)                                                                                                 \
+    X(snd_pcm_readi)                                                                                                   \
+    X(snd_pcm_avail)                                                                                                   \
+    X(snd_strerror)                                                                                                    \
+    X(snd_lib_error_set_handler)
+struct AlsaApi {
+    ZZ_ALSA_FUNCTIONS(ZZ_LAZY_FIELD)
+};
+AlsaApi g_alsa;
+
 snd_pcm_format_t AlsaFormat(const AudioFormat& f) {
     if (f.tag == 6) return SND_PCM_FORMAT_A_LAW;
     if (f.tag == 7) return SND_PCM_FORMAT_MU_LAW;
@@ -42,8 +64,8 @@ public:
     AlsaPcm(snd_pcm_t* pcm, const AudioFormat& f, uint32_t aheadMs)
         : pcm_(pcm), frameBytes_(f.align ? f.align : 1), rate_(f.rate), aheadMs_(aheadMs) {}
     ~AlsaPcm() {
-        snd_pcm_drop(pcm_);
-        snd_pcm_close(pcm_);
+        g_alsa.snd_pcm_drop(pcm_);
+        g_alsa.snd_pcm_close(pcm_);
     }
 
     // Holds a device that runs ahead of the sample rate back to real time; false when reset meanwhile.
@@ -80,12 +102,12 @@ public:
     void Drain() override {
         if (p_.aborted()) return;
         snd_pcm_sframes_t delay = 0;
-        if (snd_pcm_state(p_.pcm_) == SND_PCM_STATE_PREPARED && snd_pcm_delay(p_.pcm_, &delay) == 0 && delay > 0)
-            snd_pcm_start(p_.pcm_);
+        if (g_alsa.snd_pcm_state(p_.pcm_) == SND_PCM_STATE_PREPARED && g_alsa.snd_pcm_delay(p_.pcm_, &delay) == 0 && delay > 0)
+            g_alsa.snd_pcm_start(p_.pcm_);
         auto limit = SteadyClock::now() + std::chrono::seconds(3);
         while (!p_.aborted() && SteadyClock::now() < limit) {
-            if (snd_pcm_state(p_.pcm_) != SND_PCM_STATE_RUNNING) break;
-            if (snd_pcm_delay(p_.pcm_, &delay) < 0 || delay <= 0) break;
+            if (g_alsa.snd_pcm_state(p_.pcm_) != SND_PCM_STATE_RUNNING) break;
+            if (g_alsa.snd_pcm_delay(p_.pcm_, &delay) < 0 || delay <= 0) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         p_.aheadMs_ = 0; // a fast device has "played" only when real time caught up
@@ -98,16 +120,16 @@ protected:
         size_t frames = len / p_.frameBytes_, done = 0;
         while (done < frames) {
             if (p_.aborted()) {
-                snd_pcm_drop(p_.pcm_);
+                g_alsa.snd_pcm_drop(p_.pcm_);
                 break;
             }
-            snd_pcm_sframes_t r = snd_pcm_writei(p_.pcm_, data + done * p_.frameBytes_, frames - done);
+            snd_pcm_sframes_t r = g_alsa.snd_pcm_writei(p_.pcm_, data + done * p_.frameBytes_, frames - done);
             if (r == -EAGAIN) {
-                snd_pcm_wait(p_.pcm_, kWaitMs);
+                g_alsa.snd_pcm_wait(p_.pcm_, kWaitMs);
                 continue;
             }
             if (r < 0) {
-                if (snd_pcm_recover(p_.pcm_, int(r), 1) < 0) return done ? int(done * p_.frameBytes_) : -1;
+                if (g_alsa.snd_pcm_recover(p_.pcm_, int(r), 1) < 0) return done ? int(done * p_.frameBytes_) : -1;
                 continue;
             }
             p_.Count(r);
@@ -131,21 +153,21 @@ public:
         std::unique_lock<std::mutex> lk(m_);
         if (!started_) {
             started_ = true;
-            snd_pcm_start(p_.pcm_);
+            g_alsa.snd_pcm_start(p_.pcm_);
         }
         while (done < frames) {
             bool last = p_.aborted(); // after a reset, take what the ring holds and return
-            snd_pcm_sframes_t r = snd_pcm_readi(p_.pcm_, out + done * p_.frameBytes_, frames - done);
+            snd_pcm_sframes_t r = g_alsa.snd_pcm_readi(p_.pcm_, out + done * p_.frameBytes_, frames - done);
             if (r == -EAGAIN) {
                 if (last) break;
                 lk.unlock();
-                snd_pcm_wait(p_.pcm_, kWaitMs);
+                g_alsa.snd_pcm_wait(p_.pcm_, kWaitMs);
                 lk.lock();
                 continue;
             }
             if (r < 0) {
-                if (last || snd_pcm_recover(p_.pcm_, int(r), 1) < 0) break;
-                snd_pcm_start(p_.pcm_);
+                if (last || g_alsa.snd_pcm_recover(p_.pcm_, int(r), 1) < 0) break;
+                g_alsa.snd_pcm_start(p_.pcm_);
                 continue;
             }
             p_.Count(r);
@@ -160,7 +182,7 @@ public:
     void Reset() override { p_.Abort(); }
     uint64_t Captured() const override {
         std::lock_guard<std::mutex> g(m_);
-        snd_pcm_sframes_t held = started_ ? snd_pcm_avail(p_.pcm_) : 0;
+        snd_pcm_sframes_t held = started_ ? g_alsa.snd_pcm_avail(p_.pcm_) : 0;
         return (p_.frames_ + uint64_t(held > 0 ? held : 0)) * p_.frameBytes_;
     }
 
@@ -170,13 +192,16 @@ private:
     bool started_ = false;
 };
 
+bool AlsaReady();
+
 int OpenPcm(const std::string& name, snd_pcm_stream_t dir, const AudioFormat& f, unsigned latencyUs, snd_pcm_t*& pcm) {
     if (!AudioFormatSupported(f)) return kAudioBadFormat;
-    int err = snd_pcm_open(&pcm, name.c_str(), dir, SND_PCM_NONBLOCK);
+    if (!AlsaReady()) return kAudioBadDevice;
+    int err = g_alsa.snd_pcm_open(&pcm, name.c_str(), dir, SND_PCM_NONBLOCK);
     if (err < 0) return OpenError(err);
-    err = snd_pcm_set_params(pcm, AlsaFormat(f), SND_PCM_ACCESS_RW_INTERLEAVED, f.channels, f.rate, 1, latencyUs);
+    err = g_alsa.snd_pcm_set_params(pcm, AlsaFormat(f), SND_PCM_ACCESS_RW_INTERLEAVED, f.channels, f.rate, 1, latencyUs);
     if (err < 0) {
-        snd_pcm_close(pcm);
+        g_alsa.snd_pcm_close(pcm);
         pcm = nullptr;
         return kAudioBadFormat;
     }
@@ -195,14 +220,28 @@ void AlsaMessage(const char* file, int line, const char* function, int err, cons
     va_end(args);
     if (err != 0) {
         size_t used = std::strlen(text);
-        std::snprintf(text + used, sizeof text - used, ": %s", snd_strerror(err));
+        std::snprintf(text + used, sizeof text - used, ": %s", g_alsa.snd_strerror(err));
     }
     WriteRunLog(text);
 }
 
+// Loads libasound at the first call; false when it is missing or lacks a function.
+bool AlsaReady() {
+    static LazyLibrary lib("libasound.so.2");
+    bool ready = lib.Ready([](LazyLibrary& lib) {
+        AlsaApi api;
+        if (!(true ZZ_ALSA_FUNCTIONS(ZZ_LAZY_BIND))) return false;
+        g_alsa = api;
+        g_alsa.snd_lib_error_set_handler(AlsaMessage);
+        return true;
+    });
+    static std::once_flag told;
+    if (!ready) std::call_once(told, [] { WriteRunLog(("ALSA: " + lib.Error()).c_str()); });
+    return ready;
+}
+
 class AlsaBackend : public AudioBackend {
 public:
-    AlsaBackend() { snd_lib_error_set_handler(AlsaMessage); }
     int OpenOut(uint32_t device, const AudioFormat& f, std::unique_ptr<AudioOut>& out) override {
         snd_pcm_t* pcm = nullptr;
         int r = OpenPcm(AudioOutDeviceName(device), SND_PCM_STREAM_PLAYBACK, f, kOutLatencyUs, pcm);
