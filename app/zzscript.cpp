@@ -22,6 +22,7 @@
 #include "data/TagTqrDbData.h"
 #include "engine/TagTelBasic.h"
 #include "platform/Clock.h"
+#include "platform/CpuGate.h"
 #include "telephony/TagKvCall.h"
 
 using namespace zz;
@@ -80,6 +81,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // The line runs alone: it has no other line's start to give way to (a line of zuzod waits for an idle
+    // processor before it compiles).
+    OpenCpuGate(true);
     RegisterBuiltins();
     // Loaded when a script first opens a database of their kind (most scripts never do, and loading them costs
     // more processor time than starting everything else), freed in the line manager's order; a missing library
@@ -118,8 +122,9 @@ int main(int argc, char** argv) {
     Done done;
     int32_t result = 0;
     bool failed = false;
-    // The line thread runs the program and deletes it: everything the script made on its thread goes with it.
-    std::thread lineThread([&] {
+    // The line thread runs the program and deletes it: everything the script made on its thread goes with it. Unless
+    // something is to be asked of the run while it goes, the line's thread is this one.
+    auto runLine = [&] {
         try {
             result = prog->Run();
         } catch (const std::exception& e) {
@@ -130,8 +135,11 @@ int main(int argc, char** argv) {
         }
         done.Set();
         delete prog;
-    });
-    if (quitAfter >= 0 || reloadAfter >= 0) {
+    };
+    if (quitAfter < 0 && reloadAfter < 0) {
+        runLine();
+    } else {
+        std::thread lineThread(runLine);
         uint32_t start = GetTickCount();
         bool reloadSent = false;
         for (;;) {
@@ -151,8 +159,8 @@ int main(int argc, char** argv) {
             }
             SleepMs(10);
         }
+        lineThread.join();
     }
-    lineThread.join();
     if (failed) return 1;
     printf("Run returned %d\n", result);
     return 0;

@@ -21,8 +21,16 @@ constexpr size_t kMaxDumpDepth = 64;
 
 // Deleting an object releases what its elements hold, which may delete further objects: they are queued and
 // deleted one after another instead of recursively, so long chains cannot exhaust the stack.
+// The queue is the thread's own value: once the thread has let it go (a program's end runs the statics' destructors
+// after the main thread's own values, and a static store may still hold objects then), objects are deleted as they
+// come instead.
 thread_local bool t_destroying = false;
-thread_local std::vector<TagMapItem*> t_pending;
+thread_local bool t_queueGone = false;
+struct PendingQueue {
+    std::vector<TagMapItem*> items;
+    ~PendingQueue() { t_queueGone = true; }
+};
+thread_local PendingQueue t_queue;
 
 struct TextHash {
     using is_transparent = void;
@@ -468,13 +476,19 @@ void TagMapObject::Kill(TagMapItem* item) {
         Unpin(item);
         return;
     }
+    if (t_queueGone) {
+        item->Clear(true);
+        Unpin(item);
+        return;
+    }
+    std::vector<TagMapItem*>& pending = t_queue.items;
     // The registry's pin goes with the item into the queue.
-    t_pending.push_back(item);
+    pending.push_back(item);
     if (t_destroying) return;
     t_destroying = true;
-    while (!t_pending.empty()) {
-        TagMapItem* cur = t_pending.back();
-        t_pending.pop_back();
+    while (!pending.empty()) {
+        TagMapItem* cur = pending.back();
+        pending.pop_back();
         cur->Clear(true);
         Unpin(cur);
     }

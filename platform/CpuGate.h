@@ -10,6 +10,9 @@ namespace zz {
 // 320 ms; once below, sleeps ms (when 1 or more) and returns true. False when the rounds ran out or stop was
 // set (then without the final sleep).
 bool WaitCpuIdleOr(int32_t rounds, int32_t ms, const std::atomic<bool>* stop);
+// A process that runs one line alone (zzscript) has no other line to give way to: with the gate open,
+// WaitCpuIdleOr returns true at once.
+void OpenCpuGate(bool open);
 // The process's processor use in percent of one processor since the previous sample (resampled when more
 // than 399 ms passed); tests may install their own source (nullptr restores the sampler).
 int32_t CpuPercentage();

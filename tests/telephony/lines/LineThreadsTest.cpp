@@ -320,6 +320,12 @@ TEST(ProcessorGate, SleepsWhileBusyThenWaitsTheGivenTime) {
     t0 = vc.Ticks();
     EXPECT_FALSE(WaitCpuIdleOr(40, 75, &stop));
     EXPECT_EQ(vc.Ticks(), t0);
+
+    // An open gate (a line alone in its process) lets the line through at once, busy or not.
+    OpenCpuGate(true);
+    EXPECT_TRUE(WaitCpuIdleOr(20, 65, nullptr));
+    EXPECT_EQ(vc.Ticks(), t0);
+    OpenCpuGate(false);
     SetCpuPercentSource(nullptr);
 
     // DelayMs sleeps at least once, 50 ms at a time.
