@@ -4,7 +4,6 @@
 #include <sqlext.h>
 
 #include <cstring>
-#include <mutex>
 
 #include "platform/Gbk.h"
 #include "platform/LazyLibrary.h"
@@ -15,22 +14,22 @@ namespace {
 
 // unixODBC's driver manager is opened with the first connection: a platform that uses no ODBC source never
 // loads it.
-#define ZZ_ODBC_FUNCTIONS(X) \
-    X(SQLAllocHandle) \
-    X(SQLBindParameter) \
-    X(SQLColAttribute) \
-    X(SQLDescribeCol) \
-    X(SQLDisconnect) \
-    X(SQLDriverConnect) \
-    X(SQLExecDirect) \
-    X(SQLFetch) \
-    X(SQLFreeHandle) \
-    X(SQLGetData) \
-    X(SQLGetDiagRec) \
-    X(SQLGetInfo) \
-    X(SQLNumResultCols) \
-    X(SQLRowCount) \
-    X(SQLSetConnectAttr) \
+#define ZZ_ODBC_FUNCTIONS(X)                                                                                           \
+    X(SQLAllocHandle)                                                                                                  \
+    X(SQLBindParameter)                                                                                                \
+    X(SQLColAttribute)                                                                                                 \
+    X(SQLDescribeCol)                                                                                                  \
+    X(SQLDisconnect)                                                                                                   \
+    X(SQLDriverConnect)                                                                                                \
+    X(SQLExecDirect)                                                                                                   \
+    X(SQLFetch)                                                                                                        \
+    X(SQLFreeHandle)                                                                                                   \
+    X(SQLGetData)                                                                                                      \
+    X(SQLGetDiagRec)                                                                                                   \
+    X(SQLGetInfo)                                                                                                      \
+    X(SQLNumResultCols)                                                                                                \
+    X(SQLRowCount)                                                                                                     \
+    X(SQLSetConnectAttr)                                                                                               \
     X(SQLSetEnvAttr)
 struct OdbcApi {
     ZZ_ODBC_FUNCTIONS(ZZ_LAZY_FIELD)
@@ -39,25 +38,20 @@ OdbcApi g_odbc;
 LazyLibrary g_odbcLib("libodbc.so.2");
 
 SQLHENV g_env = SQL_NULL_HENV;
-std::once_flag g_envOnce;
 
 // Null when the driver manager or its environment is not available.
 SQLHENV Env() {
-    std::call_once(g_envOnce, [] {
-        if (!g_odbcLib.Ready([](LazyLibrary& lib) {
-                OdbcApi api;
-                if (!(true ZZ_ODBC_FUNCTIONS(ZZ_LAZY_BIND))) return false;
-                g_odbc = api;
-                return true;
-            }))
-            return;
+    const bool ready = g_odbcLib.Ready([](LazyLibrary& lib) {
+        OdbcApi& api = g_odbc;
+        if (!(true ZZ_ODBC_FUNCTIONS(ZZ_LAZY_BIND))) return false;
         if (g_odbc.SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &g_env) != SQL_SUCCESS) {
             g_env = SQL_NULL_HENV;
-            return;
+            return false;
         }
         g_odbc.SQLSetEnvAttr(g_env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+        return true;
     });
-    return g_env;
+    return ready ? g_env : SQL_NULL_HENV;
 }
 
 bool Ok(SQLRETURN rc) {
@@ -191,7 +185,7 @@ bool OdbcLink::Connect(const std::string& connString, OdbcError& err) {
     SQLCHAR out[1024];
     SQLSMALLINT outLen = 0;
     SQLRETURN rc = g_odbc.SQLDriverConnect(dbc, nullptr, (SQLCHAR*)conn.c_str(), SQL_NTS, out, SQLSMALLINT(sizeof out),
-                                    &outLen, SQL_DRIVER_NOPROMPT);
+                                           &outLen, SQL_DRIVER_NOPROMPT);
     if (!Ok(rc)) {
         Diag(SQL_HANDLE_DBC, dbc, err, true);
         if (err.message.empty()) err.message = "ODBC connect failed";
@@ -231,8 +225,8 @@ bool OdbcLink::Fetch(void* stmtHandle, OdbcResult& res, OdbcError& err) {
         SQLCHAR name[512] = {};
         SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
         SQLULEN size = 0;
-        if (!Ok(g_odbc.SQLDescribeCol(st, SQLUSMALLINT(c), name, SQLSMALLINT(sizeof name), &nameLen, &type, &size, &digits,
-                               &nullable))) {
+        if (!Ok(g_odbc.SQLDescribeCol(st, SQLUSMALLINT(c), name, SQLSMALLINT(sizeof name), &nameLen, &type, &size,
+                                      &digits, &nullable))) {
             Diag(SQL_HANDLE_STMT, st, err, utf8Edge_);
             return false;
         }
@@ -336,7 +330,7 @@ bool OdbcLink::Call(const std::string& proc, const std::vector<std::string>& arg
         lens[i] = SQLLEN(values[i].size());
         SQLULEN colSize = values[i].empty() ? 1 : values[i].size();
         if (!Ok(g_odbc.SQLBindParameter(st.h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, colSize, 0,
-                                 values[i].data(), lens[i], &lens[i]))) {
+                                        values[i].data(), lens[i], &lens[i]))) {
             Diag(SQL_HANDLE_STMT, st.h, err, utf8Edge_);
             return false;
         }

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <memory>
 
-#include "data/ClientLibrary.h"
 #include "data/MySqlApi.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
+#include "platform/ClientLibrary.h"
 #include "platform/Gbk.h"
 #include "platform/TagWriteLog.h"
 

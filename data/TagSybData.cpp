@@ -8,9 +8,9 @@
 #include <sybdb.h>
 #include <sybfront.h>
 
-#include "data/ClientLibrary.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
+#include "platform/ClientLibrary.h"
 #include "platform/FileHandle.h"
 #include "platform/Gbk.h"
 #include "platform/PathMap.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "data/ClientLibrary.h"
 #include "data/TagLocalData.h"
 #include "data/TqrDbApi.h"
+#include "platform/ClientLibrary.h"
 #include "platform/Gbk.h"
 #include "platform/TagWriteLog.h"
 

@@ -38,31 +38,34 @@ namespace {
 struct OpenccApi {
     ZZ_OPENCC_FUNCTIONS(ZZ_LAZY_FIELD)
 };
+OpenccApi g_opencc;
 
-bool LoadOpencc(OpenccApi& api) {
+bool LoadOpencc() {
     static LazyLibrary opencc("libopencc.so.1.1");
-    return opencc.Ready([&api](LazyLibrary& lib) { return true ZZ_OPENCC_FUNCTIONS(ZZ_LAZY_BIND); });
+    return opencc.Ready([](LazyLibrary& lib) {
+        OpenccApi& api = g_opencc;
+        return true ZZ_OPENCC_FUNCTIONS(ZZ_LAZY_BIND);
+    });
 }
 
 // OpenCC's traditional-to-simplified converter, loaded once and used under a lock.
 class SimplifyConverter {
 public:
-    SimplifyConverter() : od_(LoadOpencc(api_) ? api_.opencc_open("t2s.json") : (opencc_t)-1) {}
+    SimplifyConverter() : od_(LoadOpencc() ? g_opencc.opencc_open("t2s.json") : (opencc_t)-1) {}
     ~SimplifyConverter() {
-        if (Ok()) api_.opencc_close(od_);
+        if (Ok()) g_opencc.opencc_close(od_);
     }
     bool Ok() const { return od_ != (opencc_t)-1; }
     bool Convert(const std::string& utf8, std::string& out) {
         std::lock_guard<std::mutex> lock(mutex_);
-        char* s = api_.opencc_convert_utf8(od_, utf8.data(), utf8.size());
+        char* s = g_opencc.opencc_convert_utf8(od_, utf8.data(), utf8.size());
         if (!s) return false;
         out.assign(s);
-        api_.opencc_convert_utf8_free(s);
+        g_opencc.opencc_convert_utf8_free(s);
         return true;
     }
 
 private:
-    OpenccApi api_;
     opencc_t od_;
     std::mutex mutex_;
 };

@@ -73,8 +73,9 @@ espeak_ERROR SelectVoice(SpeechLang lang) {
 int32_t InitLocked() {
     if (!g_engineTried) {
         g_engineTried = true;
-        int rate =
-            LoadEspeak() ? g_espeak.espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT) : 0;
+        int rate = LoadEspeak()
+                       ? g_espeak.espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT)
+                       : 0;
         if (rate > 0) {
             g_engineRate = rate;
             g_espeak.espeak_SetSynthCallback(CollectSamples);
@@ -195,7 +196,7 @@ int32_t SpeechSynthesize(const std::string& gbkText, SpeechLang lang, bool marku
         g_stop = &stop;
         g_stopped = false;
         espeak_ERROR e = g_espeak.espeak_Synth(utf8.c_str(), utf8.size() + 1, 0, POS_CHARACTER, 0,
-                                        espeakCHARS_UTF8 | (markup ? espeakSSML : 0), nullptr, nullptr);
+                                               espeakCHARS_UTF8 | (markup ? espeakSSML : 0), nullptr, nullptr);
         g_sink = nullptr;
         g_stop = nullptr;
         if (g_stopped) return kHrAbort;

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/ClientLibrary.h"
+
 namespace zz {
 
 class LazyLibrary {
@@ -15,29 +17,28 @@ public:
     LazyLibrary& operator=(const LazyLibrary&) = delete;
 
     // Opens the library and runs bind(*this) the first time it is asked, from any thread; bind looks the functions
-    // up and says whether all were there. True when both held. The library stays loaded for the process.
+    // up (and does any other once-only set-up) and says whether all was there. True when both held. The library
+    // stays loaded for the process.
     template <typename Bind> bool Ready(Bind bind) {
-        std::call_once(once_, [&] { ready_ = Open() && bind(*this); });
+        std::call_once(once_, [&] { ready_ = lib_.Open(file_) && bind(*this); });
         return ready_;
     }
     // Looks name up into fn; false (and Error() says which) when the library does not export it.
     template <typename Fn> bool Get(Fn& fn, const char* name) {
-        fn = reinterpret_cast<Fn>(Sym(name));
-        return fn != nullptr;
+        if (lib_.Get(fn, name)) return true;
+        if (missing_.empty()) missing_ = std::string(file_) + " has no " + name;
+        return false;
     }
-    // Why the library is not ready, "" while it is (or was not asked for yet).
-    const std::string& Error() const { return error_; }
-    const char* File() const { return file_; }
+    // Why the library is not ready: the loader's message or the missing function; "" while it is ready, was not
+    // asked for yet, or only its set-up failed.
+    const std::string& Error() const { return lib_.Error().empty() ? missing_ : lib_.Error(); }
 
 private:
-    bool Open();
-    void* Sym(const char* name);
-
     const char* file_;
-    void* handle_ = nullptr;
+    ClientLibrary lib_;
     bool ready_ = false;
     std::once_flag once_;
-    std::string error_;
+    std::string missing_;
 };
 
 } // namespace zz

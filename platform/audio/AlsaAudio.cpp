@@ -102,7 +102,8 @@ public:
     void Drain() override {
         if (p_.aborted()) return;
         snd_pcm_sframes_t delay = 0;
-        if (g_alsa.snd_pcm_state(p_.pcm_) == SND_PCM_STATE_PREPARED && g_alsa.snd_pcm_delay(p_.pcm_, &delay) == 0 && delay > 0)
+        if (g_alsa.snd_pcm_state(p_.pcm_) == SND_PCM_STATE_PREPARED && g_alsa.snd_pcm_delay(p_.pcm_, &delay) == 0 &&
+            delay > 0)
             g_alsa.snd_pcm_start(p_.pcm_);
         auto limit = SteadyClock::now() + std::chrono::seconds(3);
         while (!p_.aborted() && SteadyClock::now() < limit) {
@@ -199,7 +200,8 @@ int OpenPcm(const std::string& name, snd_pcm_stream_t dir, const AudioFormat& f,
     if (!AlsaReady()) return kAudioBadDevice;
     int err = g_alsa.snd_pcm_open(&pcm, name.c_str(), dir, SND_PCM_NONBLOCK);
     if (err < 0) return OpenError(err);
-    err = g_alsa.snd_pcm_set_params(pcm, AlsaFormat(f), SND_PCM_ACCESS_RW_INTERLEAVED, f.channels, f.rate, 1, latencyUs);
+    err =
+        g_alsa.snd_pcm_set_params(pcm, AlsaFormat(f), SND_PCM_ACCESS_RW_INTERLEAVED, f.channels, f.rate, 1, latencyUs);
     if (err < 0) {
         g_alsa.snd_pcm_close(pcm);
         pcm = nullptr;
@@ -229,9 +231,8 @@ void AlsaMessage(const char* file, int line, const char* function, int err, cons
 bool AlsaReady() {
     static LazyLibrary lib("libasound.so.2");
     bool ready = lib.Ready([](LazyLibrary& lib) {
-        AlsaApi api;
+        AlsaApi& api = g_alsa;
         if (!(true ZZ_ALSA_FUNCTIONS(ZZ_LAZY_BIND))) return false;
-        g_alsa = api;
         g_alsa.snd_lib_error_set_handler(AlsaMessage);
         return true;
     });

@@ -1,7 +1,7 @@
 #pragma once
-// Run-time loading of the database client libraries. None is linked: a missing library disables only the back
-// end that needs it, and tests point a back end at a stand-in library through its path setter or environment
-// variable.
+// Run-time loading of shared libraries. The database client libraries are not linked: a missing library disables
+// only the back end that needs it, and tests point a back end at a stand-in library through its path setter or
+// environment variable. LazyLibrary.h builds the libraries opened at their first use on this.
 #include <atomic>
 #include <mutex>
 #include <string>

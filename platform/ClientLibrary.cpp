@@ -1,4 +1,4 @@
-#include "data/ClientLibrary.h"
+#include "platform/ClientLibrary.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
