@@ -100,6 +100,7 @@ void TagTelBasic::SetOpBreak(int32_t index, uint8_t on) {
     if (!op || (op->IsBreak() != 0) == (on != 0)) return;
     op->SetBreak(on);
     breakCount += on ? 1 : -1;
+    ParentOrSelf()->debugHold.fetch_add(on ? kHoldBreak : 0u - kHoldBreak);
     Notify();
 }
 
@@ -112,7 +113,7 @@ uint8_t TagTelBasic::GetOpBreak(int32_t index) const {
 void TagTelBasic::ClearAllBreaks() {
     for (int32_t i = 0; i < opCount; ++i)
         if (TagOper* op = Op(i)) op->SetBreak(0);
-    breakCount = 0;
+    ParentOrSelf()->debugHold.fetch_sub(kHoldBreak * static_cast<uint32_t>(breakCount.exchange(0)));
     for (auto& unit : subList)
         if (unit) unit->ClearAllBreaks();
     Notify();

@@ -15,6 +15,7 @@
 // look at the flags themselves. Unless the debugger holds the line (a pause, breakpoints, a page), the flow passes
 // over braces and labels without running them or reporting them to the console; it resets _retVal as they would
 // have.
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -64,6 +65,7 @@ void LogNoCall() {
 // The debugger holds the flow op by op: braces and labels run, a breakpoint may sit on any of them, and a page
 // that shows the program hears of each.
 bool Watched(const TagTelBasic& unit, const TagTelBasic& main) {
+    if (main.debugHold.load(std::memory_order_acquire) == 0) return false;
     return main.IsPaused() || main.IsWatched() || unit.breakCount.load() > 0 || main.breakCount.load() > 0;
 }
 
@@ -161,7 +163,7 @@ inline bool IntKey(const TagVar& k) {
 }
 
 // "x = a[i]" of a live object and an integer key: the element, or the null value when there is none.
-void ElemReadRule(const PlanStep& p) {
+[[gnu::noinline]] void ElemReadAny(const PlanStep& p) {
     if (TagMapItem* o = p.left->Object())
         if (!o->dead && IntKey(*p.right)) {
             TagVar* e = o->FindInt(p.right->intVal);
@@ -171,14 +173,34 @@ void ElemReadRule(const PlanStep& p) {
     p.step->Exec();
 }
 
+// The common case first, without a frame of its own: a number in the array part into a plain variable.
+void ElemReadRule(const PlanStep& p) {
+    if (TagMapItem* o = p.left->Object())
+        if (!o->dead && IntKey(*p.right))
+            if (TagVar* e = o->ArrayElem(p.right->intVal))
+                if (p.dest->AssignPlain(*e)) return;
+    ElemReadAny(p);
+}
+
 // "a[i] = y" into a live object by an integer key (a missing element is made), y not the object itself.
-void ElemCopyRule(const PlanStep& p) {
+[[gnu::noinline]] void ElemCopyAny(const PlanStep& p) {
     if (TagMapItem* o = p.dest->Object())
         if (!o->dead && !p.dest->readOnly && IntKey(*p.step->destSub)) {
             o->Item(*p.step->destSub) = *p.left;
             return;
         }
     p.step->Exec();
+}
+
+void ElemCopyRule(const PlanStep& p) {
+    if (TagMapItem* o = p.dest->Object())
+        if (!o->dead && !p.dest->readOnly) {
+            const TagVar& k = *p.step->destSub;
+            if (IntKey(k))
+                if (TagVar* e = o->ArrayElem(k.intVal))
+                    if (e->AssignPlain(*p.left)) return;
+        }
+    ElemCopyAny(p);
 }
 
 PlanStep ToPlanStep(const CalcStep& s) {
@@ -285,6 +307,11 @@ struct OpPlan {
     // The run loop looks at the flags before the statement the stretch goes on with, or before each way of an if:
     // the flow ends there, reaches a statement of another kind or jumps back.
     uint8_t exitLook = 1, thenLook = 1, elseLook = 1;
+    // The condition's last step when it is an integer comparison giving the condition's value: run apart from
+    // steps (or tail, for a loop), so that the way on comes from the comparison itself. condOp is its operator,
+    // 0 when the condition is only its steps.
+    uint8_t condOp = 0;
+    PlanStep cond{};
 };
 
 namespace {
@@ -305,6 +332,22 @@ constexpr size_t kMaxPlanSteps = 256;
 
 bool Touches(const CalcStep& s, const TagVar* v) {
     return s.left == v || s.right == v || s.dest == v || s.destSub == v;
+}
+
+// Takes the last step of a condition's steps into plan.cond when it is an integer comparison into the condition's
+// value and _retVal is none of its operands (the run loop sets _retVal between the two).
+void SplitCond(OpPlan& plan, std::vector<PlanStep>& steps, const TagExpre& cond, const TagVar* ret) {
+    if (steps.empty() || cond.stepCount == 0) return;
+    const PlanStep& last = steps.back();
+    if (!last.step || !last.right || last.dest != cond.result || last.dest == ret || last.left == ret ||
+        last.right == ret)
+        return;
+    // Such a step has the integer rule of its operator (ToPlanStep).
+    const char op = last.step->op;
+    if (!last.left || !last.dest || last.step->destSub || op == 0 || !std::strchr("<>lg=#", op)) return;
+    plan.cond = last;
+    plan.condOp = static_cast<uint8_t>(op);
+    steps.pop_back();
 }
 
 // Appends the steps of a plain calculation statement (no arguments, no target, _retVal neither read nor
@@ -384,6 +427,7 @@ std::unique_ptr<OpPlan, OpPlanDelete> MakeLoop(TagForWhile* loop, const TagVar* 
     if (loop->step) plan->tail.push_back(ToPlanStep(*loop->step));
     for (const CalcStep& s : loop->cond->steps)
         plan->tail.push_back(ToPlanStep(s));
+    SplitCond(*plan, plan->tail, *loop->cond, ret);
     TagOper* op = loop->body;
     while (op != loop) {
         if (!op || plan->steps.size() >= kMaxPlanSteps) return nullptr;
@@ -417,13 +461,31 @@ OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
                 op->plan->branch = branch;
                 for (const CalcStep& s : branch->cond->steps)
                     op->plan->steps.push_back(ToPlanStep(s));
-                if (branch->elseIfs.empty())
+                if (branch->elseIfs.empty()) {
                     SetWays(*op->plan, branch->thenOp, branch->elseOp ? branch->elseOp : branch->next, branch);
+                    SplitCond(*op->plan, op->plan->steps, *branch->cond, ret);
+                }
             }
         } else if (PlainCalc(op, ret))
             op->plan = MakeStretch(op, ret);
     }
     return op->plan.get();
+}
+
+// Runs plan.cond and gives the condition's truth, as its steps and CondTrue would.
+[[gnu::always_inline]] inline bool CondHolds(const OpPlan& plan) {
+    const PlanStep& p = plan.cond;
+    const TagVar& l = *p.left;
+    const TagVar& r = *p.right;
+    if (l.type == TagVar::kInt && r.type == TagVar::kInt && p.dest->type != TagVar::kObject && !p.dest->readOnly) {
+        int32_t v = 0;
+        CalcStep::IntOp(static_cast<char>(plan.condOp), l.intVal, r.intVal, v);
+        const bool t = v != 0;
+        p.dest->SetIntReleasing(t);
+        return t;
+    }
+    p.run(p);
+    return Truth(*p.dest);
 }
 
 // Runs a loop whose body is a stretch of plain calculations: the loop statement as the run loop would run it, and
@@ -437,6 +499,13 @@ TagOper* RunLoopPlan(const OpPlan& plan, TagOper*& prevOp, TagVar& ret, int32_t&
     ret.SetIntReleasing(result);
     prevOp = loop;
     if (!loop->CondTrue()) return loop->Next();
+    if (plan.condOp) {
+        do {
+            RunSteps(plan.steps);
+            RunSteps(plan.tail);
+        } while (CondHolds(plan) && !Due(call, root));
+        return loop->Next();
+    }
     do {
         RunSteps(plan.steps);
         // The body's end brings the flow back to the loop, which runs its step and its condition.
@@ -472,6 +541,7 @@ uint8_t FastKind(TagOper* op, const TagVar* ret) {
             if (loop->step) plan->tail.push_back(ToPlanStep(*loop->step));
             for (const CalcStep& s : loop->cond->steps)
                 plan->steps.push_back(ToPlanStep(s));
+            SplitCond(*plan, plan->steps, *loop->cond, ret);
             SetWays(*plan, loop->body, loop->next, loop);
             k = kFastFor;
         } else if (!plan)
@@ -505,40 +575,53 @@ enum class FastEnd : uint8_t {
     kReturn,   // a return statement ran
 };
 
+// A quit or reload the main flow has not handled yet, or a hang-up with a handler to run.
+inline bool EndPending(const TagTelBasic& main) {
+    const TagCallState* call = main.pKvCall;
+    return call && ((QuitOrReloadPending(main) && main.handlerState.load(std::memory_order_relaxed) != 7) ||
+                    (main.disconnIndex > 0 && call->callState.load(std::memory_order_relaxed) == kCallReleased));
+}
+
+// What RunFast knows of EndPending for the main program it started in. Every change to what EndPending reads
+// raises the line's attention, so a value worked out after the attention was last taken stays good until the
+// flow next hands back (where it is worked out again).
+struct PendingSeen {
+    const TagTelBasic* main = nullptr;
+    bool pending = false;
+};
+
 // Sets a function unit up for one run of its body (RunFunction's way in): its first statement, null when the body
 // has nothing to run; ready is false when the unit did not compile (nothing else then happens).
-[[gnu::always_inline]] inline TagOper* BeginBody(TagTelBasic* unit, TagTelBasic* callerUnit, bool& ready, bool& exact) {
+[[gnu::always_inline]] inline TagOper* BeginBody(TagTelBasic* unit, TagTelBasic* callerUnit, bool& ready, bool& exact,
+                                                 const PendingSeen& seen = PendingSeen()) {
     unit->caller = callerUnit;
     ready = unit->initResult == 0;
     if (!ready) return nullptr;
     TagTelBasic* main = unit->ParentOrSelf();
     unit->stop = 0;
-    TagOper* cur = unit->opCount > 0 ? unit->Op(0) : nullptr;
-    if (!cur) unit->stop = 1;
-    if (unit->lineNo != main->lineNo) unit->lineNo = main->lineNo;
+    unit->lineNo = main->lineNo;
     unit->stopped = 0;
     unit->sysQuit = 0;
-    TagVar& ret = *unit->RetVal();
     exact = Watched(*unit, *main);
     TagTelBasic::BodyStart& start = unit->bodyStart;
-    if (exact || !cur) {
-        cur = FirstOp(*unit, ret, exact);
-    } else {
-        if (!start.known) {
-            TagOper* first = FirstOp(*unit, ret, false);
-            start.first = first;
-            start.passed = first != cur;
-            start.known = 1;
-        } else if (start.passed) {
-            ret.SetIntReleasing(0);
-        }
+    TagOper* cur;
+    if (start.known && !exact) {
+        // Known from an earlier run: where the body starts, past its braces (which reset _retVal).
+        if (start.passed) unit->RetVal()->SetIntReleasing(0);
         cur = start.first;
+    } else {
+        cur = unit->opCount > 0 ? unit->Op(0) : nullptr;
+        if (!cur) unit->stop = 1;
+        TagOper* op0 = cur;
+        cur = FirstOp(*unit, *unit->RetVal(), exact || !cur);
+        if (!exact && op0) {
+            start.first = cur;
+            start.passed = cur != op0;
+            start.known = 1;
+        }
     }
     // A quit or hang-up that is pending already ends the body after its first statement.
-    if (TagCallState* call = main->pKvCall)
-        if ((QuitOrReloadPending(*main) && main->handlerState.load(std::memory_order_relaxed) != 7) ||
-            (main->disconnIndex > 0 && call->callState.load(std::memory_order_relaxed) == kCallReleased))
-            call->Attend();
+    if (main == seen.main ? seen.pending : EndPending(*main)) main->pKvCall->Attend();
     if (!main->pKvCall) cur = nullptr;
     // The stop flag raises the attention word when it is set, so it is read only when that is raised.
     if (unit->stop) cur = nullptr;
@@ -565,7 +648,6 @@ void RunBody(TagTelBasic* unit, TagOper* cur, TagOper* prevOp, bool& took, bool 
 struct FastFrame {
     TagCall* op;
     TagTelBasic* callerUnit;
-    TagOper* callerPrev;
     TagCall::CallSave save;
     bool took;
 };
@@ -614,6 +696,7 @@ TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOut, int32_t& re
     const TagCallState& line = *unit->ParentOrSelf()->pKvCall;
     TagVar* ret = unit->RetVal();
     TagOper* next = nullptr;
+    PendingSeen seen{unit->ParentOrSelf(), EndPending(*unit->ParentOrSelf())};
     goto* kHandlers[cur->fastKind];
 
 unknown:
@@ -635,11 +718,12 @@ branch : {
     const OpPlan& plan = *cur->plan;
     TagIf* branch = plan.branch;
     RunSteps(plan.steps);
+    const bool yes = plan.condOp ? CondHolds(plan) : false;
     result = 0;
     ret->SetIntReleasing(0);
     prevOp = branch;
     if (branch->elseIfs.empty()) {
-        if (branch->CondTrue()) {
+        if (plan.condOp ? yes : branch->CondTrue()) {
             next = plan.thenExit;
             ZZ_GO_ON(plan.thenLook);
         }
@@ -668,10 +752,11 @@ forLoop : {
         RunSteps(plan.tail);
     }
     RunSteps(plan.steps);
+    const bool yes = plan.condOp ? CondHolds(plan) : false;
     result = 0;
     ret->SetIntReleasing(0);
     prevOp = loop;
-    if (loop->CondTrue()) {
+    if (plan.condOp ? yes : loop->CondTrue()) {
         next = plan.thenExit;
         ZZ_GO_ON(plan.thenLook);
     }
@@ -700,15 +785,15 @@ call : {
     }
     if (!callee) {
         result = code != 0 ? code : call->Run();
+        seen.pending = EndPending(*seen.main); // the call may have taken the attention
         StoreOperResult(*call, result, *ret);
         prevOp = call;
         goto after_call;
     }
     bool ready, exact;
-    TagOper* first = BeginBody(callee, call->caller, ready, exact);
+    TagOper* first = BeginBody(callee, call->caller, ready, exact, seen);
     f.op = call;
     f.callerUnit = unit;
-    f.callerPrev = prevOp;
     f.took = false;
     ++depth;
     unit = callee;
@@ -719,6 +804,7 @@ call : {
     if (exact) {
         // The debugger follows this body: the run loop runs it statement by statement.
         RunBody(unit, first, nullptr, f.took, false);
+        seen.pending = EndPending(*seen.main);
         goto leave;
     }
     cur = first;
@@ -730,7 +816,7 @@ back : {
     back->prev = prevOp;
     RunSteps(back->plan->tail);
     result = back->Give();
-    StoreOperResult(*back, result, *ret);
+    StoreCalleeResult(*back, *ret);
     prevOp = back;
     if (depth > 0) goto leave;
     ZZ_HAND_BACK(FastEnd::kReturn, nullptr);
@@ -739,6 +825,7 @@ back : {
 none:
     if (depth > 0) {
         RunBody(unit, cur, prevOp, frames[depth - 1].took, false);
+        seen.pending = EndPending(*seen.main);
         goto leave;
     }
     ZZ_HAND_BACK(FastEnd::kOther, cur);
@@ -752,6 +839,7 @@ hand_back:
     // The flags must be looked at: the run loop does that, at this level.
     if (depth == 0) ZZ_HAND_BACK(FastEnd::kBoundary, next);
     RunBody(unit, next, prevOp, frames[depth - 1].took, true);
+    seen.pending = EndPending(*seen.main);
     // fall through: the body has ended
 
 leave : {
@@ -764,7 +852,7 @@ leave : {
     unit = f.callerUnit;
     ret = unit->RetVal();
     result = r;
-    StoreOperResult(*call, r, *ret);
+    StoreCalleeResult(*call, *ret);
     prevOp = call;
     cur = call;
 }

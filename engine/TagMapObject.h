@@ -69,6 +69,11 @@ struct TagMapItem {
         }
         return ItemOther(key);
     }
+    // The element of an integer key in the array part above base, or null (it may still be elsewhere).
+    TagVar* ArrayElem(int32_t k) {
+        uint32_t off = static_cast<uint32_t>(k) - static_cast<uint32_t>(base);
+        return off < count ? &Elem(off) : nullptr;
+    }
     TagVar* FindInt(int32_t k) {
         uint32_t off = static_cast<uint32_t>(k) - static_cast<uint32_t>(base);
         if (off < count) return &Elem(off);

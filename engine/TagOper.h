@@ -149,4 +149,9 @@ inline void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
     StoreOtherResult(op, retVal);
 }
 
+// StoreOperResult of a call or a return ('R', 'r'), whose callee has set _retVal.
+inline void StoreCalleeResult(TagOper& op, TagVar& retVal) {
+    if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
+}
+
 } // namespace zz

@@ -250,6 +250,7 @@ public:
     bool IsPaused() const { return pause != 0; }
     void SetPause(uint8_t on) {
         pause = on;
+        HoldFlag(kHoldPause, on);
         stepRequest = 0;
         Notify();
     }
@@ -260,6 +261,7 @@ public:
     // A debugger page shows the program: the console then hears of every statement, as under a pause.
     void SetWatched(uint8_t on) {
         debugWatch = on;
+        HoldFlag(kHoldWatch, on);
         Notify();
     }
     bool IsWatched() const { return debugWatch != 0; }
@@ -332,6 +334,16 @@ public:
     TagTelBasic* callingProgram = nullptr;
     // Operations of this unit with a breakpoint (set through SetOpBreak).
     std::atomic<int32_t> breakCount{0};
+    // Main program only: nonzero while the debugger may hold the line (a pause, a page, a breakpoint in any of its
+    // units), so that a call into a function needs one load to know it is not watched.
+    static constexpr uint32_t kHoldPause = 1, kHoldWatch = 2, kHoldBreak = 4;
+    std::atomic<uint32_t> debugHold{0};
+    void HoldFlag(uint32_t bit, uint8_t on) {
+        if (on)
+            debugHold.fetch_or(bit);
+        else
+            debugHold.fetch_and(~bit);
+    }
     int32_t dialFailWord = 0;        // set by OutCall/Dial, returned and cleared by OnDisconn
     TagTelLine* lineEntry = nullptr; // the line table entry, set by the line layer
     int32_t tempCounter = 0;

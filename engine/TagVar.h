@@ -52,6 +52,17 @@ public:
         return *this;
     }
     TagVar& operator=(TagVar&& src);
+    // The assignment of a number or an empty value into a value that holds no object and is writable; false (and
+    // nothing done) for any other case, which a whole-value assignment handles.
+    bool AssignPlain(const TagVar& src) {
+        if (src.type <= kDouble && src.type != kString && type != kObject && !readOnly) {
+            type = src.type;
+            intVal = src.intVal;
+            dbl_ = src.dbl_;
+            return true;
+        }
+        return false;
+    }
     // Assignment for values that another line reads or wrote (shared memory, messages, queues): an object is
     // copied whole, with every object it reaches, so no object is ever reached from two lines.
     void AssignDetached(const TagVar& src);

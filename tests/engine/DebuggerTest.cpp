@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -407,6 +408,55 @@ TEST(DebugSnapshot, ABreakpointSetDuringARecursionPausesInsideIt) {
     prog->SetPause(0);
     t.join();
     EXPECT_EQ(prog->callDepth, 0u);
+}
+
+// A breakpoint in a function, set before the run while nothing else is watched, makes the call run the body one
+// statement at a time: the console hears of its plain statements, and the one with the breakpoint stops there.
+// The hook takes the breakpoint away as it hears of that statement, so the run goes on without a pause.
+TEST(DebugSnapshot, ABreakpointInAFunctionIsMetWhenTheUnwatchedMainFlowCallsIt) {
+    ScriptFolder folder;
+    std::ofstream("b.kvs", std::ios::binary) << "hits = 0;\n"
+                                                "function f(n)\n"
+                                                "{\n"
+                                                "    hits = hits + n;\n"
+                                                "    return(n);\n"
+                                                "}\n"
+                                                "r = f(2);\n"
+                                                "r = f(3);\n"
+                                                "return(hits);\n";
+    TagCallState call;
+    auto prog = std::make_unique<TagTelBasic>("b.kvs", 4, &call, 0, nullptr);
+    ASSERT_EQ(prog->initResult, 0);
+    TagTelBasic* f = nullptr;
+    prog->FindFunc("f", &f);
+    ASSERT_NE(f, nullptr);
+    static int32_t s_hitsOp;
+    static std::vector<std::pair<TagTelBasic*, int32_t>> s_heard;
+    s_hitsOp = -1;
+    s_heard.clear();
+    for (int32_t i = 0; i < f->OpCount(); ++i)
+        if (f->Op(i)->text.find("hits = hits + n") != std::string::npos) s_hitsOp = i;
+    ASSERT_GE(s_hitsOp, 0);
+    EXPECT_EQ(prog->debugHold.load(), 0u);
+    prog->SetPause(1);
+    prog->SetPause(0);
+    EXPECT_EQ(prog->debugHold.load(), 0u);
+    f->SetOpBreak(s_hitsOp, 1);
+    EXPECT_NE(prog->debugHold.load(), 0u);
+
+    TheEngineHooks().debugFuncHook = [](TagTelBasic* unit, int32_t index, const char*, int32_t, const char*, bool,
+                                        bool) {
+        s_heard.emplace_back(unit, index);
+        if (index == s_hitsOp) unit->ClearAllBreaks();
+    };
+    EXPECT_EQ(prog->Run(), 5);
+    TheEngineHooks() = EngineHooks();
+    ASSERT_FALSE(s_heard.empty());
+    EXPECT_EQ(s_heard.front().first, f); // from the body's opening brace on
+    EXPECT_FALSE(prog->IsPaused());
+    // With the breakpoint gone the second call runs unwatched: nothing more is heard of that statement.
+    EXPECT_EQ(std::count(s_heard.begin(), s_heard.end(), std::make_pair(f, s_hitsOp)), 1);
+    EXPECT_EQ(prog->debugHold.load(), 0u);
 }
 
 TEST(DebugSnapshot, StopEndsAPausedWaitWithoutAStep) {
