@@ -815,7 +815,9 @@ back : {
     auto* back = static_cast<TagReturn*>(cur);
     back->prev = prevOp;
     RunSteps(back->plan->tail);
-    result = back->Give();
+    // Below the first level the caller's way out takes the integer from _retVal itself.
+    const TagVar& given = back->Hand();
+    if (depth == 0) result = given.GetInt();
     StoreCalleeResult(*back, *ret);
     prevOp = back;
     if (depth > 0) goto leave;

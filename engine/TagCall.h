@@ -53,7 +53,9 @@ class TagReturn final : public TagOper {
 public:
     TagReturn(TagVar* value, TagTelBasic* unit) : value_(value), unit_(unit) { kind = 'r'; }
     int32_t Run() override;
-    // What Run does, inline for the run loop (engine/TagCallRun.h).
+    // What Run does, inline for the run loop (engine/TagCallRun.h): Hand stores the value into _retVal and gives
+    // it, Give its integer.
+    inline const TagVar& Hand();
     inline int32_t Give();
     TagOper* Next() override { return nullptr; }
 

@@ -53,11 +53,15 @@ inline int32_t TagCall::Leave(TagTelBasic* unit, const CallSave& save) {
     return r;
 }
 
-inline int32_t TagReturn::Give() {
+inline const TagVar& TagReturn::Hand() {
     TagVar* ret = unit_ ? unit_->RetVal() : nullptr;
     const TagVar& v = value_ ? *value_ : g_nullVar;
     if (ret && ret != &v) *ret = v;
-    return v.GetInt();
+    return v;
+}
+
+inline int32_t TagReturn::Give() {
+    return Hand().GetInt();
 }
 
 } // namespace zz
