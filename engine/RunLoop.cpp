@@ -339,12 +339,12 @@ bool Touches(const CalcStep& s, const TagVar* v) {
 void SplitCond(OpPlan& plan, std::vector<PlanStep>& steps, const TagExpre& cond, const TagVar* ret) {
     if (steps.empty() || cond.stepCount == 0) return;
     const PlanStep& last = steps.back();
-    if (!last.step || !last.right || last.dest != cond.result || last.dest == ret || last.left == ret ||
-        last.right == ret)
+    if (!last.step || !last.left || !last.right || !last.dest || last.dest != cond.result || last.step->destSub ||
+        last.dest == ret || last.left == ret || last.right == ret)
         return;
     // Such a step has the integer rule of its operator (ToPlanStep).
     const char op = last.step->op;
-    if (!last.left || !last.dest || last.step->destSub || op == 0 || !std::strchr("<>lg=#", op)) return;
+    if (op == 0 || !std::strchr("<>lg=#", op)) return;
     plan.cond = last;
     plan.condOp = static_cast<uint8_t>(op);
     steps.pop_back();
@@ -499,6 +499,7 @@ TagOper* RunLoopPlan(const OpPlan& plan, TagOper*& prevOp, TagVar& ret, int32_t&
     ret.SetIntReleasing(result);
     prevOp = loop;
     if (!loop->CondTrue()) return loop->Next();
+    // Two loops, so that neither asks at each round which way its condition runs.
     if (plan.condOp) {
         do {
             RunSteps(plan.steps);

@@ -75,8 +75,7 @@ struct TagMapItem {
         return off < count ? &Elem(off) : nullptr;
     }
     TagVar* FindInt(int32_t k) {
-        uint32_t off = static_cast<uint32_t>(k) - static_cast<uint32_t>(base);
-        if (off < count) return &Elem(off);
+        if (TagVar* e = ArrayElem(k)) return e;
         return hash || downCount ? FindLowInt(k) : nullptr;
     }
     // 1 when the element existed (its value is released and it is gone), else 0.

@@ -132,6 +132,11 @@ protected:
 // The kind 'v' of StoreOperResult.
 void StoreOtherResult(TagOper& op, TagVar& retVal);
 
+// StoreOperResult of a call or a return ('R', 'r'), whose callee has set _retVal.
+inline void StoreCalleeResult(TagOper& op, TagVar& retVal) {
+    if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
+}
+
 // What the run loop does with the integer result r of an operation, by its kind: 'v' loads its target into
 // _retVal (the builtin stored its value there itself); 'R' and 'r' store _retVal (set by the callee) into the
 // target; every other kind sets _retVal to r and then stores it into the target.
@@ -142,16 +147,8 @@ inline void StoreOperResult(TagOper& op, int32_t r, TagVar& retVal) {
         if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
         return;
     }
-    if (k != 'v') { // the callee has set _retVal
-        if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
-        return;
-    }
+    if (k != 'v') return StoreCalleeResult(op, retVal);
     StoreOtherResult(op, retVal);
-}
-
-// StoreOperResult of a call or a return ('R', 'r'), whose callee has set _retVal.
-inline void StoreCalleeResult(TagOper& op, TagVar& retVal) {
-    if (op.target.var && (op.target.var != &retVal || op.target.sub)) op.StoreResult(retVal);
 }
 
 } // namespace zz

@@ -41,19 +41,12 @@ public:
 
     // Whole-value assignment: keeps name, note and read-only flag of the target, counts object references.
     TagVar& operator=(const TagVar& src) {
-        // Numbers and empty values into a value that holds no object: no count and no text to look after.
-        if (src.type <= kDouble && src.type != kString && type != kObject && !readOnly) {
-            type = src.type;
-            intVal = src.intVal;
-            dbl_ = src.dbl_;
-            return *this;
-        }
-        AssignFrom(src, false);
+        if (!AssignPlain(src)) AssignFrom(src, false);
         return *this;
     }
     TagVar& operator=(TagVar&& src);
-    // The assignment of a number or an empty value into a value that holds no object and is writable; false (and
-    // nothing done) for any other case, which a whole-value assignment handles.
+    // The assignment of a number or an empty value into a value that holds no object and is writable (no count and
+    // no text to look after); false (and nothing done) for any other case, which a whole-value assignment handles.
     bool AssignPlain(const TagVar& src) {
         if (src.type <= kDouble && src.type != kString && type != kObject && !readOnly) {
             type = src.type;
