@@ -159,7 +159,8 @@ void CopyRule(const PlanStep& p) {
 
 // A key that reaches an element of an object's array part or its integer hash.
 inline bool IntKey(const TagVar& k) {
-    return k.type != TagVar::kString && k.type != TagVar::kDouble && k.type != TagVar::kObject;
+    return k.type == TagVar::kInt ||
+           (k.type != TagVar::kString && k.type != TagVar::kDouble && k.type != TagVar::kObject);
 }
 
 // "x = a[i]" of a live object and an integer key: the element, or the null value when there is none.
@@ -279,9 +280,35 @@ PlanStep ToPlanStep(const CalcStep& s) {
     return p;
 }
 
-inline void RunSteps(const std::vector<PlanStep>& steps) {
+// A loop's body runs round after round in one place: a plain walk of its steps.
+inline void RunEachStep(const std::vector<PlanStep>& steps) {
     for (const PlanStep& p : steps)
         p.run(p);
+}
+
+inline void RunSteps(const std::vector<PlanStep>& steps) {
+    const PlanStep* p = steps.data();
+    const PlanStep* end = p + steps.size();
+    // Most statements are one to three steps: those run without the loop's jump back.
+    switch (steps.size()) {
+    case 3:
+        p[0].run(p[0]);
+        p[1].run(p[1]);
+        p[2].run(p[2]);
+        return;
+    case 2:
+        p[0].run(p[0]);
+        p[1].run(p[1]);
+        return;
+    case 1:
+        p[0].run(p[0]);
+        return;
+    case 0:
+        return;
+    default:
+        for (; p != end; ++p)
+            p->run(*p);
+    }
 }
 
 } // namespace
@@ -312,6 +339,15 @@ struct OpPlan {
     // 0 when the condition is only its steps.
     uint8_t condOp = 0;
     PlanStep cond{};
+    // A call: the function unit it reached on its first run and what calling it again needs, worked out then;
+    // the call takes this way while its variable still holds that unit (callee null: never).
+    TagTelBasic* callee = nullptr;
+    TagTelBasic* calleeMain = nullptr;               // the callee's main program
+    TagTelBasic* root = nullptr;                     // the program whose depth counts the call
+    TagTelBasic* afterUnit = nullptr;                // the unit that runs again once the call is back
+    TagVar* calleeRet = nullptr;                     // its _retVal
+    TagVar* callerRet = nullptr;                     // the caller's, null when the call has no caller
+    std::vector<std::pair<TagVar*, TagVar*>> copies; // each argument (g_nullVar when none) and its parameter
 };
 
 namespace {
@@ -472,15 +508,31 @@ OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
     return op->plan.get();
 }
 
+// The integer comparisons SplitCond takes, as CalcStep::IntOp gives them, in place at every condition.
+[[gnu::always_inline]] inline bool CompareInts(uint8_t op, int32_t a, int32_t b) {
+    switch (op) {
+    case '<':
+        return a < b;
+    case '>':
+        return a > b;
+    case 'l':
+        return a <= b;
+    case 'g':
+        return a >= b;
+    case '=':
+        return a == b;
+    default: // '#'
+        return a != b;
+    }
+}
+
 // Runs plan.cond and gives the condition's truth, as its steps and CondTrue would.
 [[gnu::always_inline]] inline bool CondHolds(const OpPlan& plan) {
     const PlanStep& p = plan.cond;
     const TagVar& l = *p.left;
     const TagVar& r = *p.right;
     if (l.type == TagVar::kInt && r.type == TagVar::kInt && p.dest->type != TagVar::kObject && !p.dest->readOnly) {
-        int32_t v = 0;
-        CalcStep::IntOp(static_cast<char>(plan.condOp), l.intVal, r.intVal, v);
-        const bool t = v != 0;
+        const bool t = CompareInts(plan.condOp, l.intVal, r.intVal);
         p.dest->SetIntReleasing(t);
         return t;
     }
@@ -502,15 +554,15 @@ TagOper* RunLoopPlan(const OpPlan& plan, TagOper*& prevOp, TagVar& ret, int32_t&
     // Two loops, so that neither asks at each round which way its condition runs.
     if (plan.condOp) {
         do {
-            RunSteps(plan.steps);
-            RunSteps(plan.tail);
+            RunEachStep(plan.steps);
+            RunEachStep(plan.tail);
         } while (CondHolds(plan) && !Due(call, root));
         return loop->Next();
     }
     do {
-        RunSteps(plan.steps);
+        RunEachStep(plan.steps);
         // The body's end brings the flow back to the loop, which runs its step and its condition.
-        RunSteps(plan.tail);
+        RunEachStep(plan.tail);
     } while (loop->CondTrue() && !Due(call, root));
     return loop->Next();
 }
@@ -644,6 +696,27 @@ struct PendingSeen {
 
 void RunBody(TagTelBasic* unit, TagOper* cur, TagOper* prevOp, bool& took, bool look);
 
+// Keeps in a call's plan what calling callee again on this line needs (TagCall::Enter has just let it in).
+void PrepareCall(OpPlan& plan, const TagCall& call, TagTelBasic* callee, const TagTelBasic& root,
+                 const TagCallState& line) {
+    TagTelBasic* main = callee->ParentOrSelf();
+    TagTelBasic* rootOf = (call.caller ? call.caller : callee)->GetRoot();
+    if (plan.callee || !call.funcVar || callee->initResult != 0 || callee->paramCount != call.paramCount ||
+        rootOf != &root || main->pKvCall != &line)
+        return;
+    plan.copies.clear();
+    for (int32_t i = 0; i < call.paramCount; ++i) {
+        TagVar* arg = call.params[static_cast<size_t>(i)];
+        plan.copies.emplace_back(arg ? arg : &g_nullVar, &callee->ParamValue(i));
+    }
+    plan.calleeMain = main;
+    plan.root = rootOf;
+    plan.afterUnit = call.caller ? call.caller : main;
+    plan.calleeRet = callee->RetVal();
+    plan.callerRet = call.caller ? call.caller->RetVal() : nullptr;
+    plan.callee = callee;
+}
+
 // A call RunFast runs without a native call: the calling statement, the level it was made from, and what the
 // call and the body put back on their way out.
 struct FastFrame {
@@ -775,14 +848,53 @@ pure:
 
 call : {
     auto* call = static_cast<TagCall*>(cur);
+    OpPlan& plan = *call->plan;
     call->prev = prevOp;
-    RunSteps(call->plan->tail);
+    if (!plan.tail.empty()) RunSteps(plan.tail);
     FastFrame& f = frames[depth];
+    if (TagTelBasic* callee = plan.callee) {
+        // The unit of the call's first run, outside the debugger, with its body's start known: TagCall::Enter and
+        // BeginBody with what they check and look up done once.
+        TagTelBasic* main = plan.calleeMain;
+        const uint32_t callDepth = plan.root->callDepth;
+        if (call->funcVar->FuncUnit() == callee && callDepth < TagCall::kMaxDepth && main == seen.main &&
+            callee->bodyStart.known && main->debugHold.load(std::memory_order_acquire) == 0) {
+            for (const auto& [arg, param] : plan.copies)
+                *param = *arg;
+            f.save.root = plan.root;
+            f.save.depth = callDepth;
+            f.save.outerCaller = callee->caller;
+            plan.root->callDepth = callDepth + 1;
+            main->runningUnit.store(callee, std::memory_order_relaxed);
+            callee->caller = call->caller;
+            callee->stop = 0;
+            callee->lineNo = main->lineNo;
+            callee->stopped = 0;
+            callee->sysQuit = 0;
+            const TagTelBasic::BodyStart& start = callee->bodyStart;
+            if (start.passed) plan.calleeRet->SetIntReleasing(0);
+            TagOper* first = start.first;
+            if (seen.pending) main->pKvCall->Attend();
+            if (!main->pKvCall || callee->stop) first = nullptr;
+            f.op = call;
+            f.callerUnit = unit;
+            f.took = false;
+            ++depth;
+            unit = callee;
+            ret = plan.calleeRet;
+            prevOp = nullptr;
+            if (!first) goto leave;
+            unit->curOpIndex.store(first->index, std::memory_order_relaxed);
+            cur = first;
+            goto* kHandlers[cur->fastKind];
+        }
+    }
     int32_t code = 0;
     TagTelBasic* callee = nullptr;
     if (depth < TagCall::kMaxDepth) {
         TagTelBasic* unitOf = call->funcVar ? call->funcVar->FuncUnit() : nullptr;
         if (!unitOf || unitOf->ParentOrSelf()->pKvCall == &line) callee = call->Enter(code, f.save);
+        if (callee && !plan.callee) PrepareCall(plan, *call, callee, root, line);
     }
     if (!callee) {
         result = code != 0 ? code : call->Run();
@@ -851,7 +963,26 @@ leave : {
     TagTelBasic* callee = unit;
     if (callee->initResult == 0) EndBody(callee, f.took);
     TagCall* call = f.op;
-    const int32_t r = call->Leave(callee, f.save);
+    const OpPlan& plan = *call->plan;
+    int32_t r;
+    if (plan.callee == callee && f.save.root == plan.root) {
+        // TagCall::Leave with the plan's pointers.
+        callee->caller = f.save.outerCaller;
+        plan.calleeMain->runningUnit.store(plan.afterUnit, std::memory_order_relaxed);
+        plan.root->callDepth = f.save.depth;
+        for (const auto& [arg, param] : plan.copies) {
+            if (!arg->readOnly) *arg = *param;
+            if (param->type == TagVar::kObject) param->SetIntReleasing(0);
+        }
+        TagVar* calleeRet = plan.calleeRet;
+        r = calleeRet->intVal;
+        if (plan.callerRet && plan.callerRet != calleeRet) {
+            *plan.callerRet = *calleeRet;
+            if (calleeRet->type == TagVar::kObject) calleeRet->SetIntReleasing(0);
+        }
+    } else {
+        r = call->Leave(callee, f.save);
+    }
     unit = f.callerUnit;
     ret = unit->RetVal();
     result = r;

@@ -48,13 +48,18 @@ public:
     // The assignment of a number or an empty value into a value that holds no object and is writable (no count and
     // no text to look after); false (and nothing done) for any other case, which a whole-value assignment handles.
     bool AssignPlain(const TagVar& src) {
-        if (src.type <= kDouble && src.type != kString && type != kObject && !readOnly) {
-            type = src.type;
+        if (type == kObject || readOnly) return false;
+        // An integer leaves the double word alone, as SetInt does: nothing reads it but for a double.
+        if (src.type == kInt) {
+            type = kInt;
             intVal = src.intVal;
-            dbl_ = src.dbl_;
             return true;
         }
-        return false;
+        if (src.type != kEmpty && src.type != kDouble) return false;
+        type = src.type;
+        intVal = src.intVal;
+        dbl_ = src.dbl_;
+        return true;
     }
     // Assignment for values that another line reads or wrote (shared memory, messages, queues): an object is
     // copied whole, with every object it reaches, so no object is ever reached from two lines.
