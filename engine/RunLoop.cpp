@@ -696,13 +696,14 @@ struct PendingSeen {
 
 void RunBody(TagTelBasic* unit, TagOper* cur, TagOper* prevOp, bool& took, bool look);
 
-// Keeps in a call's plan what calling callee again on this line needs (TagCall::Enter has just let it in).
+// Keeps in a call's plan what calling callee again on this line needs (TagCall::Enter has just let it in for the
+// first time).
 void PrepareCall(OpPlan& plan, const TagCall& call, TagTelBasic* callee, const TagTelBasic& root,
                  const TagCallState& line) {
     TagTelBasic* main = callee->ParentOrSelf();
     TagTelBasic* rootOf = (call.caller ? call.caller : callee)->GetRoot();
-    if (plan.callee || !call.funcVar || callee->initResult != 0 || callee->paramCount != call.paramCount ||
-        rootOf != &root || main->pKvCall != &line)
+    if (!call.funcVar || callee->initResult != 0 || callee->paramCount != call.paramCount || rootOf != &root ||
+        main->pKvCall != &line)
         return;
     plan.copies.clear();
     for (int32_t i = 0; i < call.paramCount; ++i) {
@@ -715,6 +716,29 @@ void PrepareCall(OpPlan& plan, const TagCall& call, TagTelBasic* callee, const T
     plan.calleeRet = callee->RetVal();
     plan.callerRet = call.caller ? call.caller->RetVal() : nullptr;
     plan.callee = callee;
+}
+
+// TagCall::Enter for the unit the call's plan keeps (the caller has checked the function variable and the depth).
+inline TagTelBasic* EnterKnown(const OpPlan& plan, TagCall::CallSave& save) {
+    TagTelBasic* callee = plan.callee;
+    for (const auto& [arg, param] : plan.copies)
+        *param = *arg;
+    save.root = plan.root;
+    save.depth = plan.root->callDepth;
+    save.outerCaller = callee->caller;
+    plan.root->callDepth = save.depth + 1;
+    plan.calleeMain->runningUnit.store(callee, std::memory_order_relaxed);
+    return callee;
+}
+
+// TagCall::Leave for the unit the call's plan keeps.
+inline int32_t LeaveKnown(const OpPlan& plan, const TagCall::CallSave& save) {
+    plan.callee->caller = save.outerCaller;
+    plan.calleeMain->runningUnit.store(plan.afterUnit, std::memory_order_relaxed);
+    save.root->callDepth = save.depth;
+    for (const auto& [arg, param] : plan.copies)
+        TagCall::CopyBack(arg, *param);
+    return TagCall::HandBack(plan.calleeRet, plan.callerRet);
 }
 
 // A call RunFast runs without a native call: the calling statement, the level it was made from, and what the
@@ -850,48 +874,14 @@ call : {
     auto* call = static_cast<TagCall*>(cur);
     OpPlan& plan = *call->plan;
     call->prev = prevOp;
-    if (!plan.tail.empty()) RunSteps(plan.tail);
+    RunSteps(plan.tail);
     FastFrame& f = frames[depth];
-    if (TagTelBasic* callee = plan.callee) {
-        // The unit of the call's first run, outside the debugger, with its body's start known: TagCall::Enter and
-        // BeginBody with what they check and look up done once.
-        TagTelBasic* main = plan.calleeMain;
-        const uint32_t callDepth = plan.root->callDepth;
-        if (call->funcVar->FuncUnit() == callee && callDepth < TagCall::kMaxDepth && main == seen.main &&
-            callee->bodyStart.known && main->debugHold.load(std::memory_order_acquire) == 0) {
-            for (const auto& [arg, param] : plan.copies)
-                *param = *arg;
-            f.save.root = plan.root;
-            f.save.depth = callDepth;
-            f.save.outerCaller = callee->caller;
-            plan.root->callDepth = callDepth + 1;
-            main->runningUnit.store(callee, std::memory_order_relaxed);
-            callee->caller = call->caller;
-            callee->stop = 0;
-            callee->lineNo = main->lineNo;
-            callee->stopped = 0;
-            callee->sysQuit = 0;
-            const TagTelBasic::BodyStart& start = callee->bodyStart;
-            if (start.passed) plan.calleeRet->SetIntReleasing(0);
-            TagOper* first = start.first;
-            if (seen.pending) main->pKvCall->Attend();
-            if (!main->pKvCall || callee->stop) first = nullptr;
-            f.op = call;
-            f.callerUnit = unit;
-            f.took = false;
-            ++depth;
-            unit = callee;
-            ret = plan.calleeRet;
-            prevOp = nullptr;
-            if (!first) goto leave;
-            unit->curOpIndex.store(first->index, std::memory_order_relaxed);
-            cur = first;
-            goto* kHandlers[cur->fastKind];
-        }
-    }
     int32_t code = 0;
     TagTelBasic* callee = nullptr;
-    if (depth < TagCall::kMaxDepth) {
+    if (plan.callee && call->funcVar->FuncUnit() == plan.callee && plan.root->callDepth < TagCall::kMaxDepth) {
+        // The unit of the call's first run, below the depth limit (which also bounds the frames here).
+        callee = EnterKnown(plan, f.save);
+    } else if (depth < TagCall::kMaxDepth) {
         TagTelBasic* unitOf = call->funcVar ? call->funcVar->FuncUnit() : nullptr;
         if (!unitOf || unitOf->ParentOrSelf()->pKvCall == &line) callee = call->Enter(code, f.save);
         if (callee && !plan.callee) PrepareCall(plan, *call, callee, root, line);
@@ -964,25 +954,7 @@ leave : {
     if (callee->initResult == 0) EndBody(callee, f.took);
     TagCall* call = f.op;
     const OpPlan& plan = *call->plan;
-    int32_t r;
-    if (plan.callee == callee && f.save.root == plan.root) {
-        // TagCall::Leave with the plan's pointers.
-        callee->caller = f.save.outerCaller;
-        plan.calleeMain->runningUnit.store(plan.afterUnit, std::memory_order_relaxed);
-        plan.root->callDepth = f.save.depth;
-        for (const auto& [arg, param] : plan.copies) {
-            if (!arg->readOnly) *arg = *param;
-            if (param->type == TagVar::kObject) param->SetIntReleasing(0);
-        }
-        TagVar* calleeRet = plan.calleeRet;
-        r = calleeRet->intVal;
-        if (plan.callerRet && plan.callerRet != calleeRet) {
-            *plan.callerRet = *calleeRet;
-            if (calleeRet->type == TagVar::kObject) calleeRet->SetIntReleasing(0);
-        }
-    } else {
-        r = call->Leave(callee, f.save);
-    }
+    const int32_t r = plan.callee == callee ? LeaveKnown(plan, f.save) : call->Leave(callee, f.save);
     unit = f.callerUnit;
     ret = unit->RetVal();
     result = r;

@@ -38,13 +38,18 @@ inline int32_t TagCall::Leave(TagTelBasic* unit, const CallSave& save) {
 
     for (int32_t i = 0; i < paramCount; ++i) {
         TagVar* arg = params[static_cast<size_t>(i)];
-        TagVar& value = unit->ParamValue(i);
-        if (arg && !arg->readOnly) *arg = value;
-        if (value.type == TagVar::kObject) AssignInt(value, 0);
+        CopyBack(arg ? arg : &g_nullVar, unit->ParamValue(i));
     }
+    return HandBack(unit->RetVal(), caller ? caller->RetVal() : nullptr);
+}
+
+inline void TagCall::CopyBack(TagVar* arg, TagVar& value) {
+    if (!arg->readOnly) *arg = value;
+    if (value.type == TagVar::kObject) AssignInt(value, 0);
+}
+
+inline int32_t TagCall::HandBack(TagVar* ret, TagVar* callerRet) {
     // The value is handed over before the unit lets go of an object it returned.
-    TagVar* ret = unit->RetVal();
-    TagVar* callerRet = caller ? caller->RetVal() : nullptr;
     int32_t r = ret ? ret->intVal : 0;
     if (callerRet && ret && callerRet != ret) {
         *callerRet = *ret;
