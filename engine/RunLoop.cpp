@@ -64,7 +64,7 @@ void LogNoCall() {
 
 // The debugger holds the flow op by op: braces and labels run, a breakpoint may sit on any of them, and a page
 // that shows the program hears of each.
-bool Watched(const TagTelBasic& unit, const TagTelBasic& main) {
+[[gnu::always_inline]] inline bool Watched(const TagTelBasic& unit, const TagTelBasic& main) {
     if (main.debugHold.load(std::memory_order_acquire) == 0) return false;
     return main.IsPaused() || main.IsWatched() || unit.breakCount.load() > 0 || main.breakCount.load() > 0;
 }
@@ -286,7 +286,8 @@ inline void RunEachStep(const std::vector<PlanStep>& steps) {
         p.run(p);
 }
 
-inline void RunSteps(const std::vector<PlanStep>& steps) {
+// In place at a stretch, the hottest statement; out of line (RunSomeSteps) everywhere else.
+[[gnu::always_inline]] inline void RunStepsHere(const std::vector<PlanStep>& steps) {
     const PlanStep* p = steps.data();
     const PlanStep* end = p + steps.size();
     // Most statements are one to three steps: those run without the loop's jump back.
@@ -311,6 +312,15 @@ inline void RunSteps(const std::vector<PlanStep>& steps) {
     }
 }
 
+// Conditions, calls and returns often have no steps of their own (a plain variable): those cost no call.
+[[gnu::noinline]] void RunSomeSteps(const std::vector<PlanStep>& steps) {
+    RunStepsHere(steps);
+}
+
+[[gnu::always_inline]] inline void RunSteps(const std::vector<PlanStep>& steps) {
+    if (!steps.empty()) RunSomeSteps(steps);
+}
+
 } // namespace
 
 // A stretch of plain calculations from one statement on, or a loop whose body is one.
@@ -331,6 +341,9 @@ struct OpPlan {
     TagOper* thenExit = nullptr;
     TagOper* elseExit = nullptr;
     uint8_t passed = 0; // a call: braces follow it, which reset _retVal
+    // Whether steps and tail hold any (FastKind sets them once the plan is made): most conditions, calls and
+    // returns have none of their own.
+    uint8_t hasSteps = 1, hasTail = 1;
     // The run loop looks at the flags before the statement the stretch goes on with, or before each way of an if:
     // the flow ends there, reaches a statement of another kind or jumps back.
     uint8_t exitLook = 1, thenLook = 1, elseLook = 1;
@@ -348,6 +361,9 @@ struct OpPlan {
     TagVar* calleeRet = nullptr;                     // its _retVal
     TagVar* callerRet = nullptr;                     // the caller's, null when the call has no caller
     std::vector<std::pair<TagVar*, TagVar*>> copies; // each argument (g_nullVar when none) and its parameter
+    // The one argument and its parameter of a call that has one (most have): no loop over copies then.
+    TagVar* arg1 = nullptr;
+    TagVar* param1 = nullptr;
 };
 
 namespace {
@@ -617,6 +633,10 @@ uint8_t FastKind(TagOper* op, const TagVar* ret) {
         op->plan->passed = passed;
         k = call ? kFastCall : kFastReturn;
     }
+    if (OpPlan* plan = op->plan.get()) {
+        plan->hasSteps = !plan->steps.empty();
+        plan->hasTail = !plan->tail.empty();
+    }
     op->fastKind = k;
     return k;
 }
@@ -681,6 +701,26 @@ struct PendingSeen {
     return cur;
 }
 
+// BeginBody for the unit a call's plan keeps (it compiled, and its main program is the plan's), once its start is
+// known and the debugger does not follow it; null when it is not, for BeginBody to set the unit up. The stop flag
+// just cleared is not read back: setting it raises the attention, which the body's first look takes.
+[[gnu::always_inline]] inline TagOper* BeginKnown(const OpPlan& plan, TagTelBasic* callerUnit, bool& exact,
+                                                  const PendingSeen& seen) {
+    TagTelBasic* unit = plan.callee;
+    TagTelBasic* main = plan.calleeMain;
+    TagTelBasic::BodyStart& start = unit->bodyStart;
+    exact = Watched(*unit, *main);
+    if (!start.known || exact) return nullptr;
+    unit->caller = callerUnit;
+    unit->stop = 0;
+    unit->lineNo = main->lineNo;
+    unit->stopped = 0;
+    unit->sysQuit = 0;
+    if (start.passed) unit->RetVal()->SetIntReleasing(0);
+    if (main == seen.main ? seen.pending : EndPending(*main)) main->pKvCall->Attend();
+    return main->pKvCall ? start.first : nullptr;
+}
+
 // RunFunction's way out: the unit's objects let go (not the value it returns) and the caller told of the flags the
 // body took.
 [[gnu::always_inline]] inline void EndBody(TagTelBasic* unit, bool took) {
@@ -710,6 +750,11 @@ void PrepareCall(OpPlan& plan, const TagCall& call, TagTelBasic* callee, const T
         TagVar* arg = call.params[static_cast<size_t>(i)];
         plan.copies.emplace_back(arg ? arg : &g_nullVar, &callee->ParamValue(i));
     }
+    plan.arg1 = plan.param1 = nullptr;
+    if (plan.copies.size() == 1) {
+        plan.arg1 = plan.copies[0].first;
+        plan.param1 = plan.copies[0].second;
+    }
     plan.calleeMain = main;
     plan.root = rootOf;
     plan.afterUnit = call.caller ? call.caller : main;
@@ -721,23 +766,30 @@ void PrepareCall(OpPlan& plan, const TagCall& call, TagTelBasic* callee, const T
 // TagCall::Enter for the unit the call's plan keeps (the caller has checked the function variable and the depth).
 inline TagTelBasic* EnterKnown(const OpPlan& plan, TagCall::CallSave& save) {
     TagTelBasic* callee = plan.callee;
-    for (const auto& [arg, param] : plan.copies)
-        *param = *arg;
-    save.root = plan.root;
-    save.depth = plan.root->callDepth;
+    if (plan.param1)
+        *plan.param1 = *plan.arg1;
+    else
+        for (const auto& [arg, param] : plan.copies)
+            *param = *arg;
+    save.depth = plan.root->callDepth; // LeaveKnown takes the root from the plan
     save.outerCaller = callee->caller;
     plan.root->callDepth = save.depth + 1;
     plan.calleeMain->runningUnit.store(callee, std::memory_order_relaxed);
     return callee;
 }
 
-// TagCall::Leave for the unit the call's plan keeps.
-inline int32_t LeaveKnown(const OpPlan& plan, const TagCall::CallSave& save) {
+// TagCall::Leave for the unit the call's plan keeps. The save is taken by value, as TagCall::Leave takes it: read
+// through a reference into RunFast's frames, GCC's object-size check misreads a frame the frame pointer stepped back
+// to.
+inline int32_t LeaveKnown(const OpPlan& plan, TagCall::CallSave save) {
     plan.callee->caller = save.outerCaller;
     plan.calleeMain->runningUnit.store(plan.afterUnit, std::memory_order_relaxed);
-    save.root->callDepth = save.depth;
-    for (const auto& [arg, param] : plan.copies)
-        TagCall::CopyBack(arg, *param);
+    plan.root->callDepth = save.depth;
+    if (plan.param1)
+        TagCall::CopyBack(plan.arg1, *plan.param1);
+    else
+        for (const auto& [arg, param] : plan.copies)
+            TagCall::CopyBack(arg, *param);
     return TagCall::HandBack(plan.calleeRet, plan.callerRet);
 }
 
@@ -789,7 +841,7 @@ TagOper* RunFast(TagTelBasic* unit, TagOper* cur, TagOper*& prevOut, int32_t& re
     TagOper* prevOp = prevOut;
     int32_t result = resultOut;
     FastFrame frames[TagCall::kMaxDepth];
-    size_t depth = 0;
+    FastFrame* top = frames; // the next free frame: top == frames at the level RunFast started on
     // Every body RunFast runs is on this line (a call of a unit of another call object runs as ever).
     const TagCallState& line = *unit->ParentOrSelf()->pKvCall;
     TagVar* ret = unit->RetVal();
@@ -804,7 +856,7 @@ unknown:
 stretch : {
     const OpPlan& plan = *cur->plan;
     if (ret->type == TagVar::kObject) goto pure; // the stretch's end lets the object go, as a statement does
-    RunSteps(plan.steps);
+    RunStepsHere(plan.steps);
     result = plan.lastResult;
     ret->SetIntReleasing(plan.retValue);
     prevOp = plan.last;
@@ -815,7 +867,7 @@ stretch : {
 branch : {
     const OpPlan& plan = *cur->plan;
     TagIf* branch = plan.branch;
-    RunSteps(plan.steps);
+    if (plan.hasSteps) RunSomeSteps(plan.steps);
     const bool yes = plan.condOp ? CondHolds(plan) : false;
     result = 0;
     ret->SetIntReleasing(0);
@@ -873,15 +925,14 @@ pure:
 call : {
     auto* call = static_cast<TagCall*>(cur);
     OpPlan& plan = *call->plan;
-    call->prev = prevOp;
-    RunSteps(plan.tail);
-    FastFrame& f = frames[depth];
+    if (plan.hasTail) RunSomeSteps(plan.tail);
+    FastFrame& f = *top;
     int32_t code = 0;
     TagTelBasic* callee = nullptr;
     if (plan.callee && call->funcVar->FuncUnit() == plan.callee && plan.root->callDepth < TagCall::kMaxDepth) {
         // The unit of the call's first run, below the depth limit (which also bounds the frames here).
         callee = EnterKnown(plan, f.save);
-    } else if (depth < TagCall::kMaxDepth) {
+    } else if (top < frames + TagCall::kMaxDepth) {
         TagTelBasic* unitOf = call->funcVar ? call->funcVar->FuncUnit() : nullptr;
         if (!unitOf || unitOf->ParentOrSelf()->pKvCall == &line) callee = call->Enter(code, f.save);
         if (callee && !plan.callee) PrepareCall(plan, *call, callee, root, line);
@@ -893,12 +944,13 @@ call : {
         prevOp = call;
         goto after_call;
     }
-    bool ready, exact;
-    TagOper* first = BeginBody(callee, call->caller, ready, exact, seen);
+    bool ready = true, exact = false;
+    TagOper* first = callee == plan.callee ? BeginKnown(plan, call->caller, exact, seen) : nullptr;
+    if (!first) first = BeginBody(callee, call->caller, ready, exact, seen);
     f.op = call;
     f.callerUnit = unit;
     f.took = false;
-    ++depth;
+    ++top;
     unit = callee;
     ret = callee->RetVal();
     prevOp = nullptr;
@@ -916,20 +968,19 @@ call : {
 
 back : {
     auto* back = static_cast<TagReturn*>(cur);
-    back->prev = prevOp;
-    RunSteps(back->plan->tail);
+    if (back->plan->hasTail) RunSomeSteps(back->plan->tail);
     // Below the first level the caller's way out takes the integer from _retVal itself.
     const TagVar& given = back->Hand();
-    if (depth == 0) result = given.GetInt();
+    if (top == frames) result = given.GetInt();
     StoreCalleeResult(*back, *ret);
     prevOp = back;
-    if (depth > 0) goto leave;
+    if (top != frames) goto leave;
     ZZ_HAND_BACK(FastEnd::kReturn, nullptr);
 }
 
 none:
-    if (depth > 0) {
-        RunBody(unit, cur, prevOp, frames[depth - 1].took, false);
+    if (top != frames) {
+        RunBody(unit, cur, prevOp, top[-1].took, false);
         seen.pending = EndPending(*seen.main);
         goto leave;
     }
@@ -937,24 +988,31 @@ none:
 
 ended:
     // The flow ran off the end of a body.
-    if (depth > 0) goto leave;
+    if (top != frames) goto leave;
     ZZ_HAND_BACK(FastEnd::kOther, nullptr);
 
 hand_back:
     // The flags must be looked at: the run loop does that, at this level.
-    if (depth == 0) ZZ_HAND_BACK(FastEnd::kBoundary, next);
-    RunBody(unit, next, prevOp, frames[depth - 1].took, true);
+    if (top == frames) ZZ_HAND_BACK(FastEnd::kBoundary, next);
+    RunBody(unit, next, prevOp, top[-1].took, true);
     seen.pending = EndPending(*seen.main);
     // fall through: the body has ended
 
 leave : {
     // The body of the call at the top of the stack has ended: back to the level that made it.
-    FastFrame& f = frames[--depth];
+    --top;
+    FastFrame& f = *top;
     TagTelBasic* callee = unit;
-    if (callee->initResult == 0) EndBody(callee, f.took);
     TagCall* call = f.op;
     const OpPlan& plan = *call->plan;
-    const int32_t r = plan.callee == callee ? LeaveKnown(plan, f.save) : call->Leave(callee, f.save);
+    int32_t r;
+    if (callee == plan.callee) {
+        EndBody(callee, f.took); // the plan's unit compiled
+        r = LeaveKnown(plan, f.save);
+    } else {
+        if (callee->initResult == 0) EndBody(callee, f.took);
+        r = call->Leave(callee, f.save);
+    }
     unit = f.callerUnit;
     ret = unit->RetVal();
     result = r;

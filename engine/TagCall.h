@@ -33,7 +33,7 @@ public:
     // Both are defined in engine/TagCallRun.h, for the run loop to have them inline.
     inline TagTelBasic* Enter(int32_t& code, CallSave& save);
     // After the body: changed parameters copied back and the unit's _retVal handed to the caller's; its integer.
-    inline int32_t Leave(TagTelBasic* unit, const CallSave& save);
+    inline int32_t Leave(TagTelBasic* unit, CallSave save);
     // Leave's parts: one parameter's value back into its argument (g_nullVar for none; a read-only one keeps its
     // value), an object it holds let go; the callee's _retVal handed to the caller's (null: none), its integer.
     static inline void CopyBack(TagVar* arg, TagVar& value);

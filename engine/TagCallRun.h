@@ -30,7 +30,7 @@ inline TagTelBasic* TagCall::Enter(int32_t& code, CallSave& save) {
     return unit;
 }
 
-inline int32_t TagCall::Leave(TagTelBasic* unit, const CallSave& save) {
+inline int32_t TagCall::Leave(TagTelBasic* unit, CallSave save) {
     TagTelBasic* main = unit->ParentOrSelf();
     unit->caller = save.outerCaller;
     main->runningUnit.store(caller ? caller : main, std::memory_order_relaxed);
