@@ -868,12 +868,22 @@ branch : {
     const OpPlan& plan = *cur->plan;
     TagIf* branch = plan.branch;
     if (plan.hasSteps) RunSomeSteps(plan.steps);
-    const bool yes = plan.condOp ? CondHolds(plan) : false;
     result = 0;
-    ret->SetIntReleasing(0);
     prevOp = branch;
+    if (plan.condOp) {
+        // The comparison was split off (so the if has no else-if): it gives the way on.
+        const bool yes = CondHolds(plan);
+        ret->SetIntReleasing(0);
+        if (yes) {
+            next = plan.thenExit;
+            ZZ_GO_ON(plan.thenLook);
+        }
+        next = plan.elseExit;
+        ZZ_GO_ON(plan.elseLook);
+    }
+    ret->SetIntReleasing(0);
     if (branch->elseIfs.empty()) {
-        if (plan.condOp ? yes : branch->CondTrue()) {
+        if (branch->CondTrue()) {
             next = plan.thenExit;
             ZZ_GO_ON(plan.thenLook);
         }
