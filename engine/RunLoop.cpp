@@ -547,9 +547,9 @@ OpPlan* PlanOf(TagOper* op, const TagVar* ret) {
     const PlanStep& p = plan.cond;
     const TagVar& l = *p.left;
     const TagVar& r = *p.right;
-    if (l.type == TagVar::kInt && r.type == TagVar::kInt && p.dest->type != TagVar::kObject && !p.dest->readOnly) {
+    if (l.type == TagVar::kInt && r.type == TagVar::kInt && p.dest->WritableInt()) {
         const bool t = CompareInts(plan.condOp, l.intVal, r.intVal);
-        p.dest->SetIntReleasing(t);
+        p.dest->intVal = t;
         return t;
     }
     p.run(p);

@@ -7,7 +7,9 @@
 // text a variable last held), the double, object or function of the current type, the integer word, the type and
 // the read-only flag. Only the symbols of a program have a name and a note: they are TagNamedVar, which adds the
 // name record, so that elements and temporaries do not carry an always-empty pointer.
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +80,10 @@ public:
     int32_t SetLong(int32_t v) { return SetInt(v); }
     // An integer stored as a whole-value assignment would be: an object the value held loses its reference.
     void SetIntReleasing(int32_t v) {
+        if (WritableInt()) {
+            intVal = v;
+            return;
+        }
         if (type == kObject) return SetIntAssigned(v);
         if (readOnly) return;
         type = kInt;
@@ -175,6 +181,16 @@ public:
     int32_t intVal = 0; // the integer word: an integer's value, a string's byte count plus one
     uint8_t type = kEmpty;
     uint8_t readOnly = 0;
+
+    // The type and the read-only flag side by side, read as one word: an integer that may be written is one
+    // comparison. They follow the integer word, the first field (tests/engine check the offsets).
+    static constexpr size_t kTypeOffset = 4;
+    bool WritableInt() const {
+        static_assert(std::endian::native == std::endian::little, "the type is the word's low byte");
+        uint16_t w;
+        std::memcpy(&w, reinterpret_cast<const unsigned char*>(this) + kTypeOffset, sizeof w);
+        return w == kInt;
+    }
 
 protected:
     uint8_t named_ = 0;      // this is a TagNamedVar

@@ -189,6 +189,12 @@ TEST(TagVarReadOnly, EveryWriteIsDropped) {
     EXPECT_EQ(c.SetInt(5), 0);
     EXPECT_EQ(c.SetFloat(2.5), 0.0);
     EXPECT_EQ(c.SetStr("x"), nullptr);
+    // An integer constant looks like a writable integer but for its flag: the one-word test must see the flag.
+    c.SetIntReleasing(7);
+    EXPECT_EQ(c.intVal, 1);
+    EXPECT_EQ(reinterpret_cast<const unsigned char*>(&c.type) - reinterpret_cast<const unsigned char*>(&c),
+              static_cast<std::ptrdiff_t>(TagVar::kTypeOffset));
+    EXPECT_EQ(&c.readOnly - &c.type, 1);
     c = Str("y");
     EXPECT_EQ(TagVar::Add(c, Int(1), Int(2)), -1);
     EXPECT_EQ(c.type, TagVar::kInt);
