@@ -716,7 +716,13 @@ struct PendingSeen {
     unit->lineNo = main->lineNo;
     unit->stopped = 0;
     unit->sysQuit = 0;
-    if (start.passed) unit->RetVal()->SetIntReleasing(0);
+    if (start.passed) {
+        TagVar* ret = unit->RetVal();
+        if (ret->WritableInt())
+            ret->intVal = 0;
+        else
+            ret->SetIntReleasing(0);
+    }
     if (main == seen.main ? seen.pending : EndPending(*main)) main->pKvCall->Attend();
     return main->pKvCall ? start.first : nullptr;
 }
