@@ -772,9 +772,10 @@ void PrepareCall(OpPlan& plan, const TagCall& call, TagTelBasic* callee, const T
 // TagCall::Enter for the unit the call's plan keeps (the caller has checked the function variable and the depth).
 inline TagTelBasic* EnterKnown(const OpPlan& plan, TagCall::CallSave& save) {
     TagTelBasic* callee = plan.callee;
-    if (plan.param1)
-        *plan.param1 = *plan.arg1;
-    else
+    if (plan.param1) {
+        // A number is copied in place (the whole-value assignment is no longer inlined here).
+        if (!plan.param1->AssignPlain(*plan.arg1)) *plan.param1 = *plan.arg1;
+    } else
         for (const auto& [arg, param] : plan.copies)
             *param = *arg;
     save.depth = plan.root->callDepth; // LeaveKnown takes the root from the plan
