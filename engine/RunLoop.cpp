@@ -341,9 +341,6 @@ struct OpPlan {
     TagOper* thenExit = nullptr;
     TagOper* elseExit = nullptr;
     uint8_t passed = 0; // a call: braces follow it, which reset _retVal
-    // Whether steps and tail hold any (FastKind sets them once the plan is made): most conditions, calls and
-    // returns have none of their own.
-    uint8_t hasSteps = 1, hasTail = 1;
     // The run loop looks at the flags before the statement the stretch goes on with, or before each way of an if:
     // the flow ends there, reaches a statement of another kind or jumps back.
     uint8_t exitLook = 1, thenLook = 1, elseLook = 1;
@@ -633,10 +630,6 @@ uint8_t FastKind(TagOper* op, const TagVar* ret) {
         op->plan->passed = passed;
         k = call ? kFastCall : kFastReturn;
     }
-    if (OpPlan* plan = op->plan.get()) {
-        plan->hasSteps = !plan->steps.empty();
-        plan->hasTail = !plan->tail.empty();
-    }
     op->fastKind = k;
     return k;
 }
@@ -663,6 +656,28 @@ struct PendingSeen {
     bool pending = false;
 };
 
+// What every run of a body starts with: the unit's stop and quit flags cleared and its main program's line taken.
+[[gnu::always_inline]] inline void ClearForBody(TagTelBasic* unit, const TagTelBasic* main) {
+    unit->stop = 0;
+    unit->lineNo = main->lineNo;
+    unit->stopped = 0;
+    unit->sysQuit = 0;
+}
+
+// The braces a body opens with reset _retVal: in place when it holds a writable integer, as SetIntReleasing would
+// (GCC does not inline that here).
+[[gnu::always_inline]] inline void ResetRetVal(TagVar* ret) {
+    if (ret->WritableInt())
+        ret->intVal = 0;
+    else
+        ret->SetIntReleasing(0);
+}
+
+// A quit or hang-up that is pending already ends the body after its first statement.
+[[gnu::always_inline]] inline void AttendPending(TagTelBasic* main, const PendingSeen& seen) {
+    if (main == seen.main ? seen.pending : EndPending(*main)) main->pKvCall->Attend();
+}
+
 // Sets a function unit up for one run of its body (RunFunction's way in): its first statement, null when the body
 // has nothing to run; ready is false when the unit did not compile (nothing else then happens).
 [[gnu::always_inline]] inline TagOper* BeginBody(TagTelBasic* unit, TagTelBasic* callerUnit, bool& ready, bool& exact,
@@ -671,16 +686,13 @@ struct PendingSeen {
     ready = unit->initResult == 0;
     if (!ready) return nullptr;
     TagTelBasic* main = unit->ParentOrSelf();
-    unit->stop = 0;
-    unit->lineNo = main->lineNo;
-    unit->stopped = 0;
-    unit->sysQuit = 0;
+    ClearForBody(unit, main);
     exact = Watched(*unit, *main);
     TagTelBasic::BodyStart& start = unit->bodyStart;
     TagOper* cur;
     if (start.known && !exact) {
-        // Known from an earlier run: where the body starts, past its braces (which reset _retVal).
-        if (start.passed) unit->RetVal()->SetIntReleasing(0);
+        // Known from an earlier run: where the body starts, past its braces.
+        if (start.passed) ResetRetVal(unit->RetVal());
         cur = start.first;
     } else {
         cur = unit->opCount > 0 ? unit->Op(0) : nullptr;
@@ -693,8 +705,7 @@ struct PendingSeen {
             start.known = 1;
         }
     }
-    // A quit or hang-up that is pending already ends the body after its first statement.
-    if (main == seen.main ? seen.pending : EndPending(*main)) main->pKvCall->Attend();
+    AttendPending(main, seen);
     if (!main->pKvCall) cur = nullptr;
     // The stop flag raises the attention word when it is set, so it is read only when that is raised.
     if (unit->stop) cur = nullptr;
@@ -712,18 +723,9 @@ struct PendingSeen {
     exact = Watched(*unit, *main);
     if (!start.known || exact) return nullptr;
     unit->caller = callerUnit;
-    unit->stop = 0;
-    unit->lineNo = main->lineNo;
-    unit->stopped = 0;
-    unit->sysQuit = 0;
-    if (start.passed) {
-        TagVar* ret = unit->RetVal();
-        if (ret->WritableInt())
-            ret->intVal = 0;
-        else
-            ret->SetIntReleasing(0);
-    }
-    if (main == seen.main ? seen.pending : EndPending(*main)) main->pKvCall->Attend();
+    ClearForBody(unit, main);
+    if (start.passed) ResetRetVal(unit->RetVal());
+    AttendPending(main, seen);
     return main->pKvCall ? start.first : nullptr;
 }
 
@@ -874,7 +876,7 @@ stretch : {
 branch : {
     const OpPlan& plan = *cur->plan;
     TagIf* branch = plan.branch;
-    if (plan.hasSteps) RunSomeSteps(plan.steps);
+    RunSteps(plan.steps);
     result = 0;
     prevOp = branch;
     if (plan.condOp) {
@@ -942,7 +944,7 @@ pure:
 call : {
     auto* call = static_cast<TagCall*>(cur);
     OpPlan& plan = *call->plan;
-    if (plan.hasTail) RunSomeSteps(plan.tail);
+    RunSteps(plan.tail);
     FastFrame& f = *top;
     int32_t code = 0;
     TagTelBasic* callee = nullptr;
@@ -985,7 +987,7 @@ call : {
 
 back : {
     auto* back = static_cast<TagReturn*>(cur);
-    if (back->plan->hasTail) RunSomeSteps(back->plan->tail);
+    RunSteps(back->plan->tail);
     // Below the first level the caller's way out takes the integer from _retVal itself.
     const TagVar& given = back->Hand();
     if (top == frames) result = given.GetInt();
