@@ -177,6 +177,21 @@ std::string WithoutBlanks(std::string_view s) {
     return out;
 }
 
+bool HeadCloses(std::string_view rest) {
+    QuoteScan quotes;
+    int depth = 1;
+    for (size_t i = 0; i < rest.size();) {
+        if (size_t n = quotes.Skip(rest, i)) {
+            i += n;
+            continue;
+        }
+        if (rest[i] == '(') ++depth;
+        if (rest[i] == ')' && --depth == 0) return true;
+        ++i;
+    }
+    return false;
+}
+
 const char* SplitMessage(int32_t rc) {
     switch (rc) {
     case -5:

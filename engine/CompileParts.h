@@ -61,6 +61,10 @@ int32_t ParseAssignTarget(std::string_view text, std::string& name, std::string&
 // The text without blanks and tabs.
 std::string WithoutBlanks(std::string_view s);
 
+// Whether the parentheses of a control statement's head close: rest follows its opening "(" ('x == 2)' in
+// 'if(x == 2)'); strings and double-byte characters are stepped over.
+bool HeadCloses(std::string_view rest);
+
 // The message of a negative argument-split result.
 const char* SplitMessage(int32_t rc);
 

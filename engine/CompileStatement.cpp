@@ -230,6 +230,9 @@ int32_t CompileStatement(TagTelBasic& prog, std::string& stmt, int32_t line, boo
     int32_t n = 0;
     if (rec->argCount >= 0) {
         const bool block = IsBlockOrdinal(ord);
+        // A call's list is checked for its ")" by the split; a control head's is checked here, or 'if(x == 2'
+        // would run as if it were closed.
+        if (block && !HeadCloses(rest)) return Fail(prog, line, SplitMessage(-6), stmt);
         n = prog.SplitArgs(rest, TagTelBasic::kMaxArgs, prog.Scratch().args, block ? ';' : ',', block ? 0 : ')');
         if (n < 0) return Fail(prog, line, SplitMessage(n), stmt);
         if (ord == TagKeyword::kFor && n == 1) {

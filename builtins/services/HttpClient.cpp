@@ -172,6 +172,20 @@ bool HttpHeaderValue(std::string_view header, std::string_view name, std::string
     return false;
 }
 
+// A chunk's size line: hex digits, then blanks or a ";" extension. Anything else is no size (strtoul read "ZZZ"
+// as 0, the last chunk).
+static bool ChunkSize(std::string_view line, size_t& size) {
+    size = 0;
+    size_t i = 0;
+    for (; i < line.size() && std::isxdigit(static_cast<unsigned char>(line[i])); ++i)
+        size = size * 16 +
+               size_t(std::isdigit(static_cast<unsigned char>(line[i])) ? line[i] - '0' : (line[i] | 0x20) - 'a' + 10);
+    if (i == 0) return false;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+        ++i;
+    return i == line.size() || line[i] == ';';
+}
+
 int32_t TagChunkProc::Push(const char* data, int32_t count) {
     if (count <= 0) return 0;
     int32_t at = 0;
@@ -180,16 +194,21 @@ int32_t TagChunkProc::Push(const char* data, int32_t count) {
         size_t crlf = rest.find("\r\n");
         if (crlf == std::string_view::npos) return count >= 11 ? -1 : count;
         if (crlf >= 9) return -1;
-        const unsigned long size = std::strtoul(std::string(rest.substr(0, crlf)).c_str(), nullptr, 16);
+        size_t size = 0;
+        if (!ChunkSize(rest.substr(0, crlf), size)) return -1;
         if (size == 0) return -2;
         if (size > kMaxHttpBody - data_.size()) return -1;
         need_ = size + 2;
         at = int32_t(crlf + 2);
     }
     const size_t take = std::min(size_t(count - at), need_);
-    // The data goes on the body; the chunk's closing CR LF (its last 2 needed bytes) is only counted.
+    // The data goes on the body; the chunk's closing CR LF (its last 2 needed bytes) must be there, or the
+    // chunk's size lied and what follows is no chunk.
     const size_t dataLeft = need_ > 2 ? need_ - 2 : 0;
-    data_.append(data + at, std::min(take, dataLeft));
+    const size_t dataTake = std::min(take, dataLeft);
+    for (size_t i = dataTake; i < take; ++i)
+        if (data[size_t(at) + i] != "\r\n"[2 - (need_ - i)]) return -1;
+    data_.append(data + at, dataTake);
     need_ -= take;
     if (need_ == 0) complete_ = data_.size();
     return count - at - int32_t(take);

@@ -63,6 +63,32 @@ TEST(HttpChunks, LongOrOversizedSizeLinesAreRefused) {
     EXPECT_EQ(out, "old");
 }
 
+// Feeds a whole body as the client does: the last result of Push.
+int32_t PushAll(TagChunkProc& chunks, std::string_view body) {
+    int32_t ret = 0;
+    size_t used = 0;
+    while (used < body.size()) {
+        const int32_t count = int32_t(body.size() - used);
+        ret = chunks.Push(body.data() + used, count);
+        if (ret < 0 || ret == count) break;
+        used += size_t(count - ret);
+    }
+    return ret;
+}
+
+TEST(HttpChunks, ASizeThatIsNoNumberOrAChunkWithoutItsLineEndIsRefused) {
+    for (const char* bad : {"5\r\nhello\r\nZZZ\r\n", "5\r\nhelloXX3\r\nabc\r\n0\r\n\r\n", "5\r\nhello\rX0\r\n\r\n",
+                            "\r\n", " 5\r\nhello\r\n0\r\n\r\n", "5x\r\nhello\r\n0\r\n\r\n"}) {
+        TagChunkProc chunks;
+        EXPECT_EQ(PushAll(chunks, bad), -1) << bad;
+    }
+    TagChunkProc ext;
+    EXPECT_EQ(PushAll(ext, "5;name=x\r\nhello\r\nA \r\n0123456789\r\n0\r\n\r\n"), -2);
+    std::string out;
+    EXPECT_EQ(ext.CopyTo(out), 15);
+    EXPECT_EQ(out, "hello0123456789");
+}
+
 TEST(HttpHeader, FieldNamesMatchWithoutCaseAndOnlyAsNames) {
     const std::string h = "HTTP/1.1 200 OK\r\nX-Note: content-length: 9\r\ncontent-LENGTH:  12 \r\n\r\n";
     std::string v;
