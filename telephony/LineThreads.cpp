@@ -320,27 +320,6 @@ void TagTelDrive::WaitLoaded() {
     shared_->loadDone.wait(lk, [&] { return shared_->shutting.load() || !loading(); });
 }
 
-namespace {
-// "line 5", "lines 1027-1028" or "lines 3-6, 9" of ascending line numbers.
-std::string LineRanges(const std::vector<int32_t>& lines) {
-    std::string text;
-    for (size_t i = 0; i < lines.size();) {
-        size_t j = i;
-        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
-            ++j;
-        if (!text.empty()) text += ", ";
-        text += std::to_string(lines[i]);
-        if (j > i) {
-            text += '-';
-            text += std::to_string(lines[j]);
-        }
-        i = j + 1;
-    }
-    std::string out = lines.size() > 1 ? "lines " : "line ";
-    return out += text;
-}
-} // namespace
-
 TagTelDrive::LoadReport TagTelDrive::Report() {
     LoadReport r;
     std::vector<std::pair<TagKvCard*, std::vector<int32_t>>> running = {
@@ -389,7 +368,7 @@ TagTelDrive::LoadReport TagTelDrive::Report() {
     flush();
     for (auto& [driver, lines] : running) {
         std::string why = lines.empty() ? std::string() : driver->Shortfall();
-        if (!why.empty()) r.warnings += LineRanges(lines) + ": " + why + "\n";
+        if (!why.empty()) r.warnings += LineRangesText(lines) + ": " + why + "\n";
     }
     return r;
 }

@@ -127,7 +127,7 @@ expect_fail() {
 }
 expect_fail "no configuration file" '"ZuZodRun.cfg" File Open Error.'
 printf 'FORM_TITLE=%s\nVIR_LINES_NUM=2\n0-1=a.kvs\n1=b.kvs\n' "$TITLE" > ZuZodRun.cfg
-expect_fail "overlapping lists" "lines overlap"
+expect_fail "overlapping lists" "Error : ZuZodRun.cfg : line lists overlap: line 1 is in both 0-1=a.kvs (line 3) and 1=b.kvs (line 4)"
 grep -q "File Open Error" err.txt && fail "an overlap reported as a file open error"
 head -c 3000 /dev/urandom | tr -d '=' > ZuZodRun.cfg
 expect_fail "a garbage file" "gives no line a script"
@@ -157,5 +157,22 @@ printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=2\nLOAD_DELAY=5\n0=ok.kv
 start
 wait_text err.txt "zuzod: 2 lines (SIP 2)"
 grep -qx "line 1: script 缺.kvs: No such file or directory" err.txt || fail "a GBK script name garbled on the terminal"
+stop_with TERM
+
+# ---- mistakes among good lines: each named with the file read and its line, on standard error and in the run log,
+# before the start line; the defaults stand (the monitor keeps port 2004, and stays off without connections)
+printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=2\nLOAD_DELAY=5\nLOG_FILE=mist.txt\n7ok.kvs\n8-x=ok.kvs\nBOGUS_KEY=1\nMONITOR_PORT=abc\nIS_WRITE_LOG=maybe\n// a comment\n\n0-1=wait.kvs\n' "$TITLE" > mine.cfg
+printf 'r = WaitRing(1)\n' > wait.kvs
+start --config mine.cfg
+wait_text err.txt "zuzod: 2 lines (SIP 2)"
+for w in "mine.cfg:6: no '=' in \"7ok.kvs\"; line ignored" \
+    'mine.cfg:7: line list "8-x" is not line numbers and ranges (as in 0-3,7); it names no line' \
+    "mine.cfg:8: unknown key BOGUS_KEY ignored" "mine.cfg:9: MONITOR_PORT=abc is not a number; 2004 kept" \
+    "mine.cfg:10: IS_WRITE_LOG=maybe is not yes, no or a number; 0 used"; do
+    grep -qxF "zuzod: $w" err.txt || fail "not said on standard error: $w"
+    grep -qF "[$w]" mist*.txt || fail "not in the run log: $w"
+done
+(( $(grep -c "^zuzod: mine.cfg:" err.txt) == 5 )) || fail "a warning said twice, or one too many"
+grep -q "monitor off" err.txt || fail "the monitor's default was not kept"
 stop_with TERM
 exit 0
