@@ -88,10 +88,14 @@ done
 rm -f RawLog.txt lines*.txt
 start
 wait_text "lines*.txt" "0 Run: tId"
+wait_text RawLog.txt "2: new TagTelBasic(bad.kvs) failed"
 kill -USR1 $PID
-# Line 2 does not compile, so the reload runs the whole hand-out again.
-for _ in $(seq 600); do (( $(grep -c "\[Run Start ...\]" RawLog.txt) >= 2 )) && break; sleep 0.05; done
+# Line 2 does not compile, so the reload runs the whole hand-out again, and says so when it begins and ends.
+wait_text err.txt "zuzod: reload: done: 3 lines reloaded, 2 running; line 2: script bad.kvs does not compile (errmsg2.txt)"
+grep -qxF "zuzod: reload: line 2 ended or did not compile: every line starts again, with the line lists of ZuZodRun.cfg read again" err.txt ||
+    fail "the reload's beginning was not said"
 (( $(grep -c "\[Run Start ...\]" RawLog.txt) >= 2 )) || fail "SIGUSR1 did not reload"
+grep -qF "[reload: done: 3 lines reloaded, 2 running" lines*.txt || fail "the reload's end is not in the run log"
 stop_with TERM
 
 # A SIGTERM as soon as the signals are blocked, long before the lines run, waits for the loop and stops in order.
@@ -174,5 +178,12 @@ for w in "mine.cfg:6: no '=' in \"7ok.kvs\"; line ignored" \
 done
 (( $(grep -c "^zuzod: mine.cfg:" err.txt) == 5 )) || fail "a warning said twice, or one too many"
 grep -q "monitor off" err.txt || fail "the monitor's default was not kept"
+# Every script running: each reloads at its next statement (here: leaves its wait for a call), the file unread.
+kill -USR1 $PID
+wait_text err.txt "zuzod: reload: done: 2 lines reloaded, 2 running"
+grep -qxF "zuzod: reload: 2 lines read their script again, each at its next statement (mine.cfg is read at start only)" \
+    err.txt || fail "the reload's beginning was not said"
+grep -qF "[reload: 2 lines read their script again" mist*.txt || fail "the reload's beginning is not in the run log"
+grep -qF "[reload: done: 2 lines reloaded, 2 running]" mist*.txt || fail "the reload's end is not in the run log"
 stop_with TERM
 exit 0
