@@ -50,12 +50,23 @@ public:
     // What the last ReadCfgFile found: line lists, and lines that are neither KEY=value, blank nor comment.
     int32_t lineLists = 0;
     int32_t badLines = 0;
+    // What the last ReadCfgFile ignored or read otherwise than written, a line each ("ZuZodRun.cfg:9:
+    // MONITOR_PORT=abc is not a number; 2004 kept"); the run log is not open yet at the first read.
+    std::vector<std::string> warnings;
 
     TagRunCfg();
 
     // 0 read to the end; -1 no object; -2 the file cannot be opened; -3 two line lists name the same line.
     static int ReadCfgFile(const std::string& fileName, TagRunCfg* cfg);
+    // The warnings of the last read to standard error and the run log (NoteToOperator).
+    void TellWarnings() const;
 };
+
+// "line 5", "lines 1027-1028" or "lines 3-6, 9" of ascending line numbers.
+std::string LineRangesText(const std::vector<int32_t>& lines);
+
+// A line for the operator: "zuzod: " + text on standard error (in the terminal's encoding), text in the run log.
+void NoteToOperator(const std::string& text);
 
 // The process's configuration object (owned by the program's start; always present).
 TagRunCfg& RunCfg();

@@ -84,6 +84,7 @@ TagTelBasic* BuildProgram(TagTelLine* line, LinePrograms& ops) {
     {
         std::lock_guard<std::mutex> lk(line->programLock);
         line->program = p;
+        ++line->builds;
     }
     line->loaded = true;
     char text[600];
@@ -155,6 +156,12 @@ int32_t TagTelDrive::Run(const char* cfgFile) {
     }
     shared_->runFlag = false;
     shared_->loadedLines = 0;
+    // A line the file no longer lists has no script (the table would otherwise still name its old one).
+    for (auto& line : lines_) {
+        if (!line) continue;
+        std::lock_guard<std::mutex> plk(line->programLock);
+        if (!line->program) line->scriptFile.clear();
+    }
     // A file edited since start may name a line twice: the first list wins, as the reader would refuse it.
     std::vector<bool> given(size_t(lineCount_), false);
     char buf[514];
@@ -320,27 +327,6 @@ void TagTelDrive::WaitLoaded() {
     shared_->loadDone.wait(lk, [&] { return shared_->shutting.load() || !loading(); });
 }
 
-namespace {
-// "line 5", "lines 1027-1028" or "lines 3-6, 9" of ascending line numbers.
-std::string LineRanges(const std::vector<int32_t>& lines) {
-    std::string text;
-    for (size_t i = 0; i < lines.size();) {
-        size_t j = i;
-        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
-            ++j;
-        if (!text.empty()) text += ", ";
-        text += std::to_string(lines[i]);
-        if (j > i) {
-            text += '-';
-            text += std::to_string(lines[j]);
-        }
-        i = j + 1;
-    }
-    std::string out = lines.size() > 1 ? "lines " : "line ";
-    return out += text;
-}
-} // namespace
-
 TagTelDrive::LoadReport TagTelDrive::Report() {
     LoadReport r;
     std::vector<std::pair<TagKvCard*, std::vector<int32_t>>> running = {
@@ -389,7 +375,7 @@ TagTelDrive::LoadReport TagTelDrive::Report() {
     flush();
     for (auto& [driver, lines] : running) {
         std::string why = lines.empty() ? std::string() : driver->Shortfall();
-        if (!why.empty()) r.warnings += LineRanges(lines) + ": " + why + "\n";
+        if (!why.empty()) r.warnings += LineRangesText(lines) + ": " + why + "\n";
     }
     return r;
 }
@@ -404,7 +390,7 @@ bool TagTelDrive::WaitToRun(TagTelLine* line, const Shared& shared) {
 }
 
 // The run thread: runs the program, and rebuilds it from the line's script file on a reload request.
-void TagTelDrive::RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, const Shared& shared) {
+void TagTelDrive::RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, Shared& shared) {
     int32_t n = line->lineNo;
     RawLog("LineRunThread...");
     WriteRunLog("LineRunThread...");
@@ -428,6 +414,7 @@ void TagTelDrive::RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& 
         ops.Destroy(old);
         ShowState(n, "加载...");
         prog = BuildProgram(line, ops);
+        shared.TellLoaded(); // a reload waits for its lines
         if (ops.InitResult(prog) != 0) ShowState(n, "加载不成功");
         RawLogF("LineRunThread: %d.", n);
     }
@@ -524,7 +511,7 @@ void TagTelDrive::CloseAllTelLine() {
 
 bool TagTelDrive::StartReloadAll() {
     if (reloadBusy_.exchange(true)) {
-        WriteRunLogAlways("Reload: a reload is already under way");
+        NoteToOperator("reload: a reload is already under way; this one is not started");
         return false;
     }
     bool ok = StartWorker([](TagTelDrive& d) {
@@ -535,36 +522,94 @@ bool TagTelDrive::StartReloadAll() {
     return ok;
 }
 
+namespace {
+// "done: 3 lines reloaded, 2 running", then each cause of lines that cannot run and the lines not reloaded yet.
+std::string ReloadEnd(int32_t reloaded, const TagTelDrive::LoadReport& r, const std::vector<int32_t>& busy) {
+    std::string text = "reload: done: " + std::to_string(reloaded) + (reloaded == 1 ? " line" : " lines") +
+                       " reloaded, " + std::to_string(r.runnable) + " running";
+    for (size_t at = 0, end; (end = r.problems.find('\n', at)) != std::string::npos; at = end + 1)
+        text += "; " + r.problems.substr(at, end - at);
+    if (!busy.empty())
+        text += "; " + LineRangesText(busy) + " not yet, in a call or busy: " + (busy.size() > 1 ? "they" : "it") +
+                " reload" + (busy.size() > 1 ? "" : "s") + " when the call or the statement ends";
+    return text;
+}
+// How long the reload waits for the scripts to reach their next statement before it reports.
+constexpr uint32_t kReloadWaitMs = 35000;
+} // namespace
+
 void TagTelDrive::ReloadAll() {
-    std::lock_guard<std::recursive_mutex> lk(opLock_);
+    std::unique_lock<std::recursive_mutex> lk(opLock_);
     LinePrograms* ops = GetLinePrograms();
     if (!ops || shared_->shutting.load()) return;
-    bool ended = false;
-    for (int32_t n = 0; n < lineCount_ && !ended; ++n) {
+    std::vector<int32_t> ended;
+    for (int32_t n = 0; n < lineCount_; ++n) {
         TagTelLine* line = Line(n);
         std::lock_guard<std::mutex> plk(line->programLock);
         TagTelBasic* p = line->program;
         // A program is built "stopped": only a line whose thread has gone has really ended.
-        ended = p && line->call && ((ops->Stopped(p) && line->threads.load() == 0) || ops->InitResult(p) < 0);
+        if (p && line->call && ((ops->Stopped(p) && line->threads.load() == 0) || ops->InitResult(p) < 0))
+            ended.push_back(n);
     }
-    if (ended) {
-        Run(cfgFile_.c_str());
+    if (!ended.empty()) {
+        std::string why = " ended or did not compile: every line starts again, with the line lists of ";
+        NoteToOperator("reload: " + LineRangesText(ended) + why + cfgFile_ + " read again");
+        if (Run(cfgFile_.c_str()) < 0) return;
+        lk.unlock();
+        WaitLoaded();
+        if (shared_->shutting.load()) return;
+        LoadReport r = Report();
+        NoteToOperator(ReloadEnd(r.scripted, r, {}));
         return;
     }
     ops->ClearScriptCache();
     int32_t delay = cfg_ ? cfg_->loadDelay : 125;
-    for (int32_t n = 0; n < lineCount_ && !shared_->shutting.load(); ++n) {
+    // The lines asked to reload: one has reloaded once it has built another program (or its thread has gone).
+    struct Asked {
+        TagTelLine* line;
+        TagTelBasic* program;
+        uint32_t builds;
+    };
+    std::vector<Asked> asked;
+    for (int32_t n = 0; n < lineCount_; ++n) {
         TagTelLine* line = Line(n);
-        bool asked = false;
-        {
-            std::lock_guard<std::mutex> plk(line->programLock);
-            if (line->program && line->call) {
-                ops->SetReload(line->program, true);
-                asked = true;
-            }
-        }
-        if (asked) PaceHandOut(delay);
+        std::lock_guard<std::mutex> plk(line->programLock);
+        if (line->program && line->call) asked.push_back({line, line->program, line->builds});
     }
+    NoteToOperator("reload: " + std::to_string(asked.size()) +
+                   (asked.size() == 1 ? " line reads its" : " lines read their") +
+                   " script again, each at its next statement (" + cfgFile_ + " is read at start only)");
+    for (size_t i = 0; i < asked.size() && !shared_->shutting.load(); ++i) {
+        {
+            std::lock_guard<std::mutex> plk(asked[i].line->programLock);
+            if (asked[i].line->builds == asked[i].builds) ops->SetReload(asked[i].program, true);
+        }
+        if (i + 1 < asked.size()) PaceHandOut(delay);
+    }
+    lk.unlock();
+    // Whether a line not in a call has yet to reload; busy gets every line that has not.
+    auto pending = [&](std::vector<int32_t>* busy) {
+        bool any = false;
+        for (const Asked& a : asked) {
+            std::lock_guard<std::mutex> plk(a.line->programLock);
+            if ((a.line->builds != a.builds && a.line->program) || a.line->threads.load() == 0) continue;
+            if (busy) busy->push_back(a.line->lineNo);
+            // A line in a call reloads when the call ends: nothing to wait for now.
+            if (a.line->call->callState.load() != kCallConnected) any = true;
+        }
+        return any;
+    };
+    {
+        std::unique_lock<std::mutex> wl(shared_->loadLock);
+        uint32_t start = GetTickCount();
+        while (!shared_->shutting.load() && pending(nullptr) && TicksSince(start) < kReloadWaitMs)
+            GetClock().WaitOn(shared_->loadDone, wl, kReloadWaitMs - TicksSince(start));
+    }
+    if (shared_->shutting.load()) return;
+    std::vector<int32_t> busy;
+    pending(&busy);
+    LoadReport r = Report();
+    NoteToOperator(ReloadEnd(int32_t(asked.size() - busy.size()), r, busy));
 }
 
 } // namespace zz

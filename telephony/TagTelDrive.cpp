@@ -138,6 +138,8 @@ TagTelDrive::TagTelDrive(const char* cfgFile, TagRunCfg* cfg) {
     cfg_ = cfg;
     cfgFile_ = cfgFile ? cfgFile : "ZuZodRun.cfg";
     int rc = cfgFile && cfg ? TagRunCfg::ReadCfgFile(cfgFile, cfg) : 0;
+    // The first read, before the run log was open, said nothing: this one tells what it ignored.
+    if (cfgFile && cfg) cfg->TellWarnings();
     if (rc < 0) {
         // The reader has named an overlap of line lists itself; only a file that cannot be read is an open error.
         if (rc == -2) {

@@ -117,7 +117,8 @@ public:
     // handler runs), while the manager is still the process's, so the handlers reach their rooms and counts.
     // Once only; the destructor does it when nobody did.
     void Close();
-    // Starts the reload-all thread and returns; a reload already under way makes this do nothing (false).
+    // Starts the reload-all thread and returns; a reload already under way makes this do nothing (false). The
+    // reload says when it begins and when its lines have reloaded (standard error and the run log).
     bool StartReloadAll();
     // Starts a thread the manager waits for before it is deleted (the program's main run thread).
     bool StartWorker(std::function<void(TagTelDrive&)> work);
@@ -163,7 +164,7 @@ private:
     // The line threads use nothing of the manager but the shared part, so a thread left running outlives it.
     static void LineThread(TagTelLine* line, std::shared_ptr<Shared> shared);
     static bool WaitToRun(TagTelLine* line, const Shared& shared);
-    static void RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, const Shared& shared);
+    static void RunLoaded(TagTelLine* line, TagTelBasic*& prog, LinePrograms& ops, Shared& shared);
     static void EndThread(TagTelLine* line, TagTelBasic* prog, LinePrograms* ops);
     void ReloadAll();
     void PaceHandOut(int32_t delay);

@@ -35,6 +35,9 @@ public:
     // programLock so that readers never see it freed.
     std::mutex programLock;
     TagTelBasic* program = nullptr;
+    // Programs built for the line so far (under programLock): a reload knows a line has rebuilt by it, as a new
+    // program may take the freed one's address.
+    uint32_t builds = 0;
 
     // Threads working for the line (its loading thread, which goes on as its run thread). While one is alive
     // the program in the entry is that thread's; when none is, the manager frees it.

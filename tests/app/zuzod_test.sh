@@ -88,10 +88,14 @@ done
 rm -f RawLog.txt lines*.txt
 start
 wait_text "lines*.txt" "0 Run: tId"
+wait_text RawLog.txt "2: new TagTelBasic(bad.kvs) failed"
 kill -USR1 $PID
-# Line 2 does not compile, so the reload runs the whole hand-out again.
-for _ in $(seq 600); do (( $(grep -c "\[Run Start ...\]" RawLog.txt) >= 2 )) && break; sleep 0.05; done
+# Line 2 does not compile, so the reload runs the whole hand-out again, and says so when it begins and ends.
+wait_text err.txt "zuzod: reload: done: 3 lines reloaded, 2 running; line 2: script bad.kvs does not compile (errmsg2.txt)"
+grep -qxF "zuzod: reload: line 2 ended or did not compile: every line starts again, with the line lists of ZuZodRun.cfg read again" err.txt ||
+    fail "the reload's beginning was not said"
 (( $(grep -c "\[Run Start ...\]" RawLog.txt) >= 2 )) || fail "SIGUSR1 did not reload"
+grep -qF "[reload: done: 3 lines reloaded, 2 running" lines*.txt || fail "the reload's end is not in the run log"
 stop_with TERM
 
 # A SIGTERM as soon as the signals are blocked, long before the lines run, waits for the loop and stops in order.
@@ -127,7 +131,7 @@ expect_fail() {
 }
 expect_fail "no configuration file" '"ZuZodRun.cfg" File Open Error.'
 printf 'FORM_TITLE=%s\nVIR_LINES_NUM=2\n0-1=a.kvs\n1=b.kvs\n' "$TITLE" > ZuZodRun.cfg
-expect_fail "overlapping lists" "lines overlap"
+expect_fail "overlapping lists" "Error : ZuZodRun.cfg : line lists overlap: line 1 is in both 0-1=a.kvs (line 3) and 1=b.kvs (line 4)"
 grep -q "File Open Error" err.txt && fail "an overlap reported as a file open error"
 head -c 3000 /dev/urandom | tr -d '=' > ZuZodRun.cfg
 expect_fail "a garbage file" "gives no line a script"
@@ -157,5 +161,29 @@ printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=2\nLOAD_DELAY=5\n0=ok.kv
 start
 wait_text err.txt "zuzod: 2 lines (SIP 2)"
 grep -qx "line 1: script 缺.kvs: No such file or directory" err.txt || fail "a GBK script name garbled on the terminal"
+stop_with TERM
+
+# ---- mistakes among good lines: each named with the file read and its line, on standard error and in the run log,
+# before the start line; the defaults stand (the monitor keeps port 2004, and stays off without connections)
+printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=2\nLOAD_DELAY=5\nLOG_FILE=mist.txt\n7ok.kvs\n8-x=ok.kvs\nBOGUS_KEY=1\nMONITOR_PORT=abc\nIS_WRITE_LOG=maybe\n// a comment\n\n0-1=wait.kvs\n' "$TITLE" > mine.cfg
+printf 'r = WaitRing(1)\n' > wait.kvs
+start --config mine.cfg
+wait_text err.txt "zuzod: 2 lines (SIP 2)"
+for w in "mine.cfg:6: no '=' in \"7ok.kvs\"; line ignored" \
+    'mine.cfg:7: line list "8-x" is not line numbers and ranges (as in 0-3,7); it names no line' \
+    "mine.cfg:8: unknown key BOGUS_KEY ignored" "mine.cfg:9: MONITOR_PORT=abc is not a number; 2004 kept" \
+    "mine.cfg:10: IS_WRITE_LOG=maybe is not yes, no or a number; 0 used"; do
+    grep -qxF "zuzod: $w" err.txt || fail "not said on standard error: $w"
+    grep -qF "[$w]" mist*.txt || fail "not in the run log: $w"
+done
+(( $(grep -c "^zuzod: mine.cfg:" err.txt) == 5 )) || fail "a warning said twice, or one too many"
+grep -q "monitor off" err.txt || fail "the monitor's default was not kept"
+# Every script running: each reloads at its next statement (here: leaves its wait for a call), the file unread.
+kill -USR1 $PID
+wait_text err.txt "zuzod: reload: done: 2 lines reloaded, 2 running"
+grep -qxF "zuzod: reload: 2 lines read their script again, each at its next statement (mine.cfg is read at start only)" \
+    err.txt || fail "the reload's beginning was not said"
+grep -qF "[reload: 2 lines read their script again" mist*.txt || fail "the reload's beginning is not in the run log"
+grep -qF "[reload: done: 2 lines reloaded, 2 running]" mist*.txt || fail "the reload's end is not in the run log"
 stop_with TERM
 exit 0

@@ -153,7 +153,8 @@ TEST_F(ConsoleTest, ShutdownRunsOnceInOrderAndEndsRawLogWithCloseOk) {
 
 TEST_F(ConsoleTest, AFailedStartNamesItsCauseAndStillShutsDownInOrder) {
     EXPECT_EQ(Start(2, "IS_WRITE_LOG=2\n0-1=a.kvs\n1=b.kvs\n"), -100);
-    EXPECT_EQ(messages, "Karvelian System: Error : ZuZodRun.Cfg : lines overlap\n"
+    EXPECT_EQ(messages, "Karvelian System: Error : ZuZodRun.cfg : line lists overlap: line 1 is in both 0-1=a.kvs "
+                        "(line 2) and 1=b.kvs (line 3)\n"
                         "Karvelian System: 初始化系统失败: 返回值=-100\n");
     EXPECT_EQ(console.PanelText(Panel::Info), "初始化系统失败: 返回值=-100");
     console.Exit();

@@ -1,3 +1,4 @@
+#include "platform/MessageBox.h"
 #include "platform/TagRunCfg.h"
 #include "platform/TagWriteLog.h"
 #include "platform/audio/Audio.h"
@@ -5,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace zz;
+
+static std::string SourceFile(const std::string& path) {
+    const char* src = std::getenv("ZZ_SOURCE_DIR");
+    return std::string(src ? src : ".") + "/" + path;
+}
 
 static std::vector<int32_t> List(const std::string& s) {
     TagLineList l;
@@ -99,9 +107,52 @@ TEST_F(ReadCfg, ClampsAndTruthWords) {
     EXPECT_EQ(cfg.dispDelay, 15000);
 }
 
-TEST_F(ReadCfg, OverlappingListsAreRefused) {
+TEST_F(ReadCfg, MistakesAmongGoodLinesAreNamedWithFileAndLineAndTheDefaultsStand) {
+    TestDir::Write("my.cfg", "FORM_TITLE=Demo\n7demo.kvs\n8-x=demo.kvs\n// comment\n\nBOGUS_KEY=1\nMONITOR_PORT=abc\n"
+                             "IS_WRITE_LOG=maybe\nLOG_SIZE=500\nCOL_GROUP_NUM=11\nLOAD_DELAY=2x\n9-3=a.kvs\n"
+                             "LANGUAGE_TYPE=1\nIS_SHOW_FORM=no\nIS_IMMEDIATE_LOG=false\nMAX_MSG_NUM=99999999999\n"
+                             "3-5=a.kvs\nSOUND_OUT_DEVICE=null\nVIR_LINES_NUM=4\n");
+    EXPECT_EQ(TagRunCfg::ReadCfgFile("my.cfg", &cfg), 0);
+    const std::vector<std::string> expected = {
+        "my.cfg:2: no '=' in \"7demo.kvs\"; line ignored",
+        "my.cfg:3: line list \"8-x\" is not line numbers and ranges (as in 0-3,7); it names no line",
+        "my.cfg:6: unknown key BOGUS_KEY ignored",
+        "my.cfg:7: MONITOR_PORT=abc is not a number; 2004 kept",
+        "my.cfg:8: IS_WRITE_LOG=maybe is not yes, no or a number; 0 used",
+        "my.cfg:9: LOG_SIZE=500 is above 80; 80 used",
+        "my.cfg:10: COL_GROUP_NUM=11 is outside 1-10; 1 kept",
+        "my.cfg:11: LOAD_DELAY=2x is not a number; 5 used",
+        "my.cfg:12: line list \"9-3\" names no line",
+        "my.cfg:13: LANGUAGE_TYPE=1 is not EN or CN; Chinese used",
+        "my.cfg:16: MAX_MSG_NUM=99999999999 is out of range; 2147483647 used",
+    };
+    EXPECT_EQ(cfg.warnings, expected);
+    EXPECT_EQ(cfg.monitorPort, 2004);
+    EXPECT_EQ(cfg.writeLog, 0);
+    EXPECT_EQ(cfg.logSize, 80 * 1048576);
+    EXPECT_EQ(cfg.loadDelay, 5);
+    EXPECT_EQ(cfg.virLines, 4);
+    EXPECT_EQ(cfg.badLines, 1);
+    EXPECT_EQ(cfg.lineLists, 3);
+    zz::ResetAudioDeviceNames();
+    // The demo's own configuration has nothing to say.
+    ASSERT_EQ(TagRunCfg::ReadCfgFile(SourceFile("examples/ZuZodRun.cfg"), &cfg), 0);
+    EXPECT_EQ(cfg.warnings, std::vector<std::string>{});
+}
+
+TEST_F(ReadCfg, OverlappingListsAreRefusedNamingTheFileAndTheLines) {
+    std::string said;
+    SetMessageSink([&](const std::string& text, const std::string&) { said += text + "\n"; });
     EXPECT_EQ(Read("VIR_LINES_NUM=7\n1-8=a.kvs\n2,4,6=b.kvs\nVIR_LINES_NUM=9\n"), -3);
     EXPECT_EQ(cfg.virLines, 7);
+    TestDir::Write("b.cfg", "0=z.kvs\n3-5=a.kvs\n4-6,0,9,9=b.kvs\n");
+    EXPECT_EQ(TagRunCfg::ReadCfgFile("b.cfg", &cfg), -3);
+    SetMessageSink(nullptr);
+    EXPECT_EQ(said, "Error : ZuZodRun.cfg : line lists overlap: lines 2, 4, 6 are in both 1-8=a.kvs (line 2) and "
+                    "2,4,6=b.kvs (line 3)\n"
+                    "Error : b.cfg : line lists overlap: line 0 is in both 0=z.kvs (line 1) and 4-6,0,9,9=b.kvs "
+                    "(line 3); lines 4-5 are in both 3-5=a.kvs (line 2) and 4-6,0,9,9=b.kvs (line 3); line 9 is "
+                    "twice in 4-6,0,9,9=b.kvs (line 3)\n");
     EXPECT_EQ(TagRunCfg::ReadCfgFile("missing.cfg", &cfg), -2);
     EXPECT_EQ(TagRunCfg::ReadCfgFile("ZuZodRun.cfg", nullptr), -1);
 }

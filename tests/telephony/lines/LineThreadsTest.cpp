@@ -159,16 +159,21 @@ TEST_F(LineThreads, ReloadAllWhileRunningRebuildsEveryLineOnceAndOneAtATime) {
     ExpectCleanRun();
 }
 
-TEST_F(LineThreads, ReloadAllAfterAScriptEndedRunsTheWholeListAgain) {
+TEST_F(LineThreads, ReloadAllAfterAScriptEndedRunsTheWholeListAgainReadAgain) {
     Make(6, "LOAD_DELAY=5\n0-4=wait.kvs\n5=end.kvs\n");
     ASSERT_EQ(drive->Run("ZuZodRun.cfg"), 0);
     ASSERT_TRUE(WaitFor([&] { return programs.Running() == 5 && drive->Line(5)->threads.load() == 0; }));
     // The ended script stays in its entry.
     ASSERT_NE(ProgramOf(5), nullptr);
     EXPECT_TRUE(programs.Stopped(ProgramOf(5)));
+    // Line 5 is no longer listed: after the reload it has no script, rather than its old one that "cannot run".
+    TestDir::Write("ZuZodRun.cfg", "LOAD_DELAY=5\n0-4=wait.kvs\n");
     EXPECT_TRUE(drive->StartReloadAll());
-    ASSERT_TRUE(WaitFor([&] { return programs.built == 12 && programs.Running() == 5; }));
+    ASSERT_TRUE(WaitFor([&] { return programs.built == 11 && programs.Running() == 5; }));
     EXPECT_EQ(programs.destroyed, 6);
+    TagTelDrive::LoadReport r = drive->Report();
+    EXPECT_EQ(r.scripted, 5);
+    EXPECT_EQ(r.problems, "");
     drive.reset();
     EXPECT_EQ(programs.Live(), 0u);
     ExpectCleanRun();
