@@ -77,9 +77,9 @@ wait_for 'ask "PLAYED 0" | grep -q hello.wav'
 wait_for 'grep -q "keys 12 2" _stdout0.txt 2>/dev/null'
 grep -q "call from 5551234" _stdout0.txt
 [[ $(ask "SAVE 0 heard.wav") == "OK 2400" ]]
-soxi "$DIR/card/heard.wav" | grep -q "8000"
+soxi "$DIR/card/saved/heard.wav" | grep -q "8000"
 # What the platform writes (the run log holds the keys) is for its user and group only.
-[[ -z $(stat -c '%A %n' run*.txt _stdout0.txt card/heard.wav | grep -v -- '--- ') ]]
+[[ -z $(stat -c '%A %n' run*.txt _stdout0.txt card/saved card/saved/heard.wav | grep -v -- '--- ') ]]
 wait_for '[[ $(ask "STATE 0") == "OK 0 type=0" ]]'
 
 # An ISUP call: called 12345, calling 8001; the address-complete and answer messages go back.
