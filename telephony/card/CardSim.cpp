@@ -10,6 +10,7 @@
 #include "telephony/card/CardSimCall.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -246,11 +247,12 @@ int32_t CardSim::ControlPort() const {
 
 // ---- Start and channels
 
-void CardSim::ReadConfig(const std::string& file) {
+int CardSim::ReadConfig(const std::string& file) {
     FileHandle f = FileHandle::Open(file.c_str(), "r");
+    if (!f) return errno;
     std::vector<int32_t> types;
     char line[1024];
-    while (f && std::fgets(line, sizeof line, f.get())) {
+    while (std::fgets(line, sizeof line, f.get())) {
         std::string s = Trim(line);
         if (size_t cut = s.find("//"); cut != std::string::npos) s.resize(cut);
         if (!s.empty() && s.back() == '\n') s.pop_back();
@@ -268,12 +270,14 @@ void CardSim::ReadConfig(const std::string& file) {
         else if (key == "Journal" && !val.empty())
             journalFile_ = val[0] == '/' ? val : folder_ + val;
     }
+    if (std::ferror(f.get())) return errno;
     for (size_t i = 0; i < types.size(); ++i) {
         auto c = std::make_unique<Chan>();
         c->no = int32_t(i);
         c->type = types[i];
         chans_.push_back(std::move(c));
     }
+    return 0;
 }
 
 int32_t CardSim::SsmStartCti(const char* cfgFile, const char* indexFile) {
@@ -286,7 +290,10 @@ int32_t CardSim::SsmStartCti(const char* cfgFile, const char* indexFile) {
         return Note("SsmStartCti", -1, cfgFile, indexFile);
     }
     chans_.clear();
-    ReadConfig(cfg);
+    if (int err = ReadConfig(cfg)) {
+        lastError_ = "cannot read " + cfg + ": " + std::strerror(err);
+        return Note("SsmStartCti", -1, cfgFile, indexFile);
+    }
     started_ = true;
     if (controlPortWanted_ >= 0) {
         control_ = std::make_unique<CardControl>(*this);

@@ -209,7 +209,7 @@ private:
     std::optional<int32_t> Injected(const char* fn);
     template <class... A> int32_t Note(const char* fn, int32_t result, const A&... args); // CardSimCall.h
     void AddJournal(std::string line);
-    void ReadConfig(const std::string& file);
+    int ReadConfig(const std::string& file); // 0, or the errno of a file that cannot be read
     void EndRecording(Chan& c);
     void EndFax(Chan& c);
     void PumpBlocks();
