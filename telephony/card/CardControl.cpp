@@ -66,9 +66,10 @@ std::string FileToRead(const std::string& folder, const std::string& name, std::
 
 // SAVE writes into a folder of the port's own, "saved/" in the card folder, so that a recording never replaces
 // a file the card or a script reads. The name is a plain file name; a symbolic link or anything but a plain file
-// in its place is refused. An empty string, or why not.
-std::string SaveWav(const std::string& folder, const std::string& name, const std::vector<uint8_t>& bytes) {
-    const std::string dir = folder + "saved";
+// in its place is refused. The channel's sound is taken only once the file is open, so a refusal loses none of it.
+// An empty string, or why not; bytes: how many were written.
+std::string SaveWav(CardSim& sim, int32_t ch, const std::string& name, size_t& bytes) {
+    const std::string dir = sim.Folder() + "saved";
     if (mkdir(dir.c_str(), 0770) != 0 && errno != EEXIST) return "cannot make " + dir + ": " + std::strerror(errno);
     int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dfd < 0) return "cannot open " + dir + ": " + std::strerror(errno);
@@ -82,8 +83,13 @@ std::string SaveWav(const std::string& folder, const std::string& name, const st
         return "saved/" + name + " is not a plain file";
     }
     FILE* f = fdopen(fd, "wb");
-    if (!f) close(fd);
-    return WriteAlawWav(f, bytes) ? std::string() : "cannot write saved/" + name;
+    if (!f) {
+        close(fd);
+        return "cannot write saved/" + name;
+    }
+    std::vector<uint8_t> out = sim.TakeOutput(ch);
+    bytes = out.size();
+    return WriteAlawWav(f, out) ? std::string() : "cannot write saved/" + name;
 }
 
 // Milliseconds of NOISE: -1 when the text is no whole number, LONG_MAX when it is beyond any bound.
@@ -299,9 +305,9 @@ std::string CardControl::Execute(const std::string& line) {
         if (cmd == "SAVE") {
             if (rest.find_first_of("/\\") != std::string::npos || rest == "." || rest == "..")
                 return "ERR SAVE takes a plain file name (it writes into saved/): " + rest;
-            std::vector<uint8_t> out = sim_.TakeOutput(ch);
-            std::string why = SaveWav(sim_.Folder(), rest, out);
-            return why.empty() ? "OK " + std::to_string(out.size()) : "ERR " + why;
+            size_t bytes = 0;
+            std::string why = SaveWav(sim_, ch, rest, bytes);
+            return why.empty() ? "OK " + std::to_string(bytes) : "ERR " + why;
         }
         std::string path;
         if (std::string why = FileToRead(sim_.Folder(), rest, path); !why.empty()) return "ERR " + why;

@@ -64,7 +64,9 @@ TEST_F(CardTest, ControlPortFilesStayInTheCardFolderAndCountsAreBounded) {
     fs::create_symlink(outsidePath, Path("saved/out.wav"));
     fs::create_symlink("hello.wav", Path("in.wav"));
     EXPECT_EQ(control.Execute("AUDIO 0 out.wav"), "ERR not a file of the card folder: out.wav");
+    ASSERT_EQ(sim_->SsmPlayFile(0, Path("hello.wav").c_str(), 0, 0, -1), 0);
     EXPECT_EQ(control.Execute("SAVE 0 out.wav").rfind("ERR cannot write saved/out.wav", 0), 0u);
+    EXPECT_EQ(control.Execute("SAVE 0 heard.wav"), "OK 800"); // the refused SAVE kept what was played
     EXPECT_EQ(fs::file_size(outsidePath), 44u + MsToBytes(100));
     fs::remove(outsidePath);
     EXPECT_EQ(control.Execute("AUDIO 0 in.wav"), "OK");
