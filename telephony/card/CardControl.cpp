@@ -6,15 +6,20 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -41,6 +46,56 @@ bool InCardFolder(const std::string& name) {
         }
     }
     return true;
+}
+
+// A file the port reads (AUDIO, FAX): its real path, or why not. Symbolic links are followed only while they stay
+// in the card folder, and only plain files are read (a FIFO would hold up the port).
+std::string FileToRead(const std::string& folder, const std::string& name, std::string& real) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path base = fs::canonical(folder.empty() ? "." : folder, ec);
+    if (ec) return "no card folder " + folder;
+    const fs::path path = fs::canonical(ResolvePath(folder + name), ec);
+    if (ec) return "cannot read " + name;
+    if (std::mismatch(base.begin(), base.end(), path.begin(), path.end()).first != base.end())
+        return "not a file of the card folder: " + name;
+    if (!fs::is_regular_file(path, ec)) return name + " is not a plain file";
+    real = path.string();
+    return {};
+}
+
+// SAVE writes into a folder of the port's own, "saved/" in the card folder, so that a recording never replaces
+// a file the card or a script reads. The name is a plain file name; a symbolic link or anything but a plain file
+// in its place is refused. The channel's sound is taken only once the file is open, so a refusal loses none of it.
+// An empty string, or why not; bytes: how many were written.
+std::string SaveWav(CardSim& sim, int32_t ch, const std::string& name, size_t& bytes) {
+    const std::string dir = sim.Folder() + "saved";
+    if (mkdir(dir.c_str(), 0770) != 0 && errno != EEXIST) return "cannot make " + dir + ": " + std::strerror(errno);
+    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dfd < 0) return "cannot open " + dir + ": " + std::strerror(errno);
+    int fd = openat(dfd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0660);
+    const int openErr = errno;
+    close(dfd);
+    if (fd < 0) return "cannot write saved/" + name + ": " + std::strerror(openErr);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd, 0) != 0) {
+        close(fd);
+        return "saved/" + name + " is not a plain file";
+    }
+    FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        return "cannot write saved/" + name;
+    }
+    std::vector<uint8_t> out = sim.TakeOutput(ch);
+    bytes = out.size();
+    return WriteAlawWav(f, out) ? std::string() : "cannot write saved/" + name;
+}
+
+// Milliseconds of NOISE: -1 when the text is no whole number, LONG_MAX when it is beyond any bound.
+long ParseMs(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return text.size() > 9 ? LONG_MAX : std::atol(text.c_str());
 }
 
 std::string Hex(const std::vector<uint8_t>& b) {
@@ -70,7 +125,7 @@ bool ParseHex(const std::string& s, std::vector<uint8_t>& out) {
 }
 
 std::string Answer(int32_t r) {
-    return r >= 0 ? "OK" : "ERR refused";
+    return r >= 0 ? "OK" : "ERR " + CardSim::FarRefusal();
 }
 
 std::string Join(const std::vector<std::string>& items) {
@@ -239,17 +294,24 @@ std::string CardControl::Execute(const std::string& line) {
     if (cmd == "FSKHEX") return ParseHex(rest, bytes) ? Answer(sim_.DeliverFsk(ch, bytes)) : "ERR hex bytes";
     if (cmd == "NOISE") {
         // Loud A-law bytes (code 0xAA decodes far from zero) for the given milliseconds.
-        long ms = std::atol(a.c_str());
-        if (ms < 0 || ms > long(CardSim::kMaxFarSoundMs)) return "ERR too long";
+        const std::string bound = std::to_string(CardSim::kMaxFarSoundMs);
+        long ms = ParseMs(a);
+        if (ms < 0) return "ERR bad length " + a + ": milliseconds from 0 to " + bound;
+        if (ms > long(CardSim::kMaxFarSoundMs)) return "ERR too long: at most " + bound + " ms";
         return Answer(sim_.FeedBytes(ch, std::vector<uint8_t>(MsToBytes(uint32_t(ms)), 0xAA)));
     }
     if (cmd == "AUDIO" || cmd == "FAX" || cmd == "SAVE") {
         if (!InCardFolder(rest)) return "ERR not a file of the card folder: " + rest;
-        std::string path = sim_.Folder() + rest;
-        if (cmd == "AUDIO") return sim_.FeedAudio(ch, path) >= 0 ? "OK" : "ERR cannot read " + rest;
-        if (cmd == "FAX") return Answer(sim_.QueueFax(ch, path));
-        std::vector<uint8_t> out = sim_.TakeOutput(ch);
-        return WriteAlawWav(MapPath(path), out) ? "OK " + std::to_string(out.size()) : "ERR cannot write " + rest;
+        if (cmd == "SAVE") {
+            if (rest.find_first_of("/\\") != std::string::npos || rest == "." || rest == "..")
+                return "ERR SAVE takes a plain file name (it writes into saved/): " + rest;
+            size_t bytes = 0;
+            std::string why = SaveWav(sim_, ch, rest, bytes);
+            return why.empty() ? "OK " + std::to_string(bytes) : "ERR " + why;
+        }
+        std::string path;
+        if (std::string why = FileToRead(sim_.Folder(), rest, path); !why.empty()) return "ERR " + why;
+        return Answer(cmd == "AUDIO" ? sim_.FeedAudio(ch, path) : sim_.QueueFax(ch, path));
     }
     auto r = sim_.Channel(ch);
     if (!r) return "ERR no channel " + std::to_string(ch);

@@ -10,6 +10,7 @@
 #include "telephony/card/CardSimCall.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -139,7 +140,30 @@ bool IsDigital(int32_t type) {
            type < 20;
 }
 
+thread_local std::string t_farRefusal;
+
+int32_t NoOutgoingCall(int32_t ch) {
+    return FarRefuse("no outgoing call on channel " + std::to_string(ch));
+}
+
+int32_t NotIdle(int32_t ch) {
+    return FarRefuse("channel " + std::to_string(ch) + " is not idle");
+}
+
 } // namespace
+
+int32_t FarRefuse(std::string why) {
+    t_farRefusal = std::move(why);
+    return -1;
+}
+
+int32_t FarNoChannel(int32_t ch) {
+    return FarRefuse("no channel " + std::to_string(ch));
+}
+
+std::string CardSim::FarRefusal() {
+    return t_farRefusal;
+}
 
 void CardSim::AddJournal(std::string line) {
     if (!journalFile_.empty()) {
@@ -223,11 +247,12 @@ int32_t CardSim::ControlPort() const {
 
 // ---- Start and channels
 
-void CardSim::ReadConfig(const std::string& file) {
+int CardSim::ReadConfig(const std::string& file) {
     FileHandle f = FileHandle::Open(file.c_str(), "r");
+    if (!f) return errno;
     std::vector<int32_t> types;
     char line[1024];
-    while (f && std::fgets(line, sizeof line, f.get())) {
+    while (std::fgets(line, sizeof line, f.get())) {
         std::string s = Trim(line);
         if (size_t cut = s.find("//"); cut != std::string::npos) s.resize(cut);
         if (!s.empty() && s.back() == '\n') s.pop_back();
@@ -245,12 +270,14 @@ void CardSim::ReadConfig(const std::string& file) {
         else if (key == "Journal" && !val.empty())
             journalFile_ = val[0] == '/' ? val : folder_ + val;
     }
+    if (std::ferror(f.get())) return errno;
     for (size_t i = 0; i < types.size(); ++i) {
         auto c = std::make_unique<Chan>();
         c->no = int32_t(i);
         c->type = types[i];
         chans_.push_back(std::move(c));
     }
+    return 0;
 }
 
 int32_t CardSim::SsmStartCti(const char* cfgFile, const char* indexFile) {
@@ -263,7 +290,10 @@ int32_t CardSim::SsmStartCti(const char* cfgFile, const char* indexFile) {
         return Note("SsmStartCti", -1, cfgFile, indexFile);
     }
     chans_.clear();
-    ReadConfig(cfg);
+    if (int err = ReadConfig(cfg)) {
+        lastError_ = "cannot read " + cfg + ": " + std::strerror(err);
+        return Note("SsmStartCti", -1, cfgFile, indexFile);
+    }
     started_ = true;
     if (controlPortWanted_ >= 0) {
         control_ = std::make_unique<CardControl>(*this);
@@ -686,7 +716,8 @@ int32_t CardSim::SsmExitConfGroup(int32_t ch, int32_t a) {
 int32_t CardSim::Ring(int32_t ch, const std::string& caller, const std::string& called) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->state != kChIdle) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->state != kChIdle) return NotIdle(ch);
     if (c->type == 11) {
         lk.unlock();
         return RingIsup(ch, MakeIam(ch, caller, called));
@@ -708,7 +739,10 @@ int32_t CardSim::Ring(int32_t ch, const std::string& caller, const std::string& 
 int32_t CardSim::RingIsup(int32_t ch, const std::vector<uint8_t>& iam) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->state != kChIdle || !IsDigital(c->type) || iam.empty() || iam.size() > 300) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->state != kChIdle) return NotIdle(ch);
+    if (!IsDigital(c->type)) return FarRefuse("channel " + std::to_string(ch) + " is not a digital trunk");
+    if (iam.empty() || iam.size() > 300) return FarRefuse("an initial address message is 1 to 300 bytes");
     c->iamIn = iam;
     c->caller.clear();
     c->called.clear();
@@ -722,7 +756,9 @@ int32_t CardSim::RingIsup(int32_t ch, const std::vector<uint8_t>& iam) {
 int32_t CardSim::RingFsk(int32_t ch, const std::vector<uint8_t>& burst) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->state != kChIdle || !IsAnalogue(c->type)) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->state != kChIdle) return NotIdle(ch);
+    if (!IsAnalogue(c->type)) return FarRefuse("channel " + std::to_string(ch) + " is not an analogue line");
     c->cidBurst = burst;
     c->state = kChRinging;
     Note("RingFsk", 0, ch, int32_t(burst.size()));
@@ -733,7 +769,9 @@ int32_t CardSim::RingFsk(int32_t ch, const std::vector<uint8_t>& burst) {
 int32_t CardSim::SendDtmf(int32_t ch, const std::string& digits) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->rxDtmf.size() + digits.size() > kMaxFarKeys) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->rxDtmf.size() + digits.size() > kMaxFarKeys)
+        return FarRefuse("key queue full (" + std::to_string(kMaxFarKeys) + " keys not yet read)");
     c->rxDtmf += digits;
     Notify(*c);
     return 0;
@@ -742,7 +780,8 @@ int32_t CardSim::SendDtmf(int32_t ch, const std::string& digits) {
 int32_t CardSim::FarHangup(int32_t ch) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c) return -1;
+    if (!c) return FarNoChannel(ch);
+    c->input.clear(); // what the caller was still to say goes with the caller
     if (c->type == 1 || c->type == 2) {
         c->hook = 0; // an extension's telephone is put down
     } else if (c->state == kChRinging || (c->state == kChPending && c->pendingReason == kPendingIncoming)) {
@@ -759,7 +798,8 @@ int32_t CardSim::FarHangup(int32_t ch) {
 int32_t CardSim::FarAlert(int32_t ch) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->progress == 0) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->progress == 0) return NoOutgoingCall(ch);
     if (IsDigital(c->type))
         c->state = kChAddressComplete;
     else
@@ -771,7 +811,8 @@ int32_t CardSim::FarAlert(int32_t ch) {
 int32_t CardSim::FarAnswer(int32_t ch) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->progress == 0) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->progress == 0) return NoOutgoingCall(ch);
     c->progress = kDialConnected;
     c->state = kChTalking;
     Notify(*c);
@@ -781,7 +822,8 @@ int32_t CardSim::FarAnswer(int32_t ch) {
 int32_t CardSim::FarReject(int32_t ch, int32_t cause) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->progress == 0) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->progress == 0) return NoOutgoingCall(ch);
     if (IsDigital(c->type)) {
         // ISUP reports its release cause through the ISUP cause query (66 says so); other digital signalling
         // gives it directly, above 100.
@@ -801,7 +843,8 @@ int32_t CardSim::FarFailure(int32_t ch, int32_t progress, int32_t cause) {
     {
         Lock lk(m_);
         Chan* c = At(ch);
-        if (!c || c->progress == 0) return -1;
+        if (!c) return FarNoChannel(ch);
+        if (c->progress == 0) return NoOutgoingCall(ch);
         if (!IsDigital(c->type)) {
             c->progress = progress;
             Notify(*c);
@@ -826,7 +869,9 @@ int32_t CardSim::FarNoDialTone(int32_t ch) {
 int32_t CardSim::FarAcm(int32_t ch, const std::vector<uint8_t>& acm) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->progress == 0 || acm.size() > 300) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->progress == 0) return NoOutgoingCall(ch);
+    if (acm.size() > 300) return FarRefuse("an address-complete message is at most 300 bytes");
     c->acmIn = acm;
     c->state = kChAddressComplete;
     Notify(*c);
@@ -836,7 +881,7 @@ int32_t CardSim::FarAcm(int32_t ch, const std::vector<uint8_t>& acm) {
 int32_t CardSim::SetHook(int32_t ch, bool offHook) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c) return -1;
+    if (!c) return FarNoChannel(ch);
     c->hook = offHook ? 1 : 0;
     if (offHook)
         ++c->hookCount;
@@ -849,7 +894,7 @@ int32_t CardSim::SetHook(int32_t ch, bool offHook) {
 int32_t CardSim::PolarityReversal(int32_t ch) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c) return -1;
+    if (!c) return FarNoChannel(ch);
     ++c->polarCount;
     Notify(*c);
     return 0;

@@ -37,9 +37,12 @@ public:
 
     // ---- Far end and test side (the control port's commands; see README.md)
     // What the far end may leave waiting on one channel; more is refused (-1), so that no sender fills memory.
+    // A far-end operation that refuses returns -1 and leaves its reason in FarRefusal().
     static constexpr uint32_t kMaxFarSoundMs = 600000; // sound not yet heard
     static constexpr size_t kMaxFarKeys = 256, kMaxFarFsk = 64, kMaxFarFaxes = 16, kMaxFailures = 256;
     bool HasChannel(int32_t ch);
+    // Why the calling thread's last refused far-end operation was refused ("channel 3 is not idle").
+    static std::string FarRefusal();
     // Offers an incoming call: analogue channels ring with the caller id as an FSK burst, ISUP trunks get an
     // initial address message built from the numbers, other digital trunks a pending call with the numbers.
     int32_t Ring(int32_t ch, const std::string& caller, const std::string& called);
@@ -60,9 +63,11 @@ public:
     int32_t FarAcm(int32_t ch, const std::vector<uint8_t>& acm);
     int32_t SetHook(int32_t ch, bool offHook);
     int32_t DeliverFsk(int32_t ch, const std::vector<uint8_t>& frame);
-    // Audio the far end speaks into the channel, from a voice file; loud adds 8-bit A-law bytes directly.
+    // Audio the far end speaks into the channel, from a voice file or as 8-bit A-law bytes. A hang-up of the far
+    // end drops what it has not yet been heard.
     int32_t FeedAudio(int32_t ch, const std::string& file);
     int32_t FeedBytes(int32_t ch, const std::vector<uint8_t>& alaw);
+    // A document waits to be received on the channel: a TIFF file of bilevel pages, as a fax channel sends.
     int32_t QueueFax(int32_t ch, const std::string& tiff);
     int32_t PolarityReversal(int32_t ch);
     // Error injection: after `skip` more calls, the next `times` calls of the function return result (times 0:
@@ -204,7 +209,7 @@ private:
     std::optional<int32_t> Injected(const char* fn);
     template <class... A> int32_t Note(const char* fn, int32_t result, const A&... args); // CardSimCall.h
     void AddJournal(std::string line);
-    void ReadConfig(const std::string& file);
+    int ReadConfig(const std::string& file); // 0, or the errno of a file that cannot be read
     void EndRecording(Chan& c);
     void EndFax(Chan& c);
     void PumpBlocks();

@@ -3,6 +3,7 @@
 #include "telephony/card/CardSim.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <set>
@@ -110,11 +111,17 @@ inline size_t MsToBytes(uint32_t ms) {
 }
 constexpr uint8_t kAlawSilence = 0xD5;
 
-// Writes 8-bit A-law bytes as a RIFF WAVE file; false when it cannot be written.
+// A far-end operation refuses: the reason is kept for CardSim::FarRefusal(); -1.
+int32_t FarRefuse(std::string why);
+int32_t FarNoChannel(int32_t ch);
+
+// Writes 8-bit A-law bytes as a RIFF WAVE file; false when it cannot be written. The FILE* form writes into an
+// open file and closes it.
 bool WriteAlawWav(const std::string& path, const std::vector<uint8_t>& bytes);
+bool WriteAlawWav(std::FILE* f, const std::vector<uint8_t>& bytes);
 // The A-law bytes of a voice file of any format the media layer reads; false when it cannot be read.
 bool ReadVoiceAlaw(const std::string& path, std::vector<uint8_t>& out);
-// Pages of a TIFF file; 0 when it is not one.
-int32_t TiffPages(const std::string& path);
+// Pages of a TIFF file; 0 when it is not one. bilevel: also 0 when a page is not one bit a pixel.
+int32_t TiffPages(const std::string& path, bool bilevel = false);
 
 } // namespace zz

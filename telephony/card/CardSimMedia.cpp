@@ -47,7 +47,11 @@ std::vector<uint8_t> TakeInput(CardSim::Chan& c, size_t n) {
 } // namespace
 
 bool WriteAlawWav(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FileHandle f = FileHandle::Open(path.c_str(), "wb");
+    return WriteAlawWav(FileHandle::Open(path.c_str(), "wb").release(), bytes);
+}
+
+bool WriteAlawWav(std::FILE* file, const std::vector<uint8_t>& bytes) {
+    FileHandle f(file);
     if (!f) return false;
     voc::WavFormat fmt{6, 1, 8000, 8000, 1, 8};
     auto head = voc::MakeHeader44(fmt, uint32_t(bytes.size()));
@@ -80,7 +84,7 @@ bool ReadVoiceAlaw(const std::string& path, std::vector<uint8_t>& out) {
     return true;
 }
 
-int32_t TiffPages(const std::string& path) {
+int32_t TiffPages(const std::string& path, bool bilevel) {
     static const bool quiet = [] {
         TIFFSetWarningHandler(nullptr);
         TIFFSetErrorHandler(nullptr);
@@ -91,6 +95,12 @@ int32_t TiffPages(const std::string& path) {
     if (!t) return 0;
     int32_t pages = 0;
     do {
+        uint16_t bits = 1;
+        TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+        if (bilevel && bits != 1) {
+            pages = 0;
+            break;
+        }
         ++pages;
     } while (TIFFReadDirectory(t));
     TIFFClose(t);
@@ -467,14 +477,17 @@ void CardSim::PumpBlocks() {
 
 int32_t CardSim::FeedAudio(int32_t ch, const std::string& file) {
     std::vector<uint8_t> bytes;
-    if (!ReadVoiceAlaw(ResolvePath(file), bytes)) return -1;
+    if (!ReadVoiceAlaw(ResolvePath(file), bytes)) return FarRefuse("cannot read " + file + " as a voice file");
     return FeedBytes(ch, bytes);
 }
 
 int32_t CardSim::FeedBytes(int32_t ch, const std::vector<uint8_t>& alaw) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->input.size() + alaw.size() > MsToBytes(kMaxFarSoundMs)) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->input.size() + alaw.size() > MsToBytes(kMaxFarSoundMs))
+        return FarRefuse("sound queue full (" + std::to_string(BytesToMs(c->input.size())) + " of " +
+                         std::to_string(kMaxFarSoundMs) + " ms not yet heard)");
     c->input.insert(c->input.end(), alaw.begin(), alaw.end());
     Notify(*c);
     return 0;
@@ -488,10 +501,15 @@ std::vector<uint8_t> CardSim::TakeOutput(int32_t ch) {
 }
 
 int32_t CardSim::QueueFax(int32_t ch, const std::string& tiff) {
+    const std::string path = ResolvePath(tiff);
+    if (!FileHandle::Open(path.c_str(), "rb")) return FarRefuse("cannot read " + tiff);
+    if (TiffPages(path, true) <= 0) return FarRefuse(tiff + " is not a TIFF fax file of bilevel pages");
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->faxInbox.size() >= kMaxFarFaxes) return -1;
-    c->faxInbox.push_back(ResolvePath(tiff));
+    if (!c) return FarNoChannel(ch);
+    if (c->faxInbox.size() >= kMaxFarFaxes)
+        return FarRefuse("fax queue full (" + std::to_string(kMaxFarFaxes) + " documents not yet received)");
+    c->faxInbox.push_back(path);
     Notify(*c);
     return 0;
 }
@@ -499,7 +517,9 @@ int32_t CardSim::QueueFax(int32_t ch, const std::string& tiff) {
 int32_t CardSim::DeliverFsk(int32_t ch, const std::vector<uint8_t>& frame) {
     Lock lk(m_);
     Chan* c = At(ch);
-    if (!c || c->fskIn.size() >= kMaxFarFsk) return -1;
+    if (!c) return FarNoChannel(ch);
+    if (c->fskIn.size() >= kMaxFarFsk)
+        return FarRefuse("FSK queue full (" + std::to_string(kMaxFarFsk) + " frames not yet read)");
     c->fskIn.push_back(frame);
     Notify(*c);
     return 0;

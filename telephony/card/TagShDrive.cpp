@@ -3,6 +3,8 @@
 #include "platform/Clock.h"
 #include "platform/FileHandle.h"
 #include "platform/MessageBox.h"
+#include "platform/PathMap.h"
+#include "platform/TagRunCfg.h"
 #include "platform/TagWriteLog.h"
 #include "telephony/card/CardSim.h"
 #include "telephony/card/TagShCall.h"
@@ -132,11 +134,20 @@ TagShDrive::TagShDrive(std::unique_ptr<CardLib> lib, const std::string& appPath)
     protocolKind = ReadProtocolIni("Protocol.ini");
     ReadCardIni("Card.ini");
     WriteRunLogF("GetCardCfg(): _isConfEnable=%d", _isConfEnable.load() ? 1 : 0);
+    if (!FileExists(appPath + "ShConfig.ini")) {
+        // No card is installed (SIP and virtual lines only): no failure to show, a line in the run log that says
+        // where the card was looked for.
+        failure = "no card (no ShConfig.ini in " + appPath + ")";
+        WriteRunLogAlways((failure + "; no card lines").c_str());
+        status = -1;
+        return;
+    }
     int32_t r = StartCard(appPath);
     if (r != 0) {
+        failure = lib_->SsmGetLastErrMsg();
         char text[512];
-        std::snprintf(text, sizeof text, "初始化语音卡不成功, 返回值: %d \n%s", r, lib_->SsmGetLastErrMsg().c_str());
-        ShowMessage(text, "青岚舟系统");
+        std::snprintf(text, sizeof text, "初始化语音卡不成功, 返回值: %d \n%s", r, failure.c_str());
+        ShowMessage(text, RunCfg().language ? "Karvelian System" : "青岚舟系统");
         status = -1;
         return;
     }

@@ -3,6 +3,8 @@
 # script answers, plays a greeting and reads keys; the far end hears the greeting and the script prints the keys.
 # An ISUP call on line 1 goes the same way and its answer messages go out. The start line counts every kind of
 # line and says where the SIP lines and the control port listen; a sound device that does not open is one line.
+# A start without a card folder shows nothing and says so in the run log; a card folder whose ShConfig.ini cannot
+# be read is a card that did not start, its caption in the configured language.
 set -euo pipefail
 ZUZOD="$1"
 DIR=$(mktemp -d)
@@ -77,9 +79,9 @@ wait_for 'ask "PLAYED 0" | grep -q hello.wav'
 wait_for 'grep -q "keys 12 2" _stdout0.txt 2>/dev/null'
 grep -q "call from 5551234" _stdout0.txt
 [[ $(ask "SAVE 0 heard.wav") == "OK 2400" ]]
-soxi "$DIR/card/heard.wav" | grep -q "8000"
+soxi "$DIR/card/saved/heard.wav" | grep -q "8000"
 # What the platform writes (the run log holds the keys) is for its user and group only.
-[[ -z $(stat -c '%A %n' run*.txt _stdout0.txt card/heard.wav | grep -v -- '--- ') ]]
+[[ -z $(stat -c '%A %n' run*.txt _stdout0.txt card/saved card/saved/heard.wav | grep -v -- '--- ') ]]
 wait_for '[[ $(ask "STATE 0") == "OK 0 type=0" ]]'
 
 # An ISUP call: called 12345, calling 8001; the address-complete and answer messages go back.
@@ -95,3 +97,28 @@ kill -TERM $PID
 wait $PID
 PID=""
 runlog | grep -q "System Closed."
+
+# Runs zuzod in the folder $1 with the card folder $2 and the configuration line $3 up to its start line.
+start_in() {
+    mkdir -p "$DIR/$1"
+    cd "$DIR/$1"
+    printf 'sipIpAddr=127.0.0.1\nsipIpPort=0\nsipTcpPort=0\n' > SipCfg.ini
+    printf 'FORM_TITLE=ZzCard%s%s\nLOG_FILE=run.txt\n%s\n0-0=idle.kvs\n' "$$" "$1" "$3" > ZuZodRun.cfg
+    printf 'r = WaitRing(1);\nreturn(r);\n' > idle.kvs
+    LC_ALL=C.UTF-8 SHCTI_APPPATH="$2" "$ZUZOD" > out.txt 2>&1 & PID=$!
+    wait_for 'grep -q "^zuzod: [0-9]* lines" out.txt'
+    kill -TERM $PID
+    wait $PID
+    PID=""
+}
+for lang in ZH EN; do
+    start_in "nocard$lang" "$DIR/nowhere/" "LANGUAGE_TYPE=$lang"
+    runlog | grep -qF "no card (no ShConfig.ini in $DIR/nowhere/); no card lines" &&
+        ! grep -q "card\|青岚舟\|Karvelian" out.txt || { cat out.txt; echo "no card is shown as a failure"; exit 1; }
+    mkdir -p "$DIR/broken$lang/card/ShConfig.ini"
+    start_in "broken$lang" "$DIR/broken$lang/card/" "LANGUAGE_TYPE=$lang"
+    caption=$([[ $lang == EN ]] && echo "Karvelian System" || echo "青岚舟系统")
+    grep -qF "[$caption] 初始化语音卡不成功, 返回值: -1" out.txt &&
+        grep -qFx "cannot read $DIR/broken$lang/card/ShConfig.ini: Is a directory" out.txt ||
+        { cat out.txt; echo "the card failure is not shown with its reason"; exit 1; }
+done

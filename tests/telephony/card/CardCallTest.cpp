@@ -35,11 +35,15 @@ TEST_F(CardTest, OptionFilesAndChannelNames) {
     EXPECT_EQ(Calls("SsmHangup(0)").size(), 1u);
 }
 
-TEST_F(CardTest, MissingCardConfigurationFailsTheStart) {
-    auto sim = std::make_unique<CardSim>();
-    TagShDrive drive(std::move(sim), dir_.string() + "/nowhere/");
-    EXPECT_EQ(drive.status, -1);
-    EXPECT_EQ(drive.lineCount, 0);
+TEST_F(CardTest, NoCardConfigurationIsNoCardAndAnUnreadableOneFails) {
+    TagShDrive none(std::make_unique<CardSim>(), dir_.string() + "/nowhere/");
+    EXPECT_EQ(none.status, -1);
+    EXPECT_EQ(none.lineCount, 0);
+    EXPECT_EQ(none.failure, "no card (no ShConfig.ini in " + dir_.string() + "/nowhere/)");
+    std::filesystem::create_directories(dir_ / "bad/ShConfig.ini");
+    TagShDrive bad(std::make_unique<CardSim>(), dir_.string() + "/bad/");
+    EXPECT_EQ(bad.status, -1);
+    EXPECT_EQ(bad.failure, "cannot read " + dir_.string() + "/bad/ShConfig.ini: Is a directory");
 }
 
 TEST(IsupMessageTest, PackingCircuitsAndNumberRewrites) {

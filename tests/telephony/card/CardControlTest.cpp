@@ -35,10 +35,12 @@ std::string Ask(int fd, const std::string& line) {
 } // namespace
 
 TEST_F(CardTest, ControlPortFilesStayInTheCardFolderAndCountsAreBounded) {
+    namespace fs = std::filesystem;
     Start();
     CardControl control(*sim_);
     Voice("hello.wav", 100);
     const std::string outside = "zzcard_outside_" + std::to_string(getpid()) + ".wav";
+    const fs::path outsidePath = dir_.parent_path() / outside;
     const std::vector<std::string> names = {Path("abs.wav"), "../" + outside, "sub\\..\\..\\" + outside, "C:\\x.wav",
                                             "a\x01.wav"};
     for (const std::string& name : names)
@@ -46,21 +48,50 @@ TEST_F(CardTest, ControlPortFilesStayInTheCardFolderAndCountsAreBounded) {
     EXPECT_EQ(control.Execute("AUDIO 0 /etc/passwd").rfind("ERR not a file", 0), 0u);
     EXPECT_EQ(control.Execute("FAX 0 ../" + outside).rfind("ERR not a file", 0), 0u);
     EXPECT_EQ(control.Execute("SAVE 99 gone.wav"), "ERR no channel 99");
-    EXPECT_FALSE(std::filesystem::exists(Path("abs.wav")));
-    EXPECT_FALSE(std::filesystem::exists(dir_.parent_path() / outside));
-    EXPECT_FALSE(std::filesystem::exists(Path("gone.wav")));
+    EXPECT_FALSE(fs::exists(Path("abs.wav")));
+    EXPECT_FALSE(fs::exists(outsidePath));
+    EXPECT_FALSE(fs::exists(Path("gone.wav")));
 
-    EXPECT_EQ(control.Execute("AUDIO 0 hello.wav"), "OK");
-    EXPECT_EQ(control.Execute("SAVE 0 heard.wav"), "OK 0");
-    EXPECT_TRUE(std::filesystem::exists(Path("heard.wav")));
+    // A recording goes into saved/ and never replaces what the card or a script reads.
+    const auto config = fs::file_size(Path("ShConfig.ini"));
+    EXPECT_EQ(control.Execute("SAVE 0 ShConfig.ini"), "OK 0");
+    EXPECT_EQ(fs::file_size(Path("ShConfig.ini")), config);
+    EXPECT_EQ(fs::file_size(Path("saved/ShConfig.ini")), 44u);
+    EXPECT_EQ(control.Execute("SAVE 0 saved/x.wav").rfind("ERR SAVE takes a plain file name", 0), 0u);
+    // Symbolic links do not lead the port out of the card folder, nor a recording onto another file.
+    Voice(outsidePath.string(), 100);
+    fs::create_symlink(outsidePath, Path("out.wav"));
+    fs::create_symlink(outsidePath, Path("saved/out.wav"));
+    fs::create_symlink("hello.wav", Path("in.wav"));
+    EXPECT_EQ(control.Execute("AUDIO 0 out.wav"), "ERR not a file of the card folder: out.wav");
+    ASSERT_EQ(sim_->SsmPlayFile(0, Path("hello.wav").c_str(), 0, 0, -1), 0);
+    EXPECT_EQ(control.Execute("SAVE 0 out.wav").rfind("ERR cannot write saved/out.wav", 0), 0u);
+    EXPECT_EQ(control.Execute("SAVE 0 heard.wav"), "OK 800"); // the refused SAVE kept what was played
+    EXPECT_EQ(fs::file_size(outsidePath), 44u + MsToBytes(100));
+    fs::remove(outsidePath);
+    EXPECT_EQ(control.Execute("AUDIO 0 in.wav"), "OK");
+    EXPECT_EQ(control.Execute("AUDIO 0 saved"), "ERR saved is not a plain file");
+    EXPECT_EQ(control.Execute("AUDIO 0 none.wav"), "ERR cannot read none.wav");
 
-    // Sound not yet heard stays within ten minutes; keys within 256.
+    // A document to receive is a readable TIFF of fax pages.
+    WriteTiff(Path("page.tif"));
+    EXPECT_EQ(control.Execute("FAX 1 nofile.tif"), "ERR cannot read nofile.tif");
+    EXPECT_NE(control.Execute("FAX 8 hello.wav").find("hello.wav is not a TIFF fax file"), std::string::npos);
+    EXPECT_EQ(control.Execute("FAX 8 page.tif"), "OK");
+
+    // Sound not yet heard stays within ten minutes, and goes when the caller hangs up; keys within 256.
     EXPECT_EQ(control.Execute("NOISE 99 2000000000"), "ERR no channel 99");
-    EXPECT_EQ(control.Execute("NOISE 0 2000000000"), "ERR too long");
+    EXPECT_EQ(control.Execute("NOISE 0 2000000000"), "ERR too long: at most 600000 ms");
+    for (const char* bad : {"-5", "abc", "1e3", ""})
+        EXPECT_EQ(control.Execute(std::string("NOISE 0 ") + bad).rfind("ERR bad length", 0), 0u) << bad;
     EXPECT_EQ(control.Execute("NOISE 0 599900"), "OK");
-    EXPECT_EQ(control.Execute("NOISE 0 1"), "ERR refused");
+    EXPECT_EQ(control.Execute("AUDIO 0 hello.wav").rfind("ERR sound queue full", 0), 0u);
+    EXPECT_EQ(control.Execute("NOISE 0 1").rfind("ERR sound queue full", 0), 0u);
+    EXPECT_EQ(control.Execute("HANGUP 0"), "OK");
+    EXPECT_EQ(control.Execute("AUDIO 0 hello.wav"), "OK");
     EXPECT_EQ(control.Execute("DTMF 0 " + std::string(256, '1')), "OK");
-    EXPECT_EQ(control.Execute("DTMF 0 1"), "ERR refused");
+    EXPECT_EQ(control.Execute("DTMF 0 1").rfind("ERR key queue full", 0), 0u);
+    EXPECT_EQ(control.Execute("ANSWER 0"), "ERR no outgoing call on channel 0");
 }
 
 TEST_F(CardTest, ControlPortAnswersEachClientWhileAnotherReadsNothing) {

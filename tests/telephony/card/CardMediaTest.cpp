@@ -350,7 +350,7 @@ TEST_F(CardTest, ControlPortDrivesTheFarEnd) {
     EXPECT_EQ(ask("STATE 0"), "OK 2 type=0");
     EXPECT_EQ(ask("DTMF 0 12#"), "OK");
     EXPECT_EQ(sim_->Channel(0)->state, kChRinging);
-    EXPECT_EQ(ask("RING 0"), "ERR refused");
+    EXPECT_EQ(ask("RING 0"), "ERR channel 0 is not idle");
     EXPECT_EQ(ask("BOGUS 0"), "ERR unknown command BOGUS");
     EXPECT_EQ(ask("FAIL SsmPickup -5 1"), "OK");
     EXPECT_EQ(sim_->SsmPickup(0), -5);
