@@ -201,6 +201,13 @@ private:
     int Connect(int callid, const std::string& uri, const std::string& from, const std::string& sdp,
                 const std::string& route, Creds* creds, const std::string& extraHeaders);
     int ProvideSdp(int callid, const char* sdp, int oaAfter);
+    // libre sends a dialog's requests by the transport its remote target names, UDP when it names none: over TCP
+    // they would never reach a caller whose Contact names none. Such a dialog's target is aimed at its TCP
+    // connection while that is open (connection reuse), else at a new TCP connection to the Contact.
+    static void SetTarget(SlotSip& ss, const struct sip_msg* msg);
+    static void AimDialog(SlotSip& ss);
+    // Lets the slot's session go (its BYE or CANCEL goes out as it does).
+    static void ReleaseSession(SlotSip& ss);
     void CancelPendingInvite(const struct sip_msg* cancel);
     std::string MakeUri(const std::string& dest, const std::string& domain) const;
     void EndSlot(int callid);
