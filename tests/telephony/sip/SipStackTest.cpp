@@ -2,11 +2,13 @@
 // which waiting line, what the caller hears meanwhile, and a line whose caller holds the call.
 #include "telephony/sip/SipStack.h"
 #include "platform/Clock.h"
+#include "platform/TagWriteLog.h"
 #include "platform/WakeEvent.h"
 #include "telephony/sip/MediaEngine.h"
 #include "telephony/sip/MsrpEngine.h"
 #include "telephony/sip/ReHeaders.h"
 #include "telephony/sip/TagSipCall.h"
+#include "tests/support/TestDir.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -20,6 +22,10 @@
 using namespace zz;
 
 extern "C" struct list* tmrl_get(void);
+
+#define DEBUG_MODULE "test"
+#define DEBUG_LEVEL 0
+#include <re_dbg.h>
 
 namespace {
 
@@ -260,24 +266,114 @@ TEST_F(SipStackTest, ACallOnHoldOutlastsTheSilenceThatEndsAVanishedCallerAndTheR
     EXPECT_EQ(online, 0);
 }
 
-TEST_F(SipStackTest, DatagramsThatAreNoSipMessageAreCountedNotWrittenOut) {
+// A TCP peer of the stack on 127.0.0.1.
+class TcpPeer {
+public:
+    explicit TcpPeer(uint16_t to) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(to);
+        connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~TcpPeer() { close(fd_); }
+    void Send(const std::string& text) { (void)!send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
+    // What arrives until text is among it (empty when nothing more came: the bound only ends a test gone wrong).
+    std::string ReadUntil(const std::string& text) {
+        std::string got;
+        while (got.find(text) == std::string::npos) {
+            pollfd p{fd_, POLLIN, 0};
+            char buf[4096];
+            ssize_t n = poll(&p, 1, 10000) > 0 ? recv(fd_, buf, sizeof buf, 0) : 0;
+            if (n <= 0) return {};
+            got.append(buf, size_t(n));
+        }
+        return got;
+    }
+    uint16_t Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+// A response to a request the stack never sent.
+std::string Stray(uint16_t from, const std::string& method, const char* via = "UDP") {
+    return std::string("SIP/2.0 200 OK\r\nVia: SIP/2.0/") + via + " 127.0.0.1:" + std::to_string(from) +
+           ";branch=z9hG4bKgone" + method + "\r\nFrom: <sip:a@127.0.0.1>;tag=1\r\nTo: <sip:b@127.0.0.1>;tag=2\r\n" +
+           "Call-ID: gone" + method + "\r\nCSeq: 7 " + method + "\r\nContent-Length: 0\r\n\r\n";
+}
+
+TEST_F(SipStackTest, StrayTrafficAndTheLibrarysOwnMessagesAreSummedUpInTheRunLogNotWrittenOut) {
+    TestDir dir("sip_stray");
+    const int level = GetLogLevel();
+    SetLogLevel(1);
+    auto log = std::make_unique<TagWriteLog>((dir.path() / "run.txt").string(), 0, true, true);
+    SetRunLog(log.get());
     // Standard error goes to a file for the while.
     fflush(stderr);
     int saved = dup(2);
     FILE* err = tmpfile();
     dup2(fileno(err), 2);
-    for (int i = 0; i < 3; ++i)
+
+    for (int i = 0; i < 3; ++i) {
         peer.Send(port, "junk that is no SIP message at all\r\n\r\n");
-    // An OPTIONS behind them on the same socket: once it is answered, the junk was read.
+        peer.Send(port, Stray(peer.Port(), "BYE"));
+    }
+    peer.Send(port, Stray(peer.Port(), "OPTIONS"));
+    // A stray response over TCP, then a request on the same connection: once that is answered, the stray was read.
+    std::string addr;
+    uint16_t udp = 0, tcp = 0;
+    ASSERT_EQ(stack.sip_get_listen(addr, udp, tcp), 0);
+    {
+        TcpPeer conn(tcp);
+        conn.Send(Stray(conn.Port(), "BYE", "TCP"));
+        std::string options = peer.Request("OPTIONS", "tcp", port);
+        options.replace(options.find("SIP/2.0/UDP 127.0.0.1:" + std::to_string(peer.Port())),
+                        22 + std::to_string(peer.Port()).size(),
+                        "SIP/2.0/TCP 127.0.0.1:" + std::to_string(conn.Port()));
+        conn.Send(options);
+        EXPECT_NE(conn.ReadUntil("CSeq: 1 OPTIONS"), "");
+    } // and the peer closes
+    // The library's own complaints, as libre writes them (coloured on a terminal).
+    for (int fd : {7, 8, 9})
+        dbg_printf(DBG_WARNING, "\x1b[31mtcp: send: write(): Broken pipe (fdc=%d)\x1b[;m\n", fd);
+    // An OPTIONS behind the datagrams on the same socket: once it is answered, they were read.
     peer.Send(port, peer.Request("OPTIONS", "after", port));
-    std::string ok = peer.Next("after", "OPTIONS");
+    EXPECT_EQ(Code(peer.Next("after", "OPTIONS")), 200);
+    stack.sip_exit(); // the stop sums up what the minute has not
+
     fflush(stderr);
     dup2(saved, 2);
     close(saved);
-    EXPECT_EQ(Code(ok), 200);
-    EXPECT_EQ(stack.UndecodableDatagrams(), 3u);
     EXPECT_EQ(ftell(err), 0L) << "nothing was written to standard error";
     fclose(err);
+    EXPECT_EQ(stack.UndecodableDatagrams(), 3u);
+    EXPECT_EQ(stack.StrayResponses(), 5u);
+    EXPECT_EQ(stack.LibraryMessages(), 3u);
+    log->Flush();
+    SetRunLog(nullptr);
+    SetLogLevel(level);
+    const std::string text = TestDir::Read(dir.path() / "run.txt");
+    const std::string from = "127.0.0.1:" + std::to_string(peer.Port());
+    for (const std::string& line :
+         {"SIP: a datagram from " + from + " is no SIP message (more are counted each minute)",
+          "SIP: 2 more datagrams were no SIP message before the stop (the last from " + from + ")",
+          "SIP: a response from " + from + ": 200 OK (BYE) matches no request (more are counted each minute)",
+          std::string("SIP: 4 more responses matched no request before the stop (the last from 127.0.0.1:"),
+          std::string("SIP library: tcp: send: write(): Broken pipe (fdc=7) (more are counted each minute)"),
+          std::string("SIP: 2 more messages of the SIP library (tcp) before the stop (the last \"tcp: send: write(): "
+                      "Broken pipe (fdc=9)\")")})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << "no colour codes";
+    size_t lines = 0;
+    for (size_t at = text.find("[SIP"); at != std::string::npos; at = text.find("[SIP", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 6u) << "the first and a summary of each kind\n" << text;
 }
 
 TEST(SipTimers, AStartedTimerGoesAfterEveryTimerDueNoLaterAmongThousands) {
