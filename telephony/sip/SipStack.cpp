@@ -150,6 +150,7 @@ int SipStack::sip_start_ex(const char* addr, uint16_t udpPort, uint16_t tcpPort)
             StopOnThread();
         }
         libre_close();
+        dbg_handler_set(nullptr, nullptr); // after libre's last words
     });
     int r = result.get();
     if (r != 0) {
@@ -265,7 +266,6 @@ void SipStack::StopOnThread() {
     sip_ = static_cast<struct sip*>(mem_deref(sip_));
     dnsc_ = static_cast<dnsc*>(mem_deref(dnsc_));
     SummariseTallies("before the stop");
-    dbg_handler_set(nullptr, nullptr);
 }
 
 int SipStack::sip_exit() {
