@@ -170,6 +170,8 @@ void SipStack::GiveInvite(int id, const sip_msg* msg, const std::string& callId)
     ss.peerHost = host;
     ss.tp = msg->tp;
     ss.user = UserOf(msg->uri);
+    ss.routed = false;
+    SetTarget(ss, msg);
     callIds_[callId] = id;
     std::string body = Body(msg);
     std::string raw(reinterpret_cast<const char*>(msg->mb->buf), msg->mb->end);
@@ -229,6 +231,7 @@ int SipStack::sip_call_provisional(int callid, int code) {
             err = sipsess_accept(&ss.sess, sock_, ss.invite, uint16_t(code), ReasonOf(code), contact.c_str(),
                                  "application/sdp", desc, nullptr, nullptr, false, OnOffer, OnAnswer, OnEstablished,
                                  OnInfo, nullptr, OnClose, &ss, "");
+            AimDialog(ss);
         }
         mem_deref(desc);
         if (err && !ss.sess && ss.invite && !ss.inviteAnswered) {
@@ -277,6 +280,7 @@ int SipStack::sip_call_accept(int callid) {
             err = sipsess_accept(&ss.sess, sock_, ss.invite, 200, "OK", contact.c_str(), "application/sdp", desc,
                                  nullptr, nullptr, false, OnOffer, OnAnswer, OnEstablished, OnInfo, nullptr, OnClose,
                                  &ss, "");
+            AimDialog(ss);
         }
         mem_deref(desc);
         ss.inviteAnswered = true;
@@ -292,7 +296,7 @@ int SipStack::sip_call_reject(int callid, int code) {
         int err = 0;
         if (ss.sess) {
             err = sipsess_reject(ss.sess, uint16_t(code), ReasonOf(code), "");
-            ss.sess = static_cast<sipsess*>(mem_deref(ss.sess));
+            ReleaseSession(ss);
         } else if (ss.invite && !ss.inviteAnswered) {
             err = sip_treply(nullptr, sip_, ss.invite, uint16_t(code), ReasonOf(code));
         } else {
@@ -310,7 +314,7 @@ int SipStack::sip_call_bye(int callid) {
         SlotSip& ss = *slotSip_[size_t(callid)];
         if (!ss.sess) return -1;
         // Letting the established session go sends its BYE.
-        ss.sess = static_cast<sipsess*>(mem_deref(ss.sess));
+        ReleaseSession(ss);
         Update(callid, [](Slot& s) { s.state = kSipStByed; });
         return 0;
     });
@@ -328,7 +332,7 @@ int SipStack::sip_call_cancel(int callid) {
         }
         if (type != kSipTypeOut) return -1;
         // An INVITE not yet answered is cancelled as its session goes; a message in flight is forgotten.
-        ss.sess = static_cast<sipsess*>(mem_deref(ss.sess));
+        ReleaseSession(ss);
         Update(callid, [](Slot& s) {
             if (s.state != kSipStEstablished) s.state = kSipStCancelled;
         });
@@ -338,7 +342,8 @@ int SipStack::sip_call_cancel(int callid) {
 
 void SipStack::EndSlot(int callid) {
     SlotSip& ss = *slotSip_[size_t(callid)];
-    ss.sess = static_cast<sipsess*>(mem_deref(ss.sess));
+    ReleaseSession(ss);
+    SetTarget(ss, nullptr);
     if (ss.invite) {
         if (!ss.inviteAnswered) sip_treply(nullptr, sip_, ss.invite, 486, "Busy Here");
         mem_deref(const_cast<sip_msg*>(ss.invite));
@@ -394,11 +399,67 @@ int SipStack::sip_call_provider_answer_sdp(int callid, const char* sdp) {
     return ProvideSdp(callid, sdp, kSipOaDone);
 }
 
+// ---- the dialog's remote target
+
+void SipStack::SetTarget(SlotSip& ss, const sip_msg* msg) {
+    if (msg) mem_ref(const_cast<sip_msg*>(msg));
+    mem_deref(const_cast<sip_msg*>(ss.target));
+    ss.target = msg;
+}
+
+void SipStack::AimDialog(SlotSip& ss) {
+    const sip_msg* m = ss.target;
+    sip_dialog* dlg = ss.sess ? sipsess_dialog(ss.sess) : nullptr;
+    // A proxy that stays in the path (Record-Route) is reached as its route says.
+    if (!m || !dlg || m->tp != SIP_TRANSP_TCP || sip_msg_hdr(m, SIP_HDR_RECORD_ROUTE)) return;
+    const sip_hdr* contact = sip_msg_hdr(m, SIP_HDR_CONTACT);
+    sip_addr addr;
+    if (!contact || sip_addr_decode(&addr, &contact->val) != 0 || pl_strcasecmp(&addr.uri.scheme, "sip") != 0) return;
+    pl tp;
+    const bool named = msg_param_decode(&addr.uri.params, "transport", &tp) == 0;
+    if (named && pl_strcasecmp(&tp, "tcp") != 0) return; // the Contact names its own transport
+    // The connection is the peer's own when it sent the request itself (one Via), or when our INVITE went to it
+    // directly; through a proxy that has left the path, the Contact is reached on a connection of its own.
+    const bool direct = m->req ? sip_msg_hdr_count(m, SIP_HDR_VIA) == 1 : !ss.routed;
+    std::string hostPort;
+    if (direct && sip_msg_tcpconn(m)) {
+        char src[64] = {};
+        re_snprintf(src, sizeof src, "%J", &m->src);
+        hostPort = src;
+    } else {
+        const bool v6 = addr.uri.af == AF_INET6;
+        hostPort = (v6 ? "[" : "") + PlStr(addr.uri.host) + (v6 ? "]" : "") +
+                   (addr.uri.port ? ":" + std::to_string(addr.uri.port) : std::string());
+    }
+    std::string user = PlStr(addr.uri.user);
+    std::string text = "SIP/2.0 200 OK\r\nContact: <sip:" + (user.empty() ? std::string() : user + "@") + hostPort +
+                       PlStr(addr.uri.params) + (named ? "" : ";transport=tcp") + ">\r\n\r\n";
+    // libre takes a new remote target only from a message's Contact: one made for it.
+    mbuf* mb = mbuf_alloc(text.size());
+    sip_msg* aim = nullptr;
+    if (mb && mbuf_write_mem(mb, reinterpret_cast<const uint8_t*>(text.data()), text.size()) == 0) {
+        mb->pos = 0;
+        if (sip_msg_decode(&aim, mb) == 0) sip_dialog_update(dlg, aim);
+    }
+    mem_deref(aim);
+    mem_deref(mb);
+}
+
+void SipStack::ReleaseSession(SlotSip& ss) {
+    AimDialog(ss);
+    ss.sess = static_cast<sipsess*>(mem_deref(ss.sess));
+}
+
 // ---- session handlers (SIP thread)
 
 int SipStack::OnOffer(mbuf** descp, const sip_msg* msg, void* arg) {
     auto& ss = *static_cast<SlotSip*>(arg);
     SipStack* self = ss.stack;
+    // A re-INVITE may name a new Contact; the 2xx of our INVITE without an offer is ACKed when this returns.
+    if (msg->req ? !pl_strcmp(&msg->met, "INVITE") : msg->scode >= 200 && msg->scode < 300) {
+        SetTarget(ss, msg);
+        AimDialog(ss);
+    }
     std::string peer = Body(msg), local;
     {
         Slot& s = *self->slots_[size_t(ss.callid)];
@@ -408,8 +469,7 @@ int SipStack::OnOffer(mbuf** descp, const sip_msg* msg, void* arg) {
     // A re-INVITE: answered from the address and port of our last SDP, the line sees the peer's new media.
     SdpAudio mine = SdpParse(local);
     std::string addr = mine.addr.empty() ? self->LocalAddrFor(ss.peerHost) : mine.addr;
-    std::string answer =
-        peer.empty() ? SdpOffer(addr, mine.port, self->codecs_) : SdpAnswer(addr, mine.port, peer);
+    std::string answer = peer.empty() ? SdpOffer(addr, mine.port, self->codecs_) : SdpAnswer(addr, mine.port, peer);
     if (answer.empty()) return EPROTO;
     // The same session as our last SDP, one version on.
     answer = SdpNextVersion(local, answer);
@@ -429,6 +489,11 @@ int SipStack::OnOffer(mbuf** descp, const sip_msg* msg, void* arg) {
 
 int SipStack::OnAnswer(const sip_msg* msg, void* arg) {
     auto& ss = *static_cast<SlotSip*>(arg);
+    // The 2xx of our INVITE: the dialog is aimed before its ACK goes.
+    if (!msg->req && msg->scode >= 200 && msg->scode < 300) {
+        SetTarget(ss, msg);
+        AimDialog(ss);
+    }
     std::string peer = Body(msg);
     if (peer.empty()) return 0;
     ss.stack->Update(ss.callid, [&](Slot& s) {
@@ -509,6 +574,8 @@ int SipStack::Connect(int callid, const std::string& uri, const std::string& fro
     SipUriParts to = ParseSipUri(uri), hop = ParseSipUri(route.empty() ? uri : route);
     ss.peerHost = hop.host;
     ss.tp = hop.params.find("transport=tcp") != std::string::npos ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
+    ss.routed = !route.empty();
+    SetTarget(ss, nullptr);
     SipUriParts me = ParseSipUri(from);
     ss.user = me.user;
     std::string contact = ContactFor(me.user, hop.host, ss.tp);
@@ -561,10 +628,9 @@ int SipStack::sip_call_out(int callid, const char* caller, const char* dest, con
         if (route.empty()) route = defaultRoute_;
         std::string uri = MakeUri(d, "");
         std::string user = !source.empty() ? source : c.empty() ? std::string("zuzod") : c;
-        std::string from =
-            user.find('@') != std::string::npos
-                ? (user.compare(0, 4, "sip:") == 0 ? user : "sip:" + user)
-                : "sip:" + user + "@" + LocalAddrFor(ParseSipUri(route.empty() ? uri : route).host);
+        std::string from = user.find('@') != std::string::npos
+                               ? (user.compare(0, 4, "sip:") == 0 ? user : "sip:" + user)
+                               : "sip:" + user + "@" + LocalAddrFor(ParseSipUri(route.empty() ? uri : route).host);
         return Connect(callid, uri, from, body, route, nullptr, extra);
     });
 }
@@ -598,8 +664,8 @@ int SipStack::sip_call_out_by_account(int callid, int accountId, const char* des
     });
 }
 
-int SipStack::sip_call_out_b2b_forward(int callid, int orgCallid, const char* caller, const char* dest,
-                                       const char* sdp, int) {
+int SipStack::sip_call_out_b2b_forward(int callid, int orgCallid, const char* caller, const char* dest, const char* sdp,
+                                       int) {
     if (!ValidSlot(callid) || !ValidSlot(orgCallid)) return -1;
     std::string c = caller ? caller : "", d = dest ? dest : "", body = sdp ? sdp : "";
     return Exec([=, this] {

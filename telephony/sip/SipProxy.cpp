@@ -152,7 +152,11 @@ void SipStack::QueueProxy(const sip_msg* msg) {
 bool SipStack::OnResponse(const sip_msg* msg, void* arg) {
     auto* self = static_cast<SipStack*>(arg);
     if (self->TakeProbe(msg)) return true;
-    if (self->workType_ != 1 || PlStr(msg->via.branch).compare(0, 11, kBranchMark) != 0) return false;
+    if (self->workType_ != 1 || PlStr(msg->via.branch).compare(0, 11, kBranchMark) != 0) {
+        // No transaction or session took it (a late answer to a request long done, a stranger's).
+        self->NoteStrayResponse(msg);
+        return true;
+    }
     // A response to a request a script forwarded: our Via off, on to the next one.
     Fields f;
     f.first = std::string(reinterpret_cast<const char*>(msg->mb->buf), msg->mb->end);

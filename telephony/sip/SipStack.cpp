@@ -6,9 +6,14 @@
 #include "telephony/sip/MsrpEngine.h"
 #include "telephony/sip/SipSdp.h"
 #include "telephony/sip/SipStackParts.h"
+// libre's print handler (the header wants a module name and level of its user's own messages, which are none).
+#define DEBUG_MODULE "zuzod"
+#define DEBUG_LEVEL 0
+#include <re_dbg.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstring>
 #include <ctime>
 #include <future>
 #include <netdb.h>
@@ -32,6 +37,8 @@ SipLibs RealLibs() {
     static MsrpEngine* msrp = new MsrpEngine;
     return {ua, media, msrp};
 }
+
+constexpr uint64_t kSummaryMs = 60000; // the tallies' summaries
 
 // A thousand calls hold a descriptor for their RTP and perhaps one for a TCP peer each.
 void RaiseFileLimit() {
@@ -143,6 +150,7 @@ int SipStack::sip_start_ex(const char* addr, uint16_t udpPort, uint16_t tcpPort)
             StopOnThread();
         }
         libre_close();
+        dbg_handler_set(nullptr, nullptr); // after libre's last words
     });
     int r = result.get();
     if (r != 0) {
@@ -157,6 +165,9 @@ int SipStack::sip_start_ex(const char* addr, uint16_t udpPort, uint16_t tcpPort)
 int SipStack::StartOnThread(const std::string& addr, uint16_t udp, uint16_t tcp) {
     int err = libre_init();
     if (err) return err;
+    // libre's messages (colour-coded, on standard error) go to the run log instead.
+    dbg_init(DBG_INFO, DBG_NONE);
+    dbg_handler_set(OnLibraryMessage, this);
     // libre's descriptor table holds 1,024 unless sized first, and the lines' wake events are made before the
     // stack: its sockets (the TCP listener, each TCP peer) come above that.
     rlimit rl{};
@@ -190,8 +201,9 @@ int SipStack::StartOnThread(const std::string& addr, uint16_t udp, uint16_t tcp)
         std::lock_guard<std::mutex> g(jobsLock_);
         accepting_ = true;
     }
-    undecodableTimer_ = new tmr;
-    tmr_init(undecodableTimer_);
+    summaryTimer_ = new tmr;
+    tmr_init(summaryTimer_);
+    tmr_start(summaryTimer_, kSummaryMs, OnSummaryTimer, this);
     SendProbe();
     char text[160];
     std::snprintf(text, sizeof text, "SIP listening on %s: udp %u, tcp %u", addr.c_str(), LocalPort(SIP_TRANSP_UDP),
@@ -242,10 +254,10 @@ void SipStack::StopOnThread() {
         mq_ = static_cast<mqueue*>(mem_deref(mq_));
     }
     datagramHelper_ = static_cast<udp_helper*>(mem_deref(datagramHelper_));
-    if (undecodableTimer_) {
-        tmr_cancel(undecodableTimer_);
-        delete undecodableTimer_;
-        undecodableTimer_ = nullptr;
+    if (summaryTimer_) {
+        tmr_cancel(summaryTimer_);
+        delete summaryTimer_;
+        summaryTimer_ = nullptr;
     }
     resp_ = static_cast<sip_lsnr*>(mem_deref(resp_));
     late_ = static_cast<sip_lsnr*>(mem_deref(late_));
@@ -253,6 +265,7 @@ void SipStack::StopOnThread() {
     early_ = static_cast<sip_lsnr*>(mem_deref(early_));
     sip_ = static_cast<struct sip*>(mem_deref(sip_));
     dnsc_ = static_cast<dnsc*>(mem_deref(dnsc_));
+    SummariseTallies("before the stop");
 }
 
 int SipStack::sip_exit() {
@@ -354,25 +367,55 @@ bool SipStack::OnDatagram(sa* src, mbuf* mb, void* arg) {
     if (!err) return false;
     char from[64] = {};
     re_snprintf(from, sizeof from, "%J", src);
-    self->undecodableFrom_ = from;
-    ++self->undecodable_;
-    if (!tmr_isrunning(self->undecodableTimer_)) {
-        // The first of a spell is logged at once, the rest summed up each minute.
-        WriteRunLogF("SIP: a datagram from %s is no SIP message (more are counted each minute)", from);
-        self->undecodableLogged_ = self->undecodable_.load();
-        tmr_start(self->undecodableTimer_, 60000, OnUndecodableSummary, self);
-    }
+    self->undecodable_.Note(std::string("SIP: a datagram from ") + from + " is no SIP message",
+                            std::string("from ") + from);
     return true;
 }
 
-void SipStack::OnUndecodableSummary(void* arg) {
+void SipStack::NoteStrayResponse(const sip_msg* msg) {
+    char text[200] = {};
+    re_snprintf(text, sizeof text, "from %J: %u %r (%r)", &msg->src, msg->scode, &msg->reason, &msg->cseq.met);
+    std::string what = PrintableText(text, strlen(text));
+    strays_.Note("SIP: a response " + what + " matches no request", what);
+}
+
+void SipStack::OnLibraryMessage(int, const char* p, size_t len, void* arg) {
     auto* self = static_cast<SipStack*>(arg);
-    uint64_t now = self->undecodable_.load(), more = now - self->undecodableLogged_;
-    if (!more) return;
-    WriteRunLogF("SIP: %llu more datagrams were no SIP message in the last minute (the last from %s)",
-                 static_cast<unsigned long long>(more), self->undecodableFrom_.c_str());
-    self->undecodableLogged_ = now;
-    tmr_start(self->undecodableTimer_, 60000, OnUndecodableSummary, self);
+    std::string text = PrintableText(p, len);
+    if (text.empty()) return;
+    // libre starts each with its module ("tcp: send: write(): Broken pipe"): a tally for each of the first few.
+    std::string module = text.substr(0, std::min(text.find(':'), size_t(16)));
+    LogTally* tally;
+    {
+        std::lock_guard<std::mutex> g(self->libraryLock_);
+        if (self->library_.size() >= 16 && !self->library_.count(module)) module = "other";
+        auto& t = self->library_[module];
+        if (!t) t = std::make_unique<LogTally>("messages of the SIP library (" + module + ")");
+        tally = t.get();
+    }
+    tally->Note("SIP library: " + text, "\"" + text + "\"");
+}
+
+uint64_t SipStack::LibraryMessages() const {
+    std::lock_guard<std::mutex> g(libraryLock_);
+    uint64_t n = 0;
+    for (const auto& [module, t] : library_)
+        n += t->Count();
+    return n;
+}
+
+void SipStack::SummariseTallies(const char* when) {
+    undecodable_.Summarise(when);
+    strays_.Summarise(when);
+    std::lock_guard<std::mutex> g(libraryLock_);
+    for (auto& [module, t] : library_)
+        t->Summarise(when);
+}
+
+void SipStack::OnSummaryTimer(void* arg) {
+    auto* self = static_cast<SipStack*>(arg);
+    self->SummariseTallies("in the last minute");
+    tmr_start(self->summaryTimer_, kSummaryMs, OnSummaryTimer, self);
 }
 
 // ---- addresses

@@ -6,6 +6,7 @@
 // SipStack.cpp: the thread, the job queue, the slots and the accounts; SipCalls.cpp: INVITE sessions;
 // SipMessages.cpp: MESSAGE requests and the message inbox; SipProxy.cpp: proxy mode, its registrar and the
 // account callbacks.
+#include "telephony/sip/LogTally.h"
 #include "telephony/sip/SipLibrary.h"
 
 #include <atomic>
@@ -139,8 +140,11 @@ public:
     // How long an INVITE that finds no line waiting is kept ringing for the first line that waits (then 486).
     void SetCallHoldMs(uint32_t ms) { holdMs_ = ms; }
 
-    // Datagrams on the SIP port that were no SIP message (counted, and summed up in the run log each minute).
-    uint64_t UndecodableDatagrams() const { return undecodable_.load(); }
+    // Datagrams on the SIP port that were no SIP message, responses that matched no request and the SIP
+    // library's own messages: counted, and summed up in the run log each minute and at the stop.
+    uint64_t UndecodableDatagrams() const { return undecodable_.Count(); }
+    uint64_t StrayResponses() const { return strays_.Count(); }
+    uint64_t LibraryMessages() const;
 
     // The system's id of the SIP thread (0 before the start), for measuring its processor time.
     int SipThreadTid() const { return sipTid_.load(); }
@@ -184,7 +188,12 @@ private:
     void SendProbe();
     bool TakeProbe(const struct sip_msg* msg);
     static bool OnDatagram(struct sa* src, struct mbuf* mb, void* arg);
-    static void OnUndecodableSummary(void* arg);
+    // libre writes one line to standard error for each response that matches nothing, and its debug messages
+    // (a write to a connection the peer has closed...) too: they go to the tallies instead.
+    void NoteStrayResponse(const struct sip_msg* msg);
+    static void OnLibraryMessage(int level, const char* p, size_t len, void* arg);
+    void SummariseTallies(const char* when);
+    static void OnSummaryTimer(void* arg);
     void Retire(struct sipsess* sess);
     static void RetireLater(void* arg);
 
@@ -201,6 +210,13 @@ private:
     int Connect(int callid, const std::string& uri, const std::string& from, const std::string& sdp,
                 const std::string& route, Creds* creds, const std::string& extraHeaders);
     int ProvideSdp(int callid, const char* sdp, int oaAfter);
+    // libre sends a dialog's requests by the transport its remote target names, UDP when it names none: over TCP
+    // they would never reach a caller whose Contact names none. Such a dialog's target is aimed at its TCP
+    // connection while that is open (connection reuse), else at a new TCP connection to the Contact.
+    static void SetTarget(SlotSip& ss, const struct sip_msg* msg);
+    static void AimDialog(SlotSip& ss);
+    // Lets the slot's session go (its BYE or CANCEL goes out as it does).
+    static void ReleaseSession(SlotSip& ss);
     void CancelPendingInvite(const struct sip_msg* cancel);
     std::string MakeUri(const std::string& dest, const std::string& domain) const;
     void EndSlot(int callid);
@@ -284,13 +300,14 @@ private:
     // waiting either is found by that look or sees the count and asks for the held ones.
     std::atomic<int> holding_{0};
     std::atomic<uint32_t> holdMs_{10000};
-    // undecodable datagrams (SIP thread, the count read by anyone)
+    // what peers can cause in floods, counted (any thread) and summed up by the SIP thread's timer
     std::string probeId_;
     struct udp_helper* datagramHelper_ = nullptr;
-    std::atomic<uint64_t> undecodable_{0};
-    uint64_t undecodableLogged_ = 0;
-    std::string undecodableFrom_;
-    struct tmr* undecodableTimer_ = nullptr;
+    LogTally undecodable_{"datagrams were no SIP message"};
+    LogTally strays_{"responses matched no request"};
+    mutable std::mutex libraryLock_;
+    std::map<std::string, std::unique_ptr<LogTally>> library_; // by libre's module, a few
+    struct tmr* summaryTimer_ = nullptr;
 
     std::mutex accLock_;
     std::map<int, std::unique_ptr<Account>> accounts_;

@@ -40,6 +40,10 @@ struct SipStack::SlotSip {
     std::string peerHost; // where the peer is, for the local address
     int tp = SIP_TRANSP_UDP;
     std::string user; // the user of our Contact
+    // The peer's message the dialog's remote target comes from (its INVITE, the 2xx of ours, a re-INVITE),
+    // referenced: over TCP its connection carries the dialog's requests while it is open.
+    const struct sip_msg* target = nullptr;
+    bool routed = false; // our INVITE went to a proxy, whose connection is not the peer's
 };
 
 // An incoming INVITE that rings (180) until a line waits for a call, or its time runs out.

@@ -5,10 +5,11 @@
 # descriptors flat once the calls overlap as they will, every call answered and hung up by its line, and at the
 # end no line in a call and every line waiting for the next.
 #
-#   bench/telephony/sip/soak.sh [--vanish] [CALLS [RATE]]      (defaults 20000 calls at 100 a second)
+#   bench/telephony/sip/soak.sh [--vanish] [--tcp] [CALLS [RATE]]      (defaults 20000 calls at 100 a second)
 #
 # --vanish: callers that vanish once answered (no RTP, no BYE): each line ends its call after the minute of
 # silence (keep RATE x 70 below the 1024 lines, e.g. 2000 calls at 10 a second).
+# --tcp: SIPp calls over one TCP connection (its -t t1) instead of UDP.
 # ZUZOD names the program (default build-rel/app/zuzod, a Release build); SOAK_DIR the working folder kept
 # afterwards (default a new folder under /tmp); SAMPLE_S the sampling period (default 5). Needs sipp, sox, socat.
 set -euo pipefail
@@ -16,11 +17,18 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 ROOT="$(cd "$HERE/../../.." && pwd)"
 SCENARIO=quick.xml
 GETKEYS_S=20
-if [[ "${1:-}" == --vanish ]]; then
-    SCENARIO=vanish.xml
-    GETKEYS_S=600 # only the silence ends these calls
+TRANSPORT=u1
+while [[ "${1:-}" == --* ]]; do
+    case "$1" in
+    --vanish)
+        SCENARIO=vanish.xml
+        GETKEYS_S=600 # only the silence ends these calls
+        ;;
+    --tcp) TRANSPORT=t1 ;;
+    *) echo "soak: unknown option $1" >&2; exit 2 ;;
+    esac
     shift
-fi
+done
 CALLS="${1:-20000}"
 RATE="${2:-100}"
 ZUZOD="${ZUZOD:-$ROOT/build-rel/app/zuzod}"
@@ -117,7 +125,7 @@ sample() {
     echo "$(($(date +%s) - START)),$rss,$fds,$thr,$w,$a,$h" >> samples.csv
 }
 sample
-sipp -sf "$HERE/$SCENARIO" -i 127.0.0.1 -p "$(free_udp_port)" -mi 127.0.0.1 -m "$CALLS" -l "$CALLS" -r "$RATE" \
+sipp -sf "$HERE/$SCENARIO" -t "$TRANSPORT" -i 127.0.0.1 -p "$(free_udp_port)" -mi 127.0.0.1 -m "$CALLS" -l "$CALLS" -r "$RATE" \
     -set rxport "$RX_PORT" -d 2000 -nostdin -bg -trace_err -error_file "$WORK/sipp_err.log" -trace_stat \
     -stf "$WORK/sipp_stat.csv" -fd 5 -timeout $((CALLS / RATE + 300)) -max_socket 65000 \
     "127.0.0.1:$SIP_PORT" > sipp.out 2>&1 || true # in the background SIPp's starter answers 1

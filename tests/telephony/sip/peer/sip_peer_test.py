@@ -16,7 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sippeer import Baresip, Failure, Lines, LineReader  # noqa: E402
+from sippeer import Baresip, Failure, Lines, LineReader, bound_ports, established_tcp  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SKIP = 77
@@ -144,11 +144,83 @@ def test_tcp_call(exe, work):
         check(lines.run(0, "play", "prompt.wav")[0] == 1, "the prompt played")
         lines.run(0, "hangup")
         caller.event("CALL_CLOSED")
+        check(established_tcp(lines.proc.pid) == 1, "the line's BYE went over the connection the call came on")
         caller.stop()
         near(tone_of(caller.recordings()[0], 0.2), 440, "the caller heard the prompt")
     finally:
         caller.stop()
         lines.stop()
+
+
+class SippTcp:
+    """SIPp over TCP (mode t1: one connection for every call, tn: one connection a call) running scenario for
+    calls calls, one at a time: a caller of target, or a callee on its own port when target is None."""
+
+    def __init__(self, work, scenario, mode, calls, target=None):
+        self.port = free_tcp_port()
+        self.calls = calls
+        self.what = f"SIPp's {scenario} over {mode}"
+        self.stat = os.path.join(work, f"sipp_{mode}_{scenario}.csv")
+        args = ["sipp", "-sf", os.path.join(HERE, scenario), "-t", mode, "-max_socket", "100", "-i", "127.0.0.1",
+                "-p", str(self.port), "-mi", "127.0.0.1", "-m", str(calls), "-nostdin", "-timeout", "60",
+                "-timeout_error", "-trace_stat", "-stf", self.stat]
+        if target:
+            args += ["-l", "1", "-r", "20", "-s", "2000", target]
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, cwd=work)
+
+    def wait_listening(self):
+        """Returns once SIPp listens on its port (its start takes a moment)."""
+        deadline = time.monotonic() + 30
+        while self.port not in bound_ports(self.proc.pid, "tcp"):
+            check(time.monotonic() < deadline and self.proc.poll() is None, f"{self.what} listens")
+            time.sleep(0.05)
+
+    def check_completed(self):
+        code = self.proc.wait(70)
+        with open(self.stat) as f:
+            rows = [row.split(";") for row in f.read().splitlines() if row]
+        done = int(rows[-1][rows[0].index("SuccessfulCall(C)")])
+        check(code == 0 and done == self.calls, f"{self.what}: {done} of {self.calls} calls completed (exit {code})")
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def sipp_tcp_calls(exe, work, mode, calls=4):
+    """SIPp calls over TCP whose Contact names no transport, each answered and hung up by the line, and (t1) calls
+    of the line to SIPp over TCP: every ACK and BYE of the line reaches SIPp."""
+    lines = Lines(exe, work, lines_cfg())
+    peers = [SippTcp(work, "tcp_caller.xml", mode, calls, f"127.0.0.1:{lines.tcp_port}")]
+    try:
+        for n in range(calls):
+            lines.listen(0)
+            check(lines.wait(0, "ring")[0] == 0, f"call {n + 1} answered")
+            check(lines.run(0, "hangup")[0] == 0, f"call {n + 1} hung up")
+        peers[0].check_completed()
+        if mode != "t1":
+            return
+        peers.append(SippTcp(work, "tcp_callee.xml", mode, calls))
+        peers[1].wait_listening()
+        for n in range(calls):
+            result, cause = lines.run(1, "outcall", f"sip:3000@127.0.0.1:{peers[1].port};transport=tcp")
+            check(result == 0, f"outgoing call {n + 1} answered: {result} {cause}")
+            check(lines.run(1, "hangup")[0] == 0, f"outgoing call {n + 1} hung up")
+        peers[1].check_completed()
+    finally:
+        for peer in peers:
+            peer.stop()
+        lines.stop()
+
+
+def test_sipp_tcp_t1(exe, work):
+    return sipp_tcp_calls(exe, work, "t1")
+
+
+def test_sipp_tcp_tn(exe, work):
+    return sipp_tcp_calls(exe, work, "tn")
 
 
 def test_outgoing_calls(exe, work):

@@ -48,6 +48,21 @@ def bound_ports(pid, proto):
     return [port for _, port in sorted(found)]
 
 
+def established_tcp(pid):
+    """How many TCP connections the process holds established, from /proc."""
+    inodes = set()
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            m = re.match(r"socket:\[(\d+)\]", os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            continue
+        if m:
+            inodes.add(m.group(1))
+    with open(f"/proc/{pid}/net/tcp") as f:
+        next(f)
+        return sum(1 for line in f if line.split()[3] == "01" and line.split()[9] in inodes)
+
+
 class LineReader:
     """Lines of a child's output, read all along by a thread of their own (so the child never blocks on a full
     pipe) into a log file, and waited for in order."""
