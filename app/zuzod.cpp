@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
     TagRunCfg::ReadCfgFile(start.cfgFile, &cfg);
     SetMessageStderr(true);
     std::string instance = cfg.formTitle.empty() ? "ZuZod from Karvelian" : cfg.formTitle;
-    start.showEvent = cfg.formTitle.empty() ? "ZuZod Show" : cfg.showEventName;
-    start.quitEvent = cfg.formTitle.empty() ? "ZuZod Quit" : cfg.quitEventName;
+    std::string showEvent = cfg.formTitle.empty() ? "ZuZod Show" : cfg.showEventName;
+    std::string quitEvent = cfg.formTitle.empty() ? "ZuZod Quit" : cfg.quitEventName;
 
     InstanceLock lock;
     int locked = lock.Acquire(instance);
@@ -83,13 +83,20 @@ int main(int argc, char** argv) {
     if (locked == 0) {
         ShowMessage("程序已经启动！", "青岚舟自动语音系统平台");
         // Ask the running copy to show itself.
-        NamedEvent::Signal(start.showEvent);
-        SleepMs(130);
+        std::string why;
+        if (NamedEvent::Signal(showEvent, &why))
+            SleepMs(130);
+        else
+            ShowMessage("the running copy was not asked to show its window: " + why, "青岚舟自动语音系统平台");
         return 1;
     }
 
     PrepareSystem();
     TagConsole console;
+    if (std::string why; !console.OpenEvents(quitEvent, showEvent, why)) {
+        ShowMessage(why, "Karvelian System");
+        return 1;
+    }
     SetConsole(&console);
     SetExitRoutine([] {
         if (TagConsole* c = GetConsole()) c->Exit();

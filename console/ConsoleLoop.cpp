@@ -28,7 +28,7 @@ int32_t ConsoleLoop::Start(const ConsoleStart& start) {
         signals_ = std::make_unique<QSocketNotifier>(signalFd_, QSocketNotifier::Read);
         QObject::connect(signals_.get(), &QSocketNotifier::activated, this, [this] { OnSignal(); });
     }
-    int32_t status = console_.Start(start.cfgFile, start.quitEvent, start.showEvent);
+    int32_t status = console_.Start(start.cfgFile);
     for (auto [fd, notifier] : {std::pair{console_.QuitEventFd(), &quit_}, std::pair{console_.ShowEventFd(), &show_}}) {
         if (fd < 0) continue;
         *notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);

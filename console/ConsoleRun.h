@@ -9,7 +9,6 @@ class TagConsole;
 
 struct ConsoleStart {
     std::string cfgFile = "ZuZodRun.cfg";
-    std::string quitEvent, showEvent;
     // The signalfd of SIGTERM, SIGINT, SIGHUP (orderly shutdown) and SIGUSR1 (reload every script), blocked in
     // every thread before any starts; -1 none.
     int signalFd = -1;

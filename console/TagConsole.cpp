@@ -107,10 +107,19 @@ void TagConsole::ShowConnCount(int32_t count) {
                                                count));
 }
 
-int32_t TagConsole::Start(const std::string& cfgFile, const std::string& quitEvent, const std::string& showEvent) {
+bool TagConsole::OpenEvents(const std::string& quitEvent, const std::string& showEvent, std::string& error) {
+    for (auto [event, name] : {std::pair{quitEvent_.get(), &quitEvent}, std::pair{showEvent_.get(), &showEvent}}) {
+        if (!event->Create(*name)) {
+            error = "the event \"" + *name + "\" cannot be created: " + event->Error();
+            quitEvent_->Close();
+            return false;
+        }
+    }
+    return true;
+}
+
+int32_t TagConsole::Start(const std::string& cfgFile) {
     cfgFile_ = cfgFile;
-    quitEvent_->Create(quitEvent);
-    showEvent_->Create(showEvent);
     const TagRunCfg& cfg = RunCfg();
     SetLogLevel(cfg.writeLog);
     runLog_ = std::make_unique<TagWriteLog>(cfg.logFile, cfg.logSize, cfg.immediateLog != 0, cfg.writeLog < 1);

@@ -65,9 +65,12 @@ public:
     void SetView(ConsoleView* view) { view_.store(view); }
     void SetCfgFile(const std::string& file) { cfgFile_ = file; }
 
-    // The main window's creation: the named events, the configuration read again, the run log, the window
-    // position, InitSystem and the tray. Returns InitSystem's status (negative: no line manager).
-    int32_t Start(const std::string& cfgFile, const std::string& quitEvent, const std::string& showEvent);
+    // Creates the named "Quit" and "Show" events before anything starts: a platform that cannot be stopped or
+    // shown through them does not start. False with the reason in error.
+    bool OpenEvents(const std::string& quitEvent, const std::string& showEvent, std::string& error);
+    // The main window's creation: the configuration read again, the run log, the window position, InitSystem and
+    // the tray. Returns InitSystem's status (negative: no line manager).
+    int32_t Start(const std::string& cfgFile);
     // Builds the line manager and, when it starts, the status table, the monitor server, the grid's fill and
     // the main run thread. The manager's status; on failure no manager is left and the reason is shown.
     int32_t InitSystem();

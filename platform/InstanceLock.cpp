@@ -19,45 +19,60 @@ bool FromEnvironment() {
     return dir && *dir;
 }
 
-// Opens the lock folder, making a missing one 0700. Another user's folder (or a link) is refused: they could
-// hold the lock first or swap the file under it. Our own with a looser mode is tightened.
-int OpenPrivateDir(const std::string& dir, std::string& error) {
-    if (!FromEnvironment() && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+} // namespace
+
+std::string InstanceLock::LockDir() {
+    if (FromEnvironment()) return std::getenv("XDG_RUNTIME_DIR");
+    // Only root can make a folder in /run; in /tmp another user could make ours first, hence the checks of OpenLockDir.
+    if (::geteuid() == 0) return "/run/zuzod";
+    return "/tmp/zuzod-" + std::to_string(::geteuid());
+}
+
+// Another user's folder (or a link) is refused, and so is one from the environment that others may write in: they
+// could hold the lock or bind the events first, or swap the files under them. Our own default folder with a looser
+// mode is tightened.
+int InstanceLock::OpenLockDir(bool make, std::string& error) {
+    const std::string dir = LockDir();
+    const bool given = FromEnvironment();
+    if (make && !given && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         error = dir + ": " + std::strerror(errno);
         return -1;
     }
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        error = dir + ": " + std::strerror(errno);
+        error = dir + (errno == ELOOP ? std::string(" is a symbolic link, not a folder")
+                                      : ": " + std::string(std::strerror(errno)));
         return -1;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
-        char text[64];
+    char text[200];
+    text[0] = 0;
+    if (::fstat(fd, &st) != 0) {
+        std::snprintf(text, sizeof text, ": %s", std::strerror(errno));
+    } else if (st.st_uid != ::geteuid()) {
         std::snprintf(text, sizeof text, " belongs to user %u, not to this one", unsigned(st.st_uid));
-        error = dir + text;
-        ::close(fd);
-        return -1;
+    } else if ((st.st_mode & 022) != 0 && given) {
+        std::snprintf(text, sizeof text,
+                      ": other users may write in it (mode %04o) and take the instance's lock and events first; set "
+                      "XDG_RUNTIME_DIR to a folder of this user's of mode 0700, or unset it",
+                      unsigned(st.st_mode & 07777));
+    } else if ((st.st_mode & 077) != 0 && !given && ::fchmod(fd, 0700) != 0) {
+        std::snprintf(text, sizeof text, ": %s", std::strerror(errno));
     }
-    if ((st.st_mode & 077) != 0 && !FromEnvironment() && ::fchmod(fd, 0700) != 0) {
-        error = dir + ": " + std::strerror(errno);
+    if (text[0]) {
+        error = dir + text;
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-} // namespace
-
-std::string InstanceLock::LockDir() {
-    if (FromEnvironment()) return std::getenv("XDG_RUNTIME_DIR");
-    // Only root can make a folder in /run; in /tmp another user could make ours first, hence the check above.
-    if (::geteuid() == 0) return "/run/zuzod";
-    return "/tmp/zuzod-" + std::to_string(::geteuid());
+std::string InstanceLock::LockPath(const std::string& name) {
+    return LockDir() + "/zuzod-" + Escaped(name) + ".lock";
 }
 
-std::string InstanceLock::LockPath(const std::string& name) {
-    std::string path = LockDir() + "/zuzod-";
+std::string InstanceLock::Escaped(const std::string& name) {
+    std::string path;
     for (unsigned char c : name) {
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
                      c == '_' || c == '-';
@@ -69,7 +84,7 @@ std::string InstanceLock::LockPath(const std::string& name) {
             path += hex;
         }
     }
-    return path + ".lock";
+    return path;
 }
 
 InstanceLock::~InstanceLock() {
@@ -79,7 +94,7 @@ InstanceLock::~InstanceLock() {
 int InstanceLock::Acquire(const std::string& name) {
     Release();
     error_.clear();
-    int dir = OpenPrivateDir(LockDir(), error_);
+    int dir = OpenLockDir(true, error_);
     if (dir < 0) return -1;
     std::string path = LockPath(name);
     std::string file = path.substr(path.rfind('/') + 1);

@@ -65,10 +65,12 @@ grep -A1 "^zuzod: these lines cannot run:" err.txt | grep -qx "line 2: script ba
     fail "the line that cannot run is not named"
 expected=$'linesCount: 3\n'$(printf '\xcf\xdf\xc2\xb7\xba\xc5  \xc0\xe0\xd0\xcd  \xc3\xfb\xb3\xc6')$'\n------------------------------------\n     0  SIP   SIP:0\n     1  SIP   SIP:1\n     2  SIP   SIP:2\n==============================================\n'$(printf '\xcf\xdf\xc2\xb7\xcd\xb3\xbc\xc6\xa3\xba')$'\n0-2 = SIP  (3)\n=============================================='
 [[ "$(cat LinesList.txt)" == "$expected" ]] || { od -c LinesList.txt | head -20; fail "LinesList.txt differs"; }
-"$SIGNAL" "$TITLE Quit"
+# "Quit" sent as the README says another program does it.
+python3 -c 'import socket,sys; s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM); s.setblocking(False); s.sendto(b"1",sys.argv[1])' "$XDG_RUNTIME_DIR/zuzod-$TITLE%20Quit.sock"
 rc=0; wait $PID || rc=$?; PID=""
 [[ $rc == 0 ]] || fail "Quit event: exit status $rc"
 grep -q "HasQuitEvent!" RawLog.txt || fail "the Quit event was not taken"
+[[ -e "$XDG_RUNTIME_DIR/zuzod-$TITLE%20Quit.sock" ]] && fail "an orderly stop left the Quit socket"
 # The script that does not compile ends its loading thread: only the two good lines have run threads.
 [[ $(grep -c "\[LineRunThread...\]" RawLog.txt) == 2 ]] || fail "a line that did not compile logged a run thread"
 grep -q "initRet=-2" RawLog.txt && fail "a line that did not compile logged its run thread's init result"
@@ -130,6 +132,15 @@ expect_fail() {
     grep -qF -- "$2" err.txt || fail "$1: the message does not say: $2"
 }
 expect_fail "no configuration file" '"ZuZodRun.cfg" File Open Error.'
+# A runtime folder everyone may write in, like /tmp, is refused: another user could take the events there.
+mkdir -m 1777 "$DIR/shared"
+XDG_RUNTIME_DIR="$DIR/shared" expect_fail "a shared runtime folder" "$DIR/shared: other users may write in it (mode 1777)"
+# A copy that holds the lock but owns no "Show" (still starting, or stuck): the second start says it was not told.
+# Without a configuration the names are the default ones.
+exec {held}>"$XDG_RUNTIME_DIR/zuzod-ZuZod%20from%20Karvelian.lock"
+flock -n $held
+expect_fail "Show without an owner" 'the running copy was not asked to show its window: "ZuZod Show" not delivered: no running process owns it'
+exec {held}>&-
 printf 'FORM_TITLE=%s\nVIR_LINES_NUM=2\n0-1=a.kvs\n1=b.kvs\n' "$TITLE" > ZuZodRun.cfg
 expect_fail "overlapping lists" "Error : ZuZodRun.cfg : line lists overlap: line 1 is in both 0-1=a.kvs (line 3) and 1=b.kvs (line 4)"
 grep -q "File Open Error" err.txt && fail "an overlap reported as a file open error"

@@ -79,8 +79,7 @@ protected:
         TestDir::Write("ZuZodRun.cfg", cfgText);
         TagRunCfg::ReadCfgFile("ZuZodRun.cfg", &RunCfg());
         messages.clear();
-        std::string tag = "ZzConsoleTest" + std::to_string(::getpid());
-        int32_t status = console.Start("ZuZodRun.cfg", tag + " Quit", tag + " Show");
+        int32_t status = console.Start("ZuZodRun.cfg");
         if (status >= 0) view.WaitRunDone();
         return status;
     }

@@ -59,8 +59,7 @@ protected:
         TagRunCfg::ReadCfgFile("ZuZodRun.cfg", &RunCfg());
         form_ = std::make_unique<TForm1>(console_, false);
         console_.SetView(form_.get());
-        std::string tag = "ZzWindowTest" + std::to_string(::getpid());
-        ASSERT_EQ(console_.Start("ZuZodRun.cfg", tag + " Quit", tag + " Show"), 0);
+        ASSERT_EQ(console_.Start("ZuZodRun.cfg"), 0);
         form_->SetLanguage(console_.English());
         form_->show();
         // The display does nothing until the main run thread has let the lines run.

@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -35,15 +36,18 @@ struct Child {
     pid_t pid = -1;
     int out = -1;
 
-    Child(const char* mode, const std::string& name) {
+    // asNobody: the helper runs as user 65534 (needs root).
+    Child(const char* mode, const std::string& name, bool asNobody = false) {
         int p[2];
         if (::pipe(p) != 0) return;
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, p[1], 1);
         posix_spawn_file_actions_addclose(&fa, p[0]);
-        const char* argv[] = {ZZ_INSTANCE_HELPER, mode, name.c_str(), nullptr};
-        if (posix_spawn(&pid, ZZ_INSTANCE_HELPER, &fa, nullptr, const_cast<char**>(argv), environ) != 0) pid = -1;
+        std::vector<const char*> argv;
+        if (asNobody) argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        argv.insert(argv.end(), {ZZ_INSTANCE_HELPER, mode, name.c_str(), nullptr});
+        if (posix_spawnp(&pid, argv[0], &fa, nullptr, const_cast<char**>(argv.data()), environ) != 0) pid = -1;
         posix_spawn_file_actions_destroy(&fa);
         ::close(p[1]);
         out = p[0];
@@ -116,6 +120,9 @@ TEST(SingleInstance, AKilledCopyLeavesNeitherLockNorPendingQuit) {
         ::kill(first.pid, SIGKILL);
         EXPECT_EQ(first.Exit(), 128 + SIGKILL);
     }
+    // Its socket file stays behind, with nothing bound to it: no owner, and no hindrance to the next copy.
+    EXPECT_EQ(::access(NamedEvent::Path(name + " Quit").c_str(), F_OK), 0);
+    EXPECT_FALSE(NamedEvent::Exists(name + " Quit"));
     InstanceLock lock;
     EXPECT_EQ(lock.Acquire(name), 1);
     NamedEvent quit;
@@ -148,6 +155,9 @@ TEST(NamedEvents, SignalledUntilWaitedAndLongNamesStayApart) {
     EXPECT_FALSE(NamedEvent::Signal(base + " nobody"));
 
     std::string longName(200, 'x');
+    // Too long for a socket address: the file is named by the name's FNV-1a hash.
+    EXPECT_EQ(NamedEvent::Path("ZuZod " + longName + " Quit"),
+              InstanceLock::LockDir() + "/zuzod-54568aa6619d4a66.sock");
     NamedEvent l1, l2;
     ASSERT_TRUE(l1.Create(base + longName + "1"));
     ASSERT_TRUE(l2.Create(base + longName + "2"));
@@ -182,6 +192,18 @@ TEST(InstanceLockFile, LivesInAFolderOnlyThisUserCanWriteAndGoesAtRelease) {
         EXPECT_EQ(::access(file.c_str(), F_OK), 0);
         lock.Release();
         EXPECT_NE(::access(file.c_str(), F_OK), 0); // an orderly stop leaves no file
+        // A folder everyone may write in, like /tmp, is refused, for the lock and the events alike.
+        ASSERT_EQ(::chmod(dir.c_str(), 01777), 0);
+        EXPECT_EQ(lock.Acquire("rel"), -1);
+        EXPECT_NE(lock.Error().find(dir + ": other users may write in it (mode 1777)"), std::string::npos)
+            << lock.Error();
+        NamedEvent ev;
+        EXPECT_FALSE(ev.Create("rel Quit"));
+        EXPECT_EQ(ev.Error(), lock.Error());
+        std::string why;
+        EXPECT_FALSE(NamedEvent::Signal("rel Quit", &why));
+        EXPECT_NE(why.find(lock.Error()), std::string::npos) << why;
+        ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
         if (::geteuid() == 0) {
             // A folder another user owns could hold a lock of theirs: refused, and the cause said.
             ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
@@ -196,22 +218,39 @@ TEST(InstanceLockFile, LivesInAFolderOnlyThisUserCanWriteAndGoesAtRelease) {
         ::unsetenv("XDG_RUNTIME_DIR");
 }
 
-TEST(NamedEvents, ADatagramFromAnotherUserSignalsNothing) {
-    if (::geteuid() != 0) GTEST_SKIP() << "sending as another user needs root (setpriv)";
-    std::string name = UniqueName("foreign");
+TEST(NamedEvents, AnotherUserCanNeitherTakeNorSignalAnEvent) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root (setpriv)";
+    std::string name = UniqueName("squat");
+    // Another user tries to bind the event first, at its socket file and at an abstract name of the same words.
+    Child atFile("squat", NamedEvent::Path(name), true);
+    Child abstract("squat", "@zuzod-event/" + std::to_string(::getuid()) + "/" + name, true);
+    EXPECT_EQ(atFile.ReadLine(), "refused");
+    EXPECT_EQ(abstract.ReadLine(), "bound");
     NamedEvent quit;
-    ASSERT_TRUE(quit.Create(name));
-    std::string address = "zuzod-event/" + std::to_string(::getuid()) + "/" + name;
-    const char* argv[] = {"setpriv",          "--reuid=65534", "--regid=65534", "--clear-groups",
-                          ZZ_INSTANCE_HELPER, "send",          address.c_str(), nullptr};
-    pid_t pid;
-    ASSERT_EQ(posix_spawnp(&pid, "setpriv", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status; // the datagram is queued
+    ASSERT_TRUE(quit.Create(name)) << quit.Error();
+    Child sender("send", NamedEvent::Path(name), true);
+    EXPECT_EQ(sender.Exit(), 1);
     EXPECT_FALSE(quit.Wait(0));
     EXPECT_TRUE(NamedEvent::Signal(name));
     EXPECT_TRUE(quit.Wait(0));
+}
+
+TEST(NamedEvents, ASignalThatFindsTheQueueFullIsNotDeliveredAndSaysSo) {
+    std::string name = UniqueName("full");
+    NamedEvent ev;
+    ASSERT_TRUE(ev.Create(name)) << ev.Error();
+    std::string why;
+    int sent = 0;
+    while (sent < 10000 && NamedEvent::Signal(name, &why))
+        ++sent;
+    EXPECT_LT(sent, 10000);
+    EXPECT_NE(why.find("\"" + name + "\" not delivered: its owner does not take its signals"), std::string::npos)
+        << why;
+    EXPECT_TRUE(ev.Wait(0));
+    EXPECT_TRUE(NamedEvent::Signal(name));
+    ev.Close();
+    EXPECT_FALSE(NamedEvent::Signal(name, &why));
+    EXPECT_NE(why.find("not delivered: no running process owns it"), std::string::npos) << why;
 }
 
 TEST(InstanceLockFile, ALockHeldInThisProcessIsNotTakenTwice) {
