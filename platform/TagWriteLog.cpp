@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -262,6 +263,13 @@ void TagWriteLog::EndWriteLocked() {
 
 int32_t TagWriteLog::FlushLocked() {
     if (!file_) return -1;
+    // A file removed under the log (a clean-up of old logs, an operator) is not written on unseen: the next
+    // lines start a new one. Every display tick looks.
+    struct stat st {};
+    if (fstat(fileno(file_.get()), &st) == 0 && st.st_nlink == 0) {
+        OpenFile();
+        if (!file_) return -1;
+    }
     int32_t count = 0;
     for (auto& [tid, ring] : rings_) {
         const int32_t n = DrainLocked(*ring);

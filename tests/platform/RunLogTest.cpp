@@ -247,6 +247,18 @@ TEST(RunLog, ALineLongerThanTheLimitHasAFileOfItsOwnAndAFixedNameStaysWithinIt) 
     }
 }
 
+TEST(RunLog, AFileRemovedUnderTheLogIsStartedAgainAtTheNextTick) {
+    TestDir d("runlogrm");
+    for (bool fixed : {false, true}) {
+        TagWriteLog log("msg_log.txt", 0, true, fixed);
+        log.AddLine("before");
+        std::filesystem::remove(log.FileName());
+        log.Flush();
+        log.AddLine("after");
+        EXPECT_NE(TestDir::Read(log.FileName()).find("[after]"), std::string::npos) << log.FileName();
+    }
+}
+
 TEST(RunLog, EntryPointsHonourTheLevel) {
     TestDir d("runloglevel");
     TagWriteLog log("msg_log.txt", 0, true, true);
