@@ -166,7 +166,8 @@ int32_t TagGetFirstCalleeId::RunOn(TagKvCall& call) {
 }
 
 // GetKeys(out, count, seconds): a failed input plays the time-out voice (keys do not cut it short) and hangs up,
-// unless the script cleared that voice. The keys come back with '*' and '.' turned as the line asks.
+// unless the script cleared that voice; a call that ended under it has no one to hear the voice. The keys come
+// back with '*' and '.' turned as the line asks.
 int32_t TagGetKeys::RunOn(TagKvCall& call) {
     VoiceState& voice = Voice(*this);
     int32_t count = StoredInt(1) > 0 ? std::min(StoredInt(1), kMaxKeys) : kDefaultKeys;
@@ -174,7 +175,7 @@ int32_t TagGetKeys::RunOn(TagKvCall& call) {
     int32_t r = call.GetKeys(keys, count, StoredInt(2), voice.endKey);
     if (keys.size() > size_t(count)) keys.resize(size_t(count));
     if (r < 0 && !voice.timeoutVoice.empty()) {
-        call.Play(voice.ResolveVocPath(voice.timeoutVoice.c_str()).c_str(), 0, 0);
+        if (r != TagKvCall::kKeysCallEnded) call.Play(voice.ResolveVocPath(voice.timeoutVoice.c_str()).c_str(), 0, 0);
         call.Hangup();
     }
     VoiceState::StarToPoint(voice.starToPoint, keys);

@@ -24,6 +24,24 @@ void RealClock::WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>
     cv.wait_for(lk, std::chrono::milliseconds(ms));
 }
 
+timespec Clock::WallTime() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts;
+}
+
+void VirtualClock::SetWallTime(time_t secs) {
+    wallTick_.store(Ticks(), std::memory_order_relaxed);
+    wallMs_.store(int64_t(secs) * 1000, std::memory_order_release);
+}
+
+timespec VirtualClock::WallTime() {
+    const int64_t base = wallMs_.load(std::memory_order_acquire);
+    if (base < 0) return Clock::WallTime();
+    const int64_t ms = base + TicksSince(wallTick_.load(std::memory_order_relaxed), Ticks());
+    return timespec{time_t(ms / 1000), long(ms % 1000) * 1000000};
+}
+
 int Clock::Poll(pollfd* fds, size_t n, int32_t ms) {
     const uint32_t start = Ticks();
     for (;;) {

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <list>
 #include <mutex>
 
@@ -23,6 +24,8 @@ public:
     // poll() on n descriptors with up to ms of this clock's time as the limit (ms < 0: none); poll's result.
     // By default the real poll(), which a clock whose time is the real time keeps.
     virtual int Poll(pollfd* fds, size_t n, int32_t ms);
+    // The date and time of day (CLOCK_REALTIME) that local times, log heads and dated file names come from.
+    virtual timespec WallTime();
 };
 
 // CLOCK_MONOTONIC based.
@@ -47,6 +50,10 @@ public:
     int Poll(pollfd* fds, size_t n, int32_t ms) override;
     void Advance(uint32_t ms);
     void SetAuto(bool on) { auto_ = on; }
+    // From now on the wall time is secs at the current tick and moves with this clock's ticks (until then it is
+    // the real one), so a test can hold many events within one second of the date.
+    void SetWallTime(time_t secs);
+    timespec WallTime() override;
     // Threads blocked in WaitOn now (tests hand-shake on it before they advance the clock).
     int32_t Waiters();
 
@@ -58,6 +65,8 @@ private:
     };
     std::atomic<uint32_t> now_;
     std::atomic<bool> auto_;
+    std::atomic<int64_t> wallMs_{-1}; // the wall time in ms at wallTick_; -1: the real one
+    std::atomic<uint32_t> wallTick_{0};
     std::mutex m_;
     std::condition_variable cv_;
     std::list<Waiter> waiters_; // under m_

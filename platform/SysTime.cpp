@@ -1,5 +1,7 @@
 #include "platform/SysTime.h"
 
+#include "platform/Clock.h"
+
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -17,8 +19,7 @@ LocalTime ToLocalTime(time_t t, int millisecond) {
 }
 
 LocalTime GetLocalTime() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
+    const timespec ts = GetClock().WallTime();
     return ToLocalTime(ts.tv_sec, int(ts.tv_nsec / 1000000));
 }
 

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -78,10 +79,7 @@ TagWriteLog::TagWriteLog(const std::string& fileName, int32_t sizeLimit, bool im
     SplitName(fileName);
     std::lock_guard<std::recursive_mutex> lk(lock_);
     OpenFile();
-    if (file_) {
-        fputs("\nSystem Start...\n", file_.get());
-        fflush(file_.get());
-    }
+    if (PutLocked({"\nSystem Start...\n"})) EndWriteLocked();
 }
 
 TagWriteLog::~TagWriteLog() {
@@ -93,10 +91,7 @@ TagWriteLog::~TagWriteLog() {
     g_runLog.compare_exchange_strong(self, nullptr);
     std::lock_guard<std::recursive_mutex> lk(lock_);
     FlushLocked();
-    if (file_) {
-        fputs("System Closed.\n", file_.get());
-        file_.Close();
-    }
+    if (PutLocked({"System Closed.\n"})) file_.Close();
     rings_.clear();
 }
 
@@ -138,15 +133,24 @@ void TagWriteLog::OpenFile() {
         LocalTime t = GetLocalTime();
         char stamp[32];
         snprintf(stamp, sizeof stamp, "%d%02d%02d_%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+        sameSecond_ = stamp_ == stamp ? sameSecond_ + 1 : 0;
+        stamp_ = stamp;
         fullName_ += stamp;
+        // A further file of the same second: three digits sort after the plain name and in order among
+        // themselves in a listing, and are more than one second of lines can fill.
+        if (sameSecond_ > 0) {
+            snprintf(stamp, sizeof stamp, "_%03d", int(sameSecond_));
+            fullName_ += stamp;
+        }
         fullName_ += ext_;
     }
     file_ = OpenForUpdate(fullName_, false);
     if (!file_) return;
     fseek(file_.get(), 0, SEEK_END);
-    // A dated log reopened within the same second keeps growing until the name changes; only the fixed name
-    // is moved aside.
-    if (fixedName_ && sizeLimit_ > 0 && ftell(file_.get()) > sizeLimit_) {
+    written_ = ftell(file_.get());
+    // A dated log that is already full (one of an earlier run in the same second) gives way to the next name
+    // at the first line; only the fixed name is moved aside.
+    if (fixedName_ && sizeLimit_ > 0 && written_ > sizeLimit_) {
         file_.Close();
         std::string bak = baseName_ + ".bak";
         if (::rename(fullName_.c_str(), bak.c_str()) != 0) {
@@ -161,6 +165,7 @@ void TagWriteLog::OpenFile() {
             }
         }
         file_ = OpenForUpdate(fullName_, true);
+        written_ = 0;
     }
 }
 
@@ -216,32 +221,61 @@ int32_t TagWriteLog::Flush() {
 int32_t TagWriteLog::DrainLocked(Ring& ring) {
     if (!file_) return -1;
     int32_t count = 0;
-    uint32_t head = ring.head.load(std::memory_order_acquire);
+    const uint32_t head = ring.head.load(std::memory_order_acquire);
     for (uint32_t t = ring.tail.load(std::memory_order_relaxed); t != head; ++t, ++count) {
         const Ring::Slot& s = ring.slots[t % kSlots];
-        fputs(s.head, file_.get());
-        fputs(s.text, file_.get());
-        fputs("]\n", file_.get());
+        // A next file that cannot be opened keeps the rest pending.
+        if (!PutLocked({s.head, s.text, "]\n"})) return count > 0 ? count : -1;
+        ring.tail.store(t + 1, std::memory_order_release);
     }
-    ring.tail.store(head, std::memory_order_release);
     return count;
 }
 
-void TagWriteLog::EndWriteLocked() {
-    fflush(file_.get());
-    if (sizeLimit_ > 0 && ftell(file_.get()) > sizeLimit_) {
-        if (fixedName_)
+bool TagWriteLog::PutLocked(std::initializer_list<const char*> parts) {
+    if (!file_) return false;
+    int64_t len = 0;
+    for (const char* p : parts)
+        len += int64_t(strlen(p));
+    // The limit holds for every file at any rate; a line longer than the limit alone starts a file of its own.
+    if (sizeLimit_ > 0 && written_ > 0 && written_ + len > sizeLimit_) {
+        if (fixedName_) {
+            fflush(file_.get());
             fseek(file_.get(), 0, SEEK_SET);
-        else
-            OpenFile();
+            written_ = 0;
+        } else {
+            // A name already taken by a file that cannot take the line (an earlier run in the same second)
+            // moves on to the next one.
+            do {
+                OpenFile();
+            } while (file_ && written_ > 0 && written_ + len > sizeLimit_);
+            if (!file_) return false;
+        }
     }
+    for (const char* p : parts)
+        fputs(p, file_.get());
+    written_ += len;
+    return true;
+}
+
+void TagWriteLog::EndWriteLocked() {
+    if (file_) fflush(file_.get());
 }
 
 int32_t TagWriteLog::FlushLocked() {
     if (!file_) return -1;
+    // A file removed under the log (a clean-up of old logs, an operator) is not written on unseen: the next
+    // lines start a new one. Every display tick looks.
+    struct stat st {};
+    if (fstat(fileno(file_.get()), &st) == 0 && st.st_nlink == 0) {
+        OpenFile();
+        if (!file_) return -1;
+    }
     int32_t count = 0;
-    for (auto& [tid, ring] : rings_)
-        count += DrainLocked(*ring);
+    for (auto& [tid, ring] : rings_) {
+        const int32_t n = DrainLocked(*ring);
+        if (n < 0) break;
+        count += n;
+    }
     if (count > 0) EndWriteLocked();
     return count;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,7 +43,9 @@ private:
     int32_t FlushLocked();
     // Writes ring's pending lines (no flush): the count, or -1 without a file.
     int32_t DrainLocked(Ring& ring);
-    // Flushes the file and rotates it at the size limit.
+    // Writes one line made of parts where it fits within the size limit (moving on to the next file, or to the
+    // start of a fixed one, first); false without a file.
+    bool PutLocked(std::initializer_list<const char*> parts);
     void EndWriteLocked();
 
     std::map<uint32_t, std::shared_ptr<Ring>> rings_;
@@ -52,6 +55,9 @@ private:
     bool fixedName_;
     std::string baseName_, ext_, fullName_;
     FileHandle file_;
+    int64_t written_ = 0;    // the write position in file_
+    std::string stamp_;      // the second the dated file was named after
+    int32_t sameSecond_ = 0; // files opened before this one within that second
     uint64_t id_;
 };
 

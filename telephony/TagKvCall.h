@@ -74,6 +74,8 @@ public:
     virtual int IsPcPlayEnd();                                                           // 19
     virtual int Record(const char* file, int32_t seconds, int32_t breakFlag);            // 20
     virtual int SpyRec(const char* file, int32_t seconds);                               // 21
+    // GetKeys: the number of keys, -1 on a time-out, kKeysCallEnded when the call ended under it.
+    static constexpr int kKeysCallEnded = -2;
     virtual int GetKeys(std::string& keys, int32_t count, int32_t timeout, char endKey); // 22
     virtual void SetKeyTime(int32_t seconds);                                            // 23
     virtual int SetKeys(const char* digits);                                             // 24

@@ -94,7 +94,7 @@ int TagShCall::GetKeys(std::string& out, int32_t count, int32_t timeout, char en
     while (!stopFlag) {
         if (!IsOnline()) {
             out.clear();
-            result = -2;
+            result = kKeysCallEnded;
             break;
         }
         KeyFetch();

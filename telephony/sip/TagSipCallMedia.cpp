@@ -200,7 +200,7 @@ int TagSipCall::GetKeys(std::string& keys, int32_t count, int32_t timeout, char 
         }
         if (!IsOnline()) {
             keys.clear();
-            return -2;
+            return kKeysCallEnded;
         }
         if (complete) {
             keyBuf.erase(0, used);

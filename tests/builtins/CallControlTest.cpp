@@ -128,6 +128,16 @@ return(2);
           call);
     EXPECT_EQ(call.journal, (std::vector<std::string>{"GetKeys 3 10 #", "Play voc\\timeout.wav 0 0", "Hangup"}));
     EXPECT_EQ(s.Printed(), "keys -1 7.\n");
+
+    // The caller hung up while keying: the line hangs up without trying the voice.
+    JournalCall ended;
+    ended.keysResult = TagKvCall::kKeysCallEnded;
+    ScriptOnCall again("keysended");
+    again.Run(
+        "k = \"\";\nr = GetKeys(k, 3, 10);\nreturn(1);\nOnDisconn();\nPrint(\"keys \" + r + \"\\n\");\nreturn(2);\n",
+        ended);
+    EXPECT_EQ(ended.journal, (std::vector<std::string>{"GetKeys 3 10 #", "Hangup"}));
+    EXPECT_EQ(again.Printed(), "keys -2\n");
 }
 
 TEST(CallControl, NumbersOfTheCallComeBackWholeAndSetVolumeTakesKindThenLevel) {
