@@ -14,8 +14,9 @@
 # silence (keep RATE x 70 below the 1024 lines, e.g. 2000 calls at 10 a second).
 # ZUZOD names the program (default build-rel/app/zuzod, a Release build); SOAK_DIR the working folder kept
 # afterwards (default a new folder under /tmp); SAMPLE_S the sampling period (default 5); RTP_BASE the lines' first
-# RTP port (default 30000; another for a second soak at the same time); SETTLE_S the seconds after which the
-# summary gives the least and most memory (default a tenth of the run). Needs sipp, sox, socat.
+# RTP port (default 30000; a second soak at the same time takes another below 32768, where the system's own
+# sockets begin); SETTLE_S the seconds after which the summary gives the least and most memory (default a tenth
+# of the run). Needs sipp, sox, socat.
 set -euo pipefail
 HERE="$(cd "$(dirname "$0")" && pwd)"
 ROOT="$(cd "$HERE/../../.." && pwd)"
