@@ -259,7 +259,7 @@ void TagConsole::TickLine(int32_t n, TagTelDrive* drive, int32_t& blocked) {
     }
 }
 
-void TagConsole::StatusLine(TagTelDrive& drive) {
+int32_t TagConsole::StatusLine(TagTelDrive& drive) {
     int32_t ex, in, vir, ip, idleEx = 0, idleIp = 0;
     int32_t conn = drive.GetConnectedNum(ex, in, vir, ip);
     int32_t idle = drive.GetIdleNum(idleEx, idleIp);
@@ -272,6 +272,7 @@ void TagConsole::StatusLine(TagTelDrive& drive) {
     if (int32_t waiting = drive.GetReloadNum(); waiting > 0) line += Format(" Waiting Reload Num:%d", waiting);
     if (remote_) remote_->SetStatusText(line);
     SetPanelText(Panel::Count, line);
+    return conn;
 }
 
 void TagConsole::Tick() {
@@ -302,7 +303,7 @@ void TagConsole::Tick() {
         monitor_->Flush();
     }
     if (RunCfg().immediateLog == 0 && runLog_) runLog_->Flush();
-    if (drive) StatusLine(*drive);
+    if (drive) freedMemory_.Step(StatusLine(*drive));
     if (ConsoleView* v = view_.load()) v->Ticked();
 }
 

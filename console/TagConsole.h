@@ -6,6 +6,7 @@
 #include "console/DebugPages.h"
 #include "console/GridCells.h"
 #include "console/TagMapCfg.h"
+#include "platform/FreedMemory.h"
 #include "telephony/TagTelDrive.h"
 
 #include <atomic>
@@ -122,7 +123,8 @@ public:
 private:
     void DeleteSystem(uint32_t pauseMs);
     void TickLine(int32_t n, TagTelDrive* drive, int32_t& blocked);
-    void StatusLine(TagTelDrive& drive);
+    // The status line's counts; returns the lines in a call.
+    int32_t StatusLine(TagTelDrive& drive);
     // Shows a window-thread text for the monitor connection count.
     static void ShowConnCount(int32_t count);
 
@@ -131,6 +133,7 @@ private:
     std::string cfgFile_ = "ZuZodRun.cfg";
     int32_t status_ = -1;
     std::unique_ptr<TagWriteLog> runLog_;
+    FreedMemory freedMemory_; // what the calls freed, handed back from the tick
     std::unique_ptr<NamedEvent> quitEvent_, showEvent_;
     std::unique_ptr<TagMonitor> monitor_;
     std::unique_ptr<TagRemoteCtrl> remote_;
