@@ -3,7 +3,7 @@
 # "Quit" events; SIGTERM, SIGINT and SIGHUP stop it in order and exit 0, SIGUSR1 reloads the scripts, a SIGTERM
 # during start-up is kept for the loop; a start that cannot run anything exits 1 at once and says why; the one
 # line on standard error (in the terminal's encoding); the line table, a script that does not compile, Exit(), and
-# RawLog.txt's last lines.
+# RawLog.txt's last lines, and --help.
 set -euo pipefail
 ZUZOD="$1"
 SIGNAL="$2"
@@ -126,6 +126,11 @@ expect_fail() {
     grep -qF -- "$2" err.txt || fail "$1: the message does not say: $2"
 }
 expect_fail "no configuration file" '"ZuZodRun.cfg" File Open Error.'
+# --help: the usage on standard output, exit 0; a wrong option: on standard error, exit 2
+rc=0; "$ZUZOD" --help >out.txt 2>err.txt || rc=$?
+[[ $rc == 0 ]] && grep -q "^usage: zuzod " out.txt && [[ ! -s err.txt ]] || fail "--help: exit status $rc"
+rc=0; "$ZUZOD" --bogus >out.txt 2>err.txt || rc=$?
+[[ $rc == 2 ]] && grep -q "^usage: zuzod " err.txt && [[ ! -s out.txt ]] || fail "a wrong option: exit status $rc"
 printf 'FORM_TITLE=%s\nVIR_LINES_NUM=2\n0-1=a.kvs\n1=b.kvs\n' "$TITLE" > ZuZodRun.cfg
 expect_fail "overlapping lists" "lines overlap"
 grep -q "File Open Error" err.txt && fail "an overlap reported as a file open error"
