@@ -25,11 +25,11 @@ using namespace zz;
 
 namespace {
 
-void Usage() {
+void Usage(FILE* to) {
     fputs("usage: zuzod [--headless] [--config FILE]\n"
           "Runs the platform on the configuration file (default ZuZodRun.cfg in the working directory).\n"
           "--headless runs without the window, as happens anyway when there is no display.\n",
-          stderr);
+          to);
 }
 
 // The stop and reload signals, blocked in every thread from the start: the event loop reads them from a
@@ -59,8 +59,11 @@ int main(int argc, char** argv) {
             start.cfgFile = argv[++i];
         } else if (!strcmp(argv[i], "--headless")) {
             headless = true;
+        } else if (!strcmp(argv[i], "--help")) {
+            Usage(stdout);
+            return 0;
         } else {
-            Usage();
+            Usage(stderr);
             return 2;
         }
     }

@@ -6,8 +6,8 @@
 //
 // --check only compiles (warnings included) into the line's error file. --quit-after and --reload-after ask the
 // running script to quit or reload after MS milliseconds, as the line manager does when it closes or reloads
-// lines. Exit status: 0 after the script ran (or compiled, with --check), 1 when it does not compile, 2 for bad
-// arguments.
+// lines. Exit status: 0 after the script ran (or compiled, with --check) and for --help, 1 when it does not
+// compile, 2 for bad arguments.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,8 +29,8 @@ using namespace zz;
 
 namespace {
 
-void Usage() {
-    fputs("usage: zzscript [--line N] [--check] [--quit-after MS] [--reload-after MS] FILE\n", stderr);
+void Usage(FILE* to = stderr) {
+    fputs("usage: zzscript [--line N] [--check] [--quit-after MS] [--reload-after MS] FILE\n", to);
 }
 
 bool ParseCount(const char* text, long& out) {
@@ -61,7 +61,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         bool hasValue = i + 1 < argc;
-        if (!std::strcmp(a, "--check")) {
+        if (!std::strcmp(a, "--help")) {
+            Usage(stdout);
+            return 0;
+        } else if (!std::strcmp(a, "--check")) {
             check = true;
         } else if (!std::strcmp(a, "--line") && hasValue) {
             if (!ParseCount(argv[++i], line)) return Usage(), 2;

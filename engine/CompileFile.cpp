@@ -2,6 +2,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string_view>
 
 #include "engine/TagMemKvs.h"
 #include "engine/TagTelBasic.h"
@@ -22,6 +26,38 @@ std::string ErrLogName(int32_t lineNo) {
     char name[40];
     std::snprintf(name, sizeof name, "errmsg%d.txt", lineNo);
     return name;
+}
+
+// The entries of the line's error file on standard error, in the terminal's encoding and without their "[Error]"
+// or "[Warning]"; not again for each further line whose script gives the same entries (1,024 lines of one
+// script), again when a line compiles again (a reload).
+void ReportErrLog(int32_t lineNo) {
+    std::string file, log;
+    {
+        FileHandle f = FileHandle::Open(ErrLogName(lineNo).c_str(), "rb");
+        if (!f.get()) return;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;)
+            file.append(buf, n);
+    }
+    for (size_t at = 0, end; (end = file.find('\n', at)) != std::string::npos; at = end + 1)
+        for (std::string_view kind : {"[Error]", "[Warning]"})
+            if (file.compare(at, kind.size(), kind) == 0)
+                log.append(file, at + kind.size(), end + 1 - at - kind.size());
+    if (log.empty()) return;
+    // Per distinct set of entries, the lines that have compiled to it since it was last shown (kept for the
+    // process: lines may still compile while it exits).
+    static std::mutex& lock = *new std::mutex;
+    static auto& shown = *new std::map<std::string, std::set<int32_t>>;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        std::set<int32_t>& lines = shown[log];
+        bool again = lines.empty() || lines.count(lineNo);
+        if (again) lines.clear();
+        lines.insert(lineNo);
+        if (!again) return;
+    }
+    std::fputs(GbkToTerminal(log).c_str(), stderr);
 }
 
 } // namespace
@@ -205,6 +241,7 @@ void TagTelBasic::FinishCompile(int32_t lastLine, uint32_t startTick) {
         subList = std::move(kept);
     }
 
+    if (!calledProgram) ReportErrLog(lineNo);
     double secs = static_cast<double>(GetTickCount() - startTick) * 0.001;
     if (errorCount == 0 && (runMode == 1 || warningCount == 0)) {
         std::snprintf(msg, sizeof msg, "成功完成编译. 编译时间: %.3f秒", secs);

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
 
 namespace zz {
 
@@ -131,6 +133,14 @@ namespace zz {
 namespace {
 
 std::string TerminalCodeSet() {
+    // The code set the locale names, as setlocale(LC_CTYPE, "") would give it, without changing the process's
+    // locale. The C locale's ASCII would turn every Chinese character into '?': operators' terminals are UTF-8.
+    if (locale_t loc = newlocale(LC_CTYPE_MASK, "", locale_t(0))) {
+        std::string set = nl_langinfo_l(CODESET, loc);
+        freelocale(loc);
+        return set.empty() || set == "ANSI_X3.4-1968" ? "UTF-8" : set;
+    }
+    // A locale that is not installed ("zh_CN.GBK" on a machine without it) still says what the terminal shows.
     for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* v = std::getenv(var);
         if (!v || !*v) continue;

@@ -29,8 +29,8 @@ size_t GbkSafeCut(std::string_view s, size_t maxBytes);
 bool ConvertCodePage(std::string_view in, const char* from, const char* to, std::string& out);
 
 std::string GbkToUtf8(std::string_view gbk);
-// GBK text in the terminal's encoding: the code set of LC_ALL, LC_CTYPE or LANG ("zh_CN.GBK"), UTF-8 when none
-// names one; a bare carriage return becomes a blank, so a message stays on its line.
+// GBK text in the terminal's encoding: the code set of the locale LC_ALL, LC_CTYPE or LANG name ("zh_CN.GBK"),
+// UTF-8 for the C locale; a bare carriage return becomes a blank, so a message stays on its line.
 std::string GbkToTerminal(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 

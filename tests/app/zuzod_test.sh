@@ -2,8 +2,8 @@
 # zuzod as a service manager and an operator see it, without a display: the single instance and its "Show" and
 # "Quit" events; SIGTERM, SIGINT and SIGHUP stop it in order and exit 0, SIGUSR1 reloads the scripts, a SIGTERM
 # during start-up is kept for the loop; a start that cannot run anything exits 1 at once and says why; the one
-# line on standard error (in the terminal's encoding); the line table, a script that does not compile, Exit(), and
-# RawLog.txt's last lines.
+# line on standard error (in the terminal's encoding); the line table, a script that does not compile (its errors
+# said once for the lines that share it), Exit(), RawLog.txt's last lines, and --help.
 set -euo pipefail
 ZUZOD="$1"
 SIGNAL="$2"
@@ -141,17 +141,25 @@ exec {held}>"$XDG_RUNTIME_DIR/zuzod-ZuZod%20from%20Karvelian.lock"
 flock -n $held
 expect_fail "Show without an owner" 'the running copy was not asked to show its window: "ZuZod Show" not delivered: no running process owns it'
 exec {held}>&-
+# --help: the usage on standard output, exit 0; a wrong option: on standard error, exit 2
+rc=0; "$ZUZOD" --help >out.txt 2>err.txt || rc=$?
+[[ $rc == 0 ]] && grep -q "^usage: zuzod " out.txt && [[ ! -s err.txt ]] || fail "--help: exit status $rc"
+rc=0; "$ZUZOD" --bogus >out.txt 2>err.txt || rc=$?
+[[ $rc == 2 ]] && grep -q "^usage: zuzod " err.txt && [[ ! -s out.txt ]] || fail "a wrong option: exit status $rc"
 printf 'FORM_TITLE=%s\nVIR_LINES_NUM=2\n0-1=a.kvs\n1=b.kvs\n' "$TITLE" > ZuZodRun.cfg
 expect_fail "overlapping lists" "Error : ZuZodRun.cfg : line lists overlap: line 1 is in both 0-1=a.kvs (line 3) and 1=b.kvs (line 4)"
 grep -q "File Open Error" err.txt && fail "an overlap reported as a file open error"
 head -c 3000 /dev/urandom | tr -d '=' > ZuZodRun.cfg
 expect_fail "a garbage file" "gives no line a script"
-# Every script missing or not compiling: no line can run.
+# Every script missing or not compiling: no line can run. The errors of the script the three lines share are said
+# once, in the terminal's encoding.
 printf 'n = = 1\n' > bad.kvs
-printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=4\nLOAD_DELAY=5\n0-2=gone.kvs\n3=bad.kvs\n' "$TITLE" > ZuZodRun.cfg
+printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=6\nLOAD_DELAY=5\n0-2=gone.kvs\n3-5=bad.kvs\n' "$TITLE" > ZuZodRun.cfg
 expect_fail "scripts missing or not compiling" "no line with a script can run"
 grep -qF "lines 0-2: script gone.kvs: No such file or directory" err.txt || fail "the missing script is not named"
 grep -qF "line 3: script bad.kvs does not compile" err.txt || fail "the script that does not compile is not named"
+[[ $(grep -c "^bad.kvs(1): .*, n = = 1$" err.txt) == 1 ]] || fail "the compile error is not said once"
+grep -q "^bad.kvs(1): 语法错误" err.txt || fail "the compile error is not in the terminal's encoding"
 grep -q "^zuzod: " err.txt && fail "a start that cannot serve printed the start line"
 # Only SIP lines have scripts and the SIP port is taken: the cause in words, not the bare errno.
 printf 'n = 0\n' > ok.kvs
@@ -161,7 +169,7 @@ print(s.getsockname()[1], flush=True); sys.stdin.read()'; }
 read -r -u "${HOLD[0]}" port
 printf 'sipIpAddr=127.0.0.1\nsipIpPort=%s\nsipTcpPort=0\n' "$port" > SipCfg.ini
 sed -i 's/=gone.kvs/=ok.kvs/; s/=bad.kvs/=ok.kvs/' ZuZodRun.cfg
-expect_fail "the SIP port taken" "lines 0-3: the SIP stack could not listen on 127.0.0.1 (udp port $port, tcp port 0): Address already in use"
+expect_fail "the SIP port taken" "lines 0-5: the SIP stack could not listen on 127.0.0.1 (udp port $port, tcp port 0): Address already in use"
 # A word of its own: the port the kernel gave may hold the digits.
 grep -qw "98" err.txt && fail "the bare errno shown"
 kill "$HOLD_PID"

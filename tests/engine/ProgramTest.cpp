@@ -127,6 +127,27 @@ TEST_F(ProgramFiles, AMissingFileIsAnErrorEntryAndASummary) {
                                    "\nnofile.kvs: 总错误数: 1; 总警告数: 0; 编译时间: 0.000秒, 编译结束\n");
 }
 
+// Each entry of the error file also reaches standard error; lines that compile the same script to the same
+// entries show them once, and a line that compiles again (a reload) shows them again.
+TEST_F(ProgramFiles, ErrorEntriesReachStandardErrorOnceForTheLinesThatShareThem) {
+    Write("once.kvs", "x = 1;\nn = = 1\n");
+    auto compile = [&](int32_t line) {
+        testing::internal::CaptureStderr();
+        TagTelBasic p("once.kvs", line, &call, 1, nullptr);
+        EXPECT_EQ(p.initResult, -2);
+        return testing::internal::GetCapturedStderr();
+    };
+    std::string first = compile(5);
+    std::string entry = Read("errmsg5.txt");
+    ASSERT_EQ(entry.rfind("[Error]once.kvs(2): ", 0), 0u) << entry;
+    entry = GbkToTerminal(entry.substr(7, entry.find('\n') - 6));
+    EXPECT_EQ(first.rfind(entry, 0), 0u) << first;
+    EXPECT_EQ(compile(6).find(entry), std::string::npos);
+    EXPECT_EQ(compile(7).find(entry), std::string::npos);
+    EXPECT_EQ(compile(5).find(entry), 0u);
+    EXPECT_EQ(compile(6).find(entry), std::string::npos);
+}
+
 TEST_F(ProgramFiles, PhysicalLinesEndInAnyOfTheThreeWays) {
     const char* texts[] = {"a\nbb\n\nccc", "a\rbb\r\rccc", "a\r\nbb\r\n\r\nccc"};
     for (const char* t : texts) {
