@@ -13,10 +13,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "data/DbCallBound.h"
 #include "data/TagDataSet.h"
 #include "data/TagMySqlData.h"
-#include "platform/WakeEvent.h"
+#include "tests/support/DbQuit.h"
 
 namespace zz::test {
 
@@ -103,24 +102,6 @@ inline std::string Cell(TagDataSet& ds, int col, int row) {
     char buf[kDbValueSize];
     ds.GetVar(buf, col, row);
     return buf;
-}
-
-// Runs call on a line thread of its own and tells that line to quit once blocked() has returned (blocked waits
-// until the line waits on its server). call's result, after the line's thread has finished.
-inline int QuitWhileBlocked(const std::function<int()>& call, const std::function<void()>& blocked) {
-    WakeEvent wake;
-    std::atomic<bool> quit{false};
-    DbWaiter waiter{&wake, [&] { return quit.load(); }};
-    int rc = 0;
-    std::thread line([&] {
-        ScopedDbWaiter scope(&waiter);
-        rc = call();
-    });
-    blocked();
-    quit = true;
-    wake.Signal();
-    line.join();
-    return rc;
 }
 
 } // namespace zz::test
