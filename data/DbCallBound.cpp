@@ -98,6 +98,7 @@ DbCallEnd RunDbCall(int64_t ms, DbCall call) {
     auto stopAsked = [waiter] { return waiter && waiter->stopped && waiter->stopped(); };
     // Looked at before the call starts: whatever the call does after that, a stop asked then ends the wait.
     const bool stoppedBefore = stopAsked();
+    if (stoppedBefore && (ms < 0 || ms > kDbQuittingBoundMs)) ms = kDbQuittingBoundMs;
     const uint32_t start = GetTickCount();
     {
         std::lock_guard<std::mutex> lk(g_runningLock);

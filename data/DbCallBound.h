@@ -14,6 +14,9 @@ class WakeEvent;
 // Connect: 15 s (the ODBC login time-out of old); statement: 60 s, result fetch included.
 constexpr int64_t kDbConnectBoundMs = 15000;
 constexpr int64_t kDbQueryBoundMs = 60000;
+// A call made once the line was already told to quit (by its quit handler) waits at most this long, so that a
+// dead server cannot keep a quitting line past the shutdown's wait.
+constexpr int64_t kDbQuittingBoundMs = 5000;
 
 struct DbBounds {
     int64_t connectMs = kDbConnectBoundMs;
@@ -57,7 +60,7 @@ struct DbCall {
 
 // Runs call.run and waits for it up to ms of Clock time, or until the thread's waiter is told to stop while it
 // waits (a stop already asked when the call starts does not end it: a quit handler still writes its records,
-// within the bound). kDone: run finished. Otherwise the caller must not touch what run uses any more, and the
+// within kDbQuittingBoundMs). kDone: run finished. Otherwise the caller must not touch what run uses any more, and the
 // run log says which back end and server did not answer and how long the line waited.
 DbCallEnd RunDbCall(int64_t ms, DbCall call);
 

@@ -15,6 +15,7 @@
 #include "data/DbCallBound.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
+#include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/TagRunCfg.h"
 #include "tests/support/StubDataSet.h"
@@ -138,33 +139,56 @@ TEST_F(DbBuiltins, RefusedHandlesAreLoggedWithTheOpenCount) {
     EXPECT_EQ(text.find("i=1,"), std::string::npos) << text;
 }
 
-TEST_F(DbBuiltins, QuitEndsAStatementWaitingOnItsServerAtOnce) {
-    g_server = std::make_shared<StalledServer>();
-    SetPoolBackEndMaker(kDbTypeMySql, [](const char*, const char*, const char*, const char*) {
-        return std::unique_ptr<TagDataSet>(std::make_unique<StallingSet>());
-    });
-    ASSERT_EQ(Open(), 0);
-    TagVar h, sql;
-    h.SetInt(0);
-    sql.SetStr("stall");
-    int32_t rc = 0;
-    std::thread lineThread([&] { rc = test::RunBuiltin(kDbExec, &line.main, {&h, &sql}); });
-    {
+class DbWaits : public DbBuiltins {
+protected:
+    void SetUp() override {
+        DbBuiltins::SetUp();
+        g_server = std::make_shared<StalledServer>();
+        SetPoolBackEndMaker(kDbTypeMySql, [](const char*, const char*, const char*, const char*) {
+            return std::unique_ptr<TagDataSet>(std::make_unique<StallingSet>());
+        });
+        ASSERT_EQ(Open(), 0);
+        h.SetInt(0);
+        sql.SetStr("stall");
+    }
+    void WaitEntered() {
         std::unique_lock<std::mutex> lk(g_server->m);
         g_server->cv.wait(lk, [] { return g_server->entered; });
     }
+    void Answer() {
+        {
+            std::lock_guard<std::mutex> lk(g_server->m);
+            g_server->answer = true;
+        }
+        g_server->cv.notify_all();
+    }
+    TagVar h, sql;
+};
+
+TEST_F(DbWaits, QuitEndsAStatementWaitingOnItsServerAtOnce) {
+    int32_t rc = 0;
+    std::thread lineThread([&] { rc = test::RunBuiltin(kDbExec, &line.main, {&h, &sql}); });
+    WaitEntered();
     line.call.RequestStop();
     lineThread.join();
     EXPECT_EQ(rc, -1);
-    {
-        std::lock_guard<std::mutex> lk(g_server->m);
-        g_server->answer = true;
-    }
-    g_server->cv.notify_all();
+    Answer();
     EXPECT_TRUE(WaitDbCallsEnded(60000));
     std::string text = log.Text();
     EXPECT_NE(text.find("Test stalled: no answer to the statement after"), std::string::npos) << text;
     EXPECT_NE(text.find("wait ended by a quit or reload"), std::string::npos) << text;
+}
+
+TEST_F(DbWaits, StatementOfAQuittingLineStillGetsItsAnswer) {
+    VirtualClock clock(0, false); // the wait's bound does not run out while the answer comes
+    ScopedClock scoped(&clock);
+    line.call.RequestStop(); // as in the script's quit handler
+    int32_t rc = -9;
+    std::thread lineThread([&] { rc = test::RunBuiltin(kDbExec, &line.main, {&h, &sql}); });
+    WaitEntered();
+    Answer();
+    lineThread.join();
+    EXPECT_EQ(rc, 0);
 }
 
 } // namespace
