@@ -68,5 +68,7 @@ DbCallEnd RunDbCall(int64_t ms, DbCall call);
 int32_t DbCallsRunning();
 // Waits up to ms of real time for them to return (before a client library is unloaded): true when none is left.
 bool WaitDbCallsEnded(int64_t ms);
+// What an unload waits: the client libraries' own time-outs end a given-up call by then, save the Tqr library's.
+constexpr int64_t kDbUnloadWaitMs = 5000;
 
 } // namespace zz

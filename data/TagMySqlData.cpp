@@ -208,7 +208,7 @@ int LoadMySqlLibrary() {
 void FreeMySqlLibrary() {
     if (!g_loaded) return;
     // A statement a line gave up may still be inside the library: unloading under it would crash.
-    if (!WaitDbCallsEnded(GetDbBounds().connectMs)) {
+    if (!WaitDbCallsEnded(kDbUnloadWaitMs)) {
         WriteRunLogAlways("MySQL client library left loaded: a call given up is still inside it");
         return;
     }

@@ -212,7 +212,7 @@ int LoadDbLibrary() {
 void FreeDbLibrary() {
     if (!g_loaded) return;
     // A call a line gave up may still be inside the library: unloading under it would crash.
-    if (!WaitDbCallsEnded(GetDbBounds().connectMs)) {
+    if (!WaitDbCallsEnded(kDbUnloadWaitMs)) {
         WriteRunLogAlways("DB-Library left loaded: a call given up is still inside it");
         return;
     }

@@ -148,7 +148,7 @@ int LoadTqrDbLibrary() {
 void FreeTqrDbLibrary() {
     if (!g_lib.Loaded()) return;
     // A call a line gave up may still be inside the library: unloading under it would crash.
-    if (!WaitDbCallsEnded(GetDbBounds().connectMs)) {
+    if (!WaitDbCallsEnded(kDbUnloadWaitMs)) {
         WriteRunLogAlways("Tqr database library left loaded: a call given up is still inside it");
         return;
     }
