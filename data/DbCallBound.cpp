@@ -3,6 +3,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <dlfcn.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -21,7 +23,15 @@ thread_local const DbWaiter* t_waiter = nullptr;
 
 std::mutex g_runningLock;
 std::condition_variable g_runningEnded;
-int32_t g_running = 0; // under g_runningLock
+std::map<std::string, int32_t> g_running; // calls by back end, under g_runningLock
+// A call that was cancelled returns within this; a connect given up may take the client's own time-out.
+constexpr int64_t kUnloadWaitMs = 1000;
+
+void CountCall(const std::string& backEnd, int32_t n) {
+    std::lock_guard<std::mutex> lk(g_runningLock);
+    if ((g_running[backEnd] += n) == 0) g_running.erase(backEnd);
+    if (n < 0) g_runningEnded.notify_all();
+}
 
 // One call between the waiting thread and the thread that runs it. The waiter's wake event is signalled only
 // while the waiter still waits: once it gave up (abandoned, under m), the event may be gone.
@@ -56,10 +66,9 @@ void RunJob(std::shared_ptr<Job> job) {
         } catch (...) {
         }
     }
+    const std::string backEnd = job->call.backEnd;
     job.reset();
-    std::lock_guard<std::mutex> lk(g_runningLock);
-    --g_running;
-    g_runningEnded.notify_all();
+    CountCall(backEnd, -1);
 }
 
 } // namespace
@@ -100,16 +109,12 @@ DbCallEnd RunDbCall(int64_t ms, DbCall call) {
     const bool stoppedBefore = stopAsked();
     if (stoppedBefore && (ms < 0 || ms > kDbQuittingBoundMs)) ms = kDbQuittingBoundMs;
     const uint32_t start = GetTickCount();
-    {
-        std::lock_guard<std::mutex> lk(g_runningLock);
-        ++g_running;
-    }
+    CountCall(job->call.backEnd, 1);
     try {
         std::thread(RunJob, job).detach();
     } catch (...) {
         // No thread to be had: the call runs here, bounded only by the library's own time-outs.
-        std::lock_guard<std::mutex> lk(g_runningLock);
-        --g_running;
+        CountCall(job->call.backEnd, -1);
         job->call.run();
         return DbCallEnd::kDone;
     }
@@ -139,14 +144,18 @@ DbCallEnd RunDbCall(int64_t ms, DbCall call) {
     return stopped ? DbCallEnd::kStopped : DbCallEnd::kTimedOut;
 }
 
-int32_t DbCallsRunning() {
-    std::lock_guard<std::mutex> lk(g_runningLock);
-    return g_running;
+bool WaitDbCallsEnded(int64_t ms, const char* backEnd) {
+    std::unique_lock<std::mutex> lk(g_runningLock);
+    return g_runningEnded.wait_for(lk, std::chrono::milliseconds(ms),
+                                   [backEnd] { return backEnd ? g_running.count(backEnd) == 0 : g_running.empty(); });
 }
 
-bool WaitDbCallsEnded(int64_t ms) {
-    std::unique_lock<std::mutex> lk(g_runningLock);
-    return g_runningEnded.wait_for(lk, std::chrono::milliseconds(ms), [] { return g_running == 0; });
+bool MayUnloadDbLibrary(const char* backEnd, const std::string& file) {
+    if (WaitDbCallsEnded(kUnloadWaitMs, backEnd)) return true;
+    (void)dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD); // kept to the end of the process
+    WriteRunLogAlways(
+        (std::string(backEnd) + " client library kept loaded: a call given up is still inside it").c_str());
+    return false;
 }
 
 } // namespace zz

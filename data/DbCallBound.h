@@ -64,11 +64,12 @@ struct DbCall {
 // run log says which back end and server did not answer and how long the line waited.
 DbCallEnd RunDbCall(int64_t ms, DbCall call);
 
-// Calls given up that are still inside a client library.
-int32_t DbCallsRunning();
-// Waits up to ms of real time for them to return (before a client library is unloaded): true when none is left.
-bool WaitDbCallsEnded(int64_t ms);
-// What an unload waits: the client libraries' own time-outs end a given-up call by then, save the Tqr library's.
-constexpr int64_t kDbUnloadWaitMs = 5000;
+// Waits up to ms of real time until no call is running (of backEnd, as DbCall names it; null: of any back end):
+// true when none is left.
+bool WaitDbCallsEnded(int64_t ms, const char* backEnd = nullptr);
+// Before a client library is unloaded: true when no call of backEnd is inside it (after a short wait for calls
+// that were cancelled). Otherwise the library file gets a reference of its own that is never given back, so that
+// neither this unload nor the one at exit pulls the code from under the call, and false is returned.
+bool MayUnloadDbLibrary(const char* backEnd, const std::string& file);
 
 } // namespace zz

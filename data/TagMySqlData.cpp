@@ -208,10 +208,7 @@ int LoadMySqlLibrary() {
 void FreeMySqlLibrary() {
     if (!g_loaded) return;
     // A statement a line gave up may still be inside the library: unloading under it would crash.
-    if (!WaitDbCallsEnded(kDbUnloadWaitMs)) {
-        WriteRunLogAlways("MySQL client library left loaded: a call given up is still inside it");
-        return;
-    }
+    if (!MayUnloadDbLibrary("MySQL", ClientLibraryFile(g_path, "ZZ_MYSQL_LIBRARY", kDefaultFile))) return;
     RawLog("FreeLibrary(mySqlHd)...");
     if (g_api.server_end) g_api.server_end();
     g_loaded = false;

@@ -212,10 +212,7 @@ int LoadDbLibrary() {
 void FreeDbLibrary() {
     if (!g_loaded) return;
     // A call a line gave up may still be inside the library: unloading under it would crash.
-    if (!WaitDbCallsEnded(kDbUnloadWaitMs)) {
-        WriteRunLogAlways("DB-Library left loaded: a call given up is still inside it");
-        return;
-    }
+    if (!MayUnloadDbLibrary("SQL Server", ClientLibraryFile(g_path, "ZZ_SYBDB_LIBRARY", kDefaultFile))) return;
     if (g_api.exit) g_api.exit();
     g_loaded = false;
     g_api = SybApi();

@@ -148,10 +148,7 @@ int LoadTqrDbLibrary() {
 void FreeTqrDbLibrary() {
     if (!g_lib.Loaded()) return;
     // A call a line gave up may still be inside the library: unloading under it would crash.
-    if (!WaitDbCallsEnded(kDbUnloadWaitMs)) {
-        WriteRunLogAlways("Tqr database library left loaded: a call given up is still inside it");
-        return;
-    }
+    if (!MayUnloadDbLibrary("Tqr", ClientLibraryFile(g_path, "ZZ_TQRDB_LIBRARY", kDefaultFile))) return;
     Unload();
 }
 
