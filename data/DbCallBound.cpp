@@ -21,16 +21,24 @@ std::atomic<int64_t> g_connectMs{kDbConnectBoundMs};
 std::atomic<int64_t> g_queryMs{kDbQueryBoundMs};
 thread_local const DbWaiter* t_waiter = nullptr;
 
-std::mutex g_runningLock;
-std::condition_variable g_runningEnded;
-std::map<std::string, int32_t> g_running; // calls by back end, under g_runningLock
+// Calls by back end. Never destroyed: a call given up may still end while the process exits.
+struct Running {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::map<std::string, int32_t> count; // under lock
+};
+Running& Calls() {
+    static Running* r = new Running;
+    return *r;
+}
 // A call that was cancelled returns within this; a connect given up may take the client's own time-out.
 constexpr int64_t kUnloadWaitMs = 1000;
 
 void CountCall(const std::string& backEnd, int32_t n) {
-    std::lock_guard<std::mutex> lk(g_runningLock);
-    if ((g_running[backEnd] += n) == 0) g_running.erase(backEnd);
-    if (n < 0) g_runningEnded.notify_all();
+    Running& r = Calls();
+    std::lock_guard<std::mutex> lk(r.lock);
+    if ((r.count[backEnd] += n) == 0) r.count.erase(backEnd);
+    if (n < 0) r.ended.notify_all();
 }
 
 // One call between the waiting thread and the thread that runs it. The waiter's wake event is signalled only
@@ -49,6 +57,8 @@ void RunJob(std::shared_ptr<Job> job) {
     } catch (...) {
         // A client library that throws leaves its call failed; the caller reads the failure from its results.
     }
+    // What run holds goes before the caller hears of the end: it may close the connection at once.
+    job->call.run = nullptr;
     bool orphaned;
     {
         std::lock_guard<std::mutex> lk(job->m);
@@ -60,7 +70,6 @@ void RunJob(std::shared_ptr<Job> job) {
         try {
             if (job->call.orphan) job->call.orphan();
             // What the call holds goes here, before the count drops: a library is never unloaded under it.
-            job->call.run = nullptr;
             job->call.orphan = nullptr;
             job->call.cancel = nullptr;
         } catch (...) {
@@ -145,9 +154,10 @@ DbCallEnd RunDbCall(int64_t ms, DbCall call) {
 }
 
 bool WaitDbCallsEnded(int64_t ms, const char* backEnd) {
-    std::unique_lock<std::mutex> lk(g_runningLock);
-    return g_runningEnded.wait_for(lk, std::chrono::milliseconds(ms),
-                                   [backEnd] { return backEnd ? g_running.count(backEnd) == 0 : g_running.empty(); });
+    Running& r = Calls();
+    std::unique_lock<std::mutex> lk(r.lock);
+    return r.ended.wait_for(lk, std::chrono::milliseconds(ms),
+                            [&] { return backEnd ? r.count.count(backEnd) == 0 : r.count.empty(); });
 }
 
 bool MayUnloadDbLibrary(const char* backEnd, const std::string& file) {

@@ -86,17 +86,18 @@ private:
 TEST(AdoBound, OpenOnASilentServerFailsAtTheBoundOrAtOnceOnAQuit) {
     DataDir dir{"adosilent"};
     std::filesystem::create_directories(dir.File("log"));
-    SilentListener silent;
+    SilentListener silent, silent2;
     ASSERT_NE(silent.Port(), 0);
-    const std::string conn = MariaConn(std::to_string(silent.Port()));
+    ASSERT_NE(silent2.Port(), 0);
     SetDbBounds(200, 0);
     {
-        TagAdoData ado(conn.c_str(), "silent");
+        TagAdoData ado(MariaConn(std::to_string(silent.Port())).c_str(), "silent");
         EXPECT_EQ(ado.status, -1); // failed with a message
     }
     SetDbBounds(3600000, 0); // only the quit can end this one
+    const std::string conn = MariaConn(std::to_string(silent2.Port()));
     auto open = [&] { return TagAdoData(conn.c_str(), "silent").status; };
-    EXPECT_EQ(zz::test::QuitWhileBlocked(open, [&] { silent.Accept(); }), -1);
+    EXPECT_EQ(zz::test::QuitWhileBlocked(open, [&] { silent2.Accept(); }), -1);
     SetDbBounds(0, 0);
 }
 

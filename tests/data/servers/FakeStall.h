@@ -14,6 +14,7 @@ public:
         change_.notify_all();
         change_.wait(lk, [this] { return answer_; });
         --stalled_;
+        change_.notify_all();
     }
     // Blocks until n calls are blocked: the hand-shake that the caller waits on the server now.
     void WaitStalled(int n) {
@@ -25,8 +26,10 @@ public:
         answer_ = true;
         change_.notify_all();
     }
+    // Once every answered call has left, so that WaitStalled counts only the calls that come after.
     void Rearm() {
-        std::lock_guard<std::mutex> lk(m_);
+        std::unique_lock<std::mutex> lk(m_);
+        change_.wait(lk, [this] { return stalled_ == 0; });
         answer_ = false;
     }
 
