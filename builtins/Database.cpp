@@ -5,6 +5,8 @@
 
 #include "builtins/DbState.h"
 #include "builtins/Families.h"
+#include "builtins/LineSockets.h"
+#include "data/DbCallBound.h"
 #include "data/TagAdoData.h"
 #include "data/TagDataSet.h"
 #include "data/TagDbConnectionsCtrl.h"
@@ -33,6 +35,11 @@ protected:
         DbState* t = Table();
         *rc = t ? t->Check(this->IntVal(0)) : kBuiltinBadArg;
         return *rc == 0 ? t->At(this->IntVal(0)) : nullptr;
+    }
+    // A connect or statement that waits on its server ends when the line is told to quit or reload meanwhile.
+    DbWaiter LineDbWaiter() const {
+        SockWaiter w = LineWaiter(this->Program());
+        return DbWaiter{w.wake, std::move(w.stopped)};
     }
 };
 
@@ -105,6 +112,8 @@ int32_t TagDbOpen::Run() {
         return -1;
     }
     int32_t type = IntVal(0);
+    const DbWaiter waiter = LineDbWaiter();
+    ScopedDbWaiter scope(&waiter);
     std::unique_ptr<TagDataSet> ds = MakeDataSet(type, Text(1), Text(2), Text(3), Text(4));
     int32_t result = -2;
     if (!ds)
@@ -123,6 +132,8 @@ int32_t TagDbExec::Run() {
     DbState* t = Table();
     if (ds) {
         std::string sql = Text(1); // the back ends may change the text in place
+        const DbWaiter waiter = LineDbWaiter();
+        ScopedDbWaiter scope(&waiter);
         rc = ds->Exec(sql.data());
         t->lastError = ds->lastError;
     }
@@ -189,7 +200,11 @@ int32_t TagDbExecMap::Run() {
     TagDataSet* ds = Handle(&rc);
     if (!ds) return rc;
     std::string sql = Text(1);
-    rc = ds->Exec(sql.data());
+    {
+        const DbWaiter waiter = LineDbWaiter();
+        ScopedDbWaiter scope(&waiter);
+        rc = ds->Exec(sql.data());
+    }
     if (rc < 0) return rc;
     ClearOut(2);
     int32_t rows = ds->GetRows();

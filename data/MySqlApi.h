@@ -29,6 +29,8 @@ struct MySqlApi {
     // A CALL answers with one result per statement of the procedure and a final status.
     my_bool (*more_results)(MYSQL*) = nullptr;
     int (*next_result)(MYSQL*) = nullptr;
+    // Optional: the connection's socket, which a line given up on a statement shuts down to end the call.
+    my_socket (*get_socket)(MYSQL*) = nullptr;
 };
 
 // The loaded library's functions, or null while it is not loaded.

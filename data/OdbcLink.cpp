@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "data/DbCallBound.h"
 #include "platform/Gbk.h"
 #include "platform/LazyLibrary.h"
 
@@ -17,6 +18,7 @@ namespace {
 #define ZZ_ODBC_FUNCTIONS(X)                                                                                           \
     X(SQLAllocHandle)                                                                                                  \
     X(SQLBindParameter)                                                                                                \
+    X(SQLCancel)                                                                                                       \
     X(SQLColAttribute)                                                                                                 \
     X(SQLDescribeCol)                                                                                                  \
     X(SQLDisconnect)                                                                                                   \
@@ -30,6 +32,7 @@ namespace {
     X(SQLNumResultCols)                                                                                                \
     X(SQLRowCount)                                                                                                     \
     X(SQLSetConnectAttr)                                                                                               \
+    X(SQLSetStmtAttr)                                                                                                  \
     X(SQLSetEnvAttr)
 struct OdbcApi {
     ZZ_ODBC_FUNCTIONS(ZZ_LAZY_FIELD)
@@ -130,6 +133,12 @@ struct Stmt {
     }
 };
 
+// The driver's own time-outs stay behind the line's bounds: they end the calls a line gave up.
+constexpr int32_t kDriverSpareSeconds = 5;
+SQLPOINTER DriverSeconds(int64_t boundMs) {
+    return (SQLPOINTER)(intptr_t)(BoundSeconds(boundMs) + kDriverSpareSeconds);
+}
+
 } // namespace
 
 // The driver's text is matched as ADO's messages were ("Connect", "Lock", with their capitals): a lower-case
@@ -157,6 +166,29 @@ OdbcLink::~OdbcLink() {
     Disconnect();
 }
 
+OdbcLink::Running::Running(OdbcLink& link, void* stmt) : link_(link) {
+    g_odbc.SQLSetStmtAttr((SQLHSTMT)stmt, SQL_ATTR_QUERY_TIMEOUT, DriverSeconds(GetDbBounds().queryMs), 0);
+    std::lock_guard<std::mutex> lk(link_.runningLock_);
+    link_.running_ = stmt;
+}
+
+OdbcLink::Running::~Running() {
+    std::lock_guard<std::mutex> lk(link_.runningLock_);
+    link_.running_ = nullptr;
+}
+
+void OdbcLink::Cancel() {
+    std::lock_guard<std::mutex> lk(runningLock_);
+    if (running_) g_odbc.SQLCancel((SQLHSTMT)running_);
+}
+
+std::string OdbcServerLabel(const std::string& connString) {
+    std::string v;
+    for (const char* key : {"DSN", "SERVER", "DATABASE", "DRIVER"})
+        if (ConnValue(connString, key, v) && !v.empty()) return std::string(key) + "=" + v;
+    return "(connection string)";
+}
+
 std::string OdbcLink::ToEdge(const std::string& gbk) const {
     return utf8Edge_ ? GbkToUtf8(gbk) : gbk;
 }
@@ -178,7 +210,9 @@ bool OdbcLink::Connect(const std::string& connString, OdbcError& err) {
         err.message = "ODBC connection handle not available";
         return false;
     }
-    g_odbc.SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, (SQLPOINTER)15, 0);
+    DbBounds bounds = GetDbBounds();
+    g_odbc.SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, DriverSeconds(bounds.connectMs), 0);
+    g_odbc.SQLSetConnectAttr(dbc, SQL_ATTR_CONNECTION_TIMEOUT, DriverSeconds(bounds.queryMs), 0);
     std::string conn = WithGbkCharset(connString);
     std::string charset;
     ConnValue(conn, "CHARSET", charset);
@@ -289,6 +323,7 @@ bool OdbcLink::Run(const std::string& sql, OdbcResult& res, int64_t* affected, O
         Diag(SQL_HANDLE_DBC, (SQLHDBC)dbc_, err, utf8Edge_);
         return false;
     }
+    Running running(*this, st.h); // before st goes: a cancel never meets a freed statement
     std::string text = ToEdge(sql);
     SQLRETURN rc = g_odbc.SQLExecDirect(st.h, (SQLCHAR*)text.data(), SQLINTEGER(text.size()));
     if (rc == SQL_NO_DATA) return true; // a searched update or delete that touched nothing
@@ -317,6 +352,7 @@ bool OdbcLink::Call(const std::string& proc, const std::vector<std::string>& arg
         Diag(SQL_HANDLE_DBC, (SQLHDBC)dbc_, err, utf8Edge_);
         return false;
     }
+    Running running(*this, st.h); // before st goes: a cancel never meets a freed statement
     std::string text = "{call " + ToEdge(proc) + "(";
     for (size_t i = 0; i < args.size(); i++)
         text += i ? ",?" : "?";

@@ -3,6 +3,7 @@
 // whole results fetched into memory. Text crosses as GBK: drivers that speak UTF-8 are converted at this edge,
 // MariaDB's driver is asked for GBK.
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,15 +56,35 @@ public:
     bool Call(const std::string& proc, const std::vector<std::string>& args, OdbcResult& res, OdbcError& err);
 
     bool Utf8Edge() const { return utf8Edge_; }
+    // From another thread: asks the driver to end the statement running now (SQLCancel); nothing without one.
+    void Cancel();
 
 private:
+    // The statement running now, for Cancel, while it lives.
+    class Running {
+    public:
+        Running(OdbcLink& link, void* stmt);
+        ~Running();
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+
+    private:
+        OdbcLink& link_;
+    };
+
     std::string ToEdge(const std::string& gbk) const;
     std::string FromEdge(const std::string& edge) const;
     bool Fetch(void* stmt, OdbcResult& res, OdbcError& err);
 
     void* dbc_ = nullptr;
     bool utf8Edge_ = true;
+    std::mutex runningLock_;
+    void* running_ = nullptr; // under runningLock_
 };
+
+// The part of a connection string the run log names the server by (DSN, SERVER, DATABASE or DRIVER), never the
+// password.
+std::string OdbcServerLabel(const std::string& connString);
 
 // Adds CHARSET=gbk to a connection string that names no character set (drivers that do not know the key
 // ignore it).

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "data/DbCallBound.h"
 #include "data/TagLocalData.h"
 #include "platform/FileHandle.h"
 #include "platform/Gbk.h"
@@ -143,11 +144,38 @@ TagAdoData::~TagAdoData() {
     }
 }
 
+bool TagAdoData::Bounded(const char* what, int64_t ms, std::function<bool(OdbcLink&, OdbcError&)> fn, OdbcError& err) {
+    struct Out {
+        bool ok = false;
+        OdbcError err;
+    };
+    auto out = std::make_shared<Out>();
+    DbCall call;
+    call.backEnd = "ODBC";
+    call.server = OdbcServerLabel(connString);
+    call.what = what;
+    call.run = [l = link, out, fn = std::move(fn)] { out->ok = fn(*l, out->err); };
+    call.cancel = [l = link] { l->Cancel(); };
+    DbCallEnd end = RunDbCall(ms, std::move(call));
+    if (end == DbCallEnd::kDone) {
+        err = out->err;
+        return out->ok;
+    }
+    link.reset(); // disconnected by the call when its driver returns; the next statement connects anew
+    err.state = "HYT00";
+    err.message = end == DbCallEnd::kStopped ? "the wait was ended by a quit or reload"
+                                             : "no answer within " + std::to_string(ms) + " ms";
+    return false;
+}
+
 int TagAdoData::Open() {
-    link = std::make_unique<OdbcLink>();
+    link = std::make_shared<OdbcLink>();
     OdbcError err;
     openError.clear();
-    if (link->Connect(connString, err)) return 0;
+    bool connected = Bounded(
+        "connect", GetDbBounds().connectMs, [cs = connString](OdbcLink& l, OdbcError& e) { return l.Connect(cs, e); },
+        err);
+    if (connected) return 0;
     if (!err.message.empty()) {
         AdoLog(err.message);
         openError = err.message;
@@ -200,30 +228,36 @@ void TagAdoData::SplitProc(const std::string& sql, std::string& name, std::vecto
 }
 
 bool TagAdoData::RunOnce(Kind kind, const std::string& text, int& result, OdbcError& err) {
-    bool ok = true;
-    if (!link) link = std::make_unique<OdbcLink>();
-    if (!link->Connected()) ok = link->Connect(connString, err);
-    if (ok) {
-        if (kind == Kind::Query) {
-            isProc = false;
-            hasResult = true;
-            ok = link->Run(text, query, nullptr, err);
-        } else if (kind == Kind::Execute) {
-            isProc = false;
-            hasResult = false;
-            OdbcResult discard;
-            int64_t affected = 0;
-            query.Clear();
-            ok = link->Run(text, discard, &affected, err);
-            if (ok) result = affected > INT32_MAX ? INT32_MAX : int(affected);
-        } else {
-            isProc = true;
-            std::string name;
-            std::vector<std::string> args;
-            SplitProc(text, name, args);
-            ok = link->Call(name, args, storedProc, err);
-            hasResult = ok && !storedProc.columns.empty();
-        }
+    if (!link) link = std::make_shared<OdbcLink>();
+    std::string name;
+    std::vector<std::string> args;
+    if (kind == Kind::Proc) SplitProc(text, name, args);
+    // The rows arrive in the call's own result: a call given up may still be filling it.
+    auto rows = std::make_shared<OdbcResult>();
+    auto affected = std::make_shared<int64_t>(0);
+    const bool connecting = !link->Connected();
+    DbBounds b = GetDbBounds();
+    bool ok = Bounded(
+        connecting ? "connect and statement" : "statement", (connecting ? b.connectMs : 0) + b.queryMs,
+        [kind, text, name, args, rows, affected, cs = connString](OdbcLink& l, OdbcError& e) {
+            if (!l.Connected() && !l.Connect(cs, e)) return false;
+            if (kind == Kind::Proc) return l.Call(name, args, *rows, e);
+            return l.Run(text, *rows, kind == Kind::Execute ? affected.get() : nullptr, e);
+        },
+        err);
+    if (kind == Kind::Query) {
+        isProc = false;
+        hasResult = true;
+        query = std::move(*rows);
+    } else if (kind == Kind::Execute) {
+        isProc = false;
+        hasResult = false;
+        query.Clear();
+        if (ok) result = *affected > INT32_MAX ? INT32_MAX : int(*affected);
+    } else {
+        isProc = true;
+        storedProc = std::move(*rows);
+        hasResult = ok && !storedProc.columns.empty();
     }
     return ok;
 }

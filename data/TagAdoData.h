@@ -2,6 +2,7 @@
 // DbOpen type 4: a database named by a connection string (on Linux an ODBC connection string). Plain SQL runs
 // as a query or an execute, anything else as a stored-procedure call; a lost connection is re-opened and a
 // deadlock retried once. All objects share the log "log\sqlapp.log".
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,12 +42,16 @@ public:
 private:
     // One attempt at running the statement on the link (connecting first when needed).
     bool RunOnce(Kind kind, const std::string& text, int& result, OdbcError& err);
+    // Runs fn on the link within ms where the line can give it up (DbCallBound.h); a link given up is let go.
+    bool Bounded(const char* what, int64_t ms, std::function<bool(OdbcLink&, OdbcError&)> fn, OdbcError& err);
     const OdbcResult* Active() const;
     bool Usable() const;
     std::string CellText(const OdbcResult& r, size_t row, size_t col, bool exactTrue) const;
     int64_t LocalWidth(const OdbcColumn& c) const;
 
-    std::unique_ptr<OdbcLink> link; // the components: present between Open and Close
+    // The components: present between Open and Close; shared with a call running on them, which keeps a link
+    // given up alive until its driver returns.
+    std::shared_ptr<OdbcLink> link;
     OdbcResult query;
     OdbcResult storedProc;
     bool hasResult = false;

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/socket.h>
+
+#include "data/DbCallBound.h"
 #include "data/MySqlApi.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
@@ -42,6 +45,104 @@ bool IsLostServer(unsigned int err, const char* text) {
     if (err == CR_SERVER_GONE_ERROR || err == CR_SERVER_LOST) return true;
     std::string low = GbkLower(text ? text : "");
     return low.find("server has gone away") != std::string::npos || low.find("lost connection to") != std::string::npos;
+}
+
+// Reads and frees the results after the first; false when one of them failed. (A CALL answers with one per
+// statement of the procedure and a closing status, and the client refuses the next statement, "Commands out of
+// sync", while any is left unread.)
+bool ReadLaterResults(MYSQL* m) {
+    bool ok = true;
+    while (g_api.more_results(m)) {
+        int rc = g_api.next_result(m);
+        if (rc < 0) break;
+        if (rc > 0) {
+            ok = false; // the error ends the answer, and its text stays for the log
+            break;
+        }
+        if (MYSQL_RES* res = g_api.store_result(m)) g_api.free_result(res);
+    }
+    return ok;
+}
+
+// The client's own time-outs stay behind the line's bound, so the line gives up first and shuts the socket down
+// itself (see Statement); they only end a connect that was given up.
+constexpr unsigned kClientSpareSeconds = 5;
+
+// One connect on a thread of its own (DbCallBound.h); the job owns all it touches.
+struct ConnectJob {
+    std::string host, user, password, database;
+    bool hasDatabase = false;
+    MYSQL* mysql = nullptr;
+    bool ok = false;
+    std::string error;
+
+    void Run() {
+        mysql = g_api.init(nullptr);
+        if (!mysql) {
+            error = "out of memory";
+            return;
+        }
+        // Scripts carry GBK text: every connection talks GBK to the server.
+        g_api.options(mysql, MYSQL_SET_CHARSET_NAME, "gbk");
+        DbBounds b = GetDbBounds();
+        unsigned connectS = unsigned(BoundSeconds(b.connectMs)) + kClientSpareSeconds;
+        unsigned queryS = unsigned(BoundSeconds(b.queryMs)) + kClientSpareSeconds;
+        g_api.options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectS);
+        g_api.options(mysql, MYSQL_OPT_READ_TIMEOUT, &queryS);
+        g_api.options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &queryS);
+        ok = g_api.real_connect(mysql, host.c_str(), user.c_str(), password.c_str(),
+                                hasDatabase ? database.c_str() : nullptr, 0, nullptr, 0) != nullptr;
+        if (!ok) error = g_api.error(mysql);
+    }
+    void Free() {
+        if (mysql) g_api.close(mysql);
+        mysql = nullptr;
+    }
+};
+
+// One statement with its whole answer, on a thread of its own.
+struct QueryJob {
+    MYSQL* mysql = nullptr; // lent by the data set; the job closes it when the line gave it up
+    std::string sql;
+    int rc = 0;
+    MYSQL_RES* result = nullptr;
+    bool arrived = false, laterOk = false;
+
+    void Run() {
+        rc = g_api.query(mysql, sql.c_str());
+        if (rc != 0) return;
+        result = g_api.store_result(mysql);
+        arrived = result || g_api.errno_(mysql) == 0;
+        laterOk = ReadLaterResults(mysql);
+    }
+    void Free() {
+        if (result) g_api.free_result(result);
+        result = nullptr;
+        if (mysql) g_api.close(mysql);
+        mysql = nullptr;
+    }
+    // Ends a call blocked on the socket: the client sees the connection gone and returns.
+    void Cancel() const {
+        if (!g_api.get_socket) return;
+        my_socket fd = g_api.get_socket(mysql);
+        if (fd >= 0) shutdown(fd, SHUT_RDWR);
+    }
+};
+
+DbCallEnd RunQuery(const std::shared_ptr<QueryJob>& job, const std::string& host) {
+    DbCall call;
+    call.backEnd = "MySQL";
+    call.server = host;
+    call.what = "statement";
+    call.run = [job] { job->Run(); };
+    call.cancel = [job] { job->Cancel(); };
+    call.orphan = [job] { job->Free(); };
+    return RunDbCall(GetDbBounds().queryMs, std::move(call));
+}
+
+std::string NoAnswerText(DbCallEnd end, int64_t ms) {
+    if (end == DbCallEnd::kStopped) return "the wait was ended by a quit or reload";
+    return "no answer from the server within " + std::to_string(ms) + " ms";
 }
 
 } // namespace
@@ -89,6 +190,7 @@ int LoadMySqlLibrary() {
                g_lib.Get(api.fetch_row, "mysql_fetch_row") & g_lib.Get(api.fetch_lengths, "mysql_fetch_lengths") &
                g_lib.Get(api.more_results, "mysql_more_results") & g_lib.Get(api.next_result, "mysql_next_result");
     g_lib.Get(api.server_end, "mysql_server_end");
+    g_lib.Get(api.get_socket, "mysql_get_socket");
     // Initialise the client once here: left to the first mysql_init, two lines' first connections race.
     if (!all || api.server_init(0, nullptr, nullptr) != 0) {
         RawLog(all ? "mysql_server_init() : Error!" : "GetProcAddress('mysql_*') : NULL.");
@@ -105,6 +207,8 @@ int LoadMySqlLibrary() {
 
 void FreeMySqlLibrary() {
     if (!g_loaded) return;
+    // A statement a line gave up may still be inside the library: unloading under it would crash.
+    if (!MayUnloadDbLibrary("MySQL", ClientLibraryFile(g_path, "ZZ_MYSQL_LIBRARY", kDefaultFile))) return;
     RawLog("FreeLibrary(mySqlHd)...");
     if (g_api.server_end) g_api.server_end();
     g_loaded = false;
@@ -139,19 +243,31 @@ void TagMySqlData::WriteLog(const char* text) {
 }
 
 int TagMySqlData::Open(const char* database) {
-    mysql = g_api.init(nullptr);
-    if (mysql) {
-        // Scripts carry GBK text: every connection talks GBK to the server.
-        g_api.options(mysql, MYSQL_SET_CHARSET_NAME, "gbk");
-        if (g_api.real_connect(mysql, host.c_str(), user.c_str(), password.c_str(), database, 0, nullptr, 0)) return 0;
+    auto job = std::make_shared<ConnectJob>();
+    job->host = host;
+    job->user = user;
+    job->password = password;
+    job->hasDatabase = database != nullptr;
+    if (database) job->database = database;
+    DbCall call;
+    call.backEnd = "MySQL";
+    call.server = host;
+    call.what = "connect";
+    call.run = [job] { job->Run(); };
+    call.orphan = [job] { job->Free(); };
+    const int64_t bound = GetDbBounds().connectMs;
+    DbCallEnd end = RunDbCall(bound, std::move(call));
+    if (end == DbCallEnd::kDone && job->ok) {
+        mysql = job->mysql;
+        return 0;
     }
     status = -1;
     lastError = "Open:Connect Err";
     char msg[kMsgSize];
     std::snprintf(msg, sizeof msg, "Failed to connect to database: Error: %s\n",
-                  mysql ? g_api.error(mysql) : "out of memory");
+                  end == DbCallEnd::kDone ? job->error.c_str() : NoAnswerText(end, bound).c_str());
     WriteLog(msg);
-    if (mysql) g_api.close(mysql);
+    if (end == DbCallEnd::kDone) job->Free();
     mysql = nullptr;
     return -1;
 }
@@ -171,27 +287,17 @@ int TagMySqlData::ReOpen() {
     char msg[kMsgSize];
     std::snprintf(msg, sizeof msg, "Open('%s') is %d.", db, r);
     WriteLog(msg);
-    if (r == 0 && !setStmt.empty() && g_api.query(mysql, setStmt.c_str()) == 0) {
-        if (MYSQL_RES* res = g_api.store_result(mysql)) g_api.free_result(res);
-        ReadLaterResults();
+    if (r == 0 && !setStmt.empty()) {
+        auto job = std::make_shared<QueryJob>();
+        job->mysql = mysql;
+        job->sql = setStmt;
+        if (RunQuery(job, host) == DbCallEnd::kDone) {
+            if (job->result) g_api.free_result(job->result);
+        } else {
+            mysql = nullptr; // the connection went with the statement given up
+        }
     }
     return r;
-}
-
-// Every result after the first (a CALL answers with one per statement of the procedure and a closing status) is
-// read and freed: the client refuses the next statement ("Commands out of sync") while any is left unread.
-bool TagMySqlData::ReadLaterResults() {
-    bool ok = true;
-    while (g_api.more_results(mysql)) {
-        int rc = g_api.next_result(mysql);
-        if (rc < 0) break;
-        if (rc > 0) {
-            ok = false; // the error ends the answer, and its text stays for the log
-            break;
-        }
-        if (MYSQL_RES* res = g_api.store_result(mysql)) g_api.free_result(res);
-    }
-    return ok;
 }
 
 void TagMySqlData::FreeResult() {
@@ -210,24 +316,40 @@ int TagMySqlData::Close() {
     return 0;
 }
 
-// One attempt: 0, or a negative code with the failure logged (or kept in lastError in mode 2).
+// One attempt: 0, or a negative code with the failure logged (or kept in lastError in mode 2). *lost: the server
+// went away (worth a reconnect); a statement given up (no answer in time, or a quit) is not tried again, and its
+// connection goes with it, so the next statement connects anew.
 int TagMySqlData::RunOnce(const char* sql, bool* lost) {
     hasResult = true;
     *lost = false;
     FreeResult();
-    int rc = mysql ? g_api.query(mysql, sql) : -1;
-    if (rc == 0) {
-        result = g_api.store_result(mysql);
-        // A result that fails to arrive is a failure, not an empty result; so is a failing later result of a CALL.
-        bool arrived = result || g_api.errno_(mysql) == 0;
-        if (ReadLaterResults() && arrived) return 0;
-        FreeResult();
-        rc = -1;
+    int rc = -1;
+    std::string text = "not connected";
+    if (mysql) {
+        auto job = std::make_shared<QueryJob>();
+        job->mysql = mysql;
+        job->sql = sql;
+        const int64_t bound = GetDbBounds().queryMs;
+        DbCallEnd end = RunQuery(job, host);
+        if (end == DbCallEnd::kDone) {
+            rc = job->rc;
+            result = job->result;
+            // A result that fails to arrive is a failure, not an empty result; so is a failing later result of
+            // a CALL.
+            if (rc == 0 && job->laterOk && job->arrived) return 0;
+            FreeResult();
+            if (rc == 0) rc = -1;
+            text = g_api.error(mysql);
+            *lost = IsLostServer(g_api.errno_(mysql), text.c_str());
+        } else {
+            mysql = nullptr;
+            text = NoAnswerText(end, bound);
+        }
+    } else {
+        *lost = true;
     }
-    const char* text = mysql ? g_api.error(mysql) : "not connected";
     char msg[kMsgSize];
-    std::snprintf(msg, sizeof msg, "Error: %s", text);
-    *lost = !mysql || IsLostServer(g_api.errno_(mysql), text);
+    std::snprintf(msg, sizeof msg, "Error: %s", text.c_str());
     if (debugMode == 2) {
         lastError = msg;
     } else {

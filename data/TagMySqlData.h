@@ -55,8 +55,6 @@ private:
     int ReOpen();
     void WriteLog(const char* text);
     int RunOnce(const char* sql, bool* lost);
-    // Reads and frees the results after the first; false when one of them failed.
-    bool ReadLaterResults();
     void FreeResult();
     bool UsableResult() const { return result && hasResult; }
     // The 0-based row's values and lengths, fetched or reused; false when it cannot be read.

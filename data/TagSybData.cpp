@@ -8,6 +8,7 @@
 #include <sybdb.h>
 #include <sybfront.h>
 
+#include "data/DbCallBound.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "platform/ClientLibrary.h"
@@ -49,6 +50,8 @@ struct SybApi {
     RETCODE (*canquery)(DBPROCESS*) = nullptr;
     DBBOOL (*dead)(DBPROCESS*) = nullptr;
     void (*exit)() = nullptr;
+    RETCODE (*setlogintime)(int) = nullptr;
+    RETCODE (*settime)(int) = nullptr;
 };
 
 ClientLibrary g_lib;
@@ -107,6 +110,15 @@ int OnDbMessage(DBPROCESS*, DBINT msgno, int msgstate, int severity, char* msgte
     if (Filled(msgtext)) entry += std::string("\n\t") + msgtext + "\n\n";
     LogF("%s", entry.c_str());
     return 0;
+}
+
+// DB-Library's own time-outs (process-wide, in seconds) stay behind the line's bounds: they end the calls a line
+// gave up, which still hold their connection.
+constexpr int kLibrarySpareSeconds = 5;
+void ApplyLibraryTimeouts() {
+    DbBounds b = GetDbBounds();
+    if (g_api.setlogintime) g_api.setlogintime(BoundSeconds(b.connectMs) + kLibrarySpareSeconds);
+    if (g_api.settime) g_api.settime(BoundSeconds(b.queryMs) + kLibrarySpareSeconds);
 }
 
 std::unique_ptr<TagDataSet> MakeSyb(const char* a1, const char* a2, const char* a3, const char* a4) {
@@ -172,6 +184,8 @@ int LoadDbLibrary() {
     g_lib.Get(a.loginfree, "dbloginfree");
     g_lib.Get(a.freebuf, "dbfreebuf");
     g_lib.Get(a.exit, "dbexit");
+    g_lib.Get(a.setlogintime, "dbsetlogintime");
+    g_lib.Get(a.settime, "dbsettime");
     bool all = a.login && a.errhandle && a.msghandle && a.setlname && a.open && a.close && a.cmd && a.sqlsend &&
                a.sqlok && a.results && a.numcols && a.colname && a.coltype && a.collen && a.bind && a.nextrow &&
                a.canquery && a.dead;
@@ -197,6 +211,8 @@ int LoadDbLibrary() {
 
 void FreeDbLibrary() {
     if (!g_loaded) return;
+    // A call a line gave up may still be inside the library: unloading under it would crash.
+    if (!MayUnloadDbLibrary("SQL Server", ClientLibraryFile(g_path, "ZZ_SYBDB_LIBRARY", kDefaultFile))) return;
     if (g_api.exit) g_api.exit();
     g_loaded = false;
     g_api = SybApi();
@@ -447,9 +463,30 @@ int TagSyb::GetVarByName(char* buf, const char* name, int row) {
 
 // ---- TagSybData ----
 
-TagSybData::TagSybData(const char* server, const char* user, const char* password, const char* appName)
-    : connection(std::make_unique<TagSyb>(server, user, password, appName)) {
-    status = connection->status;
+TagSybData::TagSybData(const char* server_, const char* user_, const char* password_, const char* appName_)
+    : server(server_ ? server_ : ""), user(user_ ? user_ : ""), password(password_ ? password_ : ""),
+      appName(appName_ ? appName_ : "") {
+    status = Open();
+}
+
+int TagSybData::Open() {
+    auto made = std::make_shared<std::shared_ptr<TagSyb>>();
+    DbCall call;
+    call.backEnd = "SQL Server";
+    call.server = server;
+    call.what = "connect";
+    call.run = [made, s = server, u = user, p = password, a = appName] {
+        ApplyLibraryTimeouts();
+        *made = std::make_shared<TagSyb>(s.c_str(), u.c_str(), p.c_str(), a.c_str());
+    };
+    call.orphan = [made] { made->reset(); };
+    if (RunDbCall(GetDbBounds().connectMs, std::move(call)) != DbCallEnd::kDone) {
+        LogF("[%s] Open %s: no answer in time\n", Stamp().c_str(), server.c_str());
+        return -1;
+    }
+    connection = std::move(*made);
+    connection->traceFlag = traceFlag;
+    return connection->status;
 }
 
 TagSybData::~TagSybData() {
@@ -462,12 +499,32 @@ int TagSybData::Close() {
 }
 
 void TagSybData::SetDebug(int mode) {
+    traceFlag = mode;
     if (connection) connection->traceFlag = mode;
 }
 
 int TagSybData::Exec(char* sql) {
+    if (!connection && reopenNext) {
+        reopenNext = false;
+        Open();
+    }
     if (!Connected() || !sql) return -1;
-    return connection->Exec(sql);
+    auto rows = std::make_shared<int>(-1);
+    DbCall call;
+    call.backEnd = "SQL Server";
+    call.server = server;
+    call.what = "statement";
+    call.run = [c = connection, text = std::string(sql), rows] {
+        ApplyLibraryTimeouts();
+        *rows = c->Exec(text.c_str());
+    };
+    if (RunDbCall(GetDbBounds().queryMs, std::move(call)) != DbCallEnd::kDone) {
+        LogF("[%s] '%s' Err! no answer in time\n", Stamp().c_str(), sql);
+        connection.reset(); // closed by the call when the library returns
+        reopenNext = true;
+        return -1;
+    }
+    return *rows;
 }
 
 int TagSybData::GetRows() {

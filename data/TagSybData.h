@@ -97,7 +97,13 @@ public:
 
 private:
     bool Connected() const { return connection && connection->status >= 0; }
-    std::unique_ptr<TagSyb> connection;
+    // Connects (a TagSyb) within the connect bound; the data set's status.
+    int Open();
+    // Shared with a statement's call, which keeps a connection given up alive until the library returns.
+    std::shared_ptr<TagSyb> connection;
+    std::string server, user, password, appName;
+    int32_t traceFlag = 0;
+    bool reopenNext = false; // a statement given up took the connection with it: the next one connects anew
 };
 
 } // namespace zz

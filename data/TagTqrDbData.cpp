@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <optional>
 
+#include "data/DbCallBound.h"
 #include "data/TagLocalData.h"
 #include "data/TqrDbApi.h"
 #include "platform/ClientLibrary.h"
@@ -45,6 +48,35 @@ std::string g_path;
 template <typename Fn> bool Find(Fn& fn, const char* name) {
     fn = reinterpret_cast<Fn>(GetTqrDbProc(name));
     return fn != nullptr;
+}
+
+// The library offers no time-out of its own: each connect and statement runs where the line can give it up, and a
+// call given up closes its handle whenever the library returns.
+struct TqrCall {
+    void* handle = nullptr;
+    int32_t result = 0;
+    int32_t retCode = 0;
+    char err[kMsgSize] = "";
+    void CloseHandle() {
+        if (handle) g_api.close(handle);
+        handle = nullptr;
+    }
+};
+
+DbCallEnd RunTqr(const std::string& server, const char* what, int64_t ms, std::shared_ptr<TqrCall> job,
+                 std::function<void(TqrCall&)> run) {
+    DbCall call;
+    call.backEnd = "Tqr";
+    call.server = server;
+    call.what = what;
+    call.run = [job, run = std::move(run)] { run(*job); };
+    call.orphan = [job] { job->CloseHandle(); };
+    return RunDbCall(ms, std::move(call));
+}
+
+std::string NoAnswer(DbCallEnd end, int64_t ms) {
+    if (end == DbCallEnd::kStopped) return "the wait was ended by a quit or reload";
+    return "no answer within " + std::to_string(ms) + " ms";
 }
 
 void Unload() {
@@ -114,7 +146,10 @@ int LoadTqrDbLibrary() {
 }
 
 void FreeTqrDbLibrary() {
-    if (g_lib.Loaded()) Unload();
+    if (!g_lib.Loaded()) return;
+    // A call a line gave up may still be inside the library: unloading under it would crash.
+    if (!MayUnloadDbLibrary("Tqr", ClientLibraryFile(g_path, "ZZ_TQRDB_LIBRARY", kDefaultFile))) return;
+    Unload();
 }
 
 void TagTqrDbData::SplitHostPort(const char* operand, std::string& host_, int32_t& port_) {
@@ -152,12 +187,27 @@ void TagTqrDbData::WriteLog(const char* text) {
 }
 
 int TagTqrDbData::Open(const char* database) {
-    handle = g_api.open(host.c_str(), port, database, user.c_str(), password.c_str());
-    if (handle) return 0;
+    auto job = std::make_shared<TqrCall>();
+    const std::string server = host + ":" + std::to_string(port);
+    const int64_t bound = GetDbBounds().connectMs;
+    std::optional<std::string> db;
+    if (database) db = database;
+    DbCallEnd end =
+        RunTqr(server, "connect", bound, job, [h = host, p = port, db, u = user, pw = password](TqrCall& c) {
+            c.handle = g_api.open(h.c_str(), p, db ? db->c_str() : nullptr, u.c_str(), pw.c_str());
+        });
+    if (end == DbCallEnd::kDone && job->handle) {
+        handle = job->handle;
+        return 0;
+    }
     status = -1;
     lastError = "Open:Connect Err";
     char msg[kMsgSize];
-    std::snprintf(msg, sizeof msg, "Failed to connect to database: Error: %s:%d\n", host.c_str(), int(port));
+    if (end == DbCallEnd::kDone)
+        std::snprintf(msg, sizeof msg, "Failed to connect to database: Error: %s\n", server.c_str());
+    else
+        std::snprintf(msg, sizeof msg, "Failed to connect to database: Error: %s, %s\n", server.c_str(),
+                      NoAnswer(end, bound).c_str());
     WriteLog(msg);
     return -1;
 }
@@ -188,6 +238,10 @@ void TagTqrDbData::Report(const char* sql, const char* msg) {
 }
 
 int TagTqrDbData::Exec(char* sql) {
+    if (status >= 0 && !handle && reopenNext) {
+        reopenNext = false;
+        ReOpen();
+    }
     // A closed handle is a failure, not an empty success.
     if (status < 0 || !handle) return status < 0 ? status : -1;
     if (!sql) return -1;
@@ -195,9 +249,23 @@ int TagTqrDbData::Exec(char* sql) {
     int r = 0;
     for (int attempt = 0; attempt < 2 && handle; ++attempt) {
         bool retry = false;
-        char err[kMsgSize] = "";
-        retCode = 0;
-        r = g_api.exec(handle, sql, &retCode, err, kMsgSize);
+        auto job = std::make_shared<TqrCall>();
+        job->handle = handle;
+        const int64_t bound = GetDbBounds().queryMs;
+        DbCallEnd end =
+            RunTqr(host + ":" + std::to_string(port), "statement", bound, job, [text = std::string(sql)](TqrCall& c) {
+                c.result = g_api.exec(c.handle, text.c_str(), &c.retCode, c.err, kMsgSize);
+            });
+        if (end != DbCallEnd::kDone) {
+            handle = nullptr; // closed by the call when the library returns
+            reopenNext = true;
+            retCode = 0;
+            Report(sql, ("Error: " + NoAnswer(end, bound)).c_str());
+            return -1;
+        }
+        r = job->result;
+        retCode = job->retCode;
+        char* err = job->err;
         err[kMsgSize - 1] = '\0';
         if (r < 0 || retCode < 0) {
             char line[kMsgSize];

@@ -58,6 +58,8 @@ private:
     int32_t port = kDefaultPort;
     std::string user, password;
     int32_t retCode = 0;
+    // A statement given up (no answer in time, or a quit) took the handle with it: the next one connects anew.
+    bool reopenNext = false;
 };
 
 } // namespace zz

@@ -2,14 +2,20 @@
 // lines of refused handles. Statements against real databases run as script cases (scripts/db_*).
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BuiltinCall.h"
 #include "LineFixture.h"
 #include "builtins/DbState.h"
+#include "data/DbCallBound.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
+#include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/TagRunCfg.h"
 #include "tests/support/StubDataSet.h"
@@ -23,6 +29,33 @@ enum : int32_t { kDbOpen = 57, kDbExec = 58, kDbClose = 62, kDbCloseAll = 63 };
 class EmptySet : public test::StubDataSet {
 public:
     int ExecToLocal(char*, TagLocalData* dst) override { return dst->ClearResult(), 0; }
+};
+
+// A server that takes the statement "stall" and answers it only when the test lets it.
+struct StalledServer {
+    std::mutex m;
+    std::condition_variable cv;
+    bool entered = false, answer = false;
+};
+std::shared_ptr<StalledServer> g_server;
+
+class StallingSet : public test::StubDataSet {
+public:
+    int ExecToLocal(char* sql, TagLocalData* dst) override {
+        dst->ClearResult();
+        if (std::string(sql) != "stall") return 0;
+        DbCall call;
+        call.backEnd = "Test";
+        call.server = "stalled";
+        call.what = "statement";
+        call.run = [s = g_server] {
+            std::unique_lock<std::mutex> lk(s->m);
+            s->entered = true;
+            s->cv.notify_all();
+            s->cv.wait(lk, [&] { return s->answer; });
+        };
+        return RunDbCall(3600000, std::move(call)) == DbCallEnd::kDone ? 0 : -1;
+    }
 };
 
 class DbBuiltins : public ::testing::Test {
@@ -104,6 +137,58 @@ TEST_F(DbBuiltins, RefusedHandlesAreLoggedWithTheOpenCount) {
     EXPECT_NE(text.find("[DbExec: ret=-2, i=0, dbCount=1]"), std::string::npos) << text;
     EXPECT_NE(text.find("[DbExec: ret=-1, i=5, dbCount=1]"), std::string::npos) << text;
     EXPECT_EQ(text.find("i=1,"), std::string::npos) << text;
+}
+
+class DbWaits : public DbBuiltins {
+protected:
+    void SetUp() override {
+        DbBuiltins::SetUp();
+        g_server = std::make_shared<StalledServer>();
+        SetPoolBackEndMaker(kDbTypeMySql, [](const char*, const char*, const char*, const char*) {
+            return std::unique_ptr<TagDataSet>(std::make_unique<StallingSet>());
+        });
+        ASSERT_EQ(Open(), 0);
+        h.SetInt(0);
+        sql.SetStr("stall");
+    }
+    void WaitEntered() {
+        std::unique_lock<std::mutex> lk(g_server->m);
+        g_server->cv.wait(lk, [] { return g_server->entered; });
+    }
+    void Answer() {
+        {
+            std::lock_guard<std::mutex> lk(g_server->m);
+            g_server->answer = true;
+        }
+        g_server->cv.notify_all();
+    }
+    TagVar h, sql;
+};
+
+TEST_F(DbWaits, QuitEndsAStatementWaitingOnItsServerAtOnce) {
+    int32_t rc = 0;
+    std::thread lineThread([&] { rc = test::RunBuiltin(kDbExec, &line.main, {&h, &sql}); });
+    WaitEntered();
+    line.call.RequestStop();
+    lineThread.join();
+    EXPECT_EQ(rc, -1);
+    Answer();
+    EXPECT_TRUE(WaitDbCallsEnded(60000));
+    std::string text = log.Text();
+    EXPECT_NE(text.find("Test stalled: no answer to the statement after"), std::string::npos) << text;
+    EXPECT_NE(text.find("wait ended by a quit or reload"), std::string::npos) << text;
+}
+
+TEST_F(DbWaits, StatementOfAQuittingLineStillGetsItsAnswer) {
+    VirtualClock clock(0, false); // the wait's bound does not run out while the answer comes
+    ScopedClock scoped(&clock);
+    line.call.RequestStop(); // as in the script's quit handler
+    int32_t rc = -9;
+    std::thread lineThread([&] { rc = test::RunBuiltin(kDbExec, &line.main, {&h, &sql}); });
+    WaitEntered();
+    Answer();
+    lineThread.join();
+    EXPECT_EQ(rc, 0);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "platform/TagRunCfg.h"
+#include "tests/support/DbQuit.h"
 
 using namespace zz;
 using zztest::DataDir;
@@ -55,6 +56,51 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
+// A TCP listener that takes connections and never answers them.
+class SilentListener {
+public:
+    SilentListener() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(fd_, (sockaddr*)&a, sizeof a) == 0 && listen(fd_, 8) == 0 &&
+            getsockname(fd_, (sockaddr*)&a, &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~SilentListener() {
+        for (int c : accepted_)
+            close(c);
+        close(fd_);
+    }
+    int Port() const { return port_; }
+    // Blocks until a client connects: the hand-shake that it waits on this server now.
+    void Accept() { accepted_.push_back(accept(fd_, nullptr, nullptr)); }
+
+private:
+    int fd_ = -1, port_ = 0;
+    std::vector<int> accepted_;
+};
+
+TEST(AdoBound, OpenOnASilentServerFailsAtTheBoundOrAtOnceOnAQuit) {
+    DataDir dir{"adosilent"};
+    std::filesystem::create_directories(dir.File("log"));
+    SilentListener silent, silent2;
+    ASSERT_NE(silent.Port(), 0);
+    ASSERT_NE(silent2.Port(), 0);
+    SetDbBounds(200, 0);
+    {
+        TagAdoData ado(MariaConn(std::to_string(silent.Port())).c_str(), "silent");
+        EXPECT_EQ(ado.status, -1); // failed with a message
+    }
+    SetDbBounds(3600000, 0); // only the quit can end this one
+    const std::string conn = MariaConn(std::to_string(silent2.Port()));
+    auto open = [&] { return TagAdoData(conn.c_str(), "silent").status; };
+    EXPECT_EQ(zz::test::QuitWhileBlocked(open, [&] { silent2.Accept(); }), -1);
+    SetDbBounds(0, 0);
+}
+
 class AdoMariaDb : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,6 +130,16 @@ protected:
 };
 
 } // namespace
+
+TEST_F(AdoMariaDb, StatementOutlastingItsBoundFailsAndTheNextStatementConnectsAgain) {
+    SetDbBounds(0, 300);
+    EXPECT_EQ(Sql(*ado, "select sleep(30)"), -3);
+    SetDbBounds(0, 0);
+    EXPECT_EQ(Sql(*ado, "select 7"), 0);
+    EXPECT_EQ(Get(*ado, 0, 1), "7");
+    EXPECT_NE(dir.Read(dir.File("log/sqlapp.log")).find("no answer within 300 ms"), std::string::npos);
+    EXPECT_TRUE(WaitDbCallsEnded(60000)); // the statement given up was cancelled
+}
 
 TEST_F(AdoMariaDb, GbkTextNullsAndBitsRoundTrip) {
     EXPECT_EQ(Sql(*ado, "select id, name, note, flag from " + table + " order by id"), 0);

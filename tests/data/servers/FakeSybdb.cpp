@@ -2,6 +2,8 @@
 // with FreeTDS's constants and binding rules, over canned results that the tests register through the
 // fake_syb_* functions. A batch whose text was not registered gives one result set without columns, as an
 // UPDATE does; a batch beginning with "fail" fails in dbresults; "raise" sends a server message and an error.
+// The server "stall" and the batch "stall" stand for a server that stops answering: dbopen or dbsqlok blocks
+// until fake_syb_answer (fake_syb_wait_stalled waits until n calls block).
 #include <sybdb.h>
 #include <sybfront.h>
 
@@ -11,6 +13,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "FakeStall.h"
 
 #undef dbopen
 
@@ -39,6 +43,9 @@ int g_openFails = 0, g_opens = 0, g_inits = 0;
 std::string g_lastCharset, g_lastApp;
 EHANDLEFUNC g_err = nullptr;
 MHANDLEFUNC g_msg = nullptr;
+int g_loginTime = 0, g_queryTime = 0;
+
+zz::test::FakeStall g_stall;
 
 } // namespace
 
@@ -67,6 +74,24 @@ __attribute__((visibility("default"))) void fake_syb_reset() {
     g_batches.clear();
     g_sent.clear();
     g_openFails = g_opens = 0;
+    g_stall.Rearm();
+}
+
+__attribute__((visibility("default"))) void fake_syb_wait_stalled(int n) {
+    g_stall.WaitStalled(n);
+}
+
+// Lets every stalled call return (and later ones pass); fake_syb_reset stalls them again.
+__attribute__((visibility("default"))) void fake_syb_answer() {
+    g_stall.Answer();
+}
+
+// The seconds last given to dbsetlogintime and dbsettime.
+__attribute__((visibility("default"))) int fake_syb_login_time() {
+    return g_loginTime;
+}
+__attribute__((visibility("default"))) int fake_syb_query_time() {
+    return g_queryTime;
 }
 
 // Appends one result set to the batch of sql: ncols columns, nrows rows of cells given row by row.
@@ -170,7 +195,17 @@ MHANDLEFUNC dbmsghandle(MHANDLEFUNC handler) {
     return old;
 }
 
-DBPROCESS* dbopen(LOGINREC* login, const char*) {
+RETCODE dbsetlogintime(int seconds) {
+    g_loginTime = seconds;
+    return SUCCEED;
+}
+RETCODE dbsettime(int seconds) {
+    g_queryTime = seconds;
+    return SUCCEED;
+}
+
+DBPROCESS* dbopen(LOGINREC* login, const char* server) {
+    if (server && std::strcmp(server, "stall") == 0) g_stall.Block();
     std::lock_guard<std::mutex> lk(g_lock);
     g_lastCharset = login ? login->charset : "";
     if (!login || login->password == "bad" || g_openFails > 0) {
@@ -239,6 +274,7 @@ RETCODE dbsqlsend(DBPROCESS* dbproc) {
 
 RETCODE dbsqlok(DBPROCESS* dbproc) {
     if (!dbproc || !dbproc->sent) return FAIL;
+    if (dbproc->buffer == "stall") g_stall.Block();
     if (dbproc->buffer == "raise") {
         if (g_msg)
             g_msg(dbproc, 2627, 1, 14, const_cast<char*>("Violation of PRIMARY KEY constraint"),

@@ -1,7 +1,9 @@
 // A stand-in for the company's database library (libTqrDbApi.so): its thirteen functions over canned results
 // that the tests register through the fake_tqr_* functions. A statement that was not registered gives an empty
 // result; one beginning with "bad" succeeds in the library with a negative return code; fake_tqr_fail_exec
-// makes the next statements fail in the library. Buffers are filled within the sizes passed.
+// makes the next statements fail in the library. The host "stall" and the statement "stall" stand for a server
+// that stops answering: the call blocks until fake_tqr_answer (fake_tqr_wait_stalled waits until n calls block).
+// Buffers are filled within the sizes passed.
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "FakeStall.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -34,6 +38,8 @@ int g_failExec = 0, g_openFails = 0, g_opens = 0, g_execs = 0, g_inits = 0, g_li
 std::string g_lastHost, g_lastDb;
 int32_t g_lastPort = 0;
 std::atomic<int32_t> g_lastGoto{0};
+
+zz::test::FakeStall g_stall;
 
 void Put(char* buf, int32_t size, const std::string& text) {
     if (!buf || size <= 0) return;
@@ -62,6 +68,7 @@ EXPORT void fake_tqr_reset() {
     std::lock_guard<std::mutex> lk(g_lock);
     g_results.clear();
     g_failExec = g_openFails = g_opens = g_execs = 0;
+    g_stall.Rearm();
 }
 
 EXPORT void fake_tqr_add_result(const char* sql, int ncols, const char* const* names, const int32_t* widths, int nrows,
@@ -79,6 +86,15 @@ EXPORT void fake_tqr_add_result(const char* sql, int ncols, const char* const* n
         r.rows.push_back(row);
     }
     g_results[sql] = r;
+}
+
+EXPORT void fake_tqr_wait_stalled(int n) {
+    g_stall.WaitStalled(n);
+}
+
+// Lets every stalled call return (and later ones pass); fake_tqr_reset stalls them again.
+EXPORT void fake_tqr_answer() {
+    g_stall.Answer();
 }
 
 EXPORT void fake_tqr_fail_exec(int n) {
@@ -125,6 +141,7 @@ EXPORT int32_t TqrDbFree() {
 }
 
 EXPORT void* TqrDbOpen(const char* host, int32_t port, const char* database, const char*, const char* password) {
+    if (host && std::strcmp(host, "stall") == 0) g_stall.Block();
     std::lock_guard<std::mutex> lk(g_lock);
     g_lastHost = host ? host : "";
     g_lastPort = port;
@@ -150,6 +167,7 @@ EXPORT int32_t TqrDbClose(void* handle) {
 
 EXPORT int32_t TqrDbExec(void* handle, const char* sql, int32_t* retCode, char* errText, int32_t errSize) {
     Handle* h = static_cast<Handle*>(handle);
+    if (sql && std::strcmp(sql, "stall") == 0) g_stall.Block();
     std::lock_guard<std::mutex> lk(g_lock);
     ++g_execs;
     h->result = Result();

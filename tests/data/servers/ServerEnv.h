@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include "data/TagDataSet.h"
 #include "data/TagMySqlData.h"
+#include "tests/support/DbQuit.h"
 
 namespace zz::test {
 

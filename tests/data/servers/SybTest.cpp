@@ -1,19 +1,23 @@
 // The DB-Library back end against the stand-in library built beside this test (there is no SQL Server here).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <sybdb.h>
 #include <sybfront.h>
 
+#include "data/DbCallBound.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "data/TagSybData.h"
 #include "platform/TagRunCfg.h"
+#include "platform/WakeEvent.h"
 #include "tests/data/servers/ServerEnv.h"
 #include "tests/support/TestDir.h"
 
@@ -32,6 +36,10 @@ struct Fake {
     int (*opens)();
     int (*inits)();
     const char* (*charset)();
+    void (*waitStalled)(int);
+    void (*answer)();
+    int (*loginTime)();
+    int (*queryTime)();
 };
 
 const Fake& GetFake() {
@@ -48,6 +56,10 @@ const Fake& GetFake() {
         x.opens = reinterpret_cast<int (*)()>(::dlsym(h, "fake_syb_opens"));
         x.inits = reinterpret_cast<int (*)()>(::dlsym(h, "fake_syb_inits"));
         x.charset = reinterpret_cast<const char* (*)()>(::dlsym(h, "fake_syb_charset"));
+        x.waitStalled = reinterpret_cast<void (*)(int)>(::dlsym(h, "fake_syb_wait_stalled"));
+        x.answer = reinterpret_cast<void (*)()>(::dlsym(h, "fake_syb_answer"));
+        x.loginTime = reinterpret_cast<int (*)()>(::dlsym(h, "fake_syb_login_time"));
+        x.queryTime = reinterpret_cast<int (*)()>(::dlsym(h, "fake_syb_query_time"));
         ::dlclose(h);
         return x;
     }();
@@ -133,6 +145,35 @@ TEST_F(SybTest, FetchesWholeResultsAsFixedWidthText) {
     EXPECT_EQ(Sql(ds, "select 7; update u set a=1"), 0);
     EXPECT_EQ(ds.GetCols(), 0);
     EXPECT_EQ(Cell(ds, 0, 1), "");
+}
+
+TEST_F(SybTest, ServerThatStopsAnsweringFailsAtTheBoundOrAtOnceOnAQuit) {
+    const Fake& f = GetFake();
+    SetDbBounds(200, 200);
+    {
+        TagSybData silent("stall", "sa", "pw", "sybstall");
+        EXPECT_EQ(silent.status, -1);
+        // The library's own time-outs lie behind the bounds, for the calls given up.
+        EXPECT_GT(f.loginTime(), 0);
+        EXPECT_GT(f.queryTime(), 0);
+
+        TagSybData ds("srv", "sa", "pw", "sybstall");
+        ASSERT_EQ(ds.status, 0);
+        EXPECT_EQ(Sql(ds, "stall"), -1);
+        f.answer();                        // the given-up calls return and close their connections
+        EXPECT_EQ(Sql(ds, "select 7"), 1); // on a new connection
+        f.reset();
+
+        // Only the quit can end this one.
+        SetDbBounds(3600000, 3600000);
+        EXPECT_EQ(QuitWhileBlocked([&] { return Sql(ds, "stall"); }, [&] { f.waitStalled(1); }), -1);
+        f.answer();
+        EXPECT_TRUE(WaitDbCallsEnded(60000));
+    }
+    SetDbBounds(0, 0);
+    std::string log = ReadFile("sybstall.log");
+    EXPECT_NE(log.find("] 'stall' Err! no answer in time\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] KvAppServer Closed.\n"), std::string::npos) << log; // every connection went
 }
 
 TEST_F(SybTest, WidthTableCoversTextWidthsAndCapsAtTheBindingLength) {

@@ -1,14 +1,17 @@
 // The Tqr back end against the stand-in of the company's library built beside this test.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <dlfcn.h>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "data/DbCallBound.h"
 #include "data/TagDbConnectionsCtrl.h"
 #include "data/TagLocalData.h"
 #include "data/TagTqrDbData.h"
+#include "platform/WakeEvent.h"
 #include "tests/data/servers/ServerEnv.h"
 #include "tests/support/TestDir.h"
 
@@ -23,6 +26,8 @@ struct Fake {
     void Reset() const { Get<void (*)()>("fake_tqr_reset")(); }
     void FailExec(int n) const { Get<void (*)(int)>("fake_tqr_fail_exec")(n); }
     void OpenFails(int n) const { Get<void (*)(int)>("fake_tqr_open_fails")(n); }
+    void WaitStalled(int n) const { Get<void (*)(int)>("fake_tqr_wait_stalled")(n); }
+    void Answer() const { Get<void (*)()>("fake_tqr_answer")(); }
     int Count(const char* what) const { return Get<int (*)()>(what)(); }
     std::string Text(const char* what) const { return Get<const char* (*)()>(what)(); }
     void Add(const char* sql, int ncols, const char* const* names, const int32_t* widths, int nrows,
@@ -97,6 +102,36 @@ TEST_F(TqrTest, ReadsEverythingThroughTheLibrary) {
     // Every read goes to the library: a new statement replaces what the handle shows.
     EXPECT_EQ(Sql(ds, "delete from t"), 0);
     EXPECT_EQ(ds.GetRows(), 0);
+}
+
+TEST_F(TqrTest, ServerThatStopsAnsweringFailsAtTheBoundOrAtOnceOnAQuit) {
+    SetDbBounds(200, 200);
+    {
+        TagTqrDbData silent("stall", 2013, "u", "p", "tqrstall");
+        EXPECT_EQ(silent.status, -1);
+        EXPECT_EQ(silent.lastError, "Open:Connect Err");
+
+        TagTqrDbData ds("db1", 2013, "u", "p", "tqrstall");
+        ASSERT_EQ(ds.status, 0);
+        EXPECT_EQ(Sql(ds, "stall"), -1);
+        fake.Answer();                            // the given-up calls return and close their handles
+        EXPECT_EQ(Sql(ds, "select * from t"), 2); // on a new connection
+        fake.Reset();
+
+        // Only the quit can end this one.
+        SetDbBounds(3600000, 3600000);
+        EXPECT_EQ(QuitWhileBlocked([&] { return Sql(ds, "stall"); }, [&] { fake.WaitStalled(1); }), -1);
+        fake.Answer();
+        EXPECT_TRUE(WaitDbCallsEnded(60000));
+    }
+    SetDbBounds(0, 0);
+    EXPECT_EQ(fake.Count("fake_tqr_live"), 0); // nothing leaked
+    std::string log = ReadFile("tqrstall.log");
+    EXPECT_NE(log.find("] Failed to connect to database: Error: stall:2013, no answer within 200 ms\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("] Error: no answer within 200 ms\n"), std::string::npos);
+    EXPECT_NE(log.find("] Error: the wait was ended by a quit or reload\n"), std::string::npos);
 }
 
 TEST_F(TqrTest, FailureInTheLibraryReconnectsAndRetriesOnce) {
