@@ -104,6 +104,14 @@ ScopedDbWaiter::~ScopedDbWaiter() {
     t_waiter = previous_;
 }
 
+const DbWaiter* CurrentDbWaiter() {
+    return t_waiter;
+}
+
+bool DbStopAsked(const DbWaiter* w) {
+    return w && w->stopped && w->stopped();
+}
+
 DbCallEnd RunDbCall(int64_t ms, DbCall call) {
     const DbWaiter* waiter = t_waiter;
     WakeEvent own; // the wait of a thread without a line
@@ -113,7 +121,7 @@ DbCallEnd RunDbCall(int64_t ms, DbCall call) {
     const std::string label = std::string(call.backEnd) + " " + call.server;
     const char* what = call.what;
     job->call = std::move(call);
-    auto stopAsked = [waiter] { return waiter && waiter->stopped && waiter->stopped(); };
+    auto stopAsked = [waiter] { return DbStopAsked(waiter); };
     // Looked at before the call starts: whatever the call does after that, a stop asked then ends the wait.
     const bool stoppedBefore = stopAsked();
     if (stoppedBefore && (ms < 0 || ms > kDbQuittingBoundMs)) ms = kDbQuittingBoundMs;

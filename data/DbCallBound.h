@@ -46,6 +46,10 @@ private:
     const DbWaiter* previous_;
 };
 
+// The calling thread's waiter (null outside a line), and whether w's line is to stop now.
+const DbWaiter* CurrentDbWaiter();
+bool DbStopAsked(const DbWaiter* w);
+
 enum class DbCallEnd { kDone, kTimedOut, kStopped };
 
 struct DbCall {

@@ -4,11 +4,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <optional>
 
+#include "data/DbCallBound.h"
 #include "data/TagLocalData.h"
 #include "platform/Clock.h"
 #include "platform/SysTime.h"
 #include "platform/TagRunCfg.h"
+#include "platform/WakeEvent.h"
 
 namespace zz {
 
@@ -125,10 +128,10 @@ void TagDbConnection::WaitTurn(std::unique_lock<std::mutex>& lk, std::condition_
 void TagDbConnection::HandOut() {
     // Statements still waiting while the last back end is gone (closed or never connected) find none.
     if (sets.empty() && connecting == 0) {
-        for (TagDbReq* req : waiters) {
+        for (auto& req : waiters) {
             req->taken = req->done = true;
             req->result = -100;
-            req->wake.notify_one();
+            req->wake->Signal();
         }
         waiters.clear();
         return;
@@ -137,32 +140,36 @@ void TagDbConnection::HandOut() {
         if (waiters.empty()) break;
         if (ds->busy) continue;
         ds->busy = true;
-        TagDbReq* req = waiters.front();
+        std::shared_ptr<TagDbReq> req = std::move(waiters.front());
         waiters.pop_front();
         req->taken = true;
         req->dataSet = ds.get();
-        req->wake.notify_one();
+        req->wake->Signal();
     }
 }
 
-void TagDbConnection::Serve(std::unique_lock<std::mutex>& lk, TagDbReq& own) {
-    TagDataSet* ds = own.dataSet;
-    TagDbReq* req = &own;
+void TagDbConnection::Serve(std::unique_lock<std::mutex>& lk, const std::shared_ptr<TagDbReq>& own) {
+    TagDataSet* ds = own->dataSet;
+    std::shared_ptr<TagDbReq> req = own;
     for (int served = 0;; ++served) {
+        TagLocalData* into = req == own ? own->dst : req->theirs.get();
         lk.unlock();
-        int rc = RunOn(ds, req->sql, req->dst);
+        int rc = RunOn(ds, req->sql.data(), into);
         lk.lock();
         req->result = rc;
-        if (req != &own) {
-            req->done = true;
-            req->wake.notify_one(); // its thread is scheduled while this one runs the next statement
-        }
+        req->done = true;
+        if (req != own && !req->gone) req->wake->Signal(); // scheduled while this thread runs the next one
         bool dropped = std::any_of(retired.begin(), retired.end(), [&](auto& p) { return p.get() == ds; });
         if (dropped || waiters.empty() || served >= kServeBatch) break;
-        req = waiters.front();
+        req = std::move(waiters.front());
         waiters.pop_front();
         req->taken = true;
+        if (!req->theirs) req->theirs = std::make_unique<TagLocalData>();
     }
+    GiveBack(lk, ds);
+}
+
+void TagDbConnection::GiveBack(std::unique_lock<std::mutex>& lk, TagDataSet* ds) {
     std::unique_ptr<TagDataSet> closing;
     ds->busy = false;
     auto it = std::find_if(retired.begin(), retired.end(), [&](auto& p) { return p.get() == ds; });
@@ -209,24 +216,58 @@ int TagDbConnection::Exec(char* sql, TagLocalData* dst) {
     }
     if (strncmp(sql, "use ", 4) == 0 || strncmp(sql, "USE ", 4) == 0) return ExecUse(sql, dst);
 
-    TagDbReq req;
-    req.threadId = CurrentThreadId();
-    req.sql = sql;
-    req.dst = dst;
+    const DbWaiter* waiter = CurrentDbWaiter();
+    std::optional<WakeEvent> own; // the wait of a thread without a line
+    auto req = std::make_shared<TagDbReq>();
+    req->threadId = CurrentThreadId();
+    req->sql = sql;
+    req->dst = dst;
+    req->wake = waiter && waiter->wake ? waiter->wake : &own.emplace();
+    // As for a direct back end: a quit or reload asked while the statement waits ends the wait; one asked before
+    // (the quit handler's statements) does not, but then the whole wait is kDbQuittingBoundMs at most.
+    const bool stoppedBefore = DbStopAsked(waiter);
+    bool stopped = false;
+    const uint32_t start = GetTickCount();
+    auto left = [&](int64_t ms) {
+        if (stoppedBefore) ms = ms < 0 ? kDbQuittingBoundMs : std::min<int64_t>(ms, kDbQuittingBoundMs);
+        return ms < 0 ? ms : std::max<int64_t>(0, ms - int64_t(TicksSince(start)));
+    };
     std::unique_lock<std::mutex> lk(lock);
-    waiters.push_back(&req);
+    auto waitUntil = [&](int64_t ms, auto ready) {
+        lk.unlock();
+        req->wake->WaitFor(left(ms), [&] {
+            if (!stoppedBefore && DbStopAsked(waiter)) stopped = true;
+            std::lock_guard<std::mutex> g(lock);
+            return stopped || ready();
+        });
+        lk.lock();
+    };
+    waiters.push_back(req);
     HandOut();
-    // The turns bound the wait in the queue only; a statement taken out of it is run to its end.
-    for (int turn = 0; !req.taken; turn++) {
-        if (turn >= kWaitTurns) {
-            waiters.erase(std::find(waiters.begin(), waiters.end(), &req));
-            return -200;
-        }
-        WaitTurn(lk, req.wake);
+    // The queue's bound ends the wait for a back end; a statement another thread took out of the queue is bounded
+    // by that thread's statement bound.
+    waitUntil(int64_t(kWaitTurns) * kTurnMs, [&] { return req->taken; });
+    if (req->taken && !stopped) waitUntil(WakeEvent::kForever, [&] { return req->done || req->dataSet; });
+    if (!req->taken) {
+        waiters.erase(std::find(waiters.begin(), waiters.end(), req));
+        return -200;
     }
-    req.wake.wait(lk, [&] { return req.done || req.dataSet; });
-    if (!req.done) Serve(lk, req);
-    return req.result;
+    if (!req->done && req->dataSet) {
+        if (!stopped) {
+            Serve(lk, req);
+            return req->result;
+        }
+        GiveBack(lk, req->dataSet); // the back end goes to the next in the queue
+        return -200;
+    }
+    if (!req->done) {
+        // Another line's thread still runs it: the result goes to the request's own holder, dropped with it.
+        req->gone = true;
+        dst->ClearResult();
+        return -1;
+    }
+    if (req->theirs) dst->TakeResult(*req->theirs);
+    return req->result;
 }
 
 int TagDbConnection::Close() {

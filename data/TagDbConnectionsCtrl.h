@@ -21,20 +21,25 @@ using TagBackEndMaker = std::unique_ptr<TagDataSet> (*)(const char* a1, const ch
 // Installs the maker for a pooled type (0, 1, 4 or 5); null removes it. Returns the previous one.
 TagBackEndMaker SetPoolBackEndMaker(int32_t type, TagBackEndMaker maker);
 
+class WakeEvent;
+
 // One statement waiting for a back end. Whoever holds a back end runs the waiting statements in arrival order
 // (each for its owner, whose thread is woken once its result is in) and hands the back end over only every
-// kServeBatch statements, so a back end never idles while a woken thread is being scheduled.
+// kServeBatch statements, so a back end never idles while a woken thread is being scheduled. The owner waits on
+// its line's wake event, so a quit or reload ends its wait at once; a statement another thread runs then goes on
+// into the request's own result holder (the request lives as long as either side holds it).
 struct TagDbReq {
     uint32_t threadId = 0;
-    char* sql = nullptr;
-    TagLocalData* dst = nullptr;
-    TagDataSet* dataSet = nullptr; // handed to this request's thread, which then runs it and serves the queue
-    bool taken = false;            // out of the queue: another thread runs it
-    bool done = false;             // ... and has finished; result holds the outcome
+    std::string sql;
+    TagLocalData* dst = nullptr;          // the owner's: written only on the owner's thread
+    std::unique_ptr<TagLocalData> theirs; // where another thread leaves the result
+    TagDataSet* dataSet = nullptr;        // handed to this request's thread, which then runs it and serves the queue
+    bool taken = false;                   // out of the queue: another thread runs it
+    bool done = false;                    // ... and has finished; result holds the outcome
+    bool gone = false;                    // the owner stopped waiting: wake may be gone
     int result = 0;
-    std::condition_variable wake; // signalled when the request is done or a back end is handed to it
+    WakeEvent* wake = nullptr; // signalled, under the connection's lock, when done or handed a back end
 };
-
 class TagDbConnection {
 public:
     static constexpr int kWaitTurns = 200; // turns of kTurnMs before a statement gives up (-200)
@@ -52,7 +57,8 @@ public:
     // lock held. Open number (0-based), or -1 for a type the pool does not take (or that has no back end
     // available).
     int AddDataSet(int32_t type, const char* a1, const char* a2, const char* a3, const char* a4);
-    // Runs sql on a back end into dst. -100 no back end, -200 none became free in time.
+    // Runs sql on a back end into dst. -100 no back end, -200 none became free in time (or the line was told to
+    // quit or reload while it waited for one), -1 the line was told so while another line's thread ran it.
     int Exec(char* sql, TagLocalData* dst);
     // Counts one open less and drops a back end when the count falls below DB_MAX_CONN. The new count, or -1.
     int Close();
@@ -66,13 +72,15 @@ public:
 private:
     int ExecUse(char* sql, TagLocalData* dst);
     // Runs own (already handed ds) and then queued statements on ds; gives ds back. Caller holds lk.
-    void Serve(std::unique_lock<std::mutex>& lk, TagDbReq& own);
+    void Serve(std::unique_lock<std::mutex>& lk, const std::shared_ptr<TagDbReq>& own);
+    // Makes ds free again (closing it when Close dropped it meanwhile) and hands it on. Caller holds lk.
+    void GiveBack(std::unique_lock<std::mutex>& lk, TagDataSet* ds);
     // Hands free back ends to the oldest waiting requests. Caller holds lock.
     void HandOut();
     void WaitTurn(std::unique_lock<std::mutex>& lk, std::condition_variable& cv);
 
     std::vector<std::unique_ptr<TagDataSet>> sets;
-    std::deque<TagDbReq*> waiters;
+    std::deque<std::shared_ptr<TagDbReq>> waiters;
     // Back ends dropped by Close while lent out: destroyed by their borrower when it gives them back.
     std::vector<std::unique_ptr<TagDataSet>> retired;
     int32_t openCount = 0;

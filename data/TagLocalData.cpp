@@ -36,8 +36,19 @@ TagLocalData::TagLocalData(TagDbConnectionsCtrl* pool_, int32_t type, const char
     joined = connIndex >= 0;
 }
 
+TagLocalData::TagLocalData() : pool(nullptr) {
+    debugMode = 0;
+}
+
 TagLocalData::~TagLocalData() {
     Close();
+}
+
+void TagLocalData::TakeResult(TagLocalData& from) {
+    rows = from.rows;
+    fields = std::move(from.fields);
+    records = std::move(from.records);
+    from.ClearResult();
 }
 
 void TagLocalData::ClearResult() {

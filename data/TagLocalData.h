@@ -46,6 +46,8 @@ public:
     // Joins the pool's connection for (type, a1, a2, a3); status and connIndex take the pool's Open result.
     TagLocalData(TagDbConnectionsCtrl* pool, int32_t type, const char* a1, const char* a2, const char* a3,
                  const char* a4);
+    // A result holder outside the pool: where a statement run on another line's thread leaves its result.
+    TagLocalData();
     ~TagLocalData() override;
 
     int Exec(char* sql) override;
@@ -61,6 +63,8 @@ public:
 
     // Used by the back ends' ExecToLocal.
     void ClearResult();
+    // Replaces this result with from's, leaving from empty.
+    void TakeResult(TagLocalData& from);
     void SetRows(int32_t n) { rows = n < 0 ? 0 : n; }
     // Allocates rows x record size zero-filled bytes when no block exists and the size is above 0; null when a
     // block exists, the size is 0, the block would exceed kMaxRecordBytes or the allocation fails (logged).

@@ -12,6 +12,8 @@
 #include "data/TagLocalData.h"
 #include "platform/Clock.h"
 #include "platform/TagRunCfg.h"
+#include "tests/data/servers/FakeStall.h"
+#include "tests/support/DbQuit.h"
 #include "tests/support/StubDataSet.h"
 
 using namespace zz;
@@ -23,6 +25,7 @@ struct FakeWorld {
     std::mutex m;
     std::condition_variable cv;
     bool gateOpen = true;
+    test::FakeStall stall; // holds the statement "stall" after the gate
     std::vector<std::string> log;
     std::atomic<int> created{0}, destroyed{0}, overlaps{0};
 
@@ -36,8 +39,8 @@ struct FakeWorld {
         return log.size();
     }
     void WaitLog(size_t n) {
-        for (int i = 0; i < 2000 && LogSize() < n; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::unique_lock<std::mutex> lk(m);
+        cv.wait(lk, [&] { return log.size() >= n; });
     }
 };
 FakeWorld* g_world = nullptr;
@@ -53,8 +56,10 @@ public:
         {
             std::unique_lock<std::mutex> lk(g_world->m);
             g_world->log.push_back(std::to_string(id) + ":" + text);
+            g_world->cv.notify_all();
             g_world->cv.wait(lk, [] { return g_world->gateOpen; });
         }
+        if (text == "stall") g_world->stall.Block();
         if (text == "throw") {
             inUse--;
             throw std::runtime_error("client library fault");
@@ -214,6 +219,44 @@ TEST_F(Pool, GivesUpAfterTwoHundredTurns) {
     world.SetGate(true);
     t.join();
     EXPECT_EQ(Run(*waiter, "short"), 1); // the request was taken out of the queue: the pool still works
+}
+
+static void WaitQueued(TagDbConnection* conn, int n) {
+    while (conn->WaitingCount() < n)
+        std::this_thread::yield();
+}
+
+TEST_F(Pool, QuitEndsTheWaitInTheQueueAndForAStatementAnotherLineRuns) {
+    SetDbMaxConn(1);
+    auto holder = OpenLocal(), line = OpenLocal();
+    TagDbConnection* conn = pool.Connection(0);
+    world.SetGate(false);
+    std::thread held([&] { EXPECT_EQ(Run(*holder, "first"), 1); });
+    world.WaitLog(1);
+    {
+        // The clock stands still: only the quit can end the queue's wait.
+        VirtualClock clock(0, false);
+        ScopedClock scoped(&clock);
+        EXPECT_EQ(test::QuitWhileBlocked([&] { return Run(*line, "queued"); }, [&] { WaitQueued(conn, 1); }), -200);
+        EXPECT_EQ(conn->WaitingCount(), 0);
+    }
+    // The holder's thread takes the next statement out of the queue and stalls in it; the quit ends its owner's
+    // wait, the statement goes on into a result of its own.
+    EXPECT_EQ(test::QuitWhileBlocked([&] { return Run(*line, "stall"); },
+                                     [&] {
+                                         WaitQueued(conn, 1);
+                                         world.SetGate(true);
+                                         world.stall.WaitStalled(1);
+                                     }),
+              -1);
+    EXPECT_EQ(line->GetRows(), 0);
+    world.stall.Answer();
+    held.join();
+    EXPECT_EQ(Run(*line, "next"), 1);
+    EXPECT_EQ(Cell(*line, 1), "next");
+    EXPECT_EQ(Cell(*holder, 1), "first");
+    EXPECT_EQ(world.overlaps, 0);
+    EXPECT_EQ(conn->WaitingCount(), 0);
 }
 
 TEST_F(Pool, UseStatementRunsOncePerBackEnd) {
