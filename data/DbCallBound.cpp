@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <map>
 #include <memory>
@@ -113,6 +114,10 @@ bool DbStopAsked(const DbWaiter* w) {
 }
 
 DbCallEnd RunDbCall(int64_t ms, DbCall call) {
+    // A call given up that returns while the process exits would run its thread's clean-up after the client
+    // library's own (a double free in the library's thread data): the exit first gives such calls a moment.
+    static const bool atExit = std::atexit([] { WaitDbCallsEnded(kUnloadWaitMs); }) == 0;
+    (void)atExit;
     const DbWaiter* waiter = t_waiter;
     WakeEvent own; // the wait of a thread without a line
     auto job = std::make_shared<Job>();
