@@ -185,7 +185,8 @@ stop_with TERM
 # ---- mistakes among good lines: each named with the file read and its line, on standard error and in the run log,
 # before the start line; the defaults stand (the monitor keeps port 2004, and stays off without connections)
 printf 'FORM_TITLE=%s\nVIR_LINES_NUM=0\nTOTAL_LINES_NUM=2\nLOAD_DELAY=5\nLOG_FILE=mist.txt\n7ok.kvs\n8-x=ok.kvs\nBOGUS_KEY=1\nMONITOR_PORT=abc\nIS_WRITE_LOG=maybe\n// a comment\n\n0-1=wait.kvs\n' "$TITLE" > mine.cfg
-printf 'r = WaitRing(1)\n' > wait.kvs
+printf 'Print("w\\n");\nr = WaitRing(1)\n' > wait.kvs
+rm -f _stdout0.txt _stdout1.txt
 start --config mine.cfg
 wait_text err.txt "zuzod: 2 lines (SIP 2)"
 for w in "mine.cfg:6: no '=' in \"7ok.kvs\"; line ignored" \
@@ -198,6 +199,9 @@ done
 (( $(grep -c "^zuzod: mine.cfg:" err.txt) == 5 )) || fail "a warning said twice, or one too many"
 grep -q "monitor off" err.txt || fail "the monitor's default was not kept"
 # Every script running: each reloads at its next statement (here: leaves its wait for a call), the file unread.
+# Signalled once both scripts run (a line still starting when the reload comes may not see it).
+wait_text _stdout0.txt w
+wait_text _stdout1.txt w
 kill -USR1 $PID
 wait_text err.txt "zuzod: reload: done: 2 lines reloaded, 2 running"
 grep -qxF "zuzod: reload: 2 lines read their script again, each at its next statement (mine.cfg is read at start only)" \
